@@ -1,0 +1,19 @@
+#include "analysis/Analysis.h"
+
+#include "logquery/LogEntry.h"
+
+namespace quillfen {
+
+std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
+                                               const ReportContext& context, bool& runDAScheck)
+{
+    const auto log = parseLogEntries(output);
+    if (!log)
+        return std::nullopt;
+    AnalysisValues values;
+    for (const LogEntry& entry : log->entries())
+        tallyEntry(tally, values, entry, context.osVersion);
+    return composeBackupReport(tally, values, context, runDAScheck);
+}
+
+} // namespace quillfen

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "analysis/Report.h"
+#include "analysis/Tally.h"
+#include "platform/ByteBuffer.h"
+
+#include <optional>
+#include <string>
+
+namespace quillfen {
+
+inline constexpr std::string_view kParseErrorLine = "Error: couldn't get log entries and parse them.\n";
+
+// The main analysis of one query's output, on a tally that has just been reset.
+// Returns the report, or nothing when the output cannot be decoded (the tally
+// then stays as reset).
+std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
+                                               const ReportContext& context, bool& runDAScheck);
+
+} // namespace quillfen

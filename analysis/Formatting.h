@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/Date.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillfen {
+
+// A date as the Mac describes it: UTC, "2024-05-01 09:30:00 +0000", seconds truncated.
+std::string dateDescription(Date date);
+
+// Minutes with one decimal and a full stop, whatever the locale ("%.1f").
+std::string formatMinutes(double minutes);
+
+// Nearest whole number, halves away from zero; saturates outside 64 bits.
+std::int64_t roundHalfAwayFromZero(double value);
+
+// A byte count in the Mac's file style: decimal units, "Zero KB", "1 byte",
+// "999 bytes", "1 KB", "56.7 MB", "1.23 GB", "50 GB".
+std::string formatByteCountFile(std::int64_t bytes);
+
+std::string joined(const std::vector<std::string>& parts, std::string_view separator);
+
+} // namespace quillfen

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "analysis/Tally.h"
+#include "platform/Controls.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace quillfen {
+
+struct ReportContext {
+    Date analysisNow;           // the end of the analysed period
+    std::int64_t theTimePeriod; // hours
+    std::int64_t osVersion;     // 10.x gives x, 11 gives 16, later releases 17
+    const Clock& clock;         // "now" for the ages of the last backups
+    // One line, without its line end, about the free space of a destination message.
+    std::function<std::string(const std::string&)> volumeLine;
+};
+
+// Writes the main report from what the entry loop left. Raises
+// tally.BUassessment, fills BUdurations and BUstartTimes, and asks for the
+// scheduler check by setting runDAScheck (never clearing it) and DAScheckPeriod.
+std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
+                                bool& runDAScheck);
+
+// The traffic light's colour for an assessment level.
+SystemColour trafficLightColour(std::int64_t assessment);
+
+} // namespace quillfen

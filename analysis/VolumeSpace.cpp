@@ -1,0 +1,35 @@
+#include "analysis/VolumeSpace.h"
+
+#include "analysis/Formatting.h"
+
+namespace quillfen {
+
+std::string_view freeSpaceMarker(std::int64_t freeBytes)
+{
+    if (freeBytes > 49'999'999'999)
+        return "\u2705";
+    if (freeBytes > 9'999'999'999)
+        return "\u26A0\uFE0F";
+    return "\u26D4\uFE0F";
+}
+
+std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes)
+{
+    constexpr std::string_view kSeparator = ": ";
+    const std::size_t first = message.find(kSeparator);
+    if (first == std::string::npos)
+        return message;
+    const std::size_t start = first + kSeparator.size();
+    const std::size_t second = message.find(kSeparator, start);
+    const std::string path = message.substr(start, second == std::string::npos ? std::string::npos : second - start);
+
+    if (volumes.supportsVolumeSizes(path).value_or(false) == false)
+        return path;
+    const auto available = volumes.availableCapacity(path);
+    if (!available)
+        return path;
+    return std::string(freeSpaceMarker(*available)) + "\t" + volumes.fileURLPath(path) + " = " +
+           formatByteCountFile(*available);
+}
+
+} // namespace quillfen

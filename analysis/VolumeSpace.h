@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/Volumes.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// "✅", "⚠️" or "⛔️" for a volume's free bytes (decimal thresholds of 50 GB and 10 GB).
+std::string_view freeSpaceMarker(std::int64_t freeBytes);
+
+// The free-space line for one backup-target message: the marker, a tab, the
+// path named after the message's first ": ", " = " and the free space. A
+// message without ": " comes back unchanged, and a volume that cannot say its
+// free space gives the bare path.
+std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes);
+
+} // namespace quillfen

@@ -1,0 +1,152 @@
+#include "controller/ViewController.h"
+
+#include "logquery/LogQuery.h"
+
+#include <algorithm>
+#include <string>
+
+namespace quillfen {
+
+namespace {
+
+constexpr double kDefaultFontSize = 12.0;
+constexpr double kMinimumFontSize = 4.0;
+constexpr double kMaximumFontSize = 60.0;
+
+// The release code the checks compare against: 10.x gives x, 11 gives 16, anything else 17.
+std::int64_t releaseCode(const OsVersion& version)
+{
+    if (version.major == 10)
+        return version.minor;
+    return version.major == 11 ? 16 : 17;
+}
+
+} // namespace
+
+ViewController::ViewController(const WindowControls& controls, ControllerServices services)
+    : theBaseCmdStrTM(baseLogArguments(kPredicateTM)), theBaseCmdStrDAS(baseLogArguments(kPredicateDAS)),
+      theBaseCmdStrCTS(baseLogArguments(kPredicateCTS)), theBaseCmdStrSpeed(baseLogArguments(kPredicateSpeed)),
+      theBaseCmdStrAPFS(baseLogArguments(kPredicateAPFS)), periodText(controls.periodText),
+      periodStep(controls.periodStep), trafficLight(controls.trafficLight), outputTextScroll(controls.outputTextScroll),
+      outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
+      services_(std::move(services))
+{
+    // Before any analysis the window holds no verdict and its dates are its creation time.
+    const Date now = services_.clock.now();
+    lastBUEnd = now;
+    lastManualBackup = now;
+    BUassessment = 0;
+}
+
+ViewController::~ViewController() = default;
+
+void ViewController::viewDidLoad()
+{
+    const double stored = services_.defaults.doubleForKey(std::string(kFontSizeKey));
+    theFontSize = stored < kMinimumFontSize ? kDefaultFontSize : stored;
+    const std::string period = std::to_string(theTimePeriod);
+    periodText.setText(period);
+    periodStep.setStringValue(period);
+    trafficLight.setColour(SystemColour::Grey);
+    progressSpinner.setHidden(true);
+    osVersion = releaseCode(services_.systemVersion);
+    if (osVersion < 16) {
+        theAPFSButton.setHidden(true);
+        theAPFSButton.setEnabled(false);
+    }
+}
+
+void ViewController::readPeriodField()
+{
+    theTimePeriod = periodText.integerValue();
+    if (theTimePeriod < 1) {
+        theTimePeriod = 1;
+        periodText.setIntegerValue(1);
+    } else if (theTimePeriod >= 49) {
+        theTimePeriod = 48;
+        periodText.setIntegerValue(48);
+    }
+    periodStep.setIntegerValue(theTimePeriod);
+}
+
+void ViewController::readPeriodStepper()
+{
+    theTimePeriod = periodStep.integerValue();
+    periodText.setIntegerValue(theTimePeriod);
+}
+
+void ViewController::setFontSize(double size)
+{
+    theFontSize = size;
+    services_.defaults.setDouble(std::string(kFontSizeKey), theFontSize);
+    restyleReport();
+}
+
+void ViewController::incFontSize()
+{
+    setFontSize(std::min(theFontSize + 1.0, kMaximumFontSize));
+}
+
+void ViewController::decFontSize()
+{
+    setFontSize(std::max(theFontSize - 1.0, kMinimumFontSize));
+}
+
+ReportStyle ViewController::reportStyle() const
+{
+    return ReportStyle{osVersion >= 15 ? ReportFont::MonospacedSystem : ReportFont::MonospacedDigitSystem, theFontSize};
+}
+
+void ViewController::setReportText(std::string_view text)
+{
+    outputText.replaceText(text, reportStyle());
+}
+
+void ViewController::appendReportText(std::string_view text)
+{
+    outputText.appendText(text, reportStyle());
+}
+
+void ViewController::restyleReport()
+{
+    outputText.replaceText(outputText.plainText(), reportStyle());
+}
+
+void ViewController::showErrorAlert(const std::string& text)
+{
+    services_.alerts.runModal(Alert{AlertStyle::Critical, "An error occurred in your last action:", text, "OK"});
+}
+
+void ViewController::showBusyIndicator()
+{
+    progressSpinner.setHidden(false);
+    progressSpinner.setUsesThreadedAnimation(true);
+    progressSpinner.startAnimation();
+}
+
+void ViewController::hideBusyIndicator()
+{
+    progressSpinner.stopAnimation();
+    progressSpinner.setHidden(true);
+}
+
+void ViewController::clampTimePeriod()
+{
+    theTimePeriod = std::clamp<std::int64_t>(theTimePeriod, 1, 48);
+}
+
+void ViewController::runInBackground(std::function<ToolResult()> work,
+                                     std::function<void(ViewController&, ToolResult&)> finish)
+{
+    // The background closure touches nothing of the controller, which may close meanwhile.
+    processingQueue.add([work = std::move(work), finish = std::move(finish), &mainQueue = services_.mainQueue,
+                         alive = std::weak_ptr<const bool>(alive_), self = this] {
+        auto result = std::make_shared<ToolResult>(work());
+        mainQueue.post([finish, alive, self, result] {
+            if (alive.lock())
+                finish(*self, *result);
+        });
+    });
+}
+
+} // namespace quillfen

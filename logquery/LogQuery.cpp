@@ -1,0 +1,36 @@
+#include "logquery/LogQuery.h"
+
+namespace quillfen {
+
+std::vector<std::string> baseLogArguments(std::string_view predicate)
+{
+    return {"show", "--predicate", std::string(predicate), "--style", "json", "--info", "--last"};
+}
+
+std::string periodArgument(std::int64_t count, char unit)
+{
+    return std::to_string(count) + unit;
+}
+
+std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::int64_t count, char unit)
+{
+    std::vector<std::string> args = base;
+    args.push_back(periodArgument(count, unit));
+    return args;
+}
+
+ToolResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args)
+{
+    return runTool(std::string(kLogToolPath), args, true);
+}
+
+std::optional<std::string> toolFailureText(const ToolResult& result, std::string_view command)
+{
+    if (!result.launchFailure.empty())
+        return std::string(command) + " could not be started: " + result.launchFailure;
+    if (result.terminationStatus != 0)
+        return std::string(command) + " returned error number " + std::to_string(result.terminationStatus);
+    return std::nullopt;
+}
+
+} // namespace quillfen

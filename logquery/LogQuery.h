@@ -1,0 +1,40 @@
+#pragma once
+
+#include "platform/Process.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillfen {
+
+inline constexpr std::string_view kLogToolPath = "/usr/bin/log";
+
+inline constexpr std::string_view kPredicateTM = R"(subsystem == "com.apple.TimeMachine")";
+inline constexpr std::string_view kPredicateSpeed =
+    R"(subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Copied")";
+inline constexpr std::string_view kPredicateAPFS = R"(subsystem == "com.apple.TimeMachine")";
+inline constexpr std::string_view kPredicateDAS =
+    R"(subsystem == "com.apple.duetactivityscheduler" AND eventMessage CONTAINS[c] "Rescoring all")";
+inline constexpr std::string_view kPredicateCTS =
+    R"(subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "us to run com.apple.backupd-auto")";
+
+// The seven fixed arguments of a log query: show, the predicate, JSON style, info level, and --last.
+std::vector<std::string> baseLogArguments(std::string_view predicate);
+
+// The period argument that ends every query: the count followed by "h" or "m".
+std::string periodArgument(std::int64_t count, char unit);
+
+// A copy of `base` with the period argument appended.
+std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::int64_t count, char unit);
+
+// runTool with /usr/bin/log and standard output captured.
+ToolResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args);
+
+// The error alert's text for a failed run of the command named `command`
+// ("TM log command", "Back up command", …), or nothing when the run succeeded.
+std::optional<std::string> toolFailureText(const ToolResult& result, std::string_view command);
+
+} // namespace quillfen

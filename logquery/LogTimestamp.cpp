@@ -1,0 +1,141 @@
+#include "logquery/LogTimestamp.h"
+
+namespace quillfen {
+
+long long daysFromCivil(long long year, unsigned month, unsigned day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
+}
+
+CivilDate civilFromDays(long long days)
+{
+    days += 719468;
+    const long long era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
+    const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
+    return {static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+namespace {
+
+class Reader {
+public:
+    explicit Reader(std::string_view text) : text_(text) {}
+
+    // Exactly `width` ASCII digits.
+    bool digits(std::size_t width, unsigned& value)
+    {
+        if (text_.size() < width)
+            return false;
+        value = 0;
+        for (std::size_t i = 0; i < width; ++i) {
+            const char c = text_[i];
+            if (c < '0' || c > '9')
+                return false;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        text_.remove_prefix(width);
+        return true;
+    }
+    bool literal(char c)
+    {
+        if (text_.empty() || text_.front() != c)
+            return false;
+        text_.remove_prefix(1);
+        return true;
+    }
+    std::string_view rest() const { return text_; }
+    void skip(std::size_t count) { text_.remove_prefix(count); }
+
+private:
+    std::string_view text_;
+};
+
+bool isLeapYear(unsigned year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+unsigned daysInMonth(unsigned year, unsigned month)
+{
+    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Milliseconds of a fraction of 1 to 9 digits, truncated.
+std::optional<unsigned> readFraction(Reader& reader)
+{
+    const std::string_view rest = reader.rest();
+    std::size_t count = 0;
+    while (count < rest.size() && rest[count] >= '0' && rest[count] <= '9')
+        ++count;
+    if (count == 0 || count > 9)
+        return std::nullopt;
+    unsigned millis = 0;
+    for (std::size_t i = 0; i < 3; ++i)
+        millis = millis * 10 + (i < count ? static_cast<unsigned>(rest[i] - '0') : 0);
+    reader.skip(count);
+    return millis;
+}
+
+// The offset east of UTC in minutes.
+std::optional<int> readOffset(Reader& reader)
+{
+    if (reader.literal('Z'))
+        return 0;
+    int sign = 0;
+    if (reader.literal('+'))
+        sign = 1;
+    else if (reader.literal('-'))
+        sign = -1;
+    else
+        return std::nullopt;
+    unsigned hours = 0;
+    unsigned minutes = 0;
+    if (!reader.digits(2, hours))
+        return std::nullopt;
+    const bool colon = reader.literal(':');
+    if (!reader.digits(2, minutes) && colon)
+        return std::nullopt;
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return sign * static_cast<int>(hours * 60 + minutes);
+}
+
+} // namespace
+
+std::optional<Date> parseLogTimestamp(std::string_view text)
+{
+    Reader reader(text);
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (!(reader.digits(4, year) && reader.literal('-') && reader.digits(2, month) && reader.literal('-') &&
+          reader.digits(2, day) && reader.literal(' ') && reader.digits(2, hour) && reader.literal(':') &&
+          reader.digits(2, minute) && reader.literal(':') && reader.digits(2, second) && reader.literal('.')))
+        return std::nullopt;
+    const auto millis = readFraction(reader);
+    if (!millis)
+        return std::nullopt;
+    const auto offset = readOffset(reader);
+    if (!offset)
+        return std::nullopt;
+    for (const char c : reader.rest()) {
+        if (c != ' ' && c != '\t')
+            return std::nullopt;
+    }
+    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    const long long days = daysFromCivil(year, month, day);
+    const long long seconds = days * 86400 + hour * 3600LL + minute * 60LL + second - *offset * 60LL;
+    return Date{static_cast<double>(seconds) + *millis / 1000.0};
+}
+
+} // namespace quillfen

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Date.h"
+
+#include <optional>
+#include <string_view>
+
+namespace quillfen {
+
+// Reads a log time "yyyy-MM-dd HH:mm:ss.SSSSSS±HHMM" strictly: fields of their
+// exact widths and ranges, a fraction of 1 to 9 digits of which milliseconds
+// count (as the Mac's date formatter keeps them), and an offset written ±HHMM,
+// ±HH:MM, ±HH or Z. Trailing blanks or tabs are allowed; anything else gives no date.
+std::optional<Date> parseLogTimestamp(std::string_view text);
+
+// Days from 1970-01-01 to a proleptic Gregorian date, and back.
+long long daysFromCivil(long long year, unsigned month, unsigned day);
+struct CivilDate {
+    long long year;
+    unsigned month;
+    unsigned day;
+};
+CivilDate civilFromDays(long long days);
+
+} // namespace quillfen

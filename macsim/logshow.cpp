@@ -1,0 +1,292 @@
+#include "macsim/logshow.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
+namespace quillfen::macsim {
+namespace {
+
+using namespace std::chrono;
+
+bool sameIgnoringCase(char a, char b)
+{
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return lower(a) == lower(b);
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), sameIgnoringCase);
+}
+
+bool containsIgnoringCase(std::string_view haystack, std::string_view needle)
+{
+    const auto found = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), sameIgnoringCase);
+    return needle.empty() || found != haystack.end();
+}
+
+struct Token {
+    std::string text;
+    bool quoted = false;
+};
+
+// Words split at blanks, and double-quoted strings with backslash escapes.
+// None when a string is left open.
+std::optional<std::vector<Token>> tokenize(std::string_view text)
+{
+    std::vector<Token> tokens;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ') {
+            ++i;
+        } else if (text[i] == '"') {
+            Token token{.text = {}, .quoted = true};
+            for (++i; i < text.size() && text[i] != '"'; ++i) {
+                if (text[i] == '\\' && ++i == text.size())
+                    break;
+                token.text += text[i];
+            }
+            if (i == text.size())
+                return std::nullopt;
+            ++i;
+            tokens.push_back(std::move(token));
+        } else {
+            const std::size_t end = std::min(text.find_first_of(" \"", i), text.size());
+            tokens.push_back({.text = std::string(text.substr(i, end - i))});
+            i = end;
+        }
+    }
+    return tokens;
+}
+
+// Key paths are case-sensitive, keywords are not, as in the real predicate language.
+bool isKeyPath(const Token& token, std::string_view name)
+{
+    return !token.quoted && token.text == name;
+}
+bool isKeyword(const Token& token, std::string_view name)
+{
+    return !token.quoted && equalsIgnoringCase(token.text, name);
+}
+
+constexpr std::string_view logTimePattern = "0000-00-00 00:00:00.000000+0000";
+
+int digitsAt(std::string_view text, std::size_t position, std::size_t count)
+{
+    int value = 0;
+    for (char c : text.substr(position, count))
+        value = value * 10 + (c - '0');
+    return value;
+}
+
+[[noreturn]] void failEntry(std::size_t index, std::string_view problem)
+{
+    throw ArchiveError("entry " + std::to_string(index + 1) + " " + std::string(problem));
+}
+
+} // namespace
+
+bool Predicate::selects(std::string_view entrySubsystem, std::string_view message) const
+{
+    return entrySubsystem == subsystem && (!messageContains || containsIgnoringCase(message, *messageContains));
+}
+
+std::optional<Predicate> parsePredicate(std::string_view text)
+{
+    const auto tokens = tokenize(text);
+    if (!tokens || tokens->size() < 3)
+        return std::nullopt;
+    const auto& t = *tokens;
+    if (!isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
+        return std::nullopt;
+    Predicate predicate{.subsystem = t[2].text, .messageContains = std::nullopt};
+    if (t.size() == 3)
+        return predicate;
+    if (t.size() != 7 || !isKeyword(t[3], "AND") || !isKeyPath(t[4], "eventMessage") ||
+        !isKeyword(t[5], "CONTAINS[c]") || !t[6].quoted) {
+        return std::nullopt;
+    }
+    predicate.messageContains = t[6].text;
+    return predicate;
+}
+
+std::optional<std::uint32_t> parseCount(std::string_view text)
+{
+    std::uint32_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc{} || stop != end)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<seconds> parsePeriod(std::string_view text)
+{
+    static constexpr std::array<std::pair<char, seconds>, 4> units{
+        {{'s', seconds{1}}, {'m', minutes{1}}, {'h', hours{1}}, {'d', days{1}}}};
+    if (text.empty())
+        return std::nullopt;
+    const auto unit = std::ranges::find(units, text.back(), &std::pair<char, seconds>::first);
+    const auto count = parseCount(text.substr(0, text.size() - 1));
+    if (unit == units.end() || !count)
+        return std::nullopt;
+    return *count * unit->second;
+}
+
+std::optional<LogTime> parseLogTime(std::string_view text)
+{
+    if (text.size() != logTimePattern.size())
+        return std::nullopt;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char want = logTimePattern[i];
+        const bool fits = want == '0'   ? text[i] >= '0' && text[i] <= '9'
+                          : want == '+' ? text[i] == '+' || text[i] == '-'
+                                        : text[i] == want;
+        if (!fits)
+            return std::nullopt;
+    }
+    const year_month_day date{year{digitsAt(text, 0, 4)}, month(unsigned(digitsAt(text, 5, 2))),
+                              day(unsigned(digitsAt(text, 8, 2)))};
+    const int hour = digitsAt(text, 11, 2), minute = digitsAt(text, 14, 2), second = digitsAt(text, 17, 2);
+    const int offsetHours = digitsAt(text, 27, 2), offsetMinutes = digitsAt(text, 29, 2);
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59 || offsetHours > 23 || offsetMinutes > 59) {
+        return std::nullopt;
+    }
+    const minutes offset{(text[26] == '-' ? -1 : 1) * (offsetHours * 60 + offsetMinutes)};
+    const auto local =
+        sys_days{date} + hours{hour} + minutes{minute} + seconds{second} + microseconds{digitsAt(text, 20, 6)};
+    return LogTime{.instant = local - offset, .offset = offset};
+}
+
+std::string formatLogTime(const LogTime& time)
+{
+    const auto local = time.instant + time.offset;
+    const auto midnight = floor<days>(local);
+    const year_month_day date{midnight};
+    const hh_mm_ss clock{local - midnight};
+    const long offset = long(std::abs(time.offset.count()));
+    std::array<char, 64> text{}; // room for any field values, so no truncation is possible
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02u %02ld:%02ld:%02ld.%06ld%c%02ld%02ld", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), long(clock.hours().count()),
+                  long(clock.minutes().count()), long(clock.seconds().count()), long(clock.subseconds().count()),
+                  time.offset.count() < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text.data();
+}
+
+seconds shiftPlacing(Instant newest, Instant target)
+{
+    return floor<seconds>(target - newest);
+}
+
+ShowRequest parseShowArguments(std::span<const std::string_view> arguments)
+{
+    ShowRequest request;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view option = arguments[i];
+        if (option == "--info")
+            continue;
+        if (option != "--predicate" && option != "--style" && option != "--last") {
+            throw UsageError("log: unknown argument '" + std::string(option) + "'");
+        }
+        if (++i == arguments.size())
+            throw UsageError("log: " + std::string(option) + " needs a value");
+        const std::string_view value = arguments[i];
+        if (option == "--predicate") {
+            request.predicate = parsePredicate(value);
+            if (!request.predicate)
+                throw UsageError("log: cannot parse predicate: " + std::string(value));
+        } else if (option == "--style") {
+            if (value != "json")
+                throw UsageError("log: the simulated Mac prints only --style json, not " + std::string(value));
+        } else {
+            request.last = parsePeriod(value);
+            if (!request.last)
+                throw UsageError("log: --last wants a count and s, m, h or d, not " + std::string(value));
+        }
+    }
+    return request;
+}
+
+std::string showLog(const simdjson::padded_string& archive, const ShowRequest& request, NewestAge newestAge,
+                    Instant now)
+{
+    struct Selected {
+        std::string_view text;   // the whole entry, from { to }
+        std::size_t timestampAt; // where its timestamp value starts within text
+        LogTime time;
+    };
+    std::vector<Selected> selected;
+    std::optional<Instant> newest;
+    const char* archiveEnd = archive.data() + archive.size();
+    std::size_t index = 0;
+    try {
+        simdjson::ondemand::parser parser;
+        simdjson::ondemand::document document = parser.iterate(archive);
+        for (simdjson::ondemand::object entry : document.get_array()) {
+            simdjson::ondemand::raw_json_string rawTimestamp;
+            if (entry["timestamp"].get_raw_json_string().get(rawTimestamp))
+                failEntry(index, "has no timestamp text");
+            // A valid timestamp has no escapes, so its text ends at the next quote.
+            const char* start = rawTimestamp.raw();
+            const std::string_view timestamp{start, std::size_t(std::find(start, archiveEnd, '"') - start)};
+            const auto time = parseLogTime(timestamp);
+            if (!time)
+                failEntry(index, "has a timestamp unlike \"2023-02-17 20:55:55.408772-0800\"");
+            newest = std::max(newest.value_or(time->instant), time->instant);
+
+            bool wanted = true;
+            if (request.predicate) {
+                // Missing or non-text members simply do not match.
+                std::string_view subsystem, message;
+                wanted = !entry["subsystem"].get_string().get(subsystem) &&
+                         (!request.predicate->messageContains || !entry["eventMessage"].get_string().get(message)) &&
+                         request.predicate->selects(subsystem, message);
+            }
+            const std::string_view raw = entry.raw_json();
+            if (wanted) {
+                const std::string_view text = raw.substr(0, raw.find_last_not_of(" \t\r\n") + 1);
+                selected.push_back({text, std::size_t(timestamp.data() - text.data()), *time});
+            }
+            ++index;
+        }
+        if (document.current_location().error() != simdjson::OUT_OF_BOUNDS) {
+            throw ArchiveError("text follows the array of entries");
+        }
+    } catch (const simdjson::simdjson_error& error) {
+        throw ArchiveError("not a JSON array of log entries (" + std::string(error.what()) + ", near entry " +
+                           std::to_string(index + 1) + ")");
+    }
+
+    const seconds shift = newest && newestAge ? shiftPlacing(*newest, now - *newestAge) : seconds{0};
+    std::size_t size = 3;
+    for (const auto& entry : selected)
+        size += entry.text.size() + 1;
+    std::string output;
+    output.reserve(size);
+    output += '[';
+    for (const auto& entry : selected) {
+        const Instant at = entry.time.instant + shift;
+        if (at > now || (request.last && at < now - *request.last))
+            continue;
+        if (output.size() > 1)
+            output += ',';
+        if (shift == seconds{0}) {
+            output += entry.text;
+            continue;
+        }
+        output += entry.text.substr(0, entry.timestampAt);
+        output += formatLogTime({.instant = at, .offset = entry.time.offset});
+        output += entry.text.substr(entry.timestampAt + logTimePattern.size());
+    }
+    output += "]\n";
+    return output;
+}
+
+} // namespace quillfen::macsim

@@ -1,0 +1,81 @@
+#pragma once
+// The decisions of the simulated `log show`: reading its arguments, selecting
+// entries of a recorded archive and moving them in time. main.cpp only adds
+// the environment, the files and the exit status.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace simdjson {
+struct padded_string;
+}
+
+namespace quillfen::macsim {
+
+using Instant = std::chrono::sys_time<std::chrono::microseconds>;
+
+// Bad command line: the tools answer it with exit status 64, like the real ones.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// An archive that is not a JSON array of log entries with readable timestamps.
+struct ArchiveError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Only the shapes Quillfen sends: subsystem == "X" [AND eventMessage CONTAINS[c] "Y"].
+struct Predicate {
+    std::string subsystem;
+    std::optional<std::string> messageContains;
+
+    // The subsystem compares exactly; the message containment folds ASCII case.
+    [[nodiscard]] bool selects(std::string_view entrySubsystem, std::string_view message) const;
+    bool operator==(const Predicate&) const = default;
+};
+
+[[nodiscard]] std::optional<Predicate> parsePredicate(std::string_view text);
+
+// A decimal count of ASCII digits that fits 32 bits, with no sign or blanks.
+[[nodiscard]] std::optional<std::uint32_t> parseCount(std::string_view text);
+
+// `--last` values: a count followed by s, m, h or d.
+[[nodiscard]] std::optional<std::chrono::seconds> parsePeriod(std::string_view text);
+
+// A timestamp as the log tool writes it: "2023-02-17 20:55:55.408772-0800".
+struct LogTime {
+    Instant instant;
+    std::chrono::minutes offset; // east of UTC
+
+    bool operator==(const LogTime&) const = default;
+};
+
+[[nodiscard]] std::optional<LogTime> parseLogTime(std::string_view text);
+[[nodiscard]] std::string formatLogTime(const LogTime& time);
+
+// The move that brings `newest` to just before `target`. Whole seconds, so a
+// rewritten timestamp keeps its fraction digits.
+[[nodiscard]] std::chrono::seconds shiftPlacing(Instant newest, Instant target);
+
+struct ShowRequest {
+    std::optional<Predicate> predicate;       // none: every entry
+    std::optional<std::chrono::seconds> last; // none: the whole archive
+};
+
+// The arguments after `show`, in any order. Throws UsageError.
+[[nodiscard]] ShowRequest parseShowArguments(std::span<const std::string_view> arguments);
+
+// How long before now the newest entry of the archive is placed; none keeps the recorded times.
+using NewestAge = std::optional<std::chrono::minutes>;
+
+// The JSON array `log show` prints for the request: the selected entries in
+// archive order, each verbatim but for its moved timestamp. Throws ArchiveError.
+[[nodiscard]] std::string showLog(const simdjson::padded_string& archive, const ShowRequest& request,
+                                  NewestAge newestAge, Instant now);
+
+} // namespace quillfen::macsim

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <compare>
+
+namespace quillfen {
+
+// An instant, as seconds since 1970-01-01 00:00:00 UTC. A double keeps the
+// sub-second part of log times and reaches the distant-future sentinel.
+struct Date {
+    double sinceEpoch = 0.0;
+
+    auto operator<=>(const Date&) const = default;
+};
+
+// The platform's distant future: 4001-01-01 00:00:00 UTC, later than any log time.
+inline constexpr Date kDistantFuture{64092211200.0};
+
+inline double secondsBetween(Date from, Date to)
+{
+    return to.sinceEpoch - from.sinceEpoch;
+}
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual Date now() const = 0;
+};
+
+class SystemClock final : public Clock {
+public:
+    Date now() const override;
+};
+
+} // namespace quillfen

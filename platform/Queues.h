@@ -1,0 +1,41 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace quillfen {
+
+using Operation = std::function<void()>;
+
+// The application's main queue: closures run one at a time, in the order they
+// were added, on the main thread. Safe to post to from any thread.
+class MainQueue {
+public:
+    virtual ~MainQueue() = default;
+    virtual void post(Operation operation) = 0;
+};
+
+// A queue of closures run on background threads, at most `maxConcurrent` at
+// once, started in the order they were added. Destroying the queue drops the
+// operations that have not started; running ones finish on their own threads,
+// so closing a window never waits for a tool.
+class OperationQueue {
+public:
+    explicit OperationQueue(std::size_t maxConcurrent);
+    ~OperationQueue();
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    void add(Operation operation);
+
+    struct State; // shared with the worker threads, which may outlive the queue
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+} // namespace quillfen

@@ -1,0 +1,60 @@
+#include "platform/headless/HeadlessControls.h"
+
+#include <algorithm>
+
+namespace quillfen::headless {
+
+void Stepper::setIntegerValue(std::int64_t value)
+{
+    value_ = std::clamp(value, minimum_, maximum_);
+}
+
+void TextView::replaceText(std::string_view text, const ReportStyle& style)
+{
+    text_.clear();
+    runs_.clear();
+    appendText(text, style);
+}
+
+void TextView::appendText(std::string_view text, const ReportStyle& style)
+{
+    if (text.empty())
+        return;
+    text_ += text;
+    runs_.push_back(Run{text.size(), style});
+}
+
+void FifoMainQueue::post(Operation operation)
+{
+    {
+        std::lock_guard lock(mutex_);
+        operations_.push_back(std::move(operation));
+    }
+    arrived_.notify_one();
+}
+
+std::optional<Operation> FifoMainQueue::take(bool wait)
+{
+    std::unique_lock lock(mutex_);
+    if (wait)
+        arrived_.wait(lock, [this] { return !operations_.empty(); });
+    if (operations_.empty())
+        return std::nullopt;
+    Operation operation = std::move(operations_.front());
+    operations_.pop_front();
+    return operation;
+}
+
+void FifoMainQueue::runOne()
+{
+    if (auto operation = take(true))
+        (*operation)();
+}
+
+void FifoMainQueue::runPending()
+{
+    while (auto operation = take(false))
+        (*operation)();
+}
+
+} // namespace quillfen::headless

@@ -1,0 +1,362 @@
+#include "analysis/Classify.h"
+#include "analysis/Tally.h"
+#include "support/Harness.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillfen {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::timestampAt;
+
+constexpr double kBase = 1'800'000'000.0;
+
+Date minute(double m)
+{
+    return Date{kBase + m * 60};
+}
+
+std::string at(double m)
+{
+    return timestampAt(minute(m));
+}
+
+struct Line {
+    std::string timestamp;
+    std::string message;
+};
+
+void feed(BackupTally& tally, AnalysisValues& values, const std::vector<Line>& lines, std::int64_t osVersion = 17)
+{
+    for (const Line& line : lines)
+        tallyEntry(tally, values, LogEntry{line.timestamp, line.message}, osVersion);
+}
+
+TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
+{
+    using C = EntryClass;
+    const struct {
+        std::string_view message;
+        EntryClass expected;
+    } cases[] = {
+        {"Starting automatic backup", C::autoStart},
+        {"Starting Automatic backup", C::unclassified},
+        {"Starting automatic backup to Backing up to x", C::autoStart},
+        {"Starting manual backup", C::manualStart},
+        {"Backing up to: /Volumes/B", C::backupTarget},
+        {"Created new backup: 2027-01-15-080000.backup", C::backupCreated},
+        {"Deleted 2 backups; Created new backup", C::backupCreated},
+        {"Deleted backup /Volumes/B/old", C::backupDeleted},
+        {"Deleted", C::unclassified},
+        {"Deleted\tbackup", C::unclassified},
+        {"Deleted Time Machine snapshot", C::backupDeleted},
+        {"deleted Time Machine snapshot com.apple.TimeMachine.x", C::snapshotDeleted},
+        {"Copied 1234 items (56.7 MB) from volume Data.", C::copiedItems},
+        {"Copied 5 files", C::unclassified},
+        {"Copied 5 items from\tData", C::unclassified},
+        {"Copied x from y; Deleted z", C::backupDeleted},
+        {"Copied 5 files; 1.2 TB available", C::spaceAvailable},
+        {"4.39 GB required, 1.23 TB available", C::spaceAvailable},
+        {"1.23 TB available; Backup completed successfully", C::spaceAvailable},
+        {"Backup completed successfully", C::backupCompleted},
+        {"Completed backup of volume", C::backupCompleted},
+        {"Completed backup; Forcing deep traversal", C::backupCompleted},
+        {"Forcing deep traversal on source", C::deepTraversal},
+        {"Finished scan", C::scanFinished},
+        {"Not starting scheduled Time Machine backup", C::scheduleSkipped},
+        {"Compacting storage", C::compacting},
+        {"Compacting", C::unclassified},
+        {"Completed 3 compactions", C::compactionDone},
+        {"Completed snapshot", C::unclassified},
+        {"Completed\t3 compactions", C::unclassified},
+        {"Created Time Machine local snapshot with name x", C::snapshotCreated},
+        {"Possible strategies for volume Data", C::volumeStrategy},
+        {"Deep scan required", C::deepScan},
+        {"Using FSEvents for volume Data", C::fsEventsScan},
+        {"First backup of source Data", C::firstBackup},
+        {"Using snapshot diff", C::snapshotDiff},
+        {"Running consistency scan", C::consistencyScan},
+        {"Running consistency", C::unclassified},
+        {"Using cached events", C::cachedEvents},
+        {"Backup result: success", C::backupResult},
+        {"Backup result success", C::unclassified},
+        {"Backup completed successfully Error: x", C::backupCompleted},
+        {"Error: disk full", C::unclassified},
+        {"", C::unclassified},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(static_cast<int>(classifyEntry(c.message)), static_cast<int>(c.expected));
+    }
+}
+
+TEST(ExtractCopyReport, SplitsAtSingleBlanksAndTrimsTheSizeWords)
+{
+    const struct {
+        std::string_view message;
+        bool extracted;
+        std::optional<std::int64_t> itemCount;
+        std::string_view sizeText;
+    } cases[] = {
+        {"Copied 1234 items (56.7 MB) from volume Data. Linked 8.", true, 1234, "56.7 MB"},
+        {"Copied 1234 items (56.7 MB) from", true, 1234, "56.7 MB"},
+        {"Copied 1234 items (56.7 MB)", false, {}, ""},
+        {"Copied 1,234 items (56.7 MB) from volume Data.", true, std::nullopt, "56.7 MB"},
+        {"Copied +12 items (1 KB) from x", true, 12, "1 KB"},
+        {"Copied -12 items (1 KB) from x", true, -12, "1 KB"},
+        {"Copied 12a items (1 KB) from x", true, std::nullopt, "1 KB"},
+        {"Copied + items (1 KB) from x", true, std::nullopt, "1 KB"},
+        {"Copied -9223372036854775808 items (1 KB) from x", true, std::numeric_limits<std::int64_t>::min(), "1 KB"},
+        {"Copied 9223372036854775808 items (1 KB) from x", true, std::nullopt, "1 KB"},
+        {"Copied  12 items (1 KB) from x", true, std::nullopt, "items 1"},
+        {"Copied 5 items\t(1 KB) from x", true, 5, "KB from"},
+        {"Copied 12 items («3.5» MB…) from x", true, 12, "3.5 MB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        const auto report = extractCopyReport(c.message);
+        ASSERT_EQ(report.has_value(), c.extracted);
+        if (report) {
+            EXPECT_EQ(report->itemCount, c.itemCount);
+            EXPECT_EQ(report->sizeText, c.sizeText);
+        }
+    }
+}
+
+TEST(ExtractAvailableSpace, JoinsThirdAndSecondLastWordsUntrimmed)
+{
+    const struct {
+        std::string_view message;
+        std::optional<std::string> expected;
+    } cases[] = {
+        {"4.39 GB required, 1.23 TB available", "1.23 TB"},
+        {"Disk free: 12.5 GB available", "12.5 GB"},
+        {"free: 12.5 GB available", std::nullopt},
+        {"Disk free:  12.5 GB available", "12.5 GB"},
+        {"a b (1.2 TB) available", "(1.2 TB)"},
+        {"x y 1.2 TB available ", "TB available"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(extractAvailableSpace(c.message), c.expected);
+    }
+}
+
+class WorkedSequence : public ::testing::TestWithParam<std::int64_t> {};
+
+TEST_P(WorkedSequence, PairsOnlyTheAutomaticBackup)
+{
+    const std::int64_t osVersion = GetParam();
+    BackupTally tally;
+    AnalysisValues values;
+    feed(tally, values,
+         {{at(1), "Starting automatic backup"},
+          {at(2), "Backing up to A: /Volumes/B"},
+          {at(3), "Copied 10 items (1.5 GB) from volume X."},
+          {at(4), "Backup completed successfully"},
+          {at(5), "Starting manual backup"},
+          {at(6), "Completed backup"}},
+         osVersion);
+
+    EXPECT_THAT(tally.startBU, ElementsAre(minute(1)));
+    EXPECT_THAT(tally.endBU, ElementsAre(minute(4)));
+    EXPECT_EQ(values.unpairedCompletions, 1);
+    EXPECT_EQ(tally.lastBUEnd, minute(6));
+    EXPECT_EQ(tally.lastManualBackup, minute(5));
+    EXPECT_EQ(tally.numManualBackups, 1);
+    EXPECT_EQ(tally.createdBackups, osVersion > 12 ? 2 : 0);
+    EXPECT_THAT(tally.copiedNumbers, ElementsAre(10));
+    EXPECT_THAT(tally.copiedCapacities, ElementsAre("1.5 GB"));
+    EXPECT_THAT(tally.BUdisksSet, ElementsAre("Backing up to A: /Volumes/B"));
+    EXPECT_FALSE(tally.backingUpNow);
+    EXPECT_FALSE(tally.manualBackup);
+    EXPECT_EQ(values.errorCount, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OsVersions, WorkedSequence, ::testing::Values(17, 13, 12));
+
+TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
+{
+    // A = automatic start, M = manual start, C = completion; one minute apart.
+    const struct {
+        std::string_view events;
+        std::size_t starts;
+        std::size_t paired;
+        std::int64_t unpaired;
+        bool backingUpNow;
+        bool manualBackup;
+    } cases[] = {
+        {"A", 1, 0, 0, true, false},    {"M", 0, 0, 0, false, true},    {"C", 0, 0, 1, false, false},
+        {"AM", 1, 0, 0, true, true},    {"AMC", 1, 0, 1, false, false}, {"MAC", 1, 1, 0, false, false},
+        {"MC", 0, 0, 1, false, false},  {"AAC", 2, 1, 0, false, false}, {"AACA", 3, 1, 0, true, false},
+        {"ACC", 1, 2, 0, false, false}, {"CAC", 1, 1, 1, false, false}, {"ACMC", 1, 1, 1, false, false},
+        {"AMA", 2, 0, 0, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.events);
+        BackupTally tally;
+        AnalysisValues values;
+        std::vector<Line> lines;
+        for (const char event : c.events) {
+            const double m = static_cast<double>(lines.size());
+            lines.push_back({at(m), event == 'A'   ? "Starting automatic backup"
+                                    : event == 'M' ? "Starting manual backup"
+                                                   : "Backup completed successfully"});
+        }
+        feed(tally, values, lines);
+        EXPECT_EQ(tally.startBU.size(), c.starts);
+        EXPECT_EQ(tally.endBU.size(), c.paired);
+        EXPECT_EQ(values.unpairedCompletions, c.unpaired);
+        EXPECT_EQ(tally.backingUpNow, c.backingUpNow);
+        EXPECT_EQ(tally.manualBackup, c.manualBackup);
+        const auto lastC = c.events.rfind('C');
+        EXPECT_EQ(tally.lastBUEnd,
+                  lastC == std::string_view::npos ? kDistantFuture : minute(static_cast<double>(lastC)));
+    }
+}
+
+TEST(TallyEntry, UnreadableTimestampSkipsTheEffectButNotTheErrorLine)
+{
+    const std::string_view messages[] = {
+        "Starting automatic backup Error: a",
+        "Starting manual backup Error: a",
+        "Backup completed successfully Error: a",
+        "Forcing deep traversal Error: a",
+        "Finished scan Error: a",
+        "Not starting scheduled Error: a",
+    };
+    for (const std::string_view message : messages) {
+        SCOPED_TRACE(message);
+        BackupTally tally;
+        AnalysisValues values;
+        feed(tally, values, {{at(0), "Starting automatic backup"}, {"2027-01-15T08:00:00", std::string(message)}});
+        EXPECT_EQ(tally.startBU.size(), 1u);
+        EXPECT_TRUE(tally.endBU.empty());
+        EXPECT_TRUE(tally.startDT.empty());
+        EXPECT_TRUE(tally.endDT.empty());
+        EXPECT_TRUE(tally.cancelBU.empty());
+        EXPECT_TRUE(tally.backingUpNow);
+        EXPECT_FALSE(tally.manualBackup);
+        EXPECT_EQ(tally.numManualBackups, 0);
+        EXPECT_EQ(tally.lastBUEnd, kDistantFuture);
+        EXPECT_EQ(tally.lastManualBackup, kDistantFuture);
+        EXPECT_EQ(tally.createdBackups, 0);
+        EXPECT_EQ(values.unpairedCompletions, 0);
+        EXPECT_EQ(values.errorCount, 1);
+        EXPECT_EQ(values.errorLines, "2027-01-15T08:00:00 " + std::string(message) + "\n");
+    }
+}
+
+TEST(TallyEntry, ClassesWithoutATimeNeverReadTheTimestamp)
+{
+    BackupTally tally;
+    AnalysisValues values;
+    feed(tally, values, {{"garbage", "Deleted backup"}, {"", "Backing up to: /Volumes/B"}});
+    EXPECT_EQ(tally.deletedBackups, 1);
+    EXPECT_EQ(tally.BUdisksSet.size(), 1u);
+}
+
+TEST(TallyEntry, EachCounterCountsItsOwnClass)
+{
+    BackupTally tally;
+    AnalysisValues values;
+    std::vector<Line> lines;
+    // Distinct multiplicities, so a counter wired to the wrong class shows.
+    const auto add = [&](std::string_view message, int times) {
+        for (int i = 0; i < times; ++i)
+            lines.push_back({at(i), std::string(message)});
+    };
+    add("Created new backup", 1);
+    add("Deleted backup", 2);
+    add("Created Time Machine local snapshot", 3);
+    add("deleted Time Machine snapshot", 4);
+    add("Possible strategies for Data", 5);
+    add("Deep scan required", 6);
+    add("Using FSEvents for Data", 7);
+    add("First backup of Data", 8);
+    add("Using snapshot diff", 9);
+    add("Running consistency scan", 10);
+    add("Using cached events", 11);
+    add("Compacting storage", 12);
+    add("Completed 1 compaction", 13);
+    add("Forcing deep traversal", 14);
+    add("Finished scan", 15);
+    add("Not starting scheduled backup", 16);
+    add("Backup result: ok", 2);
+    add("4.39 GB required, 1.23 TB available", 1);
+    feed(tally, values, lines);
+
+    EXPECT_EQ(tally.createdBackups, 1);
+    EXPECT_EQ(tally.deletedBackups, 2);
+    EXPECT_EQ(tally.createdSnapshots, 3);
+    EXPECT_EQ(tally.deletedSnapshots, 4);
+    EXPECT_EQ(tally.catVolCount, 5 + 8);
+    EXPECT_EQ(tally.catDeepScan, 6);
+    EXPECT_EQ(tally.catFSEvents, 7);
+    EXPECT_EQ(tally.catFirstBU, 8);
+    EXPECT_EQ(tally.catSnaps, 9);
+    EXPECT_EQ(tally.catConsist, 10);
+    EXPECT_EQ(tally.catCachedEvents, 11);
+    EXPECT_EQ(values.compactionsStarted, 12);
+    EXPECT_EQ(values.compactionsCompleted, 13);
+    EXPECT_EQ(tally.startDT.size(), 14u);
+    EXPECT_EQ(tally.endDT.size(), 15u);
+    EXPECT_EQ(tally.cancelBU.size(), 16u);
+    EXPECT_THAT(values.backupResults, ElementsAre("Backup result: ok", "Backup result: ok"));
+    EXPECT_THAT(tally.BUdiskCaps, ElementsAre("1.23 TB"));
+    EXPECT_EQ(tally.startDT.front(), minute(0));
+    EXPECT_EQ(tally.startDT.back(), minute(13));
+}
+
+TEST(TallyEntry, CreatedBackupsCountCompletionsFromOsVersion13)
+{
+    const struct {
+        std::int64_t osVersion;
+        std::int64_t created;
+    } cases[] = {{12, 1}, {13, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.osVersion);
+        BackupTally tally;
+        AnalysisValues values;
+        feed(tally, values, {{at(0), "Created new backup"}, {at(1), "Backup completed successfully"}}, c.osVersion);
+        EXPECT_EQ(tally.createdBackups, c.created);
+    }
+}
+
+TEST(TallyEntry, DestinationsAreDistinctWholeMessages)
+{
+    BackupTally tally;
+    AnalysisValues values;
+    feed(tally, values,
+         {{at(0), "Backing up to: /Volumes/B"},
+          {at(1), "Backing up to: /Volumes/B"},
+          {at(2), "Backing up to: /Volumes/B "},
+          {at(3), "Backing up to: /Volumes/B"}});
+    EXPECT_THAT(tally.BUdisksSet, ElementsAre("Backing up to: /Volumes/B", "Backing up to: /Volumes/B "));
+}
+
+TEST(TallyEntry, ErrorLinesKeepTheTimestampTextAndEntryOrder)
+{
+    BackupTally tally;
+    AnalysisValues values;
+    feed(tally, values,
+         {{"2027-01-15 00:55:00.123456-0700", "Error: disk full"},
+          {at(1), "error: lower case is not an error"},
+          {at(2), "Backup completed successfully Error: late"},
+          {"2027-01-15 00:55:00.123456-0700", "Error: disk full"}});
+    EXPECT_EQ(values.errorCount, 3);
+    EXPECT_EQ(values.errorLines, "2027-01-15 00:55:00.123456-0700 Error: disk full\n" + at(2) +
+                                     " Backup completed successfully Error: late\n"
+                                     "2027-01-15 00:55:00.123456-0700 Error: disk full\n");
+    EXPECT_EQ(values.unpairedCompletions, 1);
+}
+
+} // namespace
+} // namespace quillfen

@@ -1,0 +1,189 @@
+#include "support/RunProgram.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+namespace quillfen::testing {
+namespace {
+
+constexpr std::string_view kParseError = "Error: couldn't get log entries and parse them.\n";
+
+std::string sample(std::string_view name)
+{
+    return std::string(QUILLFEN_SAMPLES_DIR "/") + std::string(name);
+}
+
+Outcome cli(std::vector<std::string> arguments, std::vector<std::string> settings = {})
+{
+    settings.push_back("QUILLFEN_TOOL_ROOT=" QUILLFEN_SIM_ROOT);
+    return runProgram(QUILLFEN_CLI, std::move(arguments), settings);
+}
+
+bool endsWith(std::string_view text, std::string_view tail)
+{
+    return text.ends_with(tail);
+}
+
+TEST(CliCheck, BundledSamplesGiveTheirLights)
+{
+    struct Case {
+        const char* archive;
+        int status;
+        std::string_view tail;
+    };
+    const Case cases[] = {
+        {"healthy.json", 0, "\u2705 No error messages found.\n"},
+        {"errors.json", 2, "Backups.backupdb/Office MacBook Pro/2026-03-17-181403.inProgress}\n"},
+        {"stopped.json", 2, "Scheduling may have stopped.\nConsider restarting your Mac.\n"},
+        {"idle.json", 1, "\u2705 No error messages found.\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = cli({"check"}, {"QUILLFEN_SIM_ARCHIVE=" + sample(c.archive)});
+        EXPECT_EQ(outcome.status, c.status) << c.archive << "\n" << outcome.out << outcome.err;
+        EXPECT_TRUE(outcome.out.starts_with("Analysis from ")) << c.archive;
+        EXPECT_TRUE(outcome.out.find(" for 2 hours:\n") != std::string::npos) << c.archive;
+        EXPECT_TRUE(endsWith(outcome.out, c.tail)) << c.archive << "\n" << outcome.out;
+        EXPECT_EQ(outcome.err, "") << c.archive;
+    }
+}
+
+TEST(CliCheck, HoursAreReadLikeThePeriodField)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string_view period;
+    };
+    const Case cases[] = {
+        {{"check", "--hours", "100"}, " for 48 hours:\n"},
+        {{"check", "--hours=12abc"}, " for 12 hours:\n"},
+        {{"check", "--hours", "-3"}, " for 1 hours:\n"},
+        {{"--hours", "", "check"}, " for 1 hours:\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = cli(c.arguments);
+        EXPECT_NE(outcome.out.find(c.period), std::string::npos) << c.arguments.back() << "\n" << outcome.out;
+    }
+}
+
+TEST(CliCheck, FailedToolsGiveNoVerdictAndTheAlertOnStderr)
+{
+    struct Case {
+        std::vector<std::string> settings;
+        std::string_view out;
+        std::string err;
+    };
+    const std::string alert = "An error occurred in your last action: ";
+    const Case cases[] = {
+        {{"QUILLFEN_SIM_LOG_STATUS=1"}, "", alert + "TM log command returned error number 1\n"},
+        {{"QUILLFEN_SIM_LOG_SIGNAL=9"}, "", alert + "TM log command returned error number 9\n"},
+        {{"QUILLFEN_SIM_LOG_OUTPUT=empty"}, kParseError, ""},
+        {{"QUILLFEN_SIM_LOG_OUTPUT=garbage"}, kParseError, ""},
+        {{"QUILLFEN_SIM_ARCHIVE=/nonexistent/archive.json"}, "", alert + "TM log command returned error number 1\n"},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = cli({"check"}, c.settings);
+        EXPECT_EQ(outcome.status, 3) << c.settings[0];
+        EXPECT_EQ(outcome.out, c.out) << c.settings[0];
+        if (c.settings[0].starts_with("QUILLFEN_SIM_ARCHIVE")) {
+            EXPECT_TRUE(endsWith(outcome.err, c.err)) << outcome.err; // the tool's own complaint comes first
+        } else {
+            EXPECT_EQ(outcome.err, c.err) << c.settings[0];
+        }
+    }
+}
+
+class FakeToolRoot : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root_ = std::filesystem::path(::testing::TempDir()) /
+                ("quillfen-cli-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(root_ / "usr/bin");
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+
+    void tool(const std::string& name, const std::string& body)
+    {
+        const auto path = root_ / "usr/bin" / name;
+        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    }
+
+    Outcome check(std::vector<std::string> arguments = {"check"})
+    {
+        return runProgram(QUILLFEN_CLI, std::move(arguments), {"QUILLFEN_TOOL_ROOT=" + root_.string()});
+    }
+
+    std::filesystem::path root_;
+};
+
+TEST_F(FakeToolRoot, MissingLogToolSaysSo)
+{
+    const Outcome outcome = check();
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "An error occurred in your last action: TM log command could not be started: " +
+                               root_.string() + "/usr/bin/log: No such file or directory\n");
+}
+
+TEST_F(FakeToolRoot, HugeOutputIsReadWhole)
+{
+    // About 40 MB of noise around one healthy backup, as a busy Mac's log can be.
+    const auto archive = root_ / "big.json";
+    {
+        std::ofstream out(archive);
+        out << "[";
+        const std::string noise = R"({"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":")" +
+                                  std::string(300, 'x') + R"(","subsystem":"com.apple.TimeMachine"},)";
+        for (int i = 0; i < 120'000; ++i)
+            out << noise;
+        out << R"({"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backing up to x: /nowhere"}])";
+    }
+    tool("log", "exec cat '" + archive.string() + "'");
+    tool("sw_vers", "echo 14.5");
+    const Outcome outcome = check();
+    EXPECT_EQ(outcome.status, 1) << outcome.err; // a destination but no backup: caution
+    EXPECT_NE(outcome.out.find("Backing up to x: /nowhere\n"), std::string::npos);
+    EXPECT_NE(outcome.out.find("\n/nowhere\n"), std::string::npos); // the free space cannot be known
+}
+
+TEST_F(FakeToolRoot, LogToolKilledMidwayIsAFailureNotAReport)
+{
+    tool("log", "printf '[{\"timestamp\":'; kill -TERM $$");
+    const Outcome outcome = check();
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "An error occurred in your last action: TM log command returned error number 15\n");
+}
+
+TEST(CliUsage, HelpAndMistakes)
+{
+    const Outcome help = cli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(help.out.starts_with("Usage: quillfen-cli check")) << help.out;
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {{}, "no command given"},
+        {{"chekc"}, "unknown command 'chekc'"},
+        {{"check", "--verbose"}, "unknown option '--verbose'"},
+        {{"check", "--hours"}, "option '--hours' needs a value"},
+        {{"check", "extra"}, "unexpected argument 'extra'"},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = cli(c.arguments);
+        EXPECT_EQ(outcome.status, 3) << c.message;
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err,
+                  "quillfen-cli: " + std::string(c.message) + "\nTry 'quillfen-cli --help' for more information.\n");
+    }
+}
+
+} // namespace
+} // namespace quillfen::testing

@@ -1,0 +1,586 @@
+#include "analysis/Analysis.h"
+#include "analysis/Report.h"
+#include "analysis/VolumeSpace.h"
+#include "support/Harness.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillfen {
+namespace {
+
+using ::testing::ElementsAre;
+
+constexpr Date kNow{1'800'000'000.0}; // 2027-01-15 08:00:00 UTC
+constexpr double kMidnight = 1'799'971'200.0;
+
+Date ago(double minutes)
+{
+    return Date{kNow.sinceEpoch - minutes * 60};
+}
+
+Date afterTen(int minutes)
+{
+    return Date{kMidnight + 10 * 3600.0 + minutes * 60.0};
+}
+
+constexpr std::string_view kHeaderOneHour =
+    "Analysis from 2027-01-15 07:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 1 hours:\n";
+constexpr std::string_view kCategoriesZero = "Of 0 volume backups:\n"
+                                             "\t0 were full first backups,\n"
+                                             "\t0 were deep scans,\n"
+                                             "\t0 used FSEvents,\n"
+                                             "\t0 used snapshot diffs,\n"
+                                             "\t0 used consistency scans,\n"
+                                             "\t0 used cached events.\n\n";
+constexpr std::string_view kNoErrors = "\u2705 No error messages found.\n";
+constexpr std::string_view kSchedulerLine = "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
+constexpr std::string_view kDestination = "Backing up to: /Volumes/Backup";
+constexpr std::string_view kDestinationLines = "Backing up to: /Volumes/Backup\n"
+                                               "Current free space on backup volumes:\n"
+                                               "\u2705\t/Volumes/Backup = 123.46 GB\n";
+
+std::string operator+(std::string_view a, std::string_view b)
+{
+    return std::string(a).append(b);
+}
+
+// The whole line of the report that starts with `prefix`, line end included; empty if none.
+std::string lineStartingWith(const std::string& report, std::string_view prefix)
+{
+    for (std::size_t start = 0; start < report.size();) {
+        const std::size_t end = report.find('\n', start);
+        const std::size_t next = end == std::string::npos ? report.size() : end + 1;
+        if (report.compare(start, prefix.size(), prefix) == 0)
+            return report.substr(start, next - start);
+        start = next;
+    }
+    return {};
+}
+
+class BackupReport : public ::testing::Test {
+protected:
+    BackupReport() { volumes.freeBytes["/Volumes/Backup"] = 123'456'789'012; }
+
+    ReportContext context(std::int64_t period, std::int64_t osVersion)
+    {
+        return ReportContext{clock.now(), period, osVersion, clock,
+                             [this](const std::string& message) { return volumeFreeSpaceLine(message, volumes); }};
+    }
+    std::string compose(std::int64_t period = 1, std::int64_t osVersion = 17)
+    {
+        return composeBackupReport(tally, values, context(period, osVersion), runDAScheck);
+    }
+    std::optional<std::string> analyse(const std::string& output, std::int64_t period = 1, std::int64_t osVersion = 17)
+    {
+        return analyseBackupOutput(ByteBuffer(output), tally, context(period, osVersion), runDAScheck);
+    }
+    // One paired automatic backup to kDestination, completed `minutes` ago after running ten minutes.
+    void completedBackup(double minutes)
+    {
+        tally.BUdisksSet.emplace(kDestination);
+        tally.startBU = {ago(minutes + 10)};
+        tally.endBU = {ago(minutes)};
+        tally.lastBUEnd = ago(minutes);
+    }
+
+    testing::FixedClock clock{kNow};
+    testing::FakeVolumes volumes;
+    BackupTally tally;
+    AnalysisValues values;
+    bool runDAScheck = false;
+};
+
+// A healthy hour: one automatic backup to a roomy volume, finished 20 minutes ago.
+std::string healthyLog(std::vector<std::pair<std::string, std::string>> extra = {})
+{
+    std::vector<std::pair<std::string, std::string>> entries{
+        {testing::timestampAt(ago(30)), "Starting automatic backup"},
+        {testing::timestampAt(ago(29)), std::string(kDestination)},
+        {testing::timestampAt(ago(25)), "Copied 1234 items (56.7 MB) from volume Data."},
+        {testing::timestampAt(ago(20)), "Backup completed successfully"},
+    };
+    entries.insert(entries.end(), extra.begin(), extra.end());
+    return testing::logJson(entries);
+}
+
+const std::string kHealthyBody = kHeaderOneHour + kDestinationLines +
+                                 "Started 1 auto backup cycles, and 0 manual backups;\n"
+                                 "completed 1 volume backups successfully,\n"
+                                 "last backup completed successfully 20.0 minutes ago,\n"
+                                 "backed up 1234 files in the last completed backup,\n"
+                                 "Times taken for each auto backup were 10.0 minutes,\n"
+                                 "Created 1 new backups, and deleted 0 old backups,\n"
+                                 "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
+                                 kCategoriesZero;
+
+TEST_F(BackupReport, NoEntriesIsRedAndAsksForTheSchedulerCheckOverTwoHoursOrMore)
+{
+    const std::string body = "No backup folder was selected.\n"
+                             "No auto backups started in the period, no backup has been completed successfully in "
+                             "the period,\n"
+                             "Created 0 new backups, and deleted 0 old backups,\n"
+                             "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
+                             kCategoriesZero + kNoErrors;
+    const struct {
+        std::int64_t period;
+        std::string expected;
+        bool runDAScheck;
+        std::int64_t DAScheckPeriod;
+    } cases[] = {
+        {2,
+         "Analysis from 2027-01-15 06:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 2 hours:\n" + body + kSchedulerLine,
+         true, 90},
+        {1, kHeaderOneHour + body, false, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.period);
+        tally = {};
+        runDAScheck = false;
+        EXPECT_EQ(analyse("[]", c.period), c.expected);
+        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
+        EXPECT_EQ(tally.BUassessment, 3);
+    }
+}
+
+TEST_F(BackupReport, HealthyHourIsGreenWithoutSchedulerCheck)
+{
+    EXPECT_EQ(analyse(healthyLog()), kHealthyBody + kNoErrors);
+    EXPECT_EQ(tally.BUassessment, 1);
+    EXPECT_EQ(trafficLightColour(tally.BUassessment), SystemColour::Green);
+    EXPECT_FALSE(runDAScheck);
+    EXPECT_EQ(tally.DAScheckPeriod, 2);
+}
+
+TEST_F(BackupReport, ErrorLinesMakeAnOtherwiseHealthyHourRed)
+{
+    const std::string lateTimestamp = testing::timestampAt(ago(5));
+    const auto report = analyse(healthyLog(
+        {{"2027-01-15 00:55:00.123456-0700", "Error: disk full"}, {lateTimestamp, "Failed to mount: Error: 17"}}));
+    EXPECT_EQ(report, kHealthyBody + "\u26D4\uFE0F 2 errors reported:\n"
+                                     "2027-01-15 00:55:00.123456-0700 Error: disk full\n"
+                                     "2027-01-15 07:55:00.000000+0000 Failed to mount: Error: 17\n");
+    EXPECT_EQ(tally.BUassessment, 3);
+    EXPECT_FALSE(runDAScheck);
+}
+
+TEST_F(BackupReport, AnEarlierSchedulerRequestIsNeverWithdrawn)
+{
+    runDAScheck = true;
+    EXPECT_EQ(analyse(healthyLog()), kHealthyBody + kNoErrors + kSchedulerLine);
+    EXPECT_TRUE(runDAScheck);
+    EXPECT_EQ(tally.BUassessment, 1);
+}
+
+TEST_F(BackupReport, EveryOptionalLineInOrder)
+{
+    tally.BUdisksSet = {"Backing up to: /Volumes/A: extra", "Backing up to: /Volumes/Gone"};
+    volumes.freeBytes["/Volumes/A"] = 20'000'000'000;
+    tally.BUdiskCaps = {"1.23 TB", "456 GB"};
+    tally.startBU = {ago(100), ago(40)};
+    tally.endBU = {ago(95), ago(30)};
+    tally.lastBUEnd = ago(30);
+    values.unpairedCompletions = 1;
+    tally.backingUpNow = true;
+    tally.manualBackup = true;
+    tally.numManualBackups = 2;
+    tally.lastManualBackup = ago(12.5);
+    tally.copiedNumbers = {5, 100, 20};
+    tally.copiedCapacities = {"56.7 MB", "1.5 GB"};
+    tally.createdBackups = 7;
+    tally.deletedBackups = 8;
+    tally.createdSnapshots = 5;
+    tally.deletedSnapshots = 6;
+    tally.startDT = {ago(50), ago(45)};
+    tally.endDT = {ago(44)};
+    tally.cancelBU = {ago(70)};
+    values.compactionsStarted = 3;
+    values.compactionsCompleted = 4;
+    tally.catVolCount = 9;
+    tally.catFirstBU = 1;
+    tally.catDeepScan = 2;
+    tally.catFSEvents = 3;
+    tally.catSnaps = 4;
+    tally.catConsist = 5;
+    tally.catCachedEvents = 6;
+    values.backupResults = {"Backup result: ok", "Backup result: failed"};
+    values.errorCount = 1;
+    values.errorLines = "2027-01-15 07:59:00.000000+0000 Error: x\n";
+
+    EXPECT_EQ(compose(1, 15), kHeaderOneHour + "Backing up to: /Volumes/A: extra\n"
+                                               "Backing up to: /Volumes/Gone\n"
+                                               "on which there were 1.23 TB, 456 GB available.\n"
+                                               "Current free space on backup volumes:\n"
+                                               "\u26A0\uFE0F\t/Volumes/A = 20 GB\n"
+                                               "/Volumes/Gone\n"
+                                               "Started 2 auto backup cycles, and 2 manual backups;\n"
+                                               "completed 3 volume backups successfully,\n"
+                                               "last backup completed successfully 30.0 minutes ago,\n"
+                                               "currently still making an auto backup,\n"
+                                               "currently still making a manual backup,\n"
+                                               "last manual backup started 12.5 minutes ago,\n"
+                                               "backed up a total of 125 files, range 5 to 100 in each backup,\n"
+                                               "total data for each backup was 56.7 MB, 1.5 GB.\n"
+                                               "Times taken for each auto backup were 5.0, 10.0 minutes,\n"
+                                               "intervals between the start of each auto backup were 60.0 minutes.\n"
+                                               "Created 7 new backups, and deleted 8 old backups,\n"
+                                               "Created 5 new snapshots, and deleted 6 old snapshots,\n"
+                                               "started 2 deep traversal scans,\n"
+                                               "completed 1 deep traversal scans,\n"
+                                               "started 3 compactions to recover free space,\n"
+                                               "completed 4 compactions,\n"
+                                               "cancelled 1 backups.\n"
+                                               "Of 9 volume backups:\n"
+                                               "\t1 were full first backups,\n"
+                                               "\t2 were deep scans,\n"
+                                               "\t3 used FSEvents,\n"
+                                               "\t4 used snapshot diffs,\n"
+                                               "\t5 used consistency scans,\n"
+                                               "\t6 used cached events.\n\n"
+                                               "Big Sur backup results:\n"
+                                               "Backup result: ok\n"
+                                               "Backup result: failed\n"
+                                               "\u26D4\uFE0F 1 errors reported:\n"
+                                               "2027-01-15 07:59:00.000000+0000 Error: x\n");
+    EXPECT_THAT(tally.copiedNumbers, ElementsAre(5, 100, 20));
+    EXPECT_THAT(tally.BUdurations, ElementsAre("5.0", "10.0"));
+    EXPECT_THAT(tally.BUstartTimes, ElementsAre("60.0"));
+    EXPECT_EQ(tally.BUassessment, 3);
+    EXPECT_FALSE(runDAScheck);
+}
+
+TEST_F(BackupReport, LastCompletionOlderThan90MinutesIsRedAndAsksForTheSchedulerCheck)
+{
+    const struct {
+        double minutesAgo;
+        std::string_view line;
+        std::int64_t assessment;
+        bool runDAScheck;
+        std::int64_t DAScheckPeriod;
+    } cases[] = {
+        {20.0, "last backup completed successfully 20.0 minutes ago,\n", 1, false, 2},
+        {90.0, "last backup completed successfully 90.0 minutes ago,\n", 1, false, 2},
+        {95.0, "last backup completed successfully 95.0 minutes ago,\n", 3, true, 97},
+        {150.5, "last backup completed successfully 150.5 minutes ago,\n", 3, true, 153},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.minutesAgo);
+        tally = {};
+        runDAScheck = false;
+        completedBackup(c.minutesAgo);
+        EXPECT_EQ(compose(), kHeaderOneHour + kDestinationLines +
+                                 "Started 1 auto backup cycles, and 0 manual backups;\n"
+                                 "completed 1 volume backups successfully,\n" +
+                                 c.line +
+                                 "Times taken for each auto backup were 10.0 minutes,\n"
+                                 "Created 0 new backups, and deleted 0 old backups,\n"
+                                 "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
+                                 kCategoriesZero + kNoErrors + (c.runDAScheck ? kSchedulerLine : ""));
+        EXPECT_EQ(tally.BUassessment, c.assessment);
+        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
+    }
+}
+
+TEST_F(BackupReport, FilesBackedUpByNumberOfCopyReports)
+{
+    const struct {
+        std::vector<std::int64_t> numbers;
+        std::string_view line;
+    } cases[] = {
+        {{}, ""},
+        {{7}, "backed up 7 files in the last completed backup,\n"},
+        {{5, 100, 20}, "backed up a total of 125 files, range 5 to 100 in each backup,\n"},
+        {{-3, 0}, "backed up a total of -3 files, range -3 to 0 in each backup,\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        tally = {};
+        completedBackup(20);
+        tally.copiedNumbers = c.numbers;
+        EXPECT_EQ(lineStartingWith(compose(), "backed up"), c.line);
+        EXPECT_EQ(tally.copiedNumbers, c.numbers);
+    }
+}
+
+TEST_F(BackupReport, DurationsAndIntervalsOfPairedAutomaticBackups)
+{
+    const std::vector<int> threeStarts{0, 60, 180};
+    const std::vector<int> threeEnds{10, 65, 200};
+    const std::string_view threeDurations = "Times taken for each auto backup were 10.0, 5.0, 20.0 minutes,\n";
+    const std::string_view threeIntervals =
+        "intervals between the start of each auto backup were 60.0, 120.0 minutes.\n";
+    const struct {
+        std::vector<int> starts; // minutes after 10:00
+        std::vector<int> ends;
+        int now;
+        bool runDAScheck;
+        std::int64_t DAScheckPeriod;
+        std::string_view durations;
+        std::string_view intervals;
+    } cases[] = {
+        {threeStarts, threeEnds, 210, true, 122, threeDurations, threeIntervals},
+        // Only the last gap counts.
+        {{0, 120, 180},
+         {10, 125, 200},
+         210,
+         false,
+         2,
+         threeDurations,
+         "intervals between the start of each auto backup were 120.0, 60.0 minutes.\n"},
+        // A stale last completion already asked for a longer look back than the gap does.
+        {threeStarts, threeEnds, 400, true, 202, threeDurations, threeIntervals},
+        {threeStarts, threeEnds, 295, true, 122, threeDurations, threeIntervals},
+        {{0, 90},
+         {10, 100},
+         110,
+         false,
+         2,
+         "Times taken for each auto backup were 10.0, 10.0 minutes,\n",
+         "intervals between the start of each auto backup were 90.0 minutes.\n"},
+        {{0, 91},
+         {10, 100},
+         110,
+         true,
+         93,
+         "Times taken for each auto backup were 10.0, 9.0 minutes,\n",
+         "intervals between the start of each auto backup were 91.0 minutes.\n"},
+        {{10}, {0}, 30, false, 2, "Times taken for each auto backup were -10.0 minutes,\n", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.durations);
+        tally = {};
+        runDAScheck = false;
+        tally.BUdisksSet.emplace(kDestination);
+        for (const int start : c.starts)
+            tally.startBU.push_back(afterTen(start));
+        for (const int end : c.ends)
+            tally.endBU.push_back(afterTen(end));
+        tally.lastBUEnd = tally.endBU.back();
+        clock.set(afterTen(c.now));
+        const std::string report = compose();
+        EXPECT_EQ(lineStartingWith(report, "Times taken"), c.durations);
+        EXPECT_EQ(lineStartingWith(report, "intervals"), c.intervals);
+        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
+    }
+}
+
+TEST_F(BackupReport, UnequalStartsAndCompletionsGiveNoDurations)
+{
+    tally.BUdisksSet.emplace(kDestination);
+    tally.startBU = {afterTen(0), afterTen(60), afterTen(180)};
+    tally.endBU = {afterTen(10), afterTen(65)};
+    tally.lastBUEnd = afterTen(65);
+    tally.backingUpNow = true;
+    clock.set(afterTen(190));
+    const std::string report = compose(2);
+    EXPECT_EQ(lineStartingWith(report, "Times taken"), "");
+    EXPECT_EQ(lineStartingWith(report, "intervals"), "");
+    EXPECT_TRUE(tally.BUdurations.empty());
+    EXPECT_TRUE(tally.BUstartTimes.empty());
+    EXPECT_EQ(lineStartingWith(report, "currently"), "currently still making an auto backup,\n");
+    EXPECT_EQ(tally.BUassessment, 3); // the last completion is 125 minutes old
+    EXPECT_EQ(tally.DAScheckPeriod, 127);
+}
+
+TEST_F(BackupReport, NoActivityAtAllAsksForTheSchedulerCheck)
+{
+    const struct {
+        std::string_view name;
+        std::int64_t period;
+        std::optional<double> unpairedCompletionAgo;
+        bool backingUpNow;
+        bool manualBackup;
+        bool runDAScheck;
+        std::int64_t DAScheckPeriod;
+    } cases[] = {
+        {"two hours idle", 2, std::nullopt, false, false, true, 90},
+        {"48 hours idle", 48, std::nullopt, false, false, true, 90},
+        {"one hour idle", 1, std::nullopt, false, false, false, 2},
+        {"manual backup under way", 2, std::nullopt, false, true, false, 2},
+        {"auto backup under way", 2, std::nullopt, true, false, false, 2},
+        {"stale manual completion, two hours", 2, 150.0, false, false, true, 90},
+        {"stale manual completion, one hour", 1, 150.0, false, false, true, 152},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tally = {};
+        runDAScheck = false;
+        tally.BUdisksSet.emplace(kDestination);
+        tally.backingUpNow = c.backingUpNow;
+        tally.manualBackup = c.manualBackup;
+        if (c.unpairedCompletionAgo)
+            tally.lastBUEnd = ago(*c.unpairedCompletionAgo);
+        const std::string report = compose(c.period);
+        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
+        EXPECT_EQ(lineStartingWith(report, "\u26A0\uFE0F"), c.runDAScheck ? kSchedulerLine : "");
+    }
+}
+
+TEST_F(BackupReport, OsVersionDecidesTheDataSnapshotAndMethodLines)
+{
+    const std::string dataLine = "total data for each backup was 56.7 MB, 1.5 GB.\n";
+    const std::string snapshotLine = "Created 0 new snapshots, and deleted 0 old snapshots,\n";
+    const struct {
+        std::int64_t osVersion;
+        bool data;
+        bool snapshots;
+        bool methods;
+    } cases[] = {
+        {12, true, false, false}, {13, true, true, false}, {14, true, true, false},
+        {15, true, true, true},   {16, false, true, true}, {17, false, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.osVersion);
+        tally = {};
+        completedBackup(20);
+        tally.copiedCapacities = {"56.7 MB", "1.5 GB"};
+        const std::string report = compose(1, c.osVersion);
+        EXPECT_EQ(report.find(dataLine) != std::string::npos, c.data);
+        EXPECT_EQ(report.find(snapshotLine) != std::string::npos, c.snapshots);
+        EXPECT_EQ(report.find(kCategoriesZero) != std::string::npos, c.methods);
+    }
+    tally = {};
+    completedBackup(20);
+    EXPECT_EQ(lineStartingWith(compose(1, 12), "total data"), "");
+}
+
+TEST_F(BackupReport, EachCauseRaisesTheAssessmentOnItsOwn)
+{
+    const struct {
+        std::string_view name;
+        void (*tweak)(BackupTally&);
+        std::int64_t assessment;
+    } cases[] = {
+        {"none", [](BackupTally&) {}, 1},
+        {"auto backup under way", [](BackupTally& t) { t.backingUpNow = true; }, 2},
+        {"manual backup under way", [](BackupTally& t) { t.manualBackup = true; }, 2},
+        {"deep traversal", [](BackupTally& t) { t.startDT = {ago(5)}; }, 2},
+        {"no automatic start",
+         [](BackupTally& t) {
+             t.startBU.clear();
+             t.endBU.clear();
+         },
+         2},
+        {"no completion", [](BackupTally& t) { t.lastBUEnd = kDistantFuture; }, 2},
+        {"no destination", [](BackupTally& t) { t.BUdisksSet.clear(); }, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tally = {};
+        completedBackup(20);
+        c.tweak(tally);
+        compose();
+        EXPECT_EQ(tally.BUassessment, c.assessment);
+        EXPECT_FALSE(runDAScheck);
+    }
+}
+
+TEST(TrafficLightColour, TwoIsOrangeAtMostOneGreenAnythingElseRed)
+{
+    const struct {
+        std::int64_t assessment;
+        SystemColour colour;
+    } cases[] = {
+        {-1, SystemColour::Red},   {0, SystemColour::Green}, {1, SystemColour::Green},
+        {2, SystemColour::Orange}, {3, SystemColour::Red},   {4, SystemColour::Red},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.assessment);
+        EXPECT_EQ(trafficLightColour(c.assessment), c.colour);
+    }
+}
+
+TEST_F(BackupReport, UndecodableOutputGivesNoReportAndLeavesTheTallyReset)
+{
+    const std::string_view outputs[] = {"", "  ", "not json", "{}", "42", "[1,", "[] x"};
+    for (const std::string_view output : outputs) {
+        SCOPED_TRACE(output);
+        EXPECT_FALSE(analyse(std::string(output), 2).has_value());
+        EXPECT_FALSE(runDAScheck);
+        EXPECT_EQ(tally.BUassessment, 1);
+        EXPECT_EQ(tally.DAScheckPeriod, 2);
+        EXPECT_TRUE(tally.startBU.empty());
+        EXPECT_TRUE(tally.BUdisksSet.empty());
+        EXPECT_TRUE(tally.BUdurations.empty());
+        EXPECT_EQ(tally.lastBUEnd, kDistantFuture);
+        EXPECT_EQ(tally.lastManualBackup, kDistantFuture);
+    }
+}
+
+TEST(VolumeFreeSpaceLine, MarkerByDecimalThresholdsOrTheBarePath)
+{
+    const struct {
+        std::string_view message;
+        std::string_view knownPath; // empty: every query about the volume fails
+        std::optional<std::int64_t> freeBytes;
+        std::string_view expected;
+    } cases[] = {
+        {"Backing up to /Volumes/B", "", std::nullopt, "Backing up to /Volumes/B"},
+        {"A:/Volumes/B", "/Volumes/B", 60'000'000'000, "A:/Volumes/B"},
+        {"A: /Volumes/B: C", "/Volumes/B", 50'000'000'000, "\u2705\t/Volumes/B = 50 GB"},
+        {"A: /Volumes/B", "/Volumes/B", 49'999'999'999, "\u26A0\uFE0F\t/Volumes/B = 50 GB"},
+        {"A: /Volumes/B", "/Volumes/B", 10'000'000'000, "\u26A0\uFE0F\t/Volumes/B = 10 GB"},
+        {"A: /Volumes/B", "/Volumes/B", 9'999'999'999, "\u26D4\uFE0F\t/Volumes/B = 10 GB"},
+        {"A: /Volumes/B", "/Volumes/B", 0, "\u26D4\uFE0F\t/Volumes/B = Zero KB"},
+        {"A: /Volumes/My Disk: x: y", "/Volumes/My Disk", 1'500'000, "\u26D4\uFE0F\t/Volumes/My Disk = 1.5 MB"},
+        {"A: /Volumes/B", "", std::nullopt, "/Volumes/B"},
+        {"A: /Volumes/B", "/Volumes/B", std::nullopt, "/Volumes/B"},
+        {"A: ", "", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        testing::FakeVolumes volumes;
+        if (!c.knownPath.empty())
+            volumes.freeBytes[std::string(c.knownPath)] = c.freeBytes;
+        EXPECT_EQ(volumeFreeSpaceLine(std::string(c.message), volumes), c.expected);
+    }
+}
+
+// Answers set per case; the URL form of a path drops its trailing slash.
+class ScriptedVolumes final : public VolumeQueries {
+public:
+    ScriptedVolumes(std::optional<bool> supports, std::optional<std::int64_t> capacity)
+        : supports_(supports), capacity_(capacity)
+    {
+    }
+    std::string fileURLPath(const std::string& path) const override
+    {
+        return path.size() > 1 && path.back() == '/' ? path.substr(0, path.size() - 1) : path;
+    }
+    std::optional<bool> supportsVolumeSizes(const std::string&) const override { return supports_; }
+    std::optional<std::int64_t> availableCapacity(const std::string&) const override { return capacity_; }
+
+private:
+    std::optional<bool> supports_;
+    std::optional<std::int64_t> capacity_;
+};
+
+TEST(VolumeFreeSpaceLine, OnlyTheFullLineUsesTheUrlPath)
+{
+    const struct {
+        std::optional<bool> supports;
+        std::optional<std::int64_t> capacity;
+        std::string_view expected;
+    } cases[] = {
+        {std::nullopt, 60'000'000'000, "/Volumes/B/"},
+        {false, 60'000'000'000, "/Volumes/B/"},
+        {true, std::nullopt, "/Volumes/B/"},
+        {true, 60'000'000'000, "\u2705\t/Volumes/B = 60 GB"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(volumeFreeSpaceLine("Backing up to: /Volumes/B/", ScriptedVolumes(c.supports, c.capacity)),
+                  c.expected);
+    }
+}
+
+} // namespace
+} // namespace quillfen

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "controller/ViewController.h"
+#include "platform/headless/HeadlessControls.h"
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace quillfen::testing {
+
+class FixedClock final : public Clock {
+public:
+    explicit FixedClock(Date now) : now_(now) {}
+    Date now() const override { return now_; }
+    void set(Date now) { now_ = now; }
+
+private:
+    Date now_;
+};
+
+// Volumes whose answers a test sets by path; unknown paths fail their queries.
+class FakeVolumes final : public VolumeQueries {
+public:
+    std::string fileURLPath(const std::string& path) const override { return path; }
+    std::optional<bool> supportsVolumeSizes(const std::string& path) const override;
+    std::optional<std::int64_t> availableCapacity(const std::string& path) const override;
+
+    std::map<std::string, std::optional<std::int64_t>> freeBytes;
+};
+
+struct ToolCall {
+    std::string path;
+    std::vector<std::string> args;
+    bool capture;
+};
+
+// Answers tool runs from a script of results, in order, and records every call.
+class ScriptedTools {
+public:
+    void push(std::int32_t status, std::string output = {});
+    void push(ToolResult result);
+    RunTool runner();
+    std::vector<ToolCall> calls() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<ToolResult> results_;
+    std::vector<ToolCall> calls_;
+};
+
+// One window on headless controls with every service a test controls.
+struct Harness {
+    explicit Harness(OsVersion version = {14, 5}, Date now = Date{1'800'000'000.0});
+
+    headless::Window window;
+    headless::FifoMainQueue mainQueue;
+    headless::RecordingAlerts alerts;
+    InMemoryDefaults defaults;
+    FixedClock clock;
+    FakeVolumes volumes;
+    ScriptedTools tools;
+    OsVersion version;
+
+    // Built on first use, so a test can set preferences and scripts beforehand.
+    ViewController& controller();
+    // Presses Check and runs the main queue until the busy indicator is hidden.
+    void check();
+
+private:
+    std::unique_ptr<ViewController> controller_;
+};
+
+// A log tool entry as JSON, with only the two members that are read.
+std::string entryJson(std::string_view timestamp, std::string_view message);
+// A JSON array of entries given as (timestamp, message) pairs.
+std::string logJson(const std::vector<std::pair<std::string, std::string>>& entries);
+// A log timestamp for `date` in UTC ("2027-01-15 08:00:00.000000+0000").
+std::string timestampAt(Date date);
+
+} // namespace quillfen::testing
