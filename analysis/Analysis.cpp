@@ -5,7 +5,8 @@
 namespace quillfen {
 
 std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
-                                               const ReportContext& context, bool& runDAScheck)
+                                               const ReportContext& context, bool& runDAScheck,
+                                               AnalysisValues* gathered)
 {
     const auto log = parseLogEntries(output);
     if (!log)
@@ -13,7 +14,10 @@ std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupT
     AnalysisValues values;
     for (const LogEntry& entry : log->entries())
         tallyEntry(tally, values, entry, context.osVersion);
-    return composeBackupReport(tally, values, context, runDAScheck);
+    std::string report = composeBackupReport(tally, values, context, runDAScheck);
+    if (gathered)
+        *gathered = std::move(values);
+    return report;
 }
 
 } // namespace quillfen

@@ -13,8 +13,10 @@ inline constexpr std::string_view kParseErrorLine = "Error: couldn't get log ent
 
 // The main analysis of one query's output, on a tally that has just been reset.
 // Returns the report, or nothing when the output cannot be decoded (the tally
-// then stays as reset).
+// then stays as reset). What the analysis gathered beside the tally goes to
+// `values` when given.
 std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
-                                               const ReportContext& context, bool& runDAScheck);
+                                               const ReportContext& context, bool& runDAScheck,
+                                               AnalysisValues* values = nullptr);
 
 } // namespace quillfen

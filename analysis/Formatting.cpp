@@ -26,6 +26,13 @@ std::string dateDescription(Date date)
     return buffer.data();
 }
 
+std::string analysisHeader(Date end, std::int64_t hours)
+{
+    const Date start{end.sinceEpoch - static_cast<double>(hours) * 60 * 60};
+    return "Analysis from " + dateDescription(start) + " to " + dateDescription(end) + " for " + std::to_string(hours) +
+           " hours:\n";
+}
+
 std::string formatMinutes(double minutes)
 {
     std::array<char, 400> buffer{};

@@ -12,6 +12,9 @@ namespace quillfen {
 // A date as the Mac describes it: UTC, "2024-05-01 09:30:00 +0000", seconds truncated.
 std::string dateDescription(Date date);
 
+// "Analysis from START to END for N hours:\n", the period ending at `end`.
+std::string analysisHeader(Date end, std::int64_t hours);
+
 // Minutes with one decimal and a full stop, whatever the locale ("%.1f").
 std::string formatMinutes(double minutes);
 

@@ -172,9 +172,7 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
 std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
                                 bool& runDAScheck)
 {
-    const Date periodStart{context.analysisNow.sinceEpoch - static_cast<double>(context.theTimePeriod) * 3600};
-    std::string report = "Analysis from " + dateDescription(periodStart) + " to " +
-                         dateDescription(context.analysisNow) + " for " + count(context.theTimePeriod) + " hours:\n";
+    std::string report = analysisHeader(context.analysisNow, context.theTimePeriod);
     appendDestinations(report, tally, context);
     appendBackupCounts(report, tally, values, context, runDAScheck);
     appendCopied(report, tally, context);

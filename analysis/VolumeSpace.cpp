@@ -13,15 +13,24 @@ std::string_view freeSpaceMarker(std::int64_t freeBytes)
     return "\u26D4\uFE0F";
 }
 
-std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes)
+std::optional<std::string> backupTargetPath(std::string_view message)
 {
     constexpr std::string_view kSeparator = ": ";
     const std::size_t first = message.find(kSeparator);
-    if (first == std::string::npos)
-        return message;
+    if (first == std::string_view::npos)
+        return std::nullopt;
     const std::size_t start = first + kSeparator.size();
     const std::size_t second = message.find(kSeparator, start);
-    const std::string path = message.substr(start, second == std::string::npos ? std::string::npos : second - start);
+    return std::string(
+        message.substr(start, second == std::string_view::npos ? std::string_view::npos : second - start));
+}
+
+std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes)
+{
+    const auto target = backupTargetPath(message);
+    if (!target)
+        return message;
+    const std::string& path = *target;
 
     if (volumes.supportsVolumeSizes(path).value_or(false) == false)
         return path;

@@ -3,6 +3,7 @@
 #include "platform/Volumes.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,10 @@ namespace quillfen {
 
 // "✅", "⚠️" or "⛔️" for a volume's free bytes (decimal thresholds of 50 GB and 10 GB).
 std::string_view freeSpaceMarker(std::int64_t freeBytes);
+
+// The path a backup-target message names: the text after its first ": ", up
+// to the next one; nothing when it has no ": ".
+std::optional<std::string> backupTargetPath(std::string_view message);
 
 // The free-space line for one backup-target message: the marker, a tab, the
 // path named after the message's first ": ", " = " and the free space. A

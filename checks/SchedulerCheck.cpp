@@ -39,21 +39,23 @@ std::string checkCTS(const ByteBuffer& output, std::int64_t minutes)
 }
 
 void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
-                       const std::function<void(const std::string&)>& append,
+                       const std::function<void(SchedulerService, const std::string&)>& append,
                        const std::function<void(const std::string&)>& showError)
 {
     struct Query {
+        SchedulerService service;
         const std::vector<std::string>& base;
         std::string_view command;
         std::string (*verdict)(const ByteBuffer&, std::int64_t);
     };
-    const Query steps[] = {{queries.das, "DAS log command", checkDAS}, {queries.cts, "CTS log command", checkCTS}};
+    const Query steps[] = {{SchedulerService::DAS, queries.das, "DAS log command", checkDAS},
+                           {SchedulerService::CTS, queries.cts, "CTS log command", checkCTS}};
     for (const Query& query : steps) {
         const ToolResult result = runLogCommand(runTool, withPeriod(query.base, minutes, 'm'));
         if (const auto failure = toolFailureText(result, query.command))
             showError(*failure);
         else
-            append(query.verdict(result.output, minutes));
+            append(query.service, query.verdict(result.output, minutes));
     }
 }
 

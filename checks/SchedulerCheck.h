@@ -22,10 +22,12 @@ struct SchedulerCheckQueries {
     const std::vector<std::string>& cts;
 };
 
+enum class SchedulerService { DAS, CTS };
+
 // Runs the DAS query, then the CTS query, over the last `minutes`, on the
 // calling thread; each verdict goes to `append`, each failed run to `showError`.
 void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
-                       const std::function<void(const std::string&)>& append,
+                       const std::function<void(SchedulerService, const std::string&)>& append,
                        const std::function<void(const std::string&)>& showError);
 
 } // namespace quillfen

@@ -1,7 +1,11 @@
+#include "analysis/Analysis.h"
+#include "cli/FleetOutput.h"
+#include "cli/Help.h"
 #include "controller/ViewController.h"
 #include "platform/headless/HeadlessControls.h"
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,40 +18,20 @@ using namespace quillfen;
 // Exit statuses of the monitoring-plugin convention.
 enum ExitStatus { kGreen = 0, kOrange = 1, kRed = 2, kNoVerdict = 3 };
 
-constexpr std::string_view kUsage = R"(Usage: quillfen-cli check [--hours HOURS]
-
-Tells how this Mac's Time Machine backups have been behaving, from the
-Time Machine entries of its unified log.
-
-Commands:
-  check          Analyse the last HOURS of Time Machine log entries and print
-                 the report, exactly as the window shows it.
-
-Options:
-  --hours HOURS  The period to analyse, 1 to 48 hours (default 2). Read as the
-                 window's period field reads it: the whole number at the start,
-                 below 1 counts as 1, above 48 as 48.
-  -h, --help     Show this help and exit.
-
-Exit status:
-  0  green: backups look healthy
-  1  orange: something needs a look
-  2  red: backups have a problem
-  3  no verdict: a tool failed, the log could not be read, or bad usage
-)";
-
-// Prints every alert as its message text, a blank and its informative text.
-class StderrAlerts final : public AlertPresenter {
-public:
-    void runModal(const Alert& alert) override
-    {
-        std::cerr << alert.messageText << ' ' << alert.informativeText << '\n';
-    }
-};
+enum class Format { Text, Json, Nagios };
 
 struct Arguments {
     std::string command;
     std::optional<std::string> hours;
+    Format format = Format::Text;
+    bool help = false;
+};
+
+// Keeps every alert; the text formats print them on standard error.
+class CollectingAlerts final : public AlertPresenter {
+public:
+    void runModal(const Alert& alert) override { alerts.push_back(alert); }
+    std::vector<Alert> alerts;
 };
 
 int usageError(const std::string& message)
@@ -56,9 +40,75 @@ int usageError(const std::string& message)
     return kNoVerdict;
 }
 
+void print(std::string_view text)
+{
+    std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+// One window on headless controls, wired to the real (or simulated) Mac.
+class Session {
+public:
+    Session()
+        : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_)), volumes_(paths_.root()),
+          controller_(
+              WindowControls{window_.periodText, window_.periodStep, window_.trafficLight, window_.outputTextScroll,
+                             window_.outputText, window_.apfsButton, window_.progressSpinner},
+              ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, queryOsVersion(runTool_)})
+    {
+        controller_.viewDidLoad();
+    }
+
+    // Presses a button, with the period field holding `hours` when given, and
+    // waits until its run has finished.
+    void press(const std::optional<std::string>& hours, void (ViewController::*button)())
+    {
+        if (hours)
+            window_.periodText.setText(*hours);
+        (controller_.*button)();
+        while (!window_.progressSpinner.isHidden())
+            mainQueue_.runOne();
+        for (const Alert& alert : alerts_.alerts)
+            alertTexts_.push_back(alert.informativeText);
+    }
+
+    void printAlerts() const
+    {
+        for (const Alert& alert : alerts_.alerts)
+            std::cerr << alert.messageText << ' ' << alert.informativeText << '\n';
+    }
+
+    ViewController& controller() { return controller_; }
+    std::string report() const { return window_.outputText.plainText(); }
+    bool alerted() const { return !alerts_.alerts.empty(); }
+
+    cli::CheckOutcome outcome() const
+    {
+        const auto light = window_.trafficLight.colour();
+        return cli::CheckOutcome{controller_,
+                                 controller_.lastCheck(),
+                                 light == SystemColour::Grey ? std::nullopt : light,
+                                 report(),
+                                 alertTexts_,
+                                 clock_.now(),
+                                 volumes_};
+    }
+
+private:
+    headless::Window window_;
+    headless::FifoMainQueue mainQueue_;
+    CollectingAlerts alerts_;
+    InMemoryDefaults defaults_;
+    SystemClock clock_;
+    ToolPaths paths_;
+    RunTool runTool_;
+    StatvfsVolumes volumes_;
+    ViewController controller_;
+    std::vector<std::string> alertTexts_;
+};
+
 int exitStatusFor(const std::optional<SystemColour>& light)
 {
-    if (!light || *light == SystemColour::Grey)
+    if (!light)
         return kNoVerdict;
     switch (*light) {
     case SystemColour::Green:
@@ -72,29 +122,76 @@ int exitStatusFor(const std::optional<SystemColour>& light)
 
 int runCheck(const Arguments& arguments)
 {
-    headless::Window window;
-    headless::FifoMainQueue mainQueue;
-    StderrAlerts alerts;
-    InMemoryDefaults defaults;
-    SystemClock clock;
-    const ToolPaths paths = ToolPaths::fromEnvironment();
-    const RunTool runTool = makeRunTool(paths);
-    StatvfsVolumes volumes(paths.root());
-    ViewController controller(
-        WindowControls{window.periodText, window.periodStep, window.trafficLight, window.outputTextScroll,
-                       window.outputText, window.apfsButton, window.progressSpinner},
-        ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)});
-    controller.viewDidLoad();
-    if (arguments.hours)
-        window.periodText.setText(*arguments.hours);
+    Session session;
+    session.press(arguments.hours, &ViewController::runCheckButton);
+    const cli::CheckOutcome outcome = session.outcome();
+    switch (arguments.format) {
+    case Format::Text:
+        session.printAlerts();
+        print(outcome.report);
+        break;
+    case Format::Json:
+        print(cli::checkJson(outcome));
+        break;
+    case Format::Nagios:
+        print(cli::nagiosLine(outcome));
+        break;
+    }
+    return exitStatusFor(outcome.light);
+}
 
-    controller.runCheckButton();
-    while (!window.progressSpinner.isHidden())
-        mainQueue.runOne();
+int runListing(const Arguments& arguments, void (ViewController::*button)())
+{
+    Session session;
+    if (button == &ViewController::runAPFSButton && session.controller().osVersion < 16) {
+        std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
+        return kNoVerdict;
+    }
+    session.press(arguments.hours, button);
+    session.printAlerts();
+    const std::string report = session.report();
+    print(report);
+    // The listing's header ends in a blank line; right after it, the decoding error.
+    const bool undecodable = report.ends_with(":\n\n" + std::string(kParseErrorLine));
+    return session.alerted() || undecodable ? kNoVerdict : 0;
+}
 
-    const std::string report = window.outputText.plainText();
-    std::fwrite(report.data(), 1, report.size(), stdout);
-    return exitStatusFor(window.trafficLight.colour());
+int runBackupNow()
+{
+    Session session;
+    session.press(std::nullopt, &ViewController::runBackupNow);
+    session.printAlerts();
+    return session.alerted() ? kNoVerdict : 0;
+}
+
+std::optional<int> parse(int argc, char** argv, Arguments& arguments)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "-h" || arg == "--help") {
+            arguments.help = true;
+        } else if (arg == "--hours") {
+            if (i + 1 >= argc)
+                return usageError("option '--hours' needs a value");
+            arguments.hours = argv[++i];
+        } else if (arg.starts_with("--hours=")) {
+            arguments.hours = std::string(arg.substr(8));
+        } else if (arg == "--json" || arg == "--nagios") {
+            if (arguments.format != Format::Text)
+                return usageError("choose one of '--json' and '--nagios'");
+            arguments.format = arg == "--json" ? Format::Json : Format::Nagios;
+        } else if (arg.starts_with("-")) {
+            return usageError("unknown option '" + std::string(arg) + "'");
+        } else if (arguments.command.empty()) {
+            arguments.command = arg;
+        } else if (arguments.command == "help" && !arguments.help) {
+            arguments.command = arg;
+            arguments.help = true;
+        } else {
+            return usageError("unexpected argument '" + std::string(arg) + "'");
+        }
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -102,29 +199,31 @@ int runCheck(const Arguments& arguments)
 int main(int argc, char** argv)
 {
     Arguments arguments;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg = argv[i];
-        if (arg == "-h" || arg == "--help") {
-            std::cout << kUsage;
+    if (const auto failed = parse(argc, argv, arguments))
+        return *failed;
+    if (arguments.command.empty() || arguments.command == "help") {
+        if (arguments.help || arguments.command == "help") {
+            print(cli::overviewHelp());
             return 0;
         }
-        if (arg == "--hours") {
-            if (i + 1 >= argc)
-                return usageError("option '--hours' needs a value");
-            arguments.hours = argv[++i];
-        } else if (arg.starts_with("--hours=")) {
-            arguments.hours = std::string(arg.substr(8));
-        } else if (arg.starts_with("-")) {
-            return usageError("unknown option '" + std::string(arg) + "'");
-        } else if (arguments.command.empty()) {
-            arguments.command = arg;
-        } else {
-            return usageError("unexpected argument '" + std::string(arg) + "'");
-        }
-    }
-    if (arguments.command.empty())
         return usageError("no command given");
-    if (arguments.command != "check")
+    }
+    const auto page = cli::commandHelp(arguments.command);
+    if (!page)
         return usageError("unknown command '" + arguments.command + "'");
-    return runCheck(arguments);
+    if (arguments.help) {
+        print(*page);
+        return 0;
+    }
+    if (arguments.command != "check" && arguments.format != Format::Text)
+        return usageError("'--json' and '--nagios' go with check only");
+    if (arguments.command == "backup-now" && arguments.hours)
+        return usageError("backup-now takes no period");
+    if (arguments.command == "check")
+        return runCheck(arguments);
+    if (arguments.command == "speed")
+        return runListing(arguments, &ViewController::runSpeedButton);
+    if (arguments.command == "apfs")
+        return runListing(arguments, &ViewController::runAPFSButton);
+    return runBackupNow();
 }

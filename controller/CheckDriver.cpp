@@ -30,6 +30,7 @@ ToolResult ViewController::queryTMLog(const RunTool& runTool, const std::vector<
 
 void ViewController::finishTMCheck(const ToolResult& result)
 {
+    lastCheck_ = CheckRecord{};
     if (const auto failure = toolFailureText(result, "TM log command"))
         showErrorAlert(*failure);
     else
@@ -37,9 +38,13 @@ void ViewController::finishTMCheck(const ToolResult& result)
 
     DAScheckPeriod = std::min(DAScheckPeriod, kMaximumSchedulerMinutes);
     if (runDAScheck) {
+        lastCheck_.schedulerCheckRan = true;
         runSchedulerCheck(
             services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS}, DAScheckPeriod,
-            [this](const std::string& verdict) { appendReportText(verdict); },
+            [this](SchedulerService service, const std::string& verdict) {
+                (service == SchedulerService::DAS ? lastCheck_.dasVerdict : lastCheck_.ctsVerdict) = verdict;
+                appendReportText(verdict);
+            },
             [this](const std::string& failure) { showErrorAlert(failure); });
     }
     hideBusyIndicator();
@@ -51,11 +56,12 @@ void ViewController::analyseBackupLog(const ByteBuffer& output)
     const ReportContext context{
         services_.clock.now(), theTimePeriod, osVersion, services_.clock,
         [this](const std::string& message) { return volumeFreeSpaceLine(message, services_.volumes); }};
-    const auto report = analyseBackupOutput(output, *this, context, runDAScheck);
+    const auto report = analyseBackupOutput(output, *this, context, runDAScheck, &lastCheck_.values);
     if (!report) {
         setReportText(kParseErrorLine);
         return;
     }
+    lastCheck_.decoded = true;
     setReportText(*report);
     trafficLight.setColour(trafficLightColour(BUassessment));
 }

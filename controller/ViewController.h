@@ -43,6 +43,16 @@ struct WindowControls {
 
 inline constexpr std::string_view kFontSizeKey = "fontSize";
 
+// What the last Check run found beyond the controller's statistics, for front
+// ends that report in figures rather than text.
+struct CheckRecord {
+    bool decoded = false; // the log output was analysed
+    AnalysisValues values;
+    bool schedulerCheckRan = false;
+    std::string dasVerdict; // empty when that query failed
+    std::string ctsVerdict;
+};
+
 // The controller of one main window: the whole state of its checks, and the
 // operations the window's buttons run. Main thread only, except the tool runs
 // it hands to processingQueue. The backup statistics it inherits are the ones
@@ -78,6 +88,22 @@ public:
     void finishTMCheck(const ToolResult& result);
     void analyseBackupLog(const ByteBuffer& output);
 
+    // The Speed and APFS listings, run by one shared runner.
+    using ListingOperation = void (ViewController::*)(const ByteBuffer& output);
+    void runSpeedButton() { runLogListing(theBaseCmdStrSpeed, &ViewController::listSpeedEntries); }
+    void runAPFSButton() { runLogListing(theBaseCmdStrAPFS, &ViewController::listAPFSEntries); }
+    void runLogListing(const std::vector<std::string>& baseArguments, ListingOperation listing);
+    void finishLogListing(const ToolResult& result, ListingOperation listing);
+    void listSpeedEntries(const ByteBuffer& output);
+    void listAPFSEntries(const ByteBuffer& output);
+
+    // Back up now: asks Time Machine to start a backup and reports only a failure.
+    void runBackupNow() { startBackupNow(); }
+    void startBackupNow();
+    void finishBackupNow(const ToolResult& result);
+
+    const CheckRecord& lastCheck() const { return lastCheck_; }
+
     // The modal error alert every check uses for a failed tool run.
     void showErrorAlert(const std::string& text);
 
@@ -110,6 +136,7 @@ private:
     void runInBackground(std::function<ToolResult()> work, std::function<void(ViewController&, ToolResult&)> finish);
 
     ControllerServices services_;
+    CheckRecord lastCheck_;
     // Expires with the controller, so late completions of closed windows do nothing.
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };

@@ -1,7 +1,9 @@
 #include "support/RunProgram.h"
 
 #include <gtest/gtest.h>
+#include <simdjson.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -160,11 +162,112 @@ TEST_F(FakeToolRoot, LogToolKilledMidwayIsAFailureNotAReport)
     EXPECT_EQ(outcome.err, "An error occurred in your last action: TM log command returned error number 15\n");
 }
 
+TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
+{
+    const Outcome healthy = cli({"check", "--json"});
+    EXPECT_EQ(healthy.status, 0);
+    EXPECT_EQ(healthy.err, "");
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    ASSERT_EQ(parser.parse(healthy.out).get(root), simdjson::SUCCESS) << healthy.out;
+    EXPECT_EQ(std::string_view(root["status"]), "green");
+    EXPECT_EQ(int64_t(root["assessment"]), 1);
+    EXPECT_EQ(int64_t(root["period_hours"]), 2);
+    const std::string_view report = root["report"];
+    EXPECT_TRUE(report.starts_with("Analysis from ") && report.ends_with("\u2705 No error messages found.\n"));
+    const auto backups = root["figures"]["backups"];
+    EXPECT_EQ(int64_t(backups["auto_started"]), 2);
+    EXPECT_EQ(int64_t(backups["completed"]), 2);
+    EXPECT_LT(double(backups["minutes_since_last_completed"]), 90.0);
+    EXPECT_EQ(simdjson::dom::array(backups["durations_minutes"]).size(), 2u);
+    EXPECT_GT(int64_t(root["figures"]["destinations"].at(0)["free_bytes"]), 0);
+    EXPECT_EQ(int64_t(root["figures"]["errors"]["count"]), 0);
+    EXPECT_FALSE(bool(root["scheduler_check"]["ran"]));
+
+    const Outcome stopped = cli({"check", "--json"}, {"QUILLFEN_SIM_ARCHIVE=" + sample("stopped.json")});
+    ASSERT_EQ(parser.parse(stopped.out).get(root), simdjson::SUCCESS) << stopped.out;
+    EXPECT_EQ(std::string_view(root["status"]), "red");
+    EXPECT_TRUE(root["figures"]["backups"]["minutes_since_last_completed"].is_null());
+    EXPECT_TRUE(bool(root["scheduler_check"]["ran"]));
+    EXPECT_EQ(int64_t(root["scheduler_check"]["minutes"]), 90);
+    EXPECT_TRUE(std::string_view(root["scheduler_check"]["das"]).starts_with("DAS appears to be rescoring normally"));
+
+    const Outcome failed = cli({"check", "--json"}, {"QUILLFEN_SIM_LOG_STATUS=5"});
+    EXPECT_EQ(failed.status, 3);
+    EXPECT_EQ(failed.err, "");
+    ASSERT_EQ(parser.parse(failed.out).get(root), simdjson::SUCCESS) << failed.out;
+    EXPECT_TRUE(root["status"].is_null());
+    EXPECT_TRUE(root["figures"].is_null());
+    EXPECT_EQ(std::string_view(root["alerts"].at(0)), "TM log command returned error number 5");
+}
+
+TEST(CliFleet, NagiosLineFollowsThePluginFormat)
+{
+    struct Case {
+        std::vector<std::string> settings;
+        int status;
+        std::string_view start;
+        std::string_view perfdata;
+    };
+    const Case cases[] = {
+        {{}, 0, "QUILLFEN OK - last backup completed ", ";;90;0 errors=0;;0;0 backups_completed=2;;;0\n"},
+        {{"QUILLFEN_SIM_ARCHIVE=" + sample("errors.json")},
+         2,
+         "QUILLFEN CRITICAL - last backup completed ",
+         " errors=3;;0;0 backups_completed=2;;;0\n"},
+        {{"QUILLFEN_SIM_ARCHIVE=" + sample("idle.json")},
+         1,
+         "QUILLFEN WARNING - no backup completed, 0 completed in the last 2 hours, 0 errors|",
+         "=U;;90;0 "},
+        {{"QUILLFEN_SIM_LOG_OUTPUT=garbage"}, 3, "QUILLFEN UNKNOWN - couldn't get log entries and parse them\n", ""},
+    };
+    for (const Case& c : cases) {
+        const Outcome outcome = cli({"check", "--nagios"}, c.settings);
+        EXPECT_EQ(outcome.status, c.status) << outcome.out;
+        EXPECT_TRUE(outcome.out.starts_with(c.start)) << outcome.out;
+        EXPECT_NE(outcome.out.find(c.perfdata), std::string::npos) << outcome.out;
+        EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 1) << outcome.out;
+    }
+}
+
+TEST(CliListings, SpeedApfsAndBackUpNow)
+{
+    const Outcome speed = cli({"speed", "--hours", "48"});
+    EXPECT_EQ(speed.status, 0);
+    EXPECT_NE(speed.out.find(" for 48 hours:\n\n"), std::string::npos);
+    EXPECT_NE(speed.out.find(" Copied "), std::string::npos);
+    const Outcome apfs = cli({"apfs"});
+    EXPECT_EQ(apfs.status, 0);
+    EXPECT_NE(apfs.out.find(" Starting automatic backup\n"), std::string::npos);
+    EXPECT_EQ(cli({"speed"}, {"QUILLFEN_SIM_LOG_OUTPUT=empty"}).status, 3);
+
+    const Outcome oldMac = cli({"apfs"}, {"QUILLFEN_SIM_MACOS=10.15.7"});
+    EXPECT_EQ(oldMac.status, 3);
+    EXPECT_EQ(oldMac.out, "");
+    EXPECT_EQ(oldMac.err, "quillfen-cli: the APFS listing needs macOS 11 or later\n");
+
+    // Backups started on the simulated Mac are remembered; keep this one away from the other tests.
+    const std::string state = ::testing::TempDir() + "quillfen-cli-backups-" + std::to_string(::getpid());
+    const Outcome backup = cli({"backup-now"}, {"QUILLFEN_SIM_STATE=" + state});
+    std::filesystem::remove(state);
+    EXPECT_EQ(backup.status, 0);
+    EXPECT_EQ(backup.out + backup.err, "");
+    const Outcome refused = cli({"backup-now"}, {"QUILLFEN_SIM_TMUTIL_STATUS=80"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_EQ(refused.err, "An error occurred in your last action: Back up command returned error number 80\n");
+}
+
 TEST(CliUsage, HelpAndMistakes)
 {
     const Outcome help = cli({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.starts_with("Usage: quillfen-cli check")) << help.out;
+    EXPECT_TRUE(help.out.starts_with("Usage: quillfen-cli COMMAND")) << help.out;
+    for (const char* command : {"check", "speed", "apfs", "backup-now"}) {
+        const Outcome page = cli({command, "--help"});
+        EXPECT_EQ(page.status, 0);
+        EXPECT_TRUE(page.out.starts_with("NAME\n    quillfen-cli " + std::string(command) + " - ")) << page.out;
+        EXPECT_EQ(cli({"help", command}).out, page.out);
+    }
     struct Case {
         std::vector<std::string> arguments;
         std::string_view message;
@@ -175,6 +278,9 @@ TEST(CliUsage, HelpAndMistakes)
         {{"check", "--verbose"}, "unknown option '--verbose'"},
         {{"check", "--hours"}, "option '--hours' needs a value"},
         {{"check", "extra"}, "unexpected argument 'extra'"},
+        {{"check", "--json", "--nagios"}, "choose one of '--json' and '--nagios'"},
+        {{"speed", "--json"}, "'--json' and '--nagios' go with check only"},
+        {{"backup-now", "--hours", "3"}, "backup-now takes no period"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = cli(c.arguments);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
 
@@ -321,6 +322,153 @@ TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
     tools.gate.set_value();
     h.mainQueue.runOne();
     EXPECT_EQ(h.window.outputText.plainText(), "");
+}
+
+} // namespace
+} // namespace quillfen::testing
+
+namespace quillfen::testing {
+namespace {
+
+const std::string kListingHeader =
+    "Analysis from 2027-01-14 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 24 hours:\n\n";
+
+TEST(Listings, SpeedListsEveryEntryAndApfsOnlyMarkedOnes)
+{
+    const std::string log = logJson({
+        {"t1", "Copied 5 items (1 MB) from volume Data."},
+        {"t2", "Starting automatic backup"},
+        {"t3", "volume unmounted"},
+        {"t4", "Unmounted '/Volumes/X'"},
+        {"t5", "Waiting for Backup"},
+        {"t6", "Waiting for Backup to finish"},
+        {"t7", "the snapshot was Created "},
+        {"t8", "starting lower case"},
+        {"t9", "multi\nline Mounted"},
+    });
+    struct Case {
+        void (ViewController::*button)();
+        std::string listed;
+    };
+    const Case cases[] = {
+        {&ViewController::runSpeedButton, "t1 Copied 5 items (1 MB) from volume Data.\nt2 Starting automatic backup\n"
+                                          "t3 volume unmounted\nt4 Unmounted '/Volumes/X'\nt5 Waiting for Backup\n"
+                                          "t6 Waiting for Backup to finish\nt7 the snapshot was Created \n"
+                                          "t8 starting lower case\nt9 multi\nline Mounted\n"},
+        {&ViewController::runAPFSButton, "t2 Starting automatic backup\nt4 Unmounted '/Volumes/X'\n"
+                                         "t6 Waiting for Backup to finish\nt7 the snapshot was Created \n"
+                                         "t9 multi\nline Mounted\n"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        ViewController& vc = h.controller();
+        h.window.periodText.setText("24");
+        h.tools.push(0, log);
+        (vc.*c.button)();
+        while (!h.window.progressSpinner.isHidden())
+            h.mainQueue.runOne();
+        EXPECT_EQ(h.window.outputText.plainText(), kListingHeader + c.listed);
+        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
+        const auto calls = h.tools.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].args.back(), "24h");
+    }
+}
+
+TEST(Listings, QueriesMatchTheirButtons)
+{
+    Harness h;
+    ViewController& vc = h.controller();
+    vc.runSpeedButton();
+    vc.runAPFSButton();
+    h.mainQueue.runOne();
+    h.mainQueue.runOne();
+    const auto calls = h.tools.calls();
+    ASSERT_EQ(calls.size(), 2u);
+    std::vector<std::vector<std::string>> seen{calls[0].args, calls[1].args};
+    EXPECT_NE(std::find(seen.begin(), seen.end(), withPeriod(vc.theBaseCmdStrSpeed, 2, 'h')), seen.end());
+    EXPECT_NE(std::find(seen.begin(), seen.end(), withPeriod(vc.theBaseCmdStrAPFS, 2, 'h')), seen.end());
+}
+
+TEST(Listings, EmptyUndecodableAndFailedQueries)
+{
+    struct Case {
+        std::int32_t status;
+        std::string output;
+        std::string report; // after a previous listing left "before"
+        std::size_t alerts;
+    };
+    const Case cases[] = {
+        {0, "[]", kListingHeader, 0},
+        {0, "[{\"timestamp\":1}]", kListingHeader, 0},
+        {0, "", kListingHeader + "Error: couldn't get log entries and parse them.\n", 0},
+        {0, "{}", kListingHeader + "Error: couldn't get log entries and parse them.\n", 0},
+        {3, "[]", "before", 1},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        ViewController& vc = h.controller();
+        vc.setReportText("before");
+        h.window.periodText.setText("24");
+        h.tools.push(c.status, c.output);
+        vc.runAPFSButton();
+        h.mainQueue.runOne();
+        EXPECT_EQ(h.window.outputText.plainText(), c.report) << c.output;
+        ASSERT_EQ(h.alerts.alerts().size(), c.alerts);
+        if (c.alerts > 0) {
+            EXPECT_EQ(h.alerts.alerts()[0].informativeText, "TM log command returned error number 3");
+        }
+        EXPECT_TRUE(h.window.progressSpinner.isHidden());
+    }
+}
+
+TEST(BackUpNow, RunsTmutilWithoutTouchingReportOrPeriod)
+{
+    for (const std::int32_t status : {0, 1}) {
+        Harness h;
+        ViewController& vc = h.controller();
+        vc.setReportText("kept");
+        h.window.periodText.setText("100");
+        h.tools.push(status);
+        vc.runBackupNow();
+        EXPECT_FALSE(h.window.progressSpinner.isHidden());
+        h.mainQueue.runOne();
+        const auto calls = h.tools.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].path, "/usr/bin/tmutil");
+        EXPECT_EQ(calls[0].args, (std::vector<std::string>{"startbackup", "-a", "-r"}));
+        EXPECT_FALSE(calls[0].capture);
+        EXPECT_EQ(h.window.outputText.plainText(), "kept");
+        EXPECT_EQ(h.window.periodText.text(), "100");
+        EXPECT_EQ(vc.theTimePeriod, 2);
+        EXPECT_TRUE(h.window.progressSpinner.isHidden());
+        ASSERT_EQ(h.alerts.alerts().size(), status == 0 ? 0u : 1u);
+        if (status != 0) {
+            EXPECT_EQ(h.alerts.alerts()[0].informativeText, "Back up command returned error number 1");
+        }
+    }
+}
+
+TEST(BusyIndicator, FirstCompletionOfAnyButtonHidesIt)
+{
+    Harness h;
+    GatedTools tools;
+    headless::Window& w = h.window;
+    ViewController vc(
+        WindowControls{w.periodText, w.periodStep, w.trafficLight, w.outputTextScroll, w.outputText, w.apfsButton,
+                       w.progressSpinner},
+        ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock, tools.runner("[]", "[]"), h.volumes, h.version});
+    vc.viewDidLoad();
+    vc.runCheckButton();
+    while (tools.calls == 0)
+        std::this_thread::yield();
+    vc.runBackupNow();
+    h.mainQueue.runOne(); // Back up now finishes while the check still runs
+    EXPECT_TRUE(w.progressSpinner.isHidden());
+    EXPECT_FALSE(w.progressSpinner.isAnimating());
+    tools.gate.set_value();
+    h.mainQueue.runOne();
+    EXPECT_TRUE(w.progressSpinner.isHidden());
 }
 
 } // namespace
