@@ -287,12 +287,9 @@ TEST(CheckRun, OverlappingRunsFinishInTheOrderTheirQueriesEnd)
 {
     Harness h;
     GatedTools tools;
+    h.runTool = tools.runner(healthyLog(20), "garbage");
+    ViewController& vc = h.controller();
     headless::Window& w = h.window;
-    ViewController vc(WindowControls{w.periodText, w.periodStep, w.trafficLight, w.outputTextScroll, w.outputText,
-                                     w.apfsButton, w.progressSpinner},
-                      ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock,
-                                         tools.runner(healthyLog(20), "garbage"), h.volumes, h.version});
-    vc.viewDidLoad();
     vc.runCheckButton();
     vc.runCheckButton();
     h.mainQueue.runOne(); // the second query ends first
@@ -308,17 +305,11 @@ TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
 {
     Harness h;
     GatedTools tools;
-    {
-        headless::Window& w = h.window;
-        ViewController vc(WindowControls{w.periodText, w.periodStep, w.trafficLight, w.outputTextScroll, w.outputText,
-                                         w.apfsButton, w.progressSpinner},
-                          ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock,
-                                             tools.runner(healthyLog(20), ""), h.volumes, h.version});
-        vc.viewDidLoad();
-        vc.runCheckButton();
-        while (tools.calls == 0) // the query must be under way, not merely waiting, when the window closes
-            std::this_thread::yield();
-    }
+    h.runTool = tools.runner(healthyLog(20), "");
+    h.controller().runCheckButton();
+    while (tools.calls == 0) // the query must be under way, not merely waiting, when the window closes
+        std::this_thread::yield();
+    h.closeWindow();
     tools.gate.set_value();
     h.mainQueue.runOne();
     EXPECT_EQ(h.window.outputText.plainText(), "");
@@ -453,12 +444,9 @@ TEST(BusyIndicator, FirstCompletionOfAnyButtonHidesIt)
 {
     Harness h;
     GatedTools tools;
+    h.runTool = tools.runner("[]", "[]");
+    ViewController& vc = h.controller();
     headless::Window& w = h.window;
-    ViewController vc(
-        WindowControls{w.periodText, w.periodStep, w.trafficLight, w.outputTextScroll, w.outputText, w.apfsButton,
-                       w.progressSpinner},
-        ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock, tools.runner("[]", "[]"), h.volumes, h.version});
-    vc.viewDidLoad();
     vc.runCheckButton();
     while (tools.calls == 0)
         std::this_thread::yield();

@@ -61,7 +61,8 @@ ViewController& Harness::controller()
         controller_ = std::make_unique<ViewController>(
             WindowControls{window.periodText, window.periodStep, window.trafficLight, window.outputTextScroll,
                            window.outputText, window.apfsButton, window.progressSpinner},
-            ControllerServices{mainQueue, alerts, defaults, clock, tools.runner(), volumes, version});
+            ControllerServices{mainQueue, alerts, defaults, clock, runTool ? runTool : tools.runner(), volumes,
+                               version});
         controller_->viewDidLoad();
     }
     return *controller_;

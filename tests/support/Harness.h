@@ -63,9 +63,12 @@ struct Harness {
     FakeVolumes volumes;
     ScriptedTools tools;
     OsVersion version;
+    // When set before the controller is built, runs the tools instead of `tools`.
+    RunTool runTool;
 
     // Built on first use, so a test can set preferences and scripts beforehand.
     ViewController& controller();
+    void closeWindow() { controller_.reset(); }
     // Presses Check and runs the main queue until the busy indicator is hidden.
     void check();
 
