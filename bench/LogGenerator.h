@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quillfen::bench {
+
+struct LogShape {
+    // The output stops at the first entry boundary at or past this size (the
+    // backup cycle under way is finished first, so the log never ends mid-backup).
+    std::size_t targetBytes = 1 << 20;
+    // The newest entry's time, in seconds since 1970; the oldest lies `hours` earlier.
+    double endTime = 0;
+    double hours = 48;
+    // The zone the timestamps are written in, e.g. -480 for "-0800".
+    int utcOffsetMinutes = -480;
+    std::uint64_t seed = 1;
+};
+
+// Output shaped like `log show --style json --info` for the Time Machine subsystem:
+// the tool's pretty printing and keys, hourly backup cycles in the older phrasing,
+// and the noise that dominates real captures.
+std::string generateLogJson(const LogShape& shape);
+
+} // namespace quillfen::bench

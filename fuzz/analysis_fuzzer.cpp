@@ -1,0 +1,146 @@
+// Feeds arbitrary bytes, as the log tool's output, through everything a check
+// does with them: decoding, classification, the tally, the report with its
+// free-space lines, and the scheduler verdicts.
+#include "analysis/Analysis.h"
+#include "analysis/Classify.h"
+#include "analysis/Punctuation.h"
+#include "analysis/Tally.h"
+#include "analysis/VolumeSpace.h"
+#include "checks/SchedulerCheck.h"
+#include "logquery/LogEntry.h"
+#include "logquery/LogTimestamp.h"
+#include "platform/ByteBuffer.h"
+
+#include <simdjson.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace quillfen;
+
+class FixedClock final : public Clock {
+public:
+    // 2026-12-05 18:41:00 UTC.
+    Date now() const override { return Date{1796582460.0}; }
+};
+
+std::uint64_t hashOf(std::string_view text)
+{
+    std::uint64_t hash = 14695981039346656037ULL; // FNV-1a
+    for (const char c : text)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return hash;
+}
+
+// Answers chosen by the path's hash, so every branch of the free-space line
+// (no answer, no sizes, each marker, the byte-count edges) is reachable.
+class HashedVolumes final : public VolumeQueries {
+public:
+    std::string fileURLPath(const std::string& path) const override
+    {
+        std::string absolute = !path.empty() && path.front() == '/' ? path : "/fuzz/" + path;
+        while (absolute.size() > 1 && absolute.back() == '/')
+            absolute.pop_back();
+        return absolute;
+    }
+    std::optional<bool> supportsVolumeSizes(const std::string& path) const override
+    {
+        switch (hashOf(path) % 4) {
+        case 0:
+            return std::nullopt;
+        case 1:
+            return false;
+        default:
+            return true;
+        }
+    }
+    std::optional<std::int64_t> availableCapacity(const std::string& path) const override
+    {
+        static constexpr std::array<std::int64_t, 9> kEdges{0,
+                                                            1,
+                                                            999,
+                                                            1000,
+                                                            9'999'999'999,
+                                                            10'000'000'000,
+                                                            49'999'999'999,
+                                                            50'000'000'000,
+                                                            std::numeric_limits<std::int64_t>::max()};
+        const std::uint64_t hash = hashOf(path) >> 2;
+        if (hash % 11 == 0)
+            return std::nullopt;
+        if (hash % 2 == 0)
+            return kEdges[(hash >> 4) % kEdges.size()];
+        return static_cast<std::int64_t>(hash >> 1);
+    }
+};
+
+// The report is built from decoded (so valid UTF-8) text; losing that would
+// mean a cut through a character somewhere.
+bool checkUtf8 = true;
+
+void exerciseSlices(std::string_view bytes)
+{
+    // Lines stand in for messages and timestamps; a few dozen cover the shapes.
+    for (int line = 0; line < 32 && !bytes.empty(); ++line) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view slice = bytes.substr(0, end);
+        (void)parseLogTimestamp(slice);
+        (void)trimPunctuation(slice);
+        (void)classifyEntry(slice);
+        (void)extractCopyReport(slice);
+        (void)extractAvailableSpace(slice);
+        if (end == std::string_view::npos)
+            break;
+        bytes.remove_prefix(end + 1);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    checkUtf8 = std::getenv("QUILLFEN_FUZZ_NO_UTF8_CHECK") == nullptr;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const ByteBuffer output(bytes);
+
+    // Settings vary with the input's length, so the corpus reaches every
+    // version-dependent part of the report without spending bytes on them.
+    static constexpr std::array<std::int64_t, 4> kOsVersions{13, 15, 16, 17};
+    const FixedClock clock;
+    const HashedVolumes volumes;
+    const ReportContext context{
+        clock.now(), static_cast<std::int64_t>(size % 48) + 1, kOsVersions[size % 4], clock,
+        [&volumes](const std::string& message) { return volumeFreeSpaceLine(message, volumes); }};
+    BackupTally tally;
+    bool runDAScheck = false;
+    const auto report = analyseBackupOutput(output, tally, context, runDAScheck);
+
+    // Only arrays decode into a report; the scheduler check sees the same shape.
+    const JsonTopLevel top = jsonTopLevel(output);
+    const bool isArray = top == JsonTopLevel::EmptyArray || top == JsonTopLevel::NonEmptyArray;
+    if (report.has_value() != isArray)
+        __builtin_trap();
+    if (report) {
+        if (tally.BUassessment < 1 || tally.BUassessment > 3)
+            __builtin_trap();
+        if (checkUtf8 && !simdjson::validate_utf8(report->data(), report->size()))
+            __builtin_trap();
+    }
+
+    const auto minutes = static_cast<std::int64_t>(size % 90) + 1;
+    (void)checkDAS(output, minutes);
+    (void)checkCTS(output, minutes);
+    exerciseSlices(bytes);
+    return 0;
+}
