@@ -91,6 +91,101 @@ int digitsAt(std::string_view text, std::size_t position, std::size_t count)
     throw ArchiveError("entry " + std::to_string(index + 1) + " " + std::string(problem));
 }
 
+// One step of a manual backup as backupd logs it, after the request.
+struct BackupStep {
+    seconds after;
+    std::string_view formatString, message;
+    std::uint32_t programCounter;
+};
+
+constexpr BackupStep manualBackupSteps[] = {
+    {seconds{0}, "Starting manual backup", "Starting manual backup", 2264094},
+    {seconds{3}, "Backing up to %{public}@: %{public}@",
+     "Backing up to /dev/disk4s2: /Volumes/Quillfen Backup/Backups.backupdb", 491211},
+    {minutes{2}, "Backup completed successfully.", "Backup completed successfully.", 2165160},
+};
+
+// Laid out like the bundled samples, so that nothing tells these entries apart from recorded ones.
+constexpr std::string_view backupEntryLayout = R"({
+  "timezoneName" : "",
+  "messageType" : "Default",
+  "eventType" : "logEvent",
+  "source" : null,
+  "formatString" : "@FORMAT@",
+  "userID" : 0,
+  "activityIdentifier" : @ACTIVITY@,
+  "subsystem" : "com.apple.TimeMachine",
+  "category" : "General",
+  "threadID" : 1258421,
+  "senderImageUUID" : "7CE42C82-1807-4E8C-B5BF-992DC9E9C616",
+  "backtrace" : {
+    "frames" : [
+      {
+        "imageOffset" : @PC@,
+        "imageUUID" : "7CE42C82-1807-4E8C-B5BF-992DC9E9C616"
+      }
+    ]
+  },
+  "bootUUID" : "C386BBC4-CD61-4E30-98F1-6ADF91B7584A",
+  "processImagePath" : "\/System\/Library\/CoreServices\/backupd.bundle\/Contents\/Resources\/backupd",
+  "senderImagePath" : "\/System\/Library\/PrivateFrameworks\/TimeMachine.framework\/Versions\/A\/TimeMachine",
+  "timestamp" : "@TIMESTAMP@",
+  "machTimestamp" : @MACH@,
+  "eventMessage" : "@MESSAGE@",
+  "processImageUUID" : "C2CE6F44-7ED4-457B-9E2F-EB89414C343C",
+  "traceID" : 25799869434955415,
+  "processID" : 22067,
+  "senderProgramCounter" : @PC@,
+  "parentActivityIdentifier" : 0
+})";
+
+// The log tool writes slashes escaped; the step texts hold no other character JSON escapes.
+std::string escapingSlashes(std::string_view text)
+{
+    std::string escaped;
+    for (const char c : text) {
+        if (c == '/')
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+struct AddedEntry {
+    Instant at;
+    std::string text;
+};
+
+// The selected entries of the manual backups the requests started, in time order.
+std::vector<AddedEntry> manualBackupEntries(std::span<const Instant> requests, const ShowRequest& request,
+                                            minutes offset)
+{
+    std::vector<AddedEntry> entries;
+    for (const Instant requested : requests) {
+        for (const BackupStep& step : manualBackupSteps) {
+            if (request.predicate && !request.predicate->selects("com.apple.TimeMachine", step.message))
+                continue;
+            const Instant at = requested + step.after;
+            std::string text(backupEntryLayout);
+            const std::pair<std::string_view, std::string> fields[] = {
+                {"@FORMAT@", escapingSlashes(step.formatString)},
+                {"@ACTIVITY@", std::to_string(floor<seconds>(requested).time_since_epoch().count())},
+                {"@PC@", std::to_string(step.programCounter)},
+                {"@TIMESTAMP@", formatLogTime({.instant = at, .offset = offset})},
+                {"@MACH@", std::to_string(at.time_since_epoch().count())},
+                {"@MESSAGE@", escapingSlashes(step.message)},
+            };
+            for (const auto& [name, value] : fields) {
+                for (std::size_t found; (found = text.find(name)) != std::string::npos;)
+                    text.replace(found, name.size(), value);
+            }
+            entries.push_back({at, std::move(text)});
+        }
+    }
+    std::ranges::stable_sort(entries, {}, &AddedEntry::at);
+    return entries;
+}
+
 } // namespace
 
 bool Predicate::selects(std::string_view entrySubsystem, std::string_view message) const
@@ -214,8 +309,25 @@ ShowRequest parseShowArguments(std::span<const std::string_view> arguments)
     return request;
 }
 
+std::string backupRequestLine(Instant requested)
+{
+    return std::to_string(floor<seconds>(requested).time_since_epoch().count()) + "\n";
+}
+
+std::vector<Instant> parseBackupRequests(std::string_view state)
+{
+    std::vector<Instant> requests;
+    while (!state.empty()) {
+        const std::size_t end = std::min(state.find('\n'), state.size());
+        if (const auto count = parseCount(state.substr(0, end)))
+            requests.push_back(Instant{seconds{*count}});
+        state.remove_prefix(std::min(end + 1, state.size()));
+    }
+    return requests;
+}
+
 std::string showLog(const simdjson::padded_string& archive, const ShowRequest& request, NewestAge newestAge,
-                    Instant now)
+                    Instant now, std::span<const Instant> backupRequests)
 {
     struct Selected {
         std::string_view text;   // the whole entry, from { to }
@@ -223,7 +335,7 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
         LogTime time;
     };
     std::vector<Selected> selected;
-    std::optional<Instant> newest;
+    std::optional<LogTime> newest;
     const char* archiveEnd = archive.data() + archive.size();
     std::size_t index = 0;
     try {
@@ -239,7 +351,8 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
             const auto time = parseLogTime(timestamp);
             if (!time)
                 failEntry(index, "has a timestamp unlike \"2023-02-17 20:55:55.408772-0800\"");
-            newest = std::max(newest.value_or(time->instant), time->instant);
+            if (!newest || time->instant > newest->instant)
+                newest = time;
 
             bool wanted = true;
             if (request.predicate) {
@@ -264,19 +377,37 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
                            std::to_string(index + 1) + ")");
     }
 
-    const seconds shift = newest && newestAge ? shiftPlacing(*newest, now - *newestAge) : seconds{0};
+    const seconds shift = newest && newestAge ? shiftPlacing(newest->instant, now - *newestAge) : seconds{0};
+    const auto added = manualBackupEntries(backupRequests, request, newest ? newest->offset : minutes{0});
     std::size_t size = 3;
     for (const auto& entry : selected)
+        size += entry.text.size() + 1;
+    for (const auto& entry : added)
         size += entry.text.size() + 1;
     std::string output;
     output.reserve(size);
     output += '[';
-    for (const auto& entry : selected) {
-        const Instant at = entry.time.instant + shift;
-        if (at > now || (request.last && at < now - *request.last))
-            continue;
+    const auto shown = [&](Instant at) { return at <= now && (!request.last || at >= now - *request.last); };
+    const auto separate = [&] {
         if (output.size() > 1)
             output += ',';
+    };
+    // A plain merge: the archive's order stands even where its times are not sorted.
+    auto next = added.begin();
+    const auto addUntil = [&](Instant before) {
+        for (; next != added.end() && next->at < before; ++next) {
+            if (shown(next->at)) {
+                separate();
+                output += next->text;
+            }
+        }
+    };
+    for (const auto& entry : selected) {
+        const Instant at = entry.time.instant + shift;
+        if (!shown(at))
+            continue;
+        addUntil(at);
+        separate();
         if (shift == seconds{0}) {
             output += entry.text;
             continue;
@@ -285,6 +416,7 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
         output += formatLogTime({.instant = at, .offset = entry.time.offset});
         output += entry.text.substr(entry.timestampAt + logTimePattern.size());
     }
+    addUntil(Instant::max());
     output += "]\n";
     return output;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The decisions of the simulated `log show`: reading its arguments, selecting
-// entries of a recorded archive and moving them in time. main.cpp only adds
-// the environment, the files and the exit status.
+// entries of a recorded archive, moving them in time and adding the backups
+// `tmutil startbackup` asked for. main.cpp only adds the environment, the
+// files and the exit status.
 
 #include <chrono>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace simdjson {
 struct padded_string;
@@ -73,9 +75,20 @@ struct ShowRequest {
 // How long before now the newest entry of the archive is placed; none keeps the recorded times.
 using NewestAge = std::optional<std::chrono::minutes>;
 
+// `tmutil startbackup` remembers each request as one line of a state file:
+// whole seconds since the epoch.
+[[nodiscard]] std::string backupRequestLine(Instant requested);
+
+// The requests in a state file. Lines that are not a count of seconds are
+// skipped, so a damaged file loses only its damaged lines.
+[[nodiscard]] std::vector<Instant> parseBackupRequests(std::string_view state);
+
 // The JSON array `log show` prints for the request: the selected entries in
-// archive order, each verbatim but for its moved timestamp. Throws ArchiveError.
+// archive order, each verbatim but for its moved timestamp. Each backup
+// request adds a manual backup that starts at its time and completes two
+// minutes later; its entries are selected like the archive's and merged by
+// time, in the time zone of the archive's newest entry. Throws ArchiveError.
 [[nodiscard]] std::string showLog(const simdjson::padded_string& archive, const ShowRequest& request,
-                                  NewestAge newestAge, Instant now);
+                                  NewestAge newestAge, Instant now, std::span<const Instant> backupRequests = {});
 
 } // namespace quillfen::macsim

@@ -1,6 +1,7 @@
 // The simulated Mac: one binary that plays /usr/bin/log, tmutil, id and
 // sw_vers, told apart by the name it is run as. The QUILLFEN_SIM_* variables
 // choose the recorded log and inject the faults the real tools can show.
+// `tmutil startbackup` leaves a trace in a state file for `log show` to replay.
 
 #include "macsim/logshow.h"
 
@@ -11,10 +12,16 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -61,7 +68,48 @@ NewestAge newestAgeFromEnvironment()
     return std::chrono::minutes{countFromEnvironment("QUILLFEN_SIM_SHIFT", 1'000'000'000).value_or(1)};
 }
 
-std::string logOutput(const ShowRequest& request)
+// Inside the simulated Mac whose <root>/usr/bin/TOOL link was run, or the
+// build's when run as `macsim TOOL` or found through PATH.
+std::filesystem::path backupStatePath(std::string_view runAs)
+{
+    if (const std::string_view state = environment("QUILLFEN_SIM_STATE"); !state.empty())
+        return state;
+    const std::filesystem::path root =
+        runAs.find('/') == std::string_view::npos
+            ? std::filesystem::path(QUILLFEN_SIM_DEFAULT_ROOT)
+            : std::filesystem::absolute(runAs).lexically_normal().parent_path().parent_path().parent_path();
+    return root / "var/db/quillfen-sim-backups";
+}
+
+void recordBackupRequest(const std::filesystem::path& path)
+{
+    std::error_code ignored; // opening the file reports what matters
+    std::filesystem::create_directories(path.parent_path(), ignored);
+    const std::string line =
+        backupRequestLine(std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()));
+    // One write to a file opened for appending: requests made at once never share a line.
+    const int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const bool written = file >= 0 && ::write(file, line.data(), line.size()) == ssize_t(line.size());
+    const int error = errno;
+    if (file >= 0)
+        ::close(file);
+    if (!written)
+        throw std::runtime_error("tmutil: cannot record the backup request in " + path.string() + ": " +
+                                 std::strerror(error));
+}
+
+// A missing or unreadable file holds no requests.
+std::vector<Instant> recordedBackupRequests(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    try {
+        return parseBackupRequests(std::string(std::istreambuf_iterator<char>(file), {}));
+    } catch (const std::ios_base::failure&) {
+        return {};
+    }
+}
+
+std::string logOutput(const ShowRequest& request, std::string_view runAs)
 {
     const std::string_view kind = environment("QUILLFEN_SIM_LOG_OUTPUT");
     if (kind == "garbage")
@@ -81,20 +129,21 @@ std::string logOutput(const ShowRequest& request)
     }
     try {
         return showLog(archive, request, newestAgeFromEnvironment(),
-                       std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()));
+                       std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()),
+                       recordedBackupRequests(backupStatePath(runAs)));
     } catch (const ArchiveError& error) {
         throw std::runtime_error("log: cannot use the archive " + path + ": " + error.what());
     }
 }
 
-int runLog(Arguments arguments)
+int runLog(Arguments arguments, std::string_view runAs)
 {
     if (arguments.empty() || arguments.front() != "show")
         throw UsageError("log: only the show command is simulated");
     const ShowRequest request = parseShowArguments(arguments.subspan(1));
     const int status = exitStatusFromEnvironment("QUILLFEN_SIM_LOG_STATUS");
     const auto signalNumber = countFromEnvironment("QUILLFEN_SIM_LOG_SIGNAL", NSIG - 1);
-    std::cout << logOutput(request) << std::flush;
+    std::cout << logOutput(request, runAs) << std::flush;
     if (signalNumber) {
         std::signal(int(*signalNumber), SIG_DFL);
         std::raise(int(*signalNumber));
@@ -102,7 +151,7 @@ int runLog(Arguments arguments)
     return status;
 }
 
-int runTmutil(Arguments arguments)
+int runTmutil(Arguments arguments, std::string_view runAs)
 {
     constexpr std::string_view options[] = {"-a", "--auto", "-r", "--rotation"};
     const bool startBackup = !arguments.empty() && arguments.front() == "startbackup" &&
@@ -111,10 +160,13 @@ int runTmutil(Arguments arguments)
                              });
     if (!startBackup)
         throw UsageError("tmutil: only startbackup with -a and -r is simulated");
-    return answer("", "QUILLFEN_SIM_TMUTIL_STATUS");
+    const int status = exitStatusFromEnvironment("QUILLFEN_SIM_TMUTIL_STATUS");
+    if (status == 0)
+        recordBackupRequest(backupStatePath(runAs));
+    return status;
 }
 
-int runId(Arguments arguments)
+int runId(Arguments arguments, std::string_view)
 {
     if (arguments.empty() || arguments.front() != "-G" || arguments.size() > 2) {
         throw UsageError("id: only -G [user] is simulated");
@@ -125,7 +177,7 @@ int runId(Arguments arguments)
     return answer(groups, "QUILLFEN_SIM_ID_STATUS");
 }
 
-int runSwVers(Arguments arguments)
+int runSwVers(Arguments arguments, std::string_view)
 {
     if (arguments.size() != 1 || arguments.front() != "-productVersion") {
         throw UsageError("sw_vers: only -productVersion is simulated");
@@ -136,7 +188,7 @@ int runSwVers(Arguments arguments)
 struct Tool {
     std::string_view name;
     std::string_view usage;
-    int (*run)(Arguments);
+    int (*run)(Arguments, std::string_view runAs); // runAs: the path it was run as, empty for `macsim TOOL`
 };
 
 constexpr Tool tools[] = {
@@ -153,11 +205,12 @@ int main(int argc, char** argv)
     if (argc < 1)
         return 64;
     std::vector<std::string_view> arguments(argv, argv + argc);
-    std::string_view name = arguments.front();
-    name.remove_prefix(name.find_last_of('/') + 1); // npos + 1 is 0: a bare name stays whole
+    std::string_view runAs = arguments.front();
+    std::string_view name = runAs.substr(runAs.find_last_of('/') + 1); // npos + 1 is 0: a bare name stays whole
     arguments.erase(arguments.begin());
     // `macsim log show …` is handy when trying the simulated Mac by hand.
     if (name == "macsim" && !arguments.empty()) {
+        runAs = {};
         name = arguments.front();
         arguments.erase(arguments.begin());
     }
@@ -168,7 +221,7 @@ int main(int argc, char** argv)
         return 64;
     }
     try {
-        return tool->run(arguments);
+        return tool->run(arguments, runAs);
     } catch (const UsageError& error) {
         std::cerr << error.what() << '\n' << tool->usage << '\n';
         return 64;

@@ -21,6 +21,10 @@ std::string sample(std::string_view name)
 Outcome cli(std::vector<std::string> arguments, std::vector<std::string> settings = {})
 {
     settings.push_back("QUILLFEN_TOOL_ROOT=" QUILLFEN_SIM_ROOT);
+    // Backups someone started by hand on the build's simulated Mac must not show up here.
+    if (std::none_of(settings.begin(), settings.end(),
+                     [](const std::string& s) { return s.starts_with("QUILLFEN_SIM_STATE="); }))
+        settings.push_back("QUILLFEN_SIM_STATE=/dev/null");
     return runProgram(QUILLFEN_CLI, std::move(arguments), settings);
 }
 

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <thread>
 #include <vector>
 
 namespace quillfen::macsim {
@@ -53,6 +55,46 @@ std::string entry(std::string_view subsystem, std::string_view message, std::str
     return text;
 }
 
+// The keys of a real export's entry, in its order.
+const std::vector<std::string_view> exportKeys = {"timezoneName",
+                                                  "messageType",
+                                                  "eventType",
+                                                  "source",
+                                                  "formatString",
+                                                  "userID",
+                                                  "activityIdentifier",
+                                                  "subsystem",
+                                                  "category",
+                                                  "threadID",
+                                                  "senderImageUUID",
+                                                  "backtrace",
+                                                  "bootUUID",
+                                                  "processImagePath",
+                                                  "senderImagePath",
+                                                  "timestamp",
+                                                  "machTimestamp",
+                                                  "eventMessage",
+                                                  "processImageUUID",
+                                                  "traceID",
+                                                  "processID",
+                                                  "senderProgramCounter",
+                                                  "parentActivityIdentifier"};
+
+// What Quillfen relies on in an entry written by hand rather than by the real tool.
+void expectLooksExported(simdjson::dom::object e)
+{
+    std::vector<std::string_view> seen;
+    for (const auto field : e)
+        seen.push_back(field.key);
+    EXPECT_EQ(seen, exportKeys);
+    EXPECT_TRUE(parseLogTime(std::string_view(e["timestamp"])));
+    const std::string_view message = e["eventMessage"];
+    if (message.starts_with("Backing up to ")) {
+        const std::string_view destination = message.substr(message.find(": ") + 2);
+        EXPECT_TRUE(std::filesystem::is_directory(QUILLFEN_SIM_ROOT + std::string(destination))) << destination;
+    }
+}
+
 std::string joined(const std::vector<std::string>& entries)
 {
     std::string text = "[";
@@ -61,9 +103,21 @@ std::string joined(const std::vector<std::string>& entries)
     return text + "]\n";
 }
 
-std::string show(std::string_view archive, const ShowRequest& request, NewestAge age, Instant now)
+std::string show(std::string_view archive, const ShowRequest& request, NewestAge age, Instant now,
+                 std::span<const Instant> backupRequests = {})
 {
-    return showLog(simdjson::padded_string(archive), request, age, now);
+    return showLog(simdjson::padded_string(archive), request, age, now, backupRequests);
+}
+
+// Each entry of `log show` output as "timestamp message".
+std::vector<std::string> timeline(const std::string& output)
+{
+    simdjson::dom::parser parser;
+    std::vector<std::string> result;
+    for (simdjson::dom::object e : parser.parse(output).get_array())
+        result.push_back(std::string(std::string_view(e["timestamp"])) + " " +
+                         std::string(std::string_view(e["eventMessage"])));
+    return result;
 }
 
 TEST(MacsimPredicate, ReadsTheQueriesQuillfenSends)
@@ -346,18 +400,120 @@ TEST(MacsimShowLog, ReadsAnyJsonLayoutAndRejectsWhatIsNotAnArchive)
         EXPECT_THROW((void)show(archive, {}, minutes{1}, now), ArchiveError) << archive;
 }
 
-// The built simulated Mac, run through its links as Quillfen runs the real tools.
-Outcome simulate(const std::string& tool, std::vector<std::string> arguments, const std::vector<std::string>& settings)
+TEST(MacsimBackupRequests, ReadsOneRequestPerLineAndSkipsDamagedLines)
 {
+    const Instant first = sys_days{2026y / 3 / 18} + 12h + 250000us, second = sys_days{2026y / 3 / 18} + 12h + 5min;
+    const auto at = [](std::uint32_t count) { return Instant{seconds{count}}; };
+    const std::pair<std::string, std::vector<Instant>> cases[] = {
+        {"", {}},
+        {backupRequestLine(first) + backupRequestLine(second), {floor<seconds>(first), second}},
+        {"300\n100\n100", {at(300), at(100), at(100)}},
+        {"\n\n7\n\n", {at(7)}},
+        {"yesterday\n-5\n+5\n 5\n5 \n5\r\n1.5\n4294967296\n\xff\n", {}},
+        {std::string("9\n\0\n4294967295\n", 15), {at(9), at(4294967295)}},
+    };
+    for (const auto& [state, expected] : cases)
+        EXPECT_EQ(parseBackupRequests(state), expected) << state;
+}
+
+TEST(MacsimShowLog, AddsRequestedManualBackupsSelectedAndMergedByTime)
+{
+    const Instant now = sys_days{2026y / 3 / 18} + 12h + 250000us;
+    const minutes offset{540}; // the newest archive entry's, which the added entries take
+    const auto line = [&](Instant at, std::string_view message, minutes zone) {
+        return formatLogTime({at, zone}) + " " + std::string(message);
+    };
+    std::vector<std::string> entries;
+    const auto recorded = [&](std::string_view subsystem, std::string_view message, Instant at, minutes zone) {
+        entries.push_back(entry(subsystem, message, formatLogTime({at, zone})));
+        return line(at, message, zone);
+    };
+    const std::string started = recorded("com.apple.TimeMachine", "Starting automatic backup", now - 30min, -60min);
+    const std::string copied =
+        recorded("com.apple.TimeMachine", "Copied 5 items (1 MB) from volume Data.", now - 19min, offset);
+    const std::string rescored =
+        recorded("com.apple.duetactivityscheduler", "Rescoring all 9 activities", now - 5min, offset);
+    const std::string completed =
+        recorded("com.apple.TimeMachine", "Backup completed successfully.", now - 2min, offset);
+    const std::string archive = joined(entries);
+
+    const auto manual = [&](Instant requested) {
+        return std::array{
+            line(requested, "Starting manual backup", offset),
+            line(requested + 3s, "Backing up to /dev/disk4s2: /Volumes/Quillfen Backup/Backups.backupdb", offset),
+            line(requested + 2min, "Backup completed successfully.", offset)};
+    };
+    const Instant oldest = floor<seconds>(now - 3h), earlier = floor<seconds>(now - 20min),
+                  latest = floor<seconds>(now - 1min);
+    const auto [s0, b0, c0] = manual(oldest);
+    const auto [s1, b1, c1] = manual(earlier);
+    const auto [s2, b2, c2] = manual(latest); // c2 lies after now and never shows
+    // Out of order, as concurrent requests may land, and one still to come.
+    const Instant requests[] = {latest, now + 5min, earlier, oldest};
+    struct Case {
+        std::optional<std::string_view> predicate;
+        std::optional<seconds> last;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {tmQuery, hours{2}, {started, s1, b1, copied, c1, completed, s2, b2}},
+        {std::nullopt, hours{2}, {started, s1, b1, copied, c1, rescored, completed, s2, b2}},
+        {tmQuery, hours{48}, {s0, b0, c0, started, s1, b1, copied, c1, completed, s2, b2}},
+        {tmQuery, minutes{5}, {completed, s2, b2}},
+        {speedQuery, hours{48}, {copied}},
+        {dasQuery, hours{48}, {rescored}},
+        {ctsQuery, hours{48}, {}},
+        {R"(subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "MANUAL")", hours{48}, {s0, s1, s2}},
+        {R"(subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "completed")", hours{2}, {c1, completed}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.predicate.value_or("no predicate"));
+        const ShowRequest request{c.predicate ? parsePredicate(*c.predicate) : std::nullopt, c.last};
+        EXPECT_EQ(timeline(show(archive, request, std::nullopt, now, requests)), c.expected);
+    }
+}
+
+TEST(MacsimShowLog, AddedEntriesLookExportedAndKeepUtcWithoutAnArchiveEntry)
+{
+    const Instant now = sys_days{2026y / 3 / 18} + 12h;
+    const Instant requests[] = {now - 10min};
+    const std::string output = show("[]", {}, minutes{1}, now, requests);
+    simdjson::dom::parser parser;
+    int count = 0;
+    for (simdjson::dom::object e : parser.parse(output).get_array()) {
+        ++count;
+        expectLooksExported(e);
+        EXPECT_EQ(std::string_view(e["subsystem"]), "com.apple.TimeMachine");
+        EXPECT_TRUE(std::string_view(e["timestamp"]).ends_with("+0000"));
+    }
+    EXPECT_EQ(count, 3);
+}
+
+// The built simulated Mac, run through its links as Quillfen runs the real tools.
+// Unless a case names its own, a throw-away backup state leaves the build's Mac as it was.
+Outcome simulate(const std::string& tool, std::vector<std::string> arguments, std::vector<std::string> settings)
+{
+    if (std::ranges::none_of(settings, [](const std::string& s) { return s.starts_with("QUILLFEN_SIM_STATE="); }))
+        settings.push_back("QUILLFEN_SIM_STATE=/dev/null");
     return runProgram(QUILLFEN_SIM_ROOT "/usr/bin/" + tool, std::move(arguments), settings);
+}
+
+std::string temporaryPath(std::string_view label)
+{
+    return ::testing::TempDir() + "macsim_test_" + std::to_string(getpid()) + "_" + std::string(label);
 }
 
 std::string temporaryFile(std::string_view label, std::string_view content)
 {
-    std::string path =
-        ::testing::TempDir() + "macsim_test_" + std::to_string(getpid()) + "_" + std::string(label) + ".json";
+    std::string path = temporaryPath(label);
     std::ofstream(path) << content;
     return path;
+}
+
+std::vector<Instant> requestsIn(const std::filesystem::path& state)
+{
+    std::ifstream file(state);
+    return parseBackupRequests(std::string(std::istreambuf_iterator<char>(file), {}));
 }
 
 std::vector<std::string> messages(const std::string& output)
@@ -475,6 +631,89 @@ TEST(MacsimTools, AnswerAndFailAsTold)
     }
 }
 
+TEST(MacsimTools, LogShowsTheBackupsTmutilWasAskedFor)
+{
+    const std::string archive =
+        "QUILLFEN_SIM_ARCHIVE=" +
+        temporaryFile("quiet", joined({entry("com.apple.TimeMachine", "Mountpoint is still valid",
+                                             "2023-02-17 20:55:00.000000-0800")}));
+    const Instant now = floor<microseconds>(system_clock::now());
+    const std::string missing = temporaryPath("missing");
+    std::filesystem::remove(missing);
+    const std::vector<std::string> recent = {"Starting manual backup",
+                                             "Backing up to /dev/disk4s2: /Volumes/Quillfen Backup/Backups.backupdb",
+                                             "Backup completed successfully.", "Mountpoint is still valid"};
+    const std::vector<std::string> none = {"Mountpoint is still valid"};
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {missing, none},
+        {::testing::TempDir(), none}, // a folder, not a file
+        {temporaryFile("damaged", std::string("junk\n\xff\0\n", 8) + backupRequestLine(now - 10min) + "12"), recent},
+        {temporaryFile("future", backupRequestLine(now + 1h)), none},
+        {temporaryFile("old", backupRequestLine(now - 3h)), none},
+    };
+    for (const auto& [state, expected] : cases) {
+        SCOPED_TRACE(state);
+        const Outcome outcome = simulate("log", showArguments(tmQuery, "2h"), {archive, "QUILLFEN_SIM_STATE=" + state});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(messages(outcome.out), expected);
+    }
+}
+
+TEST(MacsimTools, TmutilRecordsSuccessfulRequestsInsideItsMac)
+{
+    // A second simulated Mac, its tools linked to the build's.
+    const std::filesystem::path root = temporaryPath("root");
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "usr/bin");
+    for (const std::string tool : {"tmutil", "log"})
+        std::filesystem::create_symlink(QUILLFEN_SIM_ROOT "/usr/bin/" + tool, root / "usr/bin" / tool);
+    const std::filesystem::path inside = root / "var/db/quillfen-sim-backups";
+    const std::filesystem::path chosen = root / "chosen/deeper/state";
+    const std::string blocked = temporaryFile("blocked", "") + "/state"; // below a plain file
+    const auto tmutil = [&](std::vector<std::string> settings) {
+        return runProgram(root / "usr/bin/tmutil", {"startbackup", "-a", "-r"}, settings);
+    };
+    struct Case {
+        std::vector<std::string> settings;
+        int status;
+        bool complains;
+        std::size_t insideCount, chosenCount; // requests recorded so far
+    };
+    const Case cases[] = {
+        {{}, 0, false, 1, 0},
+        {{"QUILLFEN_SIM_TMUTIL_STATUS=80"}, 80, false, 1, 0},
+        {{"QUILLFEN_SIM_STATE=" + chosen.string()}, 0, false, 1, 1},
+        {{"QUILLFEN_SIM_STATE=" + chosen.string()}, 0, false, 1, 2},
+        {{"QUILLFEN_SIM_STATE=" + chosen.string(), "QUILLFEN_SIM_TMUTIL_STATUS=1"}, 1, false, 1, 2},
+        {{"QUILLFEN_SIM_STATE=" + blocked}, 1, true, 1, 2},
+    };
+    const Instant before = floor<seconds>(system_clock::now());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings.empty() ? "default" : c.settings.back());
+        const Outcome outcome = tmutil(c.settings);
+        EXPECT_EQ(outcome.status, c.status) << outcome.err;
+        EXPECT_EQ(!outcome.err.empty(), c.complains) << outcome.err;
+        EXPECT_EQ(requestsIn(inside).size(), c.insideCount);
+        EXPECT_EQ(requestsIn(chosen).size(), c.chosenCount);
+    }
+    for (const Instant requested : requestsIn(inside)) {
+        EXPECT_GE(requested, before);
+        EXPECT_LE(requested, system_clock::now());
+    }
+
+    // Requests made at once each keep a whole line.
+    std::vector<std::thread> clicks;
+    for (int i = 0; i < 8; ++i)
+        clicks.emplace_back([&] { (void)tmutil({}); });
+    for (auto& click : clicks)
+        click.join();
+    EXPECT_EQ(requestsIn(inside).size(), 9);
+
+    const Outcome outcome = runProgram(root / "usr/bin/log", showArguments(tmQuery, "2h"));
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    EXPECT_EQ(std::ranges::count(messages(outcome.out), "Starting manual backup"), 9);
+}
+
 TEST(MacsimTools, LogCanDieOfASignalAfterPrinting)
 {
     const Outcome outcome = simulate("log", showArguments(tmQuery, "48h"), {"QUILLFEN_SIM_LOG_SIGNAL=15"});
@@ -482,32 +721,8 @@ TEST(MacsimTools, LogCanDieOfASignalAfterPrinting)
     EXPECT_FALSE(messages(outcome.out).empty());
 }
 
-// Checked because the samples are written by hand, not by the real tool.
 TEST(MacsimSamples, LookLikeRealExportsAndNameExistingDestinations)
 {
-    const std::vector<std::string_view> keys = {"timezoneName",
-                                                "messageType",
-                                                "eventType",
-                                                "source",
-                                                "formatString",
-                                                "userID",
-                                                "activityIdentifier",
-                                                "subsystem",
-                                                "category",
-                                                "threadID",
-                                                "senderImageUUID",
-                                                "backtrace",
-                                                "bootUUID",
-                                                "processImagePath",
-                                                "senderImagePath",
-                                                "timestamp",
-                                                "machTimestamp",
-                                                "eventMessage",
-                                                "processImageUUID",
-                                                "traceID",
-                                                "processID",
-                                                "senderProgramCounter",
-                                                "parentActivityIdentifier"};
     int samples = 0;
     for (const auto& file : std::filesystem::directory_iterator(QUILLFEN_SAMPLES_DIR)) {
         if (file.path().extension() != ".json")
@@ -515,18 +730,8 @@ TEST(MacsimSamples, LookLikeRealExportsAndNameExistingDestinations)
         SCOPED_TRACE(file.path().filename().string());
         ++samples;
         simdjson::dom::parser parser;
-        for (simdjson::dom::object e : parser.load(file.path().string()).get_array()) {
-            std::vector<std::string_view> seen;
-            for (const auto field : e)
-                seen.push_back(field.key);
-            ASSERT_EQ(seen, keys);
-            ASSERT_TRUE(parseLogTime(std::string_view(e["timestamp"])));
-            const std::string_view message = e["eventMessage"];
-            if (message.starts_with("Backing up to ")) {
-                const std::string_view destination = message.substr(message.find(": ") + 2);
-                EXPECT_TRUE(std::filesystem::is_directory(QUILLFEN_SIM_ROOT + std::string(destination))) << destination;
-            }
-        }
+        for (simdjson::dom::object e : parser.load(file.path().string()).get_array())
+            expectLooksExported(e);
     }
     EXPECT_GE(samples, 4);
 }
