@@ -1,0 +1,79 @@
+#include "app/Document.h"
+
+#include "app/TMWindow.h"
+#include "ui_Main.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace quillfen {
+
+using namespace Qt::Literals::StringLiterals;
+
+QString defaultDraftName(const QDateTime& localTime)
+{
+    return u"Quillfen_"_s + localTime.toString(u"yyyy-MM-dd_HH_mm_ss"_s);
+}
+
+Document::Document(ControllerServices services, QString untitledName, QObject* parent)
+    : QObject(parent), alerts_(services.alerts), untitledName_(std::move(untitledName))
+{
+    window_ = new TMWindow(std::move(services));
+    window_->setAttribute(Qt::WA_DeleteOnClose);
+    window_->setWindowTitle(untitledName_);
+    connect(window_, &QObject::destroyed, this, &QObject::deleteLater);
+
+    Ui::TMWindow& form = window_->form();
+    connect(form.actionSave, &QAction::triggered, this, &Document::save);
+    connect(form.actionSaveAs, &QAction::triggered, this, &Document::saveAs);
+    connect(form.actionClose, &QAction::triggered, window_, &QWidget::close);
+}
+
+Document::~Document()
+{
+    delete window_.data();
+}
+
+QByteArray Document::reportData() const
+{
+    return QByteArray::fromStdString(window_->controller().outputText.plainText());
+}
+
+QString Document::displayName() const
+{
+    return filePath_.isEmpty() ? untitledName_ : QFileInfo(filePath_).fileName();
+}
+
+bool Document::writeToFile(const QString& path)
+{
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(reportData()) >= 0 && file.commit()) {
+        filePath_ = path;
+        window_->setWindowTitle(displayName());
+        return true;
+    }
+    const QString name = QFileInfo(path).fileName();
+    alerts_.runModal(Alert{AlertStyle::Critical, u"The document “%1” could not be saved."_s.arg(name).toStdString(),
+                           file.errorString().toStdString(), "OK"});
+    return false;
+}
+
+void Document::save()
+{
+    if (filePath_.isEmpty())
+        saveAs();
+    else
+        writeToFile(filePath_);
+}
+
+void Document::saveAs()
+{
+    const QString proposed =
+        filePath_.isEmpty() ? defaultDraftName(QDateTime::currentDateTime()) + u".txt"_s : filePath_;
+    const QString path = QFileDialog::getSaveFileName(window_, u"Save Report"_s, proposed, u"Plain text (*.txt)"_s);
+    if (!path.isEmpty())
+        writeToFile(path);
+}
+
+} // namespace quillfen

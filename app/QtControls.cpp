@@ -1,0 +1,128 @@
+#include "app/QtControls.h"
+
+#include "app/ColourSwatch.h"
+
+#include <QAbstractButton>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTextCursor>
+
+#include <algorithm>
+#include <limits>
+
+namespace quillfen {
+
+namespace {
+
+QString fromUtf8(std::string_view text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+void QtView::setHidden(bool hidden)
+{
+    widget_.setHidden(hidden);
+}
+
+std::string QtTextField::text() const
+{
+    return edit_.text().toStdString();
+}
+
+void QtTextField::setText(std::string_view text)
+{
+    edit_.setText(fromUtf8(text));
+}
+
+std::int64_t QtStepper::integerValue() const
+{
+    return spin_.value();
+}
+
+void QtStepper::setIntegerValue(std::int64_t value)
+{
+    const QSignalBlocker blocker(spin_);
+    constexpr std::int64_t lowest = std::numeric_limits<int>::min();
+    constexpr std::int64_t highest = std::numeric_limits<int>::max();
+    spin_.setValue(static_cast<int>(std::clamp(value, lowest, highest)));
+}
+
+QColor systemColour(SystemColour colour)
+{
+    switch (colour) {
+    case SystemColour::Red:
+        return QColor(0xFF, 0x3B, 0x30);
+    case SystemColour::Orange:
+        return QColor(0xFF, 0x95, 0x00);
+    case SystemColour::Green:
+        return QColor(0x34, 0xC7, 0x59);
+    case SystemColour::Grey:
+        break;
+    }
+    return QColor(0x8E, 0x8E, 0x93);
+}
+
+void QtColourWell::setColour(SystemColour colour)
+{
+    swatch_.setColour(systemColour(colour));
+}
+
+std::string QtTextView::plainText() const
+{
+    return edit_.toPlainText().toStdString();
+}
+
+void QtTextView::applyStyle(const ReportStyle& style)
+{
+    // Linux has no monospaced-digit system font; the fixed-width font stands in for both.
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(style.pointSize);
+    edit_.setFont(font);
+}
+
+void QtTextView::replaceText(std::string_view text, const ReportStyle& style)
+{
+    applyStyle(style);
+    edit_.setPlainText(fromUtf8(text));
+}
+
+void QtTextView::appendText(std::string_view text, const ReportStyle& style)
+{
+    applyStyle(style);
+    QTextCursor cursor(edit_.document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(fromUtf8(text));
+}
+
+void QtButton::setHidden(bool hidden)
+{
+    button_.setHidden(hidden);
+}
+
+void QtButton::setEnabled(bool enabled)
+{
+    button_.setEnabled(enabled);
+}
+
+void QtProgressIndicator::setHidden(bool hidden)
+{
+    bar_.setHidden(hidden);
+}
+
+void QtProgressIndicator::startAnimation()
+{
+    bar_.setRange(0, 0);
+}
+
+void QtProgressIndicator::stopAnimation()
+{
+    bar_.setRange(0, 1);
+}
+
+} // namespace quillfen

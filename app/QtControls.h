@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/Controls.h"
+
+#include <QColor>
+
+class QAbstractButton;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QSpinBox;
+class QWidget;
+
+namespace quillfen {
+
+class ColourSwatch;
+
+// The window's controls on Qt widgets. Setting a value from the controller never
+// fires the control's own action, as on the Mac.
+
+class QtView final : public View {
+public:
+    explicit QtView(QWidget& widget) : widget_(widget) {}
+    void setHidden(bool hidden) override;
+
+private:
+    QWidget& widget_;
+};
+
+class QtTextField final : public TextField {
+public:
+    explicit QtTextField(QLineEdit& edit) : edit_(edit) {}
+    std::string text() const override;
+    void setText(std::string_view text) override;
+
+private:
+    QLineEdit& edit_;
+};
+
+class QtStepper final : public Stepper {
+public:
+    explicit QtStepper(QSpinBox& spin) : spin_(spin) {}
+    std::int64_t integerValue() const override;
+    void setIntegerValue(std::int64_t value) override;
+
+private:
+    QSpinBox& spin_;
+};
+
+// The Mac's system colours of the traffic light.
+QColor systemColour(SystemColour colour);
+
+class QtColourWell final : public ColourWell {
+public:
+    explicit QtColourWell(ColourSwatch& swatch) : swatch_(swatch) {}
+    void setColour(SystemColour colour) override;
+
+private:
+    ColourSwatch& swatch_;
+};
+
+class QtTextView final : public TextView {
+public:
+    explicit QtTextView(QPlainTextEdit& edit) : edit_(edit) {}
+    std::string plainText() const override;
+    void replaceText(std::string_view text, const ReportStyle& style) override;
+    void appendText(std::string_view text, const ReportStyle& style) override;
+
+private:
+    void applyStyle(const ReportStyle& style);
+
+    QPlainTextEdit& edit_;
+};
+
+class QtButton final : public Button {
+public:
+    explicit QtButton(QAbstractButton& button) : button_(button) {}
+    void setHidden(bool hidden) override;
+    void setEnabled(bool enabled) override;
+
+private:
+    QAbstractButton& button_;
+};
+
+// An indeterminate progress bar; Qt animates it from the event loop, which keeps
+// running while the main thread waits for a tool.
+class QtProgressIndicator final : public ProgressIndicator {
+public:
+    explicit QtProgressIndicator(QProgressBar& bar) : bar_(bar) {}
+    void setHidden(bool hidden) override;
+    void setUsesThreadedAnimation(bool) override {}
+    void startAnimation() override;
+    void stopAnimation() override;
+
+private:
+    QProgressBar& bar_;
+};
+
+} // namespace quillfen

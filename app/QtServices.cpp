@@ -1,0 +1,116 @@
+#include "app/QtServices.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QSettings>
+#include <QThread>
+
+#include <thread>
+
+namespace quillfen {
+
+namespace {
+
+QString qtKey(const std::string& key)
+{
+    return QString::fromStdString(key);
+}
+
+QMessageBox::Icon iconFor(AlertStyle style)
+{
+    switch (style) {
+    case AlertStyle::Warning:
+        return QMessageBox::Warning;
+    case AlertStyle::Informational:
+        return QMessageBox::Information;
+    case AlertStyle::Critical:
+        break;
+    }
+    return QMessageBox::Critical;
+}
+
+} // namespace
+
+void QtMainQueue::post(Operation operation)
+{
+    {
+        std::lock_guard lock(mutex_);
+        operations_.push_back(std::move(operation));
+    }
+    QMetaObject::invokeMethod(
+        &context_, [this] { drain(); }, Qt::QueuedConnection);
+}
+
+void QtMainQueue::drain()
+{
+    if (draining_)
+        return;
+    draining_ = true;
+    for (;;) {
+        Operation next;
+        {
+            std::lock_guard lock(mutex_);
+            if (operations_.empty())
+                break;
+            next = std::move(operations_.front());
+            operations_.pop_front();
+        }
+        next();
+    }
+    draining_ = false;
+}
+
+std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent)
+{
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setIcon(iconFor(alert.style));
+    box->setText(QString::fromStdString(alert.messageText));
+    box->setInformativeText(QString::fromStdString(alert.informativeText));
+    box->addButton(QString::fromStdString(alert.buttonTitle), QMessageBox::AcceptRole);
+    return box;
+}
+
+void MessageBoxAlerts::runModal(const Alert& alert)
+{
+    makeMessageBox(alert, QApplication::activeWindow())->exec();
+}
+
+double SettingsDefaults::doubleForKey(const std::string& key) const
+{
+    return settings_.value(qtKey(key)).toDouble();
+}
+
+void SettingsDefaults::setDouble(const std::string& key, double value)
+{
+    settings_.setValue(qtKey(key), value);
+}
+
+bool SettingsDefaults::boolForKey(const std::string& key) const
+{
+    return settings_.value(qtKey(key)).toBool();
+}
+
+void SettingsDefaults::setBool(const std::string& key, bool value)
+{
+    settings_.setValue(qtKey(key), value);
+}
+
+RunTool runOffMainThread(RunTool runTool)
+{
+    return [runTool = std::move(runTool)](const std::string& path, const std::vector<std::string>& args, bool capture) {
+        if (QThread::currentThread() != QCoreApplication::instance()->thread())
+            return runTool(path, args, capture);
+        ToolResult result;
+        QEventLoop loop;
+        std::thread helper([&] {
+            result = runTool(path, args, capture);
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        helper.join();
+        return result;
+    };
+}
+
+} // namespace quillfen

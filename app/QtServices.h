@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/Controls.h"
+#include "platform/Process.h"
+#include "platform/Queues.h"
+#include "platform/UserDefaults.h"
+
+#include <QObject>
+
+#include <deque>
+#include <memory>
+#include <mutex>
+
+class QMessageBox;
+class QSettings;
+class QWidget;
+
+namespace quillfen {
+
+// The main queue on Qt's event loop. Closures never nest: one posted while
+// another runs (from an event loop inside it) waits until that one returns.
+class QtMainQueue final : public MainQueue {
+public:
+    void post(Operation operation) override;
+
+private:
+    void drain();
+
+    QObject context_; // lives on the main thread, so queued calls run there
+    std::mutex mutex_;
+    std::deque<Operation> operations_;
+    bool draining_ = false;
+};
+
+// The alert as a message box, built apart from showing it so tests can inspect it.
+std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent);
+
+class MessageBoxAlerts final : public AlertPresenter {
+public:
+    void runModal(const Alert& alert) override;
+};
+
+// The preferences on QSettings; a missing key reads as 0.0 or false.
+class SettingsDefaults final : public UserDefaults {
+public:
+    explicit SettingsDefaults(QSettings& settings) : settings_(settings) {}
+    double doubleForKey(const std::string& key) const override;
+    void setDouble(const std::string& key, double value) override;
+    bool boolForKey(const std::string& key) const override;
+    void setBool(const std::string& key, bool value) override;
+
+private:
+    QSettings& settings_;
+};
+
+// A tool run on the main thread (the scheduler check) goes to a helper thread
+// while the window keeps repainting but takes no input; elsewhere it runs in place.
+RunTool runOffMainThread(RunTool runTool);
+
+} // namespace quillfen

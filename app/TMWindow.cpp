@@ -1,0 +1,57 @@
+#include "app/TMWindow.h"
+
+#include "app/QtControls.h"
+#include "ui_Main.h"
+
+namespace quillfen {
+
+struct TMWindow::Controls {
+    explicit Controls(Ui::TMWindow& ui)
+        : periodText(*ui.periodText), periodStep(*ui.periodStep), trafficLight(*ui.trafficLight),
+          outputTextScroll(*ui.outputText), outputText(*ui.outputText), apfsButton(*ui.apfsButton),
+          progressSpinner(*ui.progressSpinner)
+    {
+    }
+
+    WindowControls forController()
+    {
+        return {periodText, periodStep, trafficLight, outputTextScroll, outputText, apfsButton, progressSpinner};
+    }
+
+    QtTextField periodText;
+    QtStepper periodStep;
+    QtColourWell trafficLight;
+    QtView outputTextScroll;
+    QtTextView outputText;
+    QtButton apfsButton;
+    QtProgressIndicator progressSpinner;
+};
+
+TMWindow::TMWindow(ControllerServices services, QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::TMWindow>())
+{
+    ui_->setupUi(this);
+    // The busy indicator comes and goes without moving the buttons beside it.
+    QSizePolicy keepPlace = ui_->progressSpinner->sizePolicy();
+    keepPlace.setRetainSizeWhenHidden(true);
+    ui_->progressSpinner->setSizePolicy(keepPlace);
+
+    controls_ = std::make_unique<Controls>(*ui_);
+    controller_ = std::make_unique<ViewController>(controls_->forController(), std::move(services));
+
+    const std::pair<QAbstractButton*, void (ViewController::*)()> buttons[] = {
+        {ui_->checkButton, &ViewController::runCheckButton},    {ui_->speedButton, &ViewController::runSpeedButton},
+        {ui_->apfsButton, &ViewController::runAPFSButton},      {ui_->backupNowButton, &ViewController::runBackupNow},
+        {ui_->smallerFontButton, &ViewController::decFontSize}, {ui_->largerFontButton, &ViewController::incFontSize},
+    };
+    for (const auto& [button, action] : buttons)
+        connect(button, &QAbstractButton::clicked, &wiring_, [this, action] { (controller_.get()->*action)(); });
+    connect(ui_->periodText, &QLineEdit::editingFinished, &wiring_, [this] { controller_->setThePeriodText(); });
+    connect(ui_->periodStep, &QSpinBox::valueChanged, &wiring_, [this] { controller_->stepPeriodText(); });
+
+    controller_->viewDidLoad();
+}
+
+TMWindow::~TMWindow() = default;
+
+} // namespace quillfen

@@ -1,0 +1,77 @@
+#include "app/AppDelegate.h"
+#include "app/Document.h"
+#include "app/QtServices.h"
+#include "app/TMWindow.h"
+#include "ui_Main.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QSettings>
+#include <QTimer>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace quillfen;
+using namespace Qt::Literals::StringLiterals;
+
+std::string loginName()
+{
+    const passwd* entry = getpwuid(getuid());
+    return entry ? entry->pw_name : std::string();
+}
+
+// For demos and the README's screenshot: once the window's Check has finished,
+// save a picture of the window and quit.
+void screenshotWhenIdle(TMWindow& window, const QString& file)
+{
+    auto* poll = new QTimer(&window);
+    QObject::connect(poll, &QTimer::timeout, &window, [&window, file] {
+        if (!window.form().progressSpinner->isHidden())
+            return;
+        window.grab().save(file);
+        QApplication::quit();
+    });
+    poll->start(200);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(u"Quillfen"_s);
+    QApplication::setApplicationName(u"Quillfen"_s);
+
+    QCommandLineParser parser;
+    parser.addHelpOption();
+    const QCommandLineOption checkOnLaunch(u"check-on-launch"_s, u"Press Check in the first window."_s);
+    const QCommandLineOption screenshot(u"screenshot"_s, u"After the check, save the window to FILE and quit."_s,
+                                        u"FILE"_s);
+    parser.addOptions({checkOnLaunch, screenshot});
+    parser.process(application);
+
+    QSettings settings;
+    SettingsDefaults defaults(settings);
+    MessageBoxAlerts alerts;
+    QtMainQueue mainQueue;
+    SystemClock clock;
+    const ToolPaths paths = ToolPaths::fromEnvironment();
+    const RunTool runTool = runOffMainThread(makeRunTool(paths));
+    const StatvfsVolumes volumes(paths.root());
+
+    AppDelegate delegate(
+        ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName());
+    if (!delegate.startUpChecks())
+        return 0;
+
+    TMWindow& window = delegate.newDocument().window();
+    window.show();
+    if (parser.isSet(checkOnLaunch) || parser.isSet(screenshot))
+        window.controller().runCheckButton();
+    if (parser.isSet(screenshot))
+        screenshotWhenIdle(window, parser.value(screenshot));
+    return QApplication::exec();
+}

@@ -1,0 +1,422 @@
+#include "analysis/Report.h"
+#include "app/AppDelegate.h"
+#include "app/ColourSwatch.h"
+#include "app/Document.h"
+#include "app/LaunchRules.h"
+#include "app/QtControls.h"
+#include "app/QtServices.h"
+#include "app/TMWindow.h"
+#include "support/Harness.h"
+#include "ui_Main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace quillfen {
+namespace {
+
+using namespace Qt::Literals::StringLiterals;
+using testing::FakeVolumes;
+using testing::FixedClock;
+using testing::ScriptedTools;
+
+constexpr Date kNow{1'800'000'000.0};
+
+// Runs the event loop until `done` holds, or fails after a few seconds.
+void waitUntil(const std::function<bool()>& done)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_TRUE(done());
+}
+
+// The app on a temporary settings file, recorded alerts and scripted tools.
+class AppTest : public ::testing::Test {
+protected:
+    ControllerServices services()
+    {
+        return ControllerServices{mainQueue, alerts,          defaults, clock, runOffMainThread(tools.runner()),
+                                  volumes,   OsVersion{14, 5}};
+    }
+
+    AppDelegate& delegate()
+    {
+        if (!delegate_)
+            delegate_ = std::make_unique<AppDelegate>(services(), "tester");
+        return *delegate_;
+    }
+
+    static void press(TMWindow& window, QAbstractButton* button)
+    {
+        button->click();
+        waitUntil([&] { return window.form().progressSpinner->isHidden(); });
+    }
+
+    static std::string report(TMWindow& window) { return window.form().outputText->toPlainText().toStdString(); }
+    static QColor light(TMWindow& window) { return window.form().trafficLight->colour(); }
+
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath(u"prefs.ini"_s), QSettings::IniFormat};
+    SettingsDefaults defaults{settings};
+    headless::RecordingAlerts alerts;
+    QtMainQueue mainQueue;
+    FixedClock clock{kNow};
+    FakeVolumes volumes;
+    ScriptedTools tools;
+
+private:
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+TEST(LaunchRules, AdminGroupIsFoundOnlyAsAWholeNumber)
+{
+    const std::pair<std::string_view, bool> cases[] = {
+        {"20 12 61 79 80 81 98 701\n", true},
+        {"20 12 61 79 81\n", false},
+        {"20 180\n", false},
+        {"20 12 80\n", true},
+        {"", false},
+        {"800 8 080\n", false},
+        {"80", true},
+    };
+    for (const auto& [output, admin] : cases)
+        EXPECT_EQ(listsAdminGroup(output), admin) << output;
+}
+
+TEST(LaunchRules, UpdateCheckIsDueOnlyAfterTheIntervalHasPassed)
+{
+    struct Case {
+        bool noUpdateCheck;
+        double last, stored, now;
+        UpdateSchedule expected;
+    };
+    const Case cases[] = {
+        {false, 0.0, 0.0, 800'000'000.0, {true, 43200.0}},    // first launch
+        {false, 10'000.0, 3600.0, 11'800.0, {false, 3600.0}}, // checked 30 minutes ago
+        {false, 0.0, 0.5, 43'200.0, {false, 43200.0}},        // below 1.0 means 12 hours; equal is not due
+        {false, 0.0, 0.5, 43'200.5, {true, 43200.0}},
+        {false, 0.0, -5.0, 1e9, {true, 43200.0}},
+        {true, 0.0, 3600.0, 1e9, {false, 3600.0}},
+    };
+    for (const Case& c : cases) {
+        const UpdateSchedule got = scheduleUpdateCheck(c.noUpdateCheck, c.last, c.stored, c.now);
+        EXPECT_EQ(got.checkNow, c.expected.checkNow) << c.now;
+        EXPECT_EQ(got.interval, c.expected.interval) << c.now;
+    }
+}
+
+TEST(DocumentName, IsTheLocalTimeOfTheFirstSave)
+{
+    EXPECT_EQ(defaultDraftName(QDateTime(QDate(2024, 5, 1), QTime(9, 30, 0))), u"Quillfen_2024-05-01_09_30_00"_s);
+    EXPECT_EQ(defaultDraftName(QDateTime(QDate(1999, 12, 31), QTime(23, 5, 9))), u"Quillfen_1999-12-31_23_05_09"_s);
+}
+
+TEST(TrafficLight, ShowsTheMacSystemColours)
+{
+    const std::pair<SystemColour, QRgb> cases[] = {{SystemColour::Grey, 0x8E8E93},
+                                                   {SystemColour::Red, 0xFF3B30},
+                                                   {SystemColour::Orange, 0xFF9500},
+                                                   {SystemColour::Green, 0x34C759}};
+    ColourSwatch swatch;
+    QtColourWell well(swatch);
+    for (const auto& [colour, rgb] : cases) {
+        well.setColour(colour);
+        EXPECT_EQ(swatch.colour().rgb() & 0xFFFFFF, rgb);
+    }
+}
+
+TEST(Alerts, BecomeACriticalMessageBoxWithOneButton)
+{
+    const auto box = makeMessageBox(Alert{AlertStyle::Critical, "An error occurred:", "Two\nlines", "OK"}, nullptr);
+    EXPECT_EQ(box->icon(), QMessageBox::Critical);
+    EXPECT_EQ(box->text(), u"An error occurred:"_s);
+    EXPECT_EQ(box->informativeText(), u"Two\nlines"_s);
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons().front()->text(), u"OK"_s);
+}
+
+TEST(MainThreadTools, KeepTheEventLoopRunningWhileTheMainThreadWaits)
+{
+    bool timerFired = false;
+    QTimer::singleShot(0, [&] { timerFired = true; });
+    bool firedBeforeToolEnded = false;
+    const RunTool runTool = runOffMainThread([&](const std::string&, const std::vector<std::string>&, bool) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        firedBeforeToolEnded = timerFired;
+        return ToolResult{7, ByteBuffer("out"), {}};
+    });
+    const ToolResult result = runTool("/usr/bin/log", {}, true);
+    EXPECT_EQ(result.terminationStatus, 7);
+    EXPECT_EQ(result.output.view(), "out");
+    EXPECT_TRUE(firedBeforeToolEnded);
+}
+
+TEST(MainThreadTools, RunInPlaceOnOtherThreads)
+{
+    std::thread::id ranOn;
+    const RunTool runTool = runOffMainThread([&](const std::string&, const std::vector<std::string>&, bool) {
+        ranOn = std::this_thread::get_id();
+        return ToolResult{};
+    });
+    std::thread::id caller;
+    std::thread([&] {
+        caller = std::this_thread::get_id();
+        runTool("/usr/bin/log", {}, true);
+    }).join();
+    EXPECT_EQ(ranOn, caller);
+}
+
+TEST(MainQueue, RunsClosuresInOrderWithoutNesting)
+{
+    QtMainQueue queue;
+    std::vector<std::string> order;
+    std::thread([&] {
+        queue.post([&] {
+            order.push_back("first starts");
+            queue.post([&] { order.push_back("second"); });
+            QCoreApplication::processEvents(); // an event loop inside a closure
+            order.push_back("first ends");
+        });
+    }).join();
+    waitUntil([&] { return order.size() == 3; });
+    EXPECT_EQ(order, (std::vector<std::string>{"first starts", "first ends", "second"}));
+}
+
+TEST_F(AppTest, NotAnAdminIsToldAndTheAppQuitsWithoutTouchingPreferences)
+{
+    tools.push(0, "20 12 61 79 81\n");
+    EXPECT_FALSE(delegate().startUpChecks());
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    const Alert& alert = alerts.alerts().front();
+    EXPECT_EQ(alert.style, AlertStyle::Critical);
+    EXPECT_EQ(alert.messageText, "An error occurred:");
+    EXPECT_EQ(alert.informativeText, "Lumenreed can't get logs unless you're an admin user.\n"
+                                     "Please switch to an admin account and try again.");
+    EXPECT_EQ(alert.buttonTitle, "OK");
+    EXPECT_TRUE(settings.allKeys().isEmpty());
+    ASSERT_EQ(tools.calls().size(), 1u);
+    EXPECT_EQ(tools.calls().front().path, "/usr/bin/id");
+    EXPECT_EQ(tools.calls().front().args, (std::vector<std::string>{"-G", "tester"}));
+}
+
+TEST_F(AppTest, LaunchWritesThePreferencesBack)
+{
+    const double now = secondsSinceReferenceDate(kNow);
+    struct Case {
+        std::optional<bool> noUpdateCheck;
+        std::optional<double> last, interval;
+        double expectedLast, expectedInterval;
+    };
+    const Case cases[] = {
+        {{}, {}, {}, now, 43200.0},                       // first launch: checked now
+        {{}, now - 1800.0, 3600.0, now - 1800.0, 3600.0}, // not due yet
+        {{}, now - 43200.0, 0.5, now - 43200.0, 43200.0}, // exactly the interval: not due
+        {{}, now - 43201.0, 0.0, now, 43200.0},           // just past it
+        {true, now - 1e6, 3600.0, now - 1e6, 3600.0},     // never checks when switched off
+    };
+    for (const Case& c : cases) {
+        settings.clear();
+        if (c.noUpdateCheck)
+            settings.setValue(u"noUpdateCheck"_s, *c.noUpdateCheck);
+        if (c.last)
+            settings.setValue(u"dateLastUpdateCheck"_s, *c.last);
+        if (c.interval)
+            settings.setValue(u"updateCheckInt"_s, *c.interval);
+        tools.push(0, "20 80\n");
+        EXPECT_TRUE(delegate().startUpChecks());
+        EXPECT_EQ(settings.value(u"noUpdateCheck"_s).toBool(), c.noUpdateCheck.value_or(false));
+        EXPECT_DOUBLE_EQ(settings.value(u"dateLastUpdateCheck"_s).toDouble(), c.expectedLast);
+        EXPECT_EQ(settings.value(u"updateCheckInt"_s).toDouble(), c.expectedInterval);
+    }
+    EXPECT_TRUE(alerts.alerts().empty());
+}
+
+TEST_F(AppTest, EachWindowHasItsOwnReportAndLight)
+{
+    delegate().newDocument().window().form().actionNew->trigger();
+    delegate().documents().back()->window().form().actionNew->trigger();
+    const std::vector<Document*> documents = delegate().documents();
+    ASSERT_EQ(documents.size(), 3u);
+    for (Document* document : documents) {
+        EXPECT_EQ(report(document->window()), "");
+        EXPECT_EQ(light(document->window()), systemColour(SystemColour::Grey));
+    }
+
+    TMWindow& middle = documents[1]->window();
+    press(middle, middle.form().checkButton);
+    EXPECT_NE(report(middle), "");
+    EXPECT_EQ(light(middle), systemColour(trafficLightColour(middle.controller().BUassessment)));
+    for (Document* other : {documents[0], documents[2]}) {
+        EXPECT_EQ(report(other->window()), "");
+        EXPECT_EQ(light(other->window()), systemColour(SystemColour::Grey));
+    }
+}
+
+TEST_F(AppTest, ClosingAWindowEndsItsDocumentWithoutAsking)
+{
+    delegate().newDocument();
+    Document& second = delegate().newDocument();
+    second.window().controller().setReportText("unsaved\n");
+    second.window().form().actionClose->trigger();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(delegate().documents().size(), 1u);
+    EXPECT_TRUE(alerts.alerts().empty());
+}
+
+TEST_F(AppTest, AFailedQueryLeavesReportAndLightAlone)
+{
+    TMWindow& window = delegate().newDocument().window();
+    press(window, window.form().checkButton);
+    const std::string before = report(window);
+    const QColor lightBefore = light(window);
+    ASSERT_NE(lightBefore, systemColour(SystemColour::Grey));
+
+    tools.push(1);
+    press(window, window.form().checkButton);
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    EXPECT_EQ(alerts.alerts().front().messageText, "An error occurred in your last action:");
+    EXPECT_EQ(alerts.alerts().front().informativeText, "TM log command returned error number 1");
+    EXPECT_EQ(report(window), before);
+    EXPECT_EQ(light(window), lightBefore);
+}
+
+TEST_F(AppTest, FontButtonsStayInBoundsAndPersist)
+{
+    struct Case {
+        std::optional<double> stored;
+        int presses; // positive: larger, negative: smaller
+        double expected;
+    };
+    const Case cases[] = {
+        {{}, 1, 13.0},   {3.5, -1, 11.0}, {75.0, 1, 60.0},  {75.0, -1, 74.0},
+        {60.0, 1, 60.0}, {4.0, -1, 4.0},  {12.5, -1, 11.5}, {5.0, -3, 4.0},
+    };
+    for (const Case& c : cases) {
+        settings.clear();
+        if (c.stored)
+            settings.setValue(u"fontSize"_s, *c.stored);
+        TMWindow& window = delegate().newDocument().window();
+        window.controller().setReportText("text\n");
+        QAbstractButton* button = c.presses > 0 ? window.form().largerFontButton : window.form().smallerFontButton;
+        for (int i = 0; i < std::abs(c.presses); ++i)
+            button->click();
+        EXPECT_EQ(window.form().outputText->font().pointSizeF(), c.expected);
+        EXPECT_EQ(window.form().outputText->font().family(),
+                  QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+        EXPECT_EQ(QSettings(settings.fileName(), QSettings::IniFormat).value(u"fontSize"_s).toDouble(), c.expected);
+        EXPECT_EQ(delegate().newDocument().window().controller().theFontSize, c.expected) << "a new window reads it";
+    }
+}
+
+TEST_F(AppTest, PeriodFieldIsClampedAndDrivesTheStepper)
+{
+    TMWindow& window = delegate().newDocument().window();
+    Ui::TMWindow& form = window.form();
+    EXPECT_EQ(form.periodText->text(), u"2"_s);
+    EXPECT_EQ(form.periodStep->value(), 2);
+
+    const std::tuple<QString, QString, int> cases[] = {
+        {u"-3"_s, u"1"_s, 1},   {u"0"_s, u"1"_s, 1},        {u"49"_s, u"48"_s, 48},
+        {u"48"_s, u"48"_s, 48}, {u"12ab"_s, u"12ab"_s, 12}, {u"none"_s, u"1"_s, 1},
+    };
+    for (const auto& [typed, shown, hours] : cases) {
+        form.periodText->setText(typed);
+        emit form.periodText->editingFinished();
+        EXPECT_EQ(form.periodText->text(), shown) << typed.toStdString();
+        EXPECT_EQ(form.periodStep->value(), hours) << typed.toStdString();
+        EXPECT_EQ(window.controller().theTimePeriod, hours);
+    }
+
+    form.periodStep->stepUp();
+    EXPECT_EQ(form.periodText->text(), u"2"_s);
+    EXPECT_EQ(window.controller().theTimePeriod, 2);
+    form.periodStep->setValue(48);
+    form.periodStep->stepUp();
+    EXPECT_EQ(form.periodText->text(), u"48"_s);
+}
+
+TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByte)
+{
+    const std::string cases[] = {"", "\xE2\x9C\x85 No error messages found.\n", "a\nb\n\n\xE2\x9A\xA0\xEF\xB8\x8F c"};
+    Document& document = delegate().newDocument();
+    for (const std::string& text : cases) {
+        document.window().controller().setReportText(text);
+        const QString path = dir.filePath(u"report.txt"_s);
+        ASSERT_TRUE(document.writeToFile(path));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll().toStdString(), text);
+    }
+    EXPECT_EQ(document.window().windowTitle(), u"report.txt"_s);
+    EXPECT_TRUE(alerts.alerts().empty());
+}
+
+TEST_F(AppTest, AFailedSaveTellsTheUser)
+{
+    Document& document = delegate().newDocument();
+    document.window().controller().setReportText("new\n");
+    EXPECT_FALSE(document.writeToFile(dir.filePath(u"missing/report.txt"_s)));
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    EXPECT_EQ(alerts.alerts().front().messageText, "The document \u201Creport.txt\u201D could not be saved.");
+    EXPECT_EQ(document.window().windowTitle(), u"Untitled"_s);
+}
+
+TEST_F(AppTest, AFailedSaveLeavesWhatWasThereAlone)
+{
+    // A folder in the way fails the save for any user, root included.
+    Document& document = delegate().newDocument();
+    document.window().controller().setReportText("new\n");
+    const QString target = dir.filePath(u"report.txt"_s);
+    ASSERT_TRUE(QDir().mkdir(target));
+    QFile inside(target + u"/kept.txt"_s);
+    ASSERT_TRUE(inside.open(QIODevice::WriteOnly));
+    inside.write("old");
+    inside.close();
+    EXPECT_FALSE(document.writeToFile(target));
+    EXPECT_TRUE(QFileInfo(target).isDir());
+    ASSERT_TRUE(inside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(inside.readAll(), "old");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 0); // no temporary file left behind
+}
+
+TEST_F(AppTest, OpeningAnyFileIsRefused)
+{
+    delegate().newDocument();
+    delegate().openFile(u"/reports/Quillfen_2024-05-01_09_30_00.txt"_s);
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    EXPECT_EQ(alerts.alerts().front().style, AlertStyle::Critical);
+    EXPECT_EQ(alerts.alerts().front().messageText,
+              "The document \u201CQuillfen_2024-05-01_09_30_00.txt\u201D could not be opened.");
+    EXPECT_EQ(delegate().documents().size(), 1u);
+}
+
+} // namespace
+} // namespace quillfen
+
+int main(int argc, char** argv)
+{
+    // Widgets without a display, and settings nowhere near the user's own.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
