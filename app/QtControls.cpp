@@ -89,7 +89,11 @@ void QtTextView::applyStyle(const ReportStyle& style)
 void QtTextView::replaceText(std::string_view text, const ReportStyle& style)
 {
     applyStyle(style);
-    edit_.setPlainText(fromUtf8(text));
+    // The style covers the whole view, so a restyle (same text) leaves the
+    // text, and with it the scroll position, alone.
+    const QString replacement = fromUtf8(text);
+    if (replacement != edit_.toPlainText())
+        edit_.setPlainText(replacement);
 }
 
 void QtTextView::appendText(std::string_view text, const ReportStyle& style)
