@@ -1,12 +1,17 @@
 #pragma once
 
+#include "app/UpdateCheck.h"
 #include "controller/ViewController.h"
 
 #include <QObject>
 #include <QString>
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+class QNetworkAccessManager;
+class QNetworkReply;
 
 namespace quillfen {
 
@@ -17,15 +22,17 @@ class Document;
 class AppDelegate final : public QObject {
 public:
     // `services` outlive the delegate; every window's controller shares them.
-    AppDelegate(ControllerServices services, std::string loginName);
+    AppDelegate(ControllerServices services, std::string loginName, UpdateServices update);
     ~AppDelegate() override;
 
     // False when the user is not an admin: the application must quit.
     bool startUpChecks();
     bool isAdminUser(const std::string& name) const;
     void showAppAlert(const std::string& text);
-    // Starts the update request and returns at once.
+    // Starts the update request and returns at once; the rest happens when the reply has finished.
     void checkForUpdate();
+    void handleUpdateResponse(QNetworkReply& reply, const std::string& runningVersion);
+    void processUpdateList(std::string_view data, const std::string& runningVersion);
 
     Document& newDocument();
     std::vector<Document*> documents() const;
@@ -37,9 +44,14 @@ public:
 
 private:
     void chooseFileToOpen();
+    void markUpdateChecked();
 
     ControllerServices services_;
     std::string loginName_;
+    UpdateServices update_;
+    QNetworkAccessManager* network_;
+    // The Help menu item's title and tick last until the application quits, in new windows too.
+    bool updateChecked_ = false;
     int untitledCount_ = 0;
 };
 

@@ -56,6 +56,7 @@ int main(int argc, char** argv)
     QSettings settings;
     SettingsDefaults defaults(settings);
     MessageBoxAlerts alerts;
+    MessageBoxChoices choices;
     QtMainQueue mainQueue;
     SystemClock clock;
     const ToolPaths paths = ToolPaths::fromEnvironment();
@@ -63,7 +64,8 @@ int main(int argc, char** argv)
     const StatvfsVolumes volumes(paths.root());
 
     AppDelegate delegate(
-        ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName());
+        ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName(),
+        deployedUpdateServices(choices));
     if (!delegate.startUpChecks())
         return 0;
 

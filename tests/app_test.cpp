@@ -59,8 +59,17 @@ protected:
     AppDelegate& delegate()
     {
         if (!delegate_)
-            delegate_ = std::make_unique<AppDelegate>(services(), "tester");
+            delegate_ = std::make_unique<AppDelegate>(services(), "tester", noUpdateCheck());
         return *delegate_;
+    }
+
+    // Without bundle information a due update check stops before any request; update_test covers the rest.
+    UpdateServices noUpdateCheck()
+    {
+        UpdateServices update = deployedUpdateServices(choices);
+        update.bundleInfoPath.clear();
+        update.openUrl = [](const QUrl&) { ADD_FAILURE() << "no address may be opened"; };
+        return update;
     }
 
     static void press(TMWindow& window, QAbstractButton* button)
@@ -76,6 +85,7 @@ protected:
     QSettings settings{dir.filePath(u"prefs.ini"_s), QSettings::IniFormat};
     SettingsDefaults defaults{settings};
     headless::RecordingAlerts alerts;
+    MessageBoxChoices choices;
     QtMainQueue mainQueue;
     FixedClock clock{kNow};
     FakeVolumes volumes;
