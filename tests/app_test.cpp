@@ -9,7 +9,6 @@
 #include "support/Harness.h"
 #include "ui_Main.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,7 +16,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -420,13 +418,3 @@ TEST_F(AppTest, OpeningAnyFileIsRefused)
 
 } // namespace
 } // namespace quillfen
-
-int main(int argc, char** argv)
-{
-    // Widgets without a display, and settings nowhere near the user's own.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

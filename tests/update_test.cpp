@@ -7,12 +7,10 @@
 #include "ui_Main.h"
 #include "update/UpdateList.h"
 
-#include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
@@ -20,7 +18,6 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -538,14 +535,3 @@ TEST_F(UpdateCheckTest, AServerThatNeverAnswersLeavesTheAppResponsiveAndSilent)
 
 } // namespace
 } // namespace quillfen
-
-int main(int argc, char** argv)
-{
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication application(argc, argv);
-    // The local server is reached directly, whatever proxy the environment names.
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
