@@ -21,7 +21,7 @@ Document::Document(ControllerServices services, QString untitledName, QObject* p
 {
     window_ = new TMWindow(std::move(services));
     window_->setAttribute(Qt::WA_DeleteOnClose);
-    window_->setWindowTitle(untitledName_);
+    window_->setWindowTitle(windowTitle());
     connect(window_, &QObject::destroyed, this, &QObject::deleteLater);
 
     Ui::TMWindow& form = window_->form();
@@ -45,12 +45,17 @@ QString Document::displayName() const
     return filePath_.isEmpty() ? untitledName_ : QFileInfo(filePath_).fileName();
 }
 
+QString Document::windowTitle() const
+{
+    return displayName() + u" \u2014 Quillfen"_s;
+}
+
 bool Document::writeToFile(const QString& path)
 {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(reportData()) >= 0 && file.commit()) {
         filePath_ = path;
-        window_->setWindowTitle(displayName());
+        window_->setWindowTitle(windowTitle());
         return true;
     }
     const QString name = QFileInfo(path).fileName();

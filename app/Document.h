@@ -33,6 +33,8 @@ public:
 
 private:
     QString displayName() const;
+    // "Untitled — Quillfen", or the saved file's name in its place.
+    QString windowTitle() const;
 
     QPointer<TMWindow> window_;
     AlertPresenter& alerts_;

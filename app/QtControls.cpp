@@ -1,12 +1,13 @@
 #include "app/QtControls.h"
 
+#include "app/BusySpinner.h"
 #include "app/ColourSwatch.h"
 
 #include <QAbstractButton>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTextCursor>
@@ -84,6 +85,8 @@ void QtTextView::applyStyle(const ReportStyle& style)
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font.setPointSizeF(style.pointSize);
     edit_.setFont(font);
+    // Tab stops follow the font, so tabbed columns line up at every size.
+    edit_.setTabStopDistance(8 * QFontMetricsF(font).horizontalAdvance(u' '));
 }
 
 void QtTextView::replaceText(std::string_view text, const ReportStyle& style)
@@ -116,17 +119,17 @@ void QtButton::setEnabled(bool enabled)
 
 void QtProgressIndicator::setHidden(bool hidden)
 {
-    bar_.setHidden(hidden);
+    spinner_.setHidden(hidden);
 }
 
 void QtProgressIndicator::startAnimation()
 {
-    bar_.setRange(0, 0);
+    spinner_.start();
 }
 
 void QtProgressIndicator::stopAnimation()
 {
-    bar_.setRange(0, 1);
+    spinner_.stop();
 }
 
 } // namespace quillfen

@@ -7,12 +7,12 @@
 class QAbstractButton;
 class QLineEdit;
 class QPlainTextEdit;
-class QProgressBar;
 class QSpinBox;
 class QWidget;
 
 namespace quillfen {
 
+class BusySpinner;
 class ColourSwatch;
 
 // The window's controls on Qt widgets. Setting a value from the controller never
@@ -82,18 +82,18 @@ private:
     QAbstractButton& button_;
 };
 
-// An indeterminate progress bar; Qt animates it from the event loop, which keeps
-// running while the main thread waits for a tool.
+// The spinner turns on the event loop's timer, which keeps running while the
+// main thread waits for a tool.
 class QtProgressIndicator final : public ProgressIndicator {
 public:
-    explicit QtProgressIndicator(QProgressBar& bar) : bar_(bar) {}
+    explicit QtProgressIndicator(BusySpinner& spinner) : spinner_(spinner) {}
     void setHidden(bool hidden) override;
     void setUsesThreadedAnimation(bool) override {}
     void startAnimation() override;
     void stopAnimation() override;
 
 private:
-    QProgressBar& bar_;
+    BusySpinner& spinner_;
 };
 
 } // namespace quillfen

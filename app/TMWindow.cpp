@@ -3,7 +3,19 @@
 #include "app/QtControls.h"
 #include "ui_Main.h"
 
+#include <QFontDatabase>
+#include <QScreen>
+#include <QScrollBar>
+
 namespace quillfen {
+
+namespace {
+
+// A healthy report of the default period, with room to spare.
+constexpr int kReportLines = 26;
+constexpr int kReportColumns = 88;
+
+} // namespace
 
 struct TMWindow::Controls {
     explicit Controls(Ui::TMWindow& ui)
@@ -50,6 +62,28 @@ TMWindow::TMWindow(ControllerServices services, QWidget* parent)
     connect(ui_->periodStep, &QSpinBox::valueChanged, &wiring_, [this] { controller_->stepPeriodText(); });
 
     controller_->viewDidLoad();
+    fitToReport();
+}
+
+void TMWindow::fitToReport()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(controller_->theFontSize);
+    const QFontMetrics metrics(font);
+    QPlainTextEdit& text = *ui_->outputText;
+    const int margins = 2 * (text.frameWidth() + qCeil(text.document()->documentMargin()));
+    const QSize report(kReportColumns * metrics.horizontalAdvance(u'0') + margins +
+                           text.verticalScrollBar()->sizeHint().width(),
+                       kReportLines * metrics.lineSpacing() + margins);
+    // The layout works out the rest of the window around a report of that size.
+    text.setMinimumSize(report);
+    QSize fitted = sizeHint();
+    text.setMinimumSize(0, 0);
+    if (const QScreen* display = screen())
+        fitted = fitted.boundedTo(display->availableSize());
+    resize(fitted);
+    // Never so narrow that a button's title is cut.
+    setMinimumWidth(minimumSizeHint().width());
 }
 
 TMWindow::~TMWindow() = default;

@@ -26,6 +26,9 @@ public:
 private:
     struct Controls;
 
+    // The default size shows a healthy report whole.
+    void fitToReport();
+
     std::unique_ptr<Ui::TMWindow> ui_;
     std::unique_ptr<Controls> controls_;
     std::unique_ptr<ViewController> controller_;

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QSettings>
 #include <QTimer>
 
@@ -44,6 +45,9 @@ int main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setOrganizationName(u"Quillfen"_s);
     QApplication::setApplicationName(u"Quillfen"_s);
+    QApplication::setWindowIcon(QIcon(u":/quillfen.svg"_s));
+    // Desktops match the windows to the installed .desktop file and its icon.
+    QGuiApplication::setDesktopFileName(u"quillfen"_s);
 
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -1,5 +1,6 @@
 #include "analysis/Report.h"
 #include "app/AppDelegate.h"
+#include "app/BusySpinner.h"
 #include "app/ColourSwatch.h"
 #include "app/Document.h"
 #include "app/LaunchRules.h"
@@ -15,7 +16,9 @@
 #include <QFontDatabase>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -23,6 +26,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <thread>
 
 namespace quillfen {
@@ -334,6 +338,55 @@ TEST_F(AppTest, FontButtonsStayInBoundsAndPersist)
     }
 }
 
+TEST_F(AppTest, TheWindowFitsAHealthyReportAndItsButtons)
+{
+    QFile sample(QStringLiteral(QUILLFEN_SAMPLES_DIR "/healthy.json"));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    tools.push(0, sample.readAll().toStdString());
+    clock.set(Date{1'773'818'021.0}); // a minute after the sample's newest entry
+    TMWindow& window = delegate().newDocument().window();
+    window.show();
+    press(window, window.form().checkButton);
+    QPlainTextEdit& text = *window.form().outputText;
+    EXPECT_GT(text.blockCount(), 20);
+    EXPECT_EQ(text.verticalScrollBar()->maximum(), 0) << "the default size shows the whole report";
+
+    window.resize(0, window.height());
+    EXPECT_GT(window.width(), 0);
+    for (const QPushButton* button : window.findChildren<QPushButton*>()) {
+        const int title = button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(button->width(), title + button->style()->pixelMetric(QStyle::PM_ButtonMargin))
+            << button->text().toStdString();
+    }
+
+    // Tab stops are eight characters of the report's font, at any size.
+    for (QAbstractButton* button : {window.form().largerFontButton, window.form().smallerFontButton}) {
+        button->click();
+        EXPECT_DOUBLE_EQ(text.tabStopDistance(), 8 * QFontMetricsF(text.font()).horizontalAdvance(u' '));
+    }
+}
+
+TEST_F(AppTest, TheBusyIndicatorTurnsOnlyWhileAQueryRuns)
+{
+    std::promise<void> release;
+    ControllerServices held = services();
+    held.runTool = [answered = release.get_future().share()](const std::string&, const std::vector<std::string>&,
+                                                             bool) {
+        answered.wait();
+        return ToolResult{0, ByteBuffer("[]"), {}};
+    };
+    TMWindow window(held);
+    BusySpinner& spinner = *window.form().progressSpinner;
+    EXPECT_TRUE(spinner.isHidden());
+    window.form().checkButton->click();
+    EXPECT_FALSE(spinner.isHidden());
+    const int first = spinner.frame();
+    waitUntil([&] { return spinner.frame() != first; });
+    release.set_value();
+    waitUntil([&] { return spinner.isHidden(); });
+    EXPECT_FALSE(spinner.isTurning());
+}
+
 TEST_F(AppTest, PeriodFieldIsClampedAndDrivesTheStepper)
 {
     TMWindow& window = delegate().newDocument().window();
@@ -373,7 +426,7 @@ TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByte)
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(file.readAll().toStdString(), text);
     }
-    EXPECT_EQ(document.window().windowTitle(), u"report.txt"_s);
+    EXPECT_EQ(document.window().windowTitle(), u"report.txt \u2014 Quillfen"_s);
     EXPECT_TRUE(alerts.alerts().empty());
 }
 
@@ -384,7 +437,7 @@ TEST_F(AppTest, AFailedSaveTellsTheUser)
     EXPECT_FALSE(document.writeToFile(dir.filePath(u"missing/report.txt"_s)));
     ASSERT_EQ(alerts.alerts().size(), 1u);
     EXPECT_EQ(alerts.alerts().front().messageText, "The document \u201Creport.txt\u201D could not be saved.");
-    EXPECT_EQ(document.window().windowTitle(), u"Untitled"_s);
+    EXPECT_EQ(document.window().windowTitle(), u"Untitled \u2014 Quillfen"_s);
 }
 
 TEST_F(AppTest, AFailedSaveLeavesWhatWasThereAlone)
