@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
 #include <QThread>
@@ -61,12 +62,23 @@ void QtMainQueue::drain()
     draining_ = false;
 }
 
-std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent)
+std::unique_ptr<QMessageBox> makePlainMessageBox(AlertStyle style, const std::string& messageText,
+                                                 const std::string& informativeText, QWidget* parent)
 {
     auto box = std::make_unique<QMessageBox>(parent);
-    box->setIcon(iconFor(alert.style));
-    box->setText(QString::fromStdString(alert.messageText));
-    box->setInformativeText(QString::fromStdString(alert.informativeText));
+    box->setIcon(iconFor(style));
+    box->setText(QString::fromStdString(messageText));
+    box->setInformativeText(QString::fromStdString(informativeText));
+    // The box's own setting leaves the informative text's label in automatic format, so every label is set.
+    box->setTextFormat(Qt::PlainText);
+    for (QLabel* label : box->findChildren<QLabel*>())
+        label->setTextFormat(Qt::PlainText);
+    return box;
+}
+
+std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent)
+{
+    auto box = makePlainMessageBox(alert.style, alert.messageText, alert.informativeText, parent);
     box->addButton(QString::fromStdString(alert.buttonTitle), QMessageBox::AcceptRole);
     return box;
 }

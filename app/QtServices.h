@@ -32,6 +32,11 @@ private:
     bool draining_ = false;
 };
 
+// A message box with both texts shown as plain text, so that what comes from outside (a file
+// name, the update list) never turns into markup or a live link.
+std::unique_ptr<QMessageBox> makePlainMessageBox(AlertStyle style, const std::string& messageText,
+                                                 const std::string& informativeText, QWidget* parent);
+
 // The alert as a message box, built apart from showing it so tests can inspect it.
 std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent);
 

@@ -1,5 +1,7 @@
 #include "app/UpdateCheck.h"
 
+#include "app/QtServices.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -24,12 +26,7 @@ QString bundleInfoPath()
 
 std::unique_ptr<QMessageBox> makeChoiceBox(const Choice& choice, QWidget* parent)
 {
-    auto box = std::make_unique<QMessageBox>(parent);
-    box->setIcon(choice.style == AlertStyle::Critical  ? QMessageBox::Critical
-                 : choice.style == AlertStyle::Warning ? QMessageBox::Warning
-                                                       : QMessageBox::Information);
-    box->setText(QString::fromStdString(choice.messageText));
-    box->setInformativeText(QString::fromStdString(choice.informativeText));
+    auto box = makePlainMessageBox(choice.style, choice.messageText, choice.informativeText, parent);
     // One role for all keeps the buttons in the given order.
     for (const std::string& title : choice.buttons)
         box->addButton(QString::fromStdString(title), QMessageBox::ActionRole);

@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFontDatabase>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -47,6 +48,20 @@ void waitUntil(const std::function<bool()>& done)
     while (!done() && timer.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     ASSERT_TRUE(done());
+}
+
+// Every text label of the box renders its text as typed: no markup, no links.
+void expectShownLiterally(QMessageBox& box, const std::vector<std::string>& texts)
+{
+    QStringList shown;
+    for (const QLabel* label : box.findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        shown.append(label->text());
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    }
+    for (const std::string& text : texts)
+        EXPECT_TRUE(shown.contains(QString::fromStdString(text))) << text;
 }
 
 // The app on a temporary settings file, recorded alerts and scripted tools.
@@ -162,6 +177,18 @@ TEST(Alerts, BecomeACriticalMessageBoxWithOneButton)
     EXPECT_EQ(box->informativeText(), u"Two\nlines"_s);
     ASSERT_EQ(box->buttons().size(), 1);
     EXPECT_EQ(box->buttons().front()->text(), u"OK"_s);
+}
+
+TEST_F(AppTest, AlertsShowOutsideTextAsTheLiteralCharacters)
+{
+    delegate().openFile(u"/tmp/<a href=mailto:x@y>click</a>.txt"_s);
+    ASSERT_EQ(alerts.alerts().size(), 1u);
+    const Alert hostile[] = {
+        alerts.alerts().front(),
+        {AlertStyle::Warning, "<b>bold</b>", "<img src=x> &amp; <a href=https://attacker.example/>here</a>", "OK"},
+    };
+    for (const Alert& alert : hostile)
+        expectShownLiterally(*makeMessageBox(alert, nullptr), {alert.messageText, alert.informativeText});
 }
 
 TEST(MainThreadTools, KeepTheEventLoopRunningWhileTheMainThreadWaits)

@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -35,6 +36,11 @@ using testing::FixedClock;
 using testing::ScriptedTools;
 
 const std::string kBase = "https://downloads.quillfen.example/";
+
+std::string offerText(const std::string& version)
+{
+    return "An update to this app to version " + version + " is available.";
+}
 
 struct Entry {
     std::string app, version, url;
@@ -190,6 +196,21 @@ TEST(UpdateAlert, ShowsItsButtonsInOrderWithTheFirstAsDefault)
     EXPECT_EQ(box->buttons()[0]->text(), u"Ignore"_s);
     EXPECT_EQ(box->buttons()[1]->text(), u"Download"_s);
     EXPECT_EQ(box->defaultButton(), box->buttons()[0]);
+}
+
+TEST(UpdateAlert, ShowsTheListedVersionAsTheLiteralCharacters)
+{
+    const std::string version = "<a href=https://attacker.example/>3.0</a> <b>now</b>";
+    const auto box = makeChoiceBox(Choice{AlertStyle::Informational, offerText(version), "i", {"Ignore"}}, nullptr);
+    int labels = 0;
+    for (const QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text().isEmpty())
+            continue;
+        ++labels;
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    }
+    EXPECT_EQ(labels, 2);
+    EXPECT_EQ(box->text().toStdString(), offerText(version));
 }
 
 // A self-signed certificate for 127.0.0.1, made once per run; only the tests' requests trust it.
@@ -380,11 +401,6 @@ private:
 
 const QString kUnchecked = u"Update not checked"_s;
 const QString kChecked = u"Checked for update ✓"_s;
-
-std::string offerText(const std::string& version)
-{
-    return "An update to this app to version " + version + " is available.";
-}
 
 TEST_F(UpdateCheckTest, AnswersOfTheServerDecideWhatTheUserSees)
 {
