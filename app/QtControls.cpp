@@ -74,11 +74,6 @@ void QtColourWell::setColour(SystemColour colour)
     swatch_.setColour(systemColour(colour));
 }
 
-std::string QtTextView::plainText() const
-{
-    return edit_.toPlainText().toStdString();
-}
-
 void QtTextView::applyStyle(const ReportStyle& style)
 {
     // Linux has no monospaced-digit system font; the fixed-width font stands in for both.
@@ -94,9 +89,10 @@ void QtTextView::replaceText(std::string_view text, const ReportStyle& style)
     applyStyle(style);
     // The style covers the whole view, so a restyle (same text) leaves the
     // text, and with it the scroll position, alone.
-    const QString replacement = fromUtf8(text);
-    if (replacement != edit_.toPlainText())
-        edit_.setPlainText(replacement);
+    if (text == text_)
+        return;
+    text_ = text;
+    edit_.setPlainText(fromUtf8(text));
 }
 
 void QtTextView::appendText(std::string_view text, const ReportStyle& style)
@@ -105,6 +101,7 @@ void QtTextView::appendText(std::string_view text, const ReportStyle& style)
     QTextCursor cursor(edit_.document());
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(fromUtf8(text));
+    text_ += text;
 }
 
 void QtButton::setHidden(bool hidden)

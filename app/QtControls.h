@@ -4,6 +4,8 @@
 
 #include <QColor>
 
+#include <string>
+
 class QAbstractButton;
 class QLineEdit;
 class QPlainTextEdit;
@@ -59,10 +61,12 @@ private:
     ColourSwatch& swatch_;
 };
 
+// Keeps the report's own characters: the view's plain-text export turns some of them
+// (no-break space, line and paragraph separators) into others.
 class QtTextView final : public TextView {
 public:
     explicit QtTextView(QPlainTextEdit& edit) : edit_(edit) {}
-    std::string plainText() const override;
+    std::string plainText() const override { return text_; }
     void replaceText(std::string_view text, const ReportStyle& style) override;
     void appendText(std::string_view text, const ReportStyle& style) override;
 
@@ -70,6 +74,7 @@ private:
     void applyStyle(const ReportStyle& style);
 
     QPlainTextEdit& edit_;
+    std::string text_;
 };
 
 class QtButton final : public Button {

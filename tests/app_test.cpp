@@ -443,7 +443,8 @@ TEST_F(AppTest, PeriodFieldIsClampedAndDrivesTheStepper)
 
 TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByte)
 {
-    const std::string cases[] = {"", "\xE2\x9C\x85 No error messages found.\n", "a\nb\n\n\xE2\x9A\xA0\xEF\xB8\x8F c"};
+    const std::string cases[] = {"", "\xE2\x9C\x85 No error messages found.\n", "a\nb\n\n\xE2\x9A\xA0\xEF\xB8\x8F c",
+                                 "no\u00A0break\tline\u2028paragraph\u2029end\n"};
     Document& document = delegate().newDocument();
     for (const std::string& text : cases) {
         document.window().controller().setReportText(text);
