@@ -124,6 +124,9 @@ void AppDelegate::handleUpdateResponse(QNetworkReply& reply, const std::string& 
 void AppDelegate::processUpdateList(std::string_view data, const std::string& runningVersion)
 {
     const UpdateList list = readUpdateList(data, runningVersion);
+    // Only a hostile server sends such a list; it ends as silently as a failed request.
+    if (list.status == UpdateListStatus::TooDeep)
+        return;
     if (list.status == UpdateListStatus::Unreadable) {
         showAppAlert("Error in update Property List.");
         return;

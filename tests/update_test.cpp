@@ -55,6 +55,49 @@ std::string plistOf(const std::vector<Entry>& entries)
     return xml + "</array></plist>\n";
 }
 
+void appendBigEndian(std::string& out, std::uint64_t value, int bytes)
+{
+    for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8)
+        out += static_cast<char>((value >> shift) & 0xFF);
+}
+
+// A binary list of `depth` arrays, each holding the next; with `cycle` the innermost holds the outermost.
+std::string nestedBinaryList(std::uint32_t depth, bool cycle = false)
+{
+    std::string out = "bplist00";
+    std::vector<std::uint64_t> offsets;
+    for (std::uint32_t i = 0; i < depth; ++i) {
+        offsets.push_back(out.size());
+        if (i + 1 == depth && !cycle) {
+            out += '\xA0';
+            continue;
+        }
+        out += '\xA1';
+        appendBigEndian(out, i + 1 == depth ? 0 : i + 1, 4);
+    }
+    const std::uint64_t table = out.size();
+    for (const std::uint64_t offset : offsets)
+        appendBigEndian(out, offset, 4);
+    out += std::string(6, '\0') + "\x04\x04";
+    appendBigEndian(out, depth, 8);
+    appendBigEndian(out, 0, 8);
+    appendBigEndian(out, table, 8);
+    return out;
+}
+
+// An XML list whose one Quillfen element carries a member of `depth` nested arrays.
+std::string nestedXmlList(std::size_t depth)
+{
+    std::string open, close;
+    for (std::size_t i = 0; i < depth; ++i) {
+        open += "<array>";
+        close += "</array>";
+    }
+    return "<plist version=\"1.0\"><array><dict><key>AppName</key><string>Quillfen</string><key>Version</key>"
+           "<string>3.0</string><key>URL</key><string>" +
+           kBase + "q.dmg</string><key>Extra</key>" + open + close + "</dict></array></plist>";
+}
+
 // [{AppName: Quillfen, Version: 3.0, URL: <base>q-3.0.dmg}], written by another program's binary writer.
 const QByteArray kBinaryList = QByteArray::fromHex(
     "62706c6973743030a101d3020304050607574170704e616d655355524c5756657273696f6e585175696c6c66656e5f102c68747470733a2f"
@@ -143,15 +186,24 @@ TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
         {"", UpdateListStatus::Unreadable, false, {}},
         {plistOf({{"Quillfen", "3.0", dmg}}).substr(0, 60), UpdateListStatus::Unreadable, false, {}},
         {kBinaryList.left(100).toStdString(), UpdateListStatus::Unreadable, false, {}},
+        // Nesting beyond eight containers is refused before decoding: the decoder recurses.
+        {nestedXmlList(6), UpdateListStatus::Read, true, {"3.0"}},
+        {nestedXmlList(7), UpdateListStatus::TooDeep, false, {}},
+        {nestedXmlList(100'000), UpdateListStatus::TooDeep, false, {}},
+        {nestedBinaryList(8), UpdateListStatus::Read, false, {}},
+        {nestedBinaryList(9), UpdateListStatus::TooDeep, false, {}},
+        {nestedBinaryList(90'000), UpdateListStatus::TooDeep, false, {}},
+        {nestedBinaryList(3, true), UpdateListStatus::TooDeep, false, {}},
     };
     for (const Case& c : cases) {
         const UpdateList got = readUpdateList(c.bytes, "2.1");
-        EXPECT_EQ(got.status, c.status) << c.bytes;
-        EXPECT_EQ(got.listsThisApp, c.listsThisApp) << c.bytes;
+        const std::string shown = c.bytes.substr(0, 200);
+        EXPECT_EQ(got.status, c.status) << shown;
+        EXPECT_EQ(got.listsThisApp, c.listsThisApp) << shown;
         std::vector<std::string> versions;
         for (const UpdateOffer& offer : got.offers)
             versions.push_back(offer.version);
-        EXPECT_EQ(versions, c.offeredVersions) << c.bytes;
+        EXPECT_EQ(versions, c.offeredVersions) << shown;
     }
 }
 
@@ -451,6 +503,11 @@ TEST_F(UpdateCheckTest, AnswersOfTheServerDecideWhatTheUserSees)
          {},
          kChecked},
         {"binary plist", {"200 OK", "text/plain", kBinaryList}, {}, {"3.0"}, kChecked},
+        {"deeply nested binary plist",
+         {"200 OK", "text/plain", QByteArray::fromStdString(nestedBinaryList(5'000))},
+         {},
+         {},
+         kUnchecked},
         {"truncated body", {"200 OK", "text/xml", list, Response::Truncated}, {}, {}, kUnchecked},
         {"huge declared body", {"200 OK", "text/xml", QByteArray(200 * 1024, ' ') + list}, {}, {}, kUnchecked},
         {"huge body until close",

@@ -29,7 +29,8 @@ struct UpdateOffer {
     std::string url;
 };
 
-enum class UpdateListStatus { Unreadable, Empty, Read };
+// TooDeep: nested deeper than any list of ours, refused before decoding.
+enum class UpdateListStatus { Unreadable, TooDeep, Empty, Read };
 
 struct UpdateList {
     UpdateListStatus status = UpdateListStatus::Unreadable;
