@@ -39,7 +39,6 @@ std::int64_t scanInteger(std::string_view text)
     if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';
         text.remove_prefix(1);
-        skipWhiteSpace(text);
     }
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     // Accumulate as a negative number so that the minimum value fits too.

@@ -63,9 +63,8 @@ TEST(CliCheck, HoursAreReadLikeThePeriodField)
         std::string_view period;
     };
     const Case cases[] = {
-        {{"check", "--hours", "100"}, " for 48 hours:\n"},
-        {{"check", "--hours=12abc"}, " for 12 hours:\n"},
-        {{"check", "--hours", "-3"}, " for 1 hours:\n"},
+        {{"check", "--hours", "100"}, " for 48 hours:\n"}, {{"check", "--hours=12abc"}, " for 12 hours:\n"},
+        {{"check", "--hours", "-3"}, " for 1 hours:\n"},   {{"check", "--hours", "+ 12"}, " for 1 hours:\n"},
         {{"--hours", "", "check"}, " for 1 hours:\n"},
     };
     for (const Case& c : cases) {

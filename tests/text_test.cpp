@@ -41,8 +41,8 @@ TEST(ScanInteger, ReadsTheLeadingNumberLikeAMacTextField)
         {"+7", 7},
         {"-3", -3},
         {" -3", -3},
-        {"- 3", -3}, // white space may follow the sign
-        {"+\u30007", 7},
+        {"- 3", 0}, // the digits must follow the sign at once
+        {"+\u30007", 0},
         {"--3", 0},
         {"+-3", 0},
         {"-", 0},
