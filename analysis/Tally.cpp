@@ -46,14 +46,22 @@ bool needsTime(EntryClass entryClass)
     case EntryClass::deepTraversal:
     case EntryClass::scanFinished:
     case EntryClass::scheduleSkipped:
+    case EntryClass::backupSucceeded:
+    case EntryClass::backupFailed:
+    case EntryClass::backupSkipped:
         return true;
     default:
         return false;
     }
 }
 
-void applyCompletion(BackupTally& tally, AnalysisValues& values, Date time, std::int64_t osVersion)
+void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues::CompletionLine line, Date time,
+                     std::int64_t osVersion)
 {
+    using Line = AnalysisValues::CompletionLine;
+    if (values.completionLine != Line::none && values.completionLine != line)
+        return;
+    values.completionLine = line;
     if (tally.startBU.empty() || tally.manualBackup)
         ++values.unpairedCompletions;
     else
@@ -65,22 +73,49 @@ void applyCompletion(BackupTally& tally, AnalysisValues& values, Date time, std:
         ++tally.createdBackups;
 }
 
+void addBackupTarget(BackupTally& tally, AnalysisValues& values, std::string_view message)
+{
+    if (!values.backingUpToSeen) {
+        for (const auto& [volume, member] : values.mountedDestinations)
+            tally.BUdisksSet.erase(member);
+        values.mountedDestinations.clear();
+        values.backingUpToSeen = true;
+    }
+    tally.BUdisksSet.emplace(message);
+}
+
+void addMountedDestination(BackupTally& tally, AnalysisValues& values, std::string_view message)
+{
+    auto destination = extractMountedDestination(message);
+    if (values.backingUpToSeen || !destination)
+        return;
+    auto [known, added] = values.mountedDestinations.try_emplace(destination->volume, destination->member);
+    if (!added) {
+        tally.BUdisksSet.erase(known->second);
+        known->second = destination->member;
+    }
+    tally.BUdisksSet.insert(std::move(destination->member));
+}
+
 void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryClass, std::string_view message, Date time,
                  std::int64_t osVersion)
 {
+    using Line = AnalysisValues::CompletionLine;
     switch (entryClass) {
     case EntryClass::autoStart:
         tally.startBU.push_back(time);
         tally.backingUpNow = true;
         tally.manualBackup = false;
+        values.completionLine = Line::none;
         break;
     case EntryClass::manualStart:
         tally.manualBackup = true;
         tally.lastManualBackup = time;
         ++tally.numManualBackups;
+        values.completionLine = Line::none;
         break;
     case EntryClass::backupTarget:
-        tally.BUdisksSet.emplace(message);
+        addBackupTarget(tally, values, message);
         break;
     case EntryClass::backupCreated:
         ++tally.createdBackups;
@@ -99,8 +134,28 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
         if (auto space = extractAvailableSpace(message))
             tally.BUdiskCaps.push_back(std::move(*space));
         break;
+    case EntryClass::shareSpaceAvailable:
+        if (auto space = extractShareSpace(message))
+            tally.BUdiskCaps.push_back(std::move(*space));
+        break;
     case EntryClass::backupCompleted:
-        applyCompletion(tally, values, time, osVersion);
+        applyCompletion(tally, values, Line::other, time, osVersion);
+        break;
+    case EntryClass::backupSucceeded:
+        applyCompletion(tally, values, Line::succeeded, time, osVersion);
+        break;
+    case EntryClass::mountedDestination:
+        addMountedDestination(tally, values, message);
+        break;
+    case EntryClass::backupFailed:
+        tally.backingUpNow = false;
+        tally.manualBackup = false;
+        values.failedBackups.push_back({time, std::string(message)});
+        break;
+    case EntryClass::backupSkipped:
+        tally.cancelBU.push_back(time);
+        values.skippedBackups.push_back(
+            {time, std::string(message.substr(message.find(kSkipPhrase) + kSkipPhrase.size()))});
         break;
     case EntryClass::deepTraversal:
         tally.startDT.push_back(time);
@@ -175,6 +230,46 @@ std::optional<std::string> extractAvailableSpace(std::string_view message)
     return std::string(words[count - 3]) + " " + std::string(words[count - 2]);
 }
 
+std::optional<std::string> extractShareSpace(std::string_view message)
+{
+    constexpr std::string_view kOpening = "supports required network capabilities (";
+    const std::size_t start = message.find(kOpening);
+    if (start == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view figures = message.substr(start + kOpening.size());
+    const std::size_t of = figures.find(" of ");
+    if (of == std::string_view::npos || of == 0)
+        return std::nullopt;
+    return std::string(figures.substr(0, of));
+}
+
+std::optional<MountedDestination> extractMountedDestination(std::string_view message)
+{
+    constexpr std::string_view kOpening = "Mountpoint '";
+    const std::size_t opening = message.find(kOpening);
+    if (opening == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t start = opening + kOpening.size();
+    const std::size_t end = message.find("' is still valid", start);
+    if (end == std::string_view::npos || end == start)
+        return std::nullopt;
+    const std::string_view path = message.substr(start, end - start);
+
+    std::string volume(path);
+    constexpr std::string_view kShares = "/Volumes/.timemachine/";
+    if (path.starts_with(kShares)) {
+        const std::size_t host = path.find('/', kShares.size());
+        const std::size_t mount = host == std::string_view::npos ? host : path.find('/', host + 1);
+        if (mount != std::string_view::npos) {
+            std::string_view share = path.substr(mount);
+            while (share.ends_with('/'))
+                share.remove_suffix(1);
+            volume = std::string(path.substr(0, host)).append(share);
+        }
+    }
+    return MountedDestination{std::move(volume), "Backup volume: " + std::string(path)};
+}
+
 void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, std::int64_t osVersion)
 {
     const EntryClass entryClass = classifyEntry(entry.eventMessage);
@@ -188,7 +283,7 @@ void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entr
     if (applies)
         applyEffect(tally, values, entryClass, entry.eventMessage, time, osVersion);
 
-    if (isErrorMessage(entry.eventMessage)) {
+    if (isErrorEntry(entryClass, entry.eventMessage)) {
         values.errorLines.append(entry.timestamp).append(" ").append(entry.eventMessage).append("\n");
         ++values.errorCount;
     }

@@ -5,6 +5,7 @@
 #include "platform/Date.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -48,6 +49,13 @@ struct BackupTally {
     std::int64_t catVolCount = 0;
 };
 
+// An event with its time and the text that tells what happened.
+struct DatedText {
+    Date time;
+    std::string text;
+    bool operator==(const DatedText&) const = default;
+};
+
 // What one analysis gathers beside the window's statistics; dropped when it ends.
 struct AnalysisValues {
     std::int64_t unpairedCompletions = 0;
@@ -56,6 +64,21 @@ struct AnalysisValues {
     std::vector<std::string> backupResults;
     std::string errorLines;
     std::int64_t errorCount = 0;
+    // Scheduled backups skipped for a reason worth reporting (the text), in log order.
+    std::vector<DatedText> skippedBackups;
+    // Failed backups with their whole message, in log order.
+    std::vector<DatedText> failedBackups;
+
+    // Kept while the entries are walked.
+    // Which kind of completion line the backup under way has counted: a release
+    // may write "Backup succeeded" next to another completion line, and the kind
+    // seen first is the one that counts.
+    enum class CompletionLine { none, succeeded, other };
+    CompletionLine completionLine = CompletionLine::none;
+    // Mount-point destinations in BUdisksSet, by the volume they stand for. They
+    // stand in only until a "Backing up to" message names a destination itself.
+    std::map<std::string, std::string, std::less<>> mountedDestinations;
+    bool backingUpToSeen = false;
 };
 
 // Applies one entry: its class's effect, then the error-line test. An entry of
@@ -76,5 +99,17 @@ std::optional<CopyReport> extractCopyReport(std::string_view message);
 
 // "4.39 GB required, 1.23 TB available" gives "1.23 TB"; nothing for four words or fewer.
 std::optional<std::string> extractAvailableSpace(std::string_view message);
+
+// "… supports required network capabilities (843.03 GB of 2 TB available)" gives "843.03 GB".
+std::optional<std::string> extractShareSpace(std::string_view message);
+
+struct MountedDestination {
+    std::string volume; // the same for every mount of one network share
+    std::string member; // the BUdisksSet text, "Backup volume: " and the mount point
+};
+// "Mountpoint '/Volumes/8tb' is still valid" gives "/Volumes/8tb" and "Backup volume: /Volumes/8tb".
+// A network share is mounted under a new folder each time,
+// /Volumes/.timemachine/<host>/<UUID>/<share>, so its volume leaves the UUID out.
+std::optional<MountedDestination> extractMountedDestination(std::string_view message);
 
 } // namespace quillfen

@@ -90,6 +90,27 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
         {"Backup completed successfully Error: x", C::backupCompleted},
         {"Error: disk full", C::unclassified},
         {"", C::unclassified},
+        // Later releases' wording, tried after the older rules.
+        {"Starting backup with mode \"automatic backup\"", C::autoStart},
+        {"Attempting backup with mode \"manual backup\"", C::manualStart},
+        {"Starting backup with mode \"Manual backup\"", C::unclassified},
+        {"Successfully completed backing up 205.7 MB to '/Volumes/x/2026-06-14-145122.backup'", C::backupCompleted},
+        {"Completing backup", C::unclassified},
+        {"Backup succeeded", C::backupSucceeded},
+        {"Completed backup: 2023-02-17-205554; Backup succeeded", C::backupCompleted},
+        {"Mountpoint '/Volumes/8tb' is still valid", C::mountedDestination},
+        {"Mountpoint '/Volumes/8tb' is valid", C::unclassified},
+        {"Mountpoint '/Volumes/S' supports required network capabilities (1.2 TB of 3.94 TB available)",
+         C::shareSpaceAvailable},
+        {"Failing backup with BACKUP_FAILED_DISCONNECTED_DISK_IMAGE (70) because '/Volumes/x' was unmounted",
+         C::backupFailed},
+        {"Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)", C::backupFailed},
+        {"Deleted backup; Backup failed", C::backupDeleted},
+        {"Skipping scheduled Time Machine backup: No destinations are potentially available", C::backupSkipped},
+        {"Skipping scheduled Time Machine backup: Backup already running", C::unclassified},
+        {"Skipping scheduled Time Machine backup: Automatic backup not attempted - autobackup interval is %d hours",
+         C::unclassified},
+        {"Skipping scheduled Time Machine backup - no reason", C::unclassified},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -184,7 +205,9 @@ INSTANTIATE_TEST_SUITE_P(OsVersions, WorkedSequence, ::testing::Values(17, 13, 1
 
 TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
 {
-    // A = automatic start, M = manual start, C = completion; one minute apart.
+    // A = automatic start, M = manual start, C = completion, S = "Backup succeeded",
+    // F = failure; one minute apart. A lower-case c or s is a completion line
+    // that adds nothing, as the same backup already counted the other kind.
     const struct {
         std::string_view events;
         std::size_t starts;
@@ -193,11 +216,14 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
         bool backingUpNow;
         bool manualBackup;
     } cases[] = {
-        {"A", 1, 0, 0, true, false},    {"M", 0, 0, 0, false, true},    {"C", 0, 0, 1, false, false},
-        {"AM", 1, 0, 0, true, true},    {"AMC", 1, 0, 1, false, false}, {"MAC", 1, 1, 0, false, false},
-        {"MC", 0, 0, 1, false, false},  {"AAC", 2, 1, 0, false, false}, {"AACA", 3, 1, 0, true, false},
-        {"ACC", 1, 2, 0, false, false}, {"CAC", 1, 1, 1, false, false}, {"ACMC", 1, 1, 1, false, false},
-        {"AMA", 2, 0, 0, true, false},
+        {"A", 1, 0, 0, true, false},       {"M", 0, 0, 0, false, true},    {"C", 0, 0, 1, false, false},
+        {"AM", 1, 0, 0, true, true},       {"AMC", 1, 0, 1, false, false}, {"MAC", 1, 1, 0, false, false},
+        {"MC", 0, 0, 1, false, false},     {"AAC", 2, 1, 0, false, false}, {"AACA", 3, 1, 0, true, false},
+        {"ACC", 1, 2, 0, false, false},    {"CAC", 1, 1, 1, false, false}, {"ACMC", 1, 1, 1, false, false},
+        {"AMA", 2, 0, 0, true, false},     {"AF", 1, 0, 0, false, false},  {"AMF", 1, 0, 0, false, false},
+        {"AFC", 1, 1, 0, false, false},    {"ASc", 1, 1, 0, false, false}, {"ACs", 1, 1, 0, false, false},
+        {"ASS", 1, 2, 0, false, false},    {"SAC", 1, 1, 1, false, false}, {"AScAC", 2, 2, 0, false, false},
+        {"AScMSc", 1, 1, 1, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.events);
@@ -208,7 +234,9 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
             const double m = static_cast<double>(lines.size());
             lines.push_back({at(m), event == 'A'   ? "Starting automatic backup"
                                     : event == 'M' ? "Starting manual backup"
-                                                   : "Backup completed successfully"});
+                                    : event == 'F' ? "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"
+                                    : event == 'S' || event == 's' ? "Backup succeeded"
+                                                                   : "Backup completed successfully"});
         }
         feed(tally, values, lines);
         EXPECT_EQ(tally.startBU.size(), c.starts);
@@ -216,7 +244,7 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
         EXPECT_EQ(values.unpairedCompletions, c.unpaired);
         EXPECT_EQ(tally.backingUpNow, c.backingUpNow);
         EXPECT_EQ(tally.manualBackup, c.manualBackup);
-        const auto lastC = c.events.rfind('C');
+        const auto lastC = c.events.find_last_of("CS");
         EXPECT_EQ(tally.lastBUEnd,
                   lastC == std::string_view::npos ? kDistantFuture : minute(static_cast<double>(lastC)));
     }
@@ -231,6 +259,9 @@ TEST(TallyEntry, UnreadableTimestampSkipsTheEffectButNotTheErrorLine)
         "Forcing deep traversal Error: a",
         "Finished scan Error: a",
         "Not starting scheduled Error: a",
+        "Backup succeeded Error: a",
+        "Skipping scheduled Time Machine backup: low battery Error: a",
+        "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)",
     };
     for (const std::string_view message : messages) {
         SCOPED_TRACE(message);
@@ -249,6 +280,8 @@ TEST(TallyEntry, UnreadableTimestampSkipsTheEffectButNotTheErrorLine)
         EXPECT_EQ(tally.lastManualBackup, kDistantFuture);
         EXPECT_EQ(tally.createdBackups, 0);
         EXPECT_EQ(values.unpairedCompletions, 0);
+        EXPECT_TRUE(values.skippedBackups.empty());
+        EXPECT_TRUE(values.failedBackups.empty());
         EXPECT_EQ(values.errorCount, 1);
         EXPECT_EQ(values.errorLines, "2027-01-15T08:00:00 " + std::string(message) + "\n");
     }
@@ -291,6 +324,10 @@ TEST(TallyEntry, EachCounterCountsItsOwnClass)
     add("Not starting scheduled backup", 16);
     add("Backup result: ok", 2);
     add("4.39 GB required, 1.23 TB available", 1);
+    add("Mountpoint '/Volumes/S' supports required network capabilities (1.2 TB of 3.94 TB available)", 1);
+    add("Skipping scheduled Time Machine backup: Backup already running", 2);
+    add("Skipping scheduled Time Machine backup: Automatic backup not attempted", 2);
+    add("Skipping scheduled Time Machine backup: No destinations are potentially available", 3);
     feed(tally, values, lines);
 
     EXPECT_EQ(tally.createdBackups, 1);
@@ -308,9 +345,13 @@ TEST(TallyEntry, EachCounterCountsItsOwnClass)
     EXPECT_EQ(values.compactionsCompleted, 13);
     EXPECT_EQ(tally.startDT.size(), 14u);
     EXPECT_EQ(tally.endDT.size(), 15u);
-    EXPECT_EQ(tally.cancelBU.size(), 16u);
+    EXPECT_EQ(tally.cancelBU.size(), 16u + 3u);
+    const std::string noDestination = "No destinations are potentially available";
+    EXPECT_THAT(values.skippedBackups,
+                ElementsAre(DatedText{minute(0), noDestination}, DatedText{minute(1), noDestination},
+                            DatedText{minute(2), noDestination}));
     EXPECT_THAT(values.backupResults, ElementsAre("Backup result: ok", "Backup result: ok"));
-    EXPECT_THAT(tally.BUdiskCaps, ElementsAre("1.23 TB"));
+    EXPECT_THAT(tally.BUdiskCaps, ElementsAre("1.23 TB", "1.2 TB"));
     EXPECT_EQ(tally.startDT.front(), minute(0));
     EXPECT_EQ(tally.startDT.back(), minute(13));
 }
@@ -350,12 +391,55 @@ TEST(TallyEntry, ErrorLinesKeepTheTimestampTextAndEntryOrder)
          {{"2027-01-15 00:55:00.123456-0700", "Error: disk full"},
           {at(1), "error: lower case is not an error"},
           {at(2), "Backup completed successfully Error: late"},
-          {"2027-01-15 00:55:00.123456-0700", "Error: disk full"}});
-    EXPECT_EQ(values.errorCount, 3);
+          {"2027-01-15 00:55:00.123456-0700", "Error: disk full"},
+          {at(3), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"},
+          {at(4), "Failing backup with X Error: once"}});
+    EXPECT_EQ(values.errorCount, 5);
     EXPECT_EQ(values.errorLines, "2027-01-15 00:55:00.123456-0700 Error: disk full\n" + at(2) +
                                      " Backup completed successfully Error: late\n"
-                                     "2027-01-15 00:55:00.123456-0700 Error: disk full\n");
+                                     "2027-01-15 00:55:00.123456-0700 Error: disk full\n" +
+                                     at(3) + " Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)\n" + at(4) +
+                                     " Failing backup with X Error: once\n");
     EXPECT_EQ(values.unpairedCompletions, 1);
+    EXPECT_THAT(values.failedBackups,
+                ElementsAre(DatedText{minute(3), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"},
+                            DatedText{minute(4), "Failing backup with X Error: once"}));
+}
+
+TEST(TallyEntry, MountPointsNameTheDestinationsOnlyWithoutBackingUpTo)
+{
+    const std::string share = "/Volumes/.timemachine/nas._smb._tcp.local./";
+    const auto mount = [](const std::string& path) { return "Mountpoint '" + path + "' is still valid"; };
+    const struct {
+        std::string_view name;
+        std::vector<std::string> messages;
+        std::vector<std::string> destinations;
+    } cases[] = {
+        {"one disk, mounted twice", {mount("/Volumes/8tb"), mount("/Volumes/8tb")}, {"Backup volume: /Volumes/8tb"}},
+        {"two disks",
+         {mount("/Volumes/B"), mount("/Volumes/A")},
+         {"Backup volume: /Volumes/A", "Backup volume: /Volumes/B"}},
+        {"a share under a new folder each time, the latest kept",
+         {mount(share + "2B0E/TM"), mount(share + "8DC1/TM/"), mount(share + "0A7F/TM")},
+         {"Backup volume: " + share + "0A7F/TM"}},
+        {"two shares of one host",
+         {mount(share + "2B0E/TM"), mount(share + "8DC1/Photos")},
+         {"Backup volume: " + share + "2B0E/TM", "Backup volume: " + share + "8DC1/Photos"}},
+        {"Backing up to wins whenever it comes",
+         {mount("/Volumes/8tb"), "Backing up to: /Volumes/B", mount("/Volumes/C")},
+         {"Backing up to: /Volumes/B"}},
+        {"no mount point named", {"Mountpoint '' is still valid", "' is still valid Mountpoint '/x"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        BackupTally tally;
+        AnalysisValues values;
+        std::vector<Line> lines;
+        for (const auto& message : c.messages)
+            lines.push_back({at(0), message});
+        feed(tally, values, lines);
+        EXPECT_EQ(std::vector<std::string>(tally.BUdisksSet.begin(), tally.BUdisksSet.end()), c.destinations);
+    }
 }
 
 } // namespace
