@@ -10,6 +10,7 @@ namespace quillfen {
 namespace {
 
 constexpr double kOverdueMinutes = 90.0;
+constexpr std::string_view kNoDestination = "No destinations are potentially available";
 
 void raise(BackupTally& tally, std::int64_t level)
 {
@@ -24,6 +25,29 @@ std::string count(std::size_t n)
 std::string count(std::int64_t n)
 {
     return std::to_string(n);
+}
+
+double minutesSince(Date time, Date now)
+{
+    return secondsBetween(time, now) / 60;
+}
+
+// Whether the newest skipped backup explains why backups are overdue: the
+// scheduler ran lately, found no destination, and nothing was backed up since.
+// Skips prove the scheduler runs, so it need not be checked for that.
+bool diskWasAway(const BackupTally& tally, const AnalysisValues& values, Date now)
+{
+    if (values.skippedBackups.empty())
+        return false;
+    const DatedText& newest = values.skippedBackups.back();
+    const bool completedLately =
+        tally.lastBUEnd < kDistantFuture && minutesSince(tally.lastBUEnd, now) <= kOverdueMinutes;
+    Date lastActivity = tally.startBU.empty() ? Date{} : tally.startBU.back();
+    for (const Date time : {tally.lastBUEnd, tally.lastManualBackup})
+        if (time < kDistantFuture)
+            lastActivity = std::max(lastActivity, time);
+    return newest.text.starts_with(kNoDestination) && !completedLately && newest.time > lastActivity &&
+           minutesSince(newest.time, now) <= kOverdueMinutes;
 }
 
 void appendDestinations(std::string& report, BackupTally& tally, const ReportContext& context)
@@ -45,7 +69,7 @@ void appendDestinations(std::string& report, BackupTally& tally, const ReportCon
 }
 
 void appendBackupCounts(std::string& report, BackupTally& tally, const AnalysisValues& values,
-                        const ReportContext& context, bool& runDAScheck)
+                        const ReportContext& context, bool diskAway, bool& runDAScheck)
 {
     if (tally.startBU.empty()) {
         raise(tally, 2);
@@ -69,8 +93,10 @@ void appendBackupCounts(std::string& report, BackupTally& tally, const AnalysisV
         report += "last backup completed successfully " + formatMinutes(minutes) + " minutes ago,\n";
         if (minutes > kOverdueMinutes) {
             raise(tally, 3);
-            runDAScheck = true;
-            tally.DAScheckPeriod = roundHalfAwayFromZero(minutes) + 2;
+            if (!diskAway) {
+                runDAScheck = true;
+                tally.DAScheckPeriod = roundHalfAwayFromZero(minutes) + 2;
+            }
         }
     }
     if (tally.backingUpNow) {
@@ -104,7 +130,8 @@ void appendCopied(std::string& report, const BackupTally& tally, const ReportCon
         report += "total data for each backup was " + joined(tally.copiedCapacities, ", ") + ".\n";
 }
 
-void appendDurations(std::string& report, BackupTally& tally, const ReportContext& context, bool& runDAScheck)
+void appendDurations(std::string& report, BackupTally& tally, const ReportContext& context, bool diskAway,
+                     bool& runDAScheck)
 {
     const std::size_t n = tally.startBU.size();
     if (n >= 1 && n == tally.endBU.size()) {
@@ -113,7 +140,7 @@ void appendDurations(std::string& report, BackupTally& tally, const ReportContex
             if (i == 0)
                 continue;
             const double gap = secondsBetween(tally.startBU[i - 1], tally.startBU[i]) / 60;
-            if (gap > kOverdueMinutes && i == n - 1) {
+            if (gap > kOverdueMinutes && i == n - 1 && !diskAway) {
                 runDAScheck = true;
                 tally.DAScheckPeriod = std::max(tally.DAScheckPeriod, roundHalfAwayFromZero(gap) + 2);
             }
@@ -125,14 +152,42 @@ void appendDurations(std::string& report, BackupTally& tally, const ReportContex
                       " minutes.\n";
     } else if (tally.startBU.empty() && tally.endBU.empty() && !tally.backingUpNow && !tally.manualBackup &&
                context.theTimePeriod >= 2) {
-        runDAScheck = true;
-        tally.DAScheckPeriod = 90;
+        if (!diskAway) {
+            runDAScheck = true;
+            tally.DAScheckPeriod = 90;
+        }
         raise(tally, 2);
     }
 }
 
+// One line per reason, in the order the reasons first appear, then the cause
+// when the newest skip explains why backups are overdue.
+void appendSkips(std::string& report, const BackupTally& tally, const AnalysisValues& values, Date now, bool diskAway)
+{
+    std::vector<std::pair<std::string_view, std::vector<Date>>> byReason;
+    for (const auto& [time, reason] : values.skippedBackups) {
+        auto same = std::find_if(byReason.begin(), byReason.end(), [&](const auto& r) { return r.first == reason; });
+        if (same == byReason.end())
+            same = byReason.insert(byReason.end(), {reason, {}});
+        same->second.push_back(time);
+    }
+    for (const auto& [reason, times] : byReason) {
+        report += count(times.size()) +
+                  (times.size() == 1 ? " scheduled backup skipped: " : " scheduled backups skipped: ") +
+                  std::string(reason) + " (last " + formatMinutes(minutesSince(times.back(), now)) + " minutes ago).\n";
+    }
+    if (!diskAway)
+        return;
+    report += "The backup disk was not connected, so scheduled backups were skipped. ";
+    if (tally.lastBUEnd < kDistantFuture)
+        report += "It was last used " + formatMinutes(minutesSince(tally.lastBUEnd, now) / 60) + " hours ago (" +
+                  dateDescription(tally.lastBUEnd) + ").\n";
+    else
+        report += "It was not used in the period.\n";
+}
+
 void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisValues& values,
-                        const ReportContext& context)
+                        const ReportContext& context, bool diskAway)
 {
     report += "Created " + count(tally.createdBackups) + " new backups, and deleted " + count(tally.deletedBackups) +
               " old backups,\n";
@@ -151,6 +206,7 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
         report += "completed " + count(values.compactionsCompleted) + " compactions,\n";
     if (!tally.cancelBU.empty())
         report += "cancelled " + count(tally.cancelBU.size()) + " backups.\n";
+    appendSkips(report, tally, values, context.clock.now(), diskAway);
     if (context.osVersion > 14) {
         report += "Of " + count(tally.catVolCount) + " volume backups:\n";
         report += "\t" + count(tally.catFirstBU) + " were full first backups,\n";
@@ -172,12 +228,13 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
 std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
                                 bool& runDAScheck)
 {
+    const bool diskAway = diskWasAway(tally, values, context.clock.now());
     std::string report = analysisHeader(context.analysisNow, context.theTimePeriod);
     appendDestinations(report, tally, context);
-    appendBackupCounts(report, tally, values, context, runDAScheck);
+    appendBackupCounts(report, tally, values, context, diskAway, runDAScheck);
     appendCopied(report, tally, context);
-    appendDurations(report, tally, context, runDAScheck);
-    appendHousekeeping(report, tally, values, context);
+    appendDurations(report, tally, context, diskAway, runDAScheck);
+    appendHousekeeping(report, tally, values, context, diskAway);
 
     if (values.errorCount < 1) {
         report += "\u2705 No error messages found.\n";

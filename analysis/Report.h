@@ -20,7 +20,9 @@ struct ReportContext {
 
 // Writes the main report from what the entry loop left. Raises
 // tally.BUassessment, fills BUdurations and BUstartTimes, and asks for the
-// scheduler check by setting runDAScheck (never clearing it) and DAScheckPeriod.
+// scheduler check by setting runDAScheck (never clearing it) and DAScheckPeriod,
+// unless the newest skipped backup says the disk was away: then the report says
+// so, and the skips show the scheduler at work.
 std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
                                 bool& runDAScheck);
 

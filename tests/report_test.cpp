@@ -483,6 +483,174 @@ TEST_F(BackupReport, EachCauseRaisesTheAssessmentOnItsOwn)
     }
 }
 
+TEST_F(BackupReport, SkippedBackupsGiveTheirReasonsAndTheMissingDiskAsTheCause)
+{
+    const std::string noDestination = "No destinations are potentially available";
+    const std::string away = "The backup disk was not connected, so scheduled backups were skipped. ";
+    const struct {
+        std::string_view name;
+        std::optional<double> completedAgo;                // a backup to kDestination, none when empty
+        std::vector<std::pair<double, std::string>> skips; // minutes ago, reason
+        std::int64_t period;
+        std::string lines; // from the skip lines to the cause
+        bool runDAScheck;
+        std::int64_t assessment;
+    } cases[] = {
+        {"disk away since the last backup",
+         1083.5,
+         {{134.0, noDestination}, {74.0, noDestination}, {14.2, noDestination}},
+         24,
+         "3 scheduled backups skipped: " + noDestination + " (last 14.2 minutes ago).\n" + away +
+             "It was last used 18.1 hours ago (2027-01-14 13:56:30 +0000).\n",
+         false,
+         3},
+        {"disk away all period",
+         std::nullopt,
+         {{14.2, noDestination}},
+         2,
+         "1 scheduled backup skipped: " + noDestination + " (last 14.2 minutes ago).\n" + away +
+             "It was not used in the period.\n",
+         false,
+         3},
+        {"a recent backup explains nothing",
+         20.0,
+         {{74.0, noDestination}},
+         2,
+         "1 scheduled backup skipped: " + noDestination + " (last 74.0 minutes ago).\n",
+         false,
+         1},
+        {"the newest skip gives another reason",
+         150.0,
+         {{74.0, noDestination}, {40.0, "Battery too low"}, {14.0, noDestination}, {10.0, "Battery too low"}},
+         24,
+         "2 scheduled backups skipped: " + noDestination + " (last 14.0 minutes ago).\n" +
+             "2 scheduled backups skipped: Battery too low (last 10.0 minutes ago).\n",
+         true,
+         3},
+        {"the scheduler fell silent since",
+         400.0,
+         {{100.0, noDestination}},
+         24,
+         "1 scheduled backup skipped: " + noDestination + " (last 100.0 minutes ago).\n",
+         true,
+         3},
+        {"the backup came after the skip",
+         150.0,
+         {{160.0, noDestination}},
+         24,
+         "1 scheduled backup skipped: " + noDestination + " (last 160.0 minutes ago).\n",
+         true,
+         3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tally = {};
+        values = {};
+        runDAScheck = false;
+        if (c.completedAgo)
+            completedBackup(*c.completedAgo);
+        for (const auto& [minutesAgo, reason] : c.skips) {
+            tally.cancelBU.push_back(ago(minutesAgo));
+            values.skippedBackups.push_back({ago(minutesAgo), reason});
+        }
+        const std::string report = compose(c.period);
+        const std::string cancelled = "cancelled " + std::to_string(c.skips.size()) + " backups.\n";
+        const std::size_t from = report.find(cancelled) + cancelled.size();
+        EXPECT_EQ(report.substr(from, report.find("Of 0 volume backups") - from), c.lines);
+        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.BUassessment, c.assessment);
+    }
+}
+
+// Each release's own wording, on a healthy hour and on a day whose disk went away
+// after the first backup.
+TEST_F(BackupReport, EachReleaseReadsGreenWhenHealthyAndRedWithTheCauseWithoutItsDisk)
+{
+    const std::string noDestination =
+        "Skipping scheduled Time Machine backup: No destinations are potentially available";
+    const std::string share = "/Volumes/.timemachine/nas._smb._tcp.local./";
+    const struct {
+        std::string_view release;
+        std::int64_t osVersion;
+        std::string start;
+        std::vector<std::string> destination;
+        std::vector<std::string> completion;
+        std::string skip;
+        std::string cause;
+    } cases[] = {
+        {"10.15",
+         15,
+         "Starting automatic backup",
+         {"Backing up to /dev/disk4s2: /Volumes/Backup"},
+         {"Backup completed successfully."},
+         "Not starting scheduled Time Machine backup - time machine destination not resolvable.",
+         "cancelled 18 backups.\n"},
+        {"13",
+         17,
+         "Starting automatic backup",
+         {"Mountpoint '/Volumes/Backup' is still valid"},
+         {"Completed backup: 2027-01-15-074000"},
+         noDestination,
+         "It was last used 18.0 hours ago"},
+        {"14",
+         17,
+         "Starting backup with mode \"automatic backup\"",
+         {"Mountpoint '/Volumes/Backup' is still valid"},
+         {"Completed backup: 2027-01-15-074000", "Backup succeeded"},
+         noDestination,
+         "It was last used 18.0 hours ago"},
+        {"15",
+         17,
+         "Starting backup with mode \"automatic backup\"",
+         {"Mountpoint '/Volumes/Backup' is still valid"},
+         {"Backup succeeded"},
+         noDestination,
+         "It was last used 18.0 hours ago"},
+        {"26",
+         17,
+         "Attempting backup with mode \"automatic backup\"",
+         {"Mountpoint '" + share + "2B0E/TM' supports required network capabilities (1.2 TB of 3.94 TB available)",
+          "Mountpoint '" + share + "2B0E/TM' is still valid"},
+         {"Completing backup", "Successfully completed backing up 205.7 MB to '" + share + "2B0E/TM/x.backup'"},
+         noDestination,
+         "It was last used 18.0 hours ago"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.release);
+        std::vector<std::pair<std::string, std::string>> healthy{{testing::timestampAt(ago(30)), c.start}};
+        std::vector<std::pair<std::string, std::string>> diskAway{{testing::timestampAt(ago(1090)), c.start}};
+        for (const auto& line : c.destination) {
+            healthy.emplace_back(testing::timestampAt(ago(29)), line);
+            diskAway.emplace_back(testing::timestampAt(ago(1089)), line);
+        }
+        for (const auto& line : c.completion) {
+            healthy.emplace_back(testing::timestampAt(ago(20)), line);
+            diskAway.emplace_back(testing::timestampAt(ago(1080)), line);
+        }
+        for (int hour = 17; hour >= 0; --hour)
+            diskAway.emplace_back(testing::timestampAt(ago(hour * 60 + 14)), c.skip);
+
+        tally = {};
+        runDAScheck = false;
+        const auto report = analyse(testing::logJson(healthy), 1, c.osVersion);
+        ASSERT_TRUE(report);
+        EXPECT_NE(report->find("Started 1 auto backup cycles, and 0 manual backups;\n"
+                               "completed 1 volume backups successfully,\n"),
+                  std::string::npos)
+            << *report;
+        EXPECT_EQ(tally.BUassessment, 1) << *report;
+        EXPECT_FALSE(runDAScheck);
+
+        tally = {};
+        runDAScheck = false;
+        const auto away = analyse(testing::logJson(diskAway), 24, c.osVersion);
+        ASSERT_TRUE(away);
+        EXPECT_NE(away->find(c.cause), std::string::npos) << *away;
+        EXPECT_EQ(tally.BUassessment, 3);
+        EXPECT_EQ(runDAScheck, c.osVersion == 15) << "only the oldest wording leaves the cause unknown";
+    }
+}
+
 TEST(TrafficLightColour, TwoIsOrangeAtMostOneGreenAnythingElseRed)
 {
     const struct {
