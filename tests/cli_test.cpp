@@ -39,6 +39,7 @@ TEST(CliCheck, BundledSamplesGiveTheirLights)
         const char* archive;
         int status;
         std::string_view excerpt;
+        std::string macOS = "14.5";
     };
     const Case cases[] = {
         {"healthy.json", 0, "\u2705 No error messages found.\n"},
@@ -47,9 +48,15 @@ TEST(CliCheck, BundledSamplesGiveTheirLights)
          "The backup disk was not connected, so scheduled backups were skipped. It was not used in the period.\n"
          "Of 0 volume backups:\n"},
         {"idle.json", 1, "\u2705 No error messages found.\n"},
+        {"macos15-healthy.json", 0, "Backup volume: /Volumes/Quillfen Backup\n", "15.6"},
+        {"macos26-network.json", 0, "Started 2 auto backup cycles, and 0 manual backups;\ncompleted 2 volume", "26.0"},
+        {"macos13-disk-away.json", 2,
+         "The backup disk was not connected, so scheduled backups were skipped. It was not used in the period.\n",
+         "13.2"},
     };
     for (const Case& c : cases) {
-        const Outcome outcome = cli({"check"}, {"QUILLFEN_SIM_ARCHIVE=" + sample(c.archive)});
+        const Outcome outcome =
+            cli({"check"}, {"QUILLFEN_SIM_ARCHIVE=" + sample(c.archive), "QUILLFEN_SIM_MACOS=" + c.macOS});
         EXPECT_EQ(outcome.status, c.status) << c.archive << "\n" << outcome.out << outcome.err;
         EXPECT_TRUE(outcome.out.starts_with("Analysis from ")) << c.archive;
         EXPECT_TRUE(outcome.out.find(" for 2 hours:\n") != std::string::npos) << c.archive;
