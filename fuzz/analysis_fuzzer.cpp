@@ -95,6 +95,8 @@ void exerciseSlices(std::string_view bytes)
         (void)classifyEntry(slice);
         (void)extractCopyReport(slice);
         (void)extractAvailableSpace(slice);
+        (void)extractShareSpace(slice);
+        (void)extractMountedDestination(slice);
         if (end == std::string_view::npos)
             break;
         bytes.remove_prefix(end + 1);
