@@ -165,11 +165,11 @@ void appendDurations(std::string& report, BackupTally& tally, const ReportContex
 void appendSkips(std::string& report, const BackupTally& tally, const AnalysisValues& values, Date now, bool diskAway)
 {
     std::vector<std::pair<std::string_view, std::vector<Date>>> byReason;
-    for (const auto& [time, reason] : values.skippedBackups) {
-        auto same = std::find_if(byReason.begin(), byReason.end(), [&](const auto& r) { return r.first == reason; });
+    for (const DatedText& skip : values.skippedBackups) {
+        auto same = std::find_if(byReason.begin(), byReason.end(), [&](const auto& r) { return r.first == skip.text; });
         if (same == byReason.end())
-            same = byReason.insert(byReason.end(), {reason, {}});
-        same->second.push_back(time);
+            same = byReason.insert(byReason.end(), {skip.text, {}});
+        same->second.push_back(skip.time);
     }
     for (const auto& [reason, times] : byReason) {
         report += count(times.size()) +
