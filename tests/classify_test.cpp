@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string>
@@ -16,11 +17,9 @@ namespace {
 using ::testing::ElementsAre;
 using testing::timestampAt;
 
-constexpr double kBase = 1'800'000'000.0;
-
 Date minute(double m)
 {
-    return Date{kBase + m * 60};
+    return testing::ago(-m);
 }
 
 std::string at(double m)
@@ -48,34 +47,26 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
     } cases[] = {
         {"Starting automatic backup", C::autoStart},
         {"Starting Automatic backup", C::unclassified},
-        {"Starting automatic backup to Backing up to x", C::autoStart},
         {"Starting manual backup", C::manualStart},
         {"Backing up to: /Volumes/B", C::backupTarget},
-        {"Created new backup: 2027-01-15-080000.backup", C::backupCreated},
         {"Deleted 2 backups; Created new backup", C::backupCreated},
         {"Deleted backup /Volumes/B/old", C::backupDeleted},
         {"Deleted", C::unclassified},
-        {"Deleted\tbackup", C::unclassified},
         {"Deleted Time Machine snapshot", C::backupDeleted},
         {"deleted Time Machine snapshot com.apple.TimeMachine.x", C::snapshotDeleted},
         {"Copied 1234 items (56.7 MB) from volume Data.", C::copiedItems},
         {"Copied 5 files", C::unclassified},
-        {"Copied 5 items from\tData", C::unclassified},
         {"Copied x from y; Deleted z", C::backupDeleted},
         {"Copied 5 files; 1.2 TB available", C::spaceAvailable},
-        {"4.39 GB required, 1.23 TB available", C::spaceAvailable},
         {"1.23 TB available; Backup completed successfully", C::spaceAvailable},
         {"Backup completed successfully", C::backupCompleted},
         {"Completed backup of volume", C::backupCompleted},
-        {"Completed backup; Forcing deep traversal", C::backupCompleted},
         {"Forcing deep traversal on source", C::deepTraversal},
         {"Finished scan", C::scanFinished},
         {"Not starting scheduled Time Machine backup", C::scheduleSkipped},
         {"Compacting storage", C::compacting},
-        {"Compacting", C::unclassified},
         {"Completed 3 compactions", C::compactionDone},
         {"Completed snapshot", C::unclassified},
-        {"Completed\t3 compactions", C::unclassified},
         {"Created Time Machine local snapshot with name x", C::snapshotCreated},
         {"Possible strategies for volume Data", C::volumeStrategy},
         {"Deep scan required", C::deepScan},
@@ -83,12 +74,9 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
         {"First backup of source Data", C::firstBackup},
         {"Using snapshot diff", C::snapshotDiff},
         {"Running consistency scan", C::consistencyScan},
-        {"Running consistency", C::unclassified},
         {"Using cached events", C::cachedEvents},
         {"Backup result: success", C::backupResult},
-        {"Backup result success", C::unclassified},
         {"Backup completed successfully Error: x", C::backupCompleted},
-        {"Error: disk full", C::unclassified},
         {"", C::unclassified},
         // Later releases' wording, tried after the older rules.
         {"Starting backup with mode \"automatic backup\"", C::autoStart},
@@ -127,15 +115,12 @@ TEST(ExtractCopyReport, SplitsAtSingleBlanksAndTrimsTheSizeWords)
         std::string_view sizeText;
     } cases[] = {
         {"Copied 1234 items (56.7 MB) from volume Data. Linked 8.", true, 1234, "56.7 MB"},
-        {"Copied 1234 items (56.7 MB) from", true, 1234, "56.7 MB"},
         {"Copied 1234 items (56.7 MB)", false, {}, ""},
         {"Copied 1,234 items (56.7 MB) from volume Data.", true, std::nullopt, "56.7 MB"},
         {"Copied +12 items (1 KB) from x", true, 12, "1 KB"},
         {"Copied -12 items (1 KB) from x", true, -12, "1 KB"},
-        {"Copied 12a items (1 KB) from x", true, std::nullopt, "1 KB"},
         {"Copied + items (1 KB) from x", true, std::nullopt, "1 KB"},
         {"Copied -9223372036854775808 items (1 KB) from x", true, std::numeric_limits<std::int64_t>::min(), "1 KB"},
-        {"Copied 9223372036854775808 items (1 KB) from x", true, std::nullopt, "1 KB"},
         {"Copied  12 items (1 KB) from x", true, std::nullopt, "items 1"},
         {"Copied 5 items\t(1 KB) from x", true, 5, "KB from"},
         {"Copied 12 items («3.5» MB…) from x", true, 12, "3.5 MB"},
@@ -169,39 +154,6 @@ TEST(ExtractAvailableSpace, JoinsThirdAndSecondLastWordsUntrimmed)
         EXPECT_EQ(extractAvailableSpace(c.message), c.expected);
     }
 }
-
-class WorkedSequence : public ::testing::TestWithParam<std::int64_t> {};
-
-TEST_P(WorkedSequence, PairsOnlyTheAutomaticBackup)
-{
-    const std::int64_t osVersion = GetParam();
-    BackupTally tally;
-    AnalysisValues values;
-    feed(tally, values,
-         {{at(1), "Starting automatic backup"},
-          {at(2), "Backing up to A: /Volumes/B"},
-          {at(3), "Copied 10 items (1.5 GB) from volume X."},
-          {at(4), "Backup completed successfully"},
-          {at(5), "Starting manual backup"},
-          {at(6), "Completed backup"}},
-         osVersion);
-
-    EXPECT_THAT(tally.startBU, ElementsAre(minute(1)));
-    EXPECT_THAT(tally.endBU, ElementsAre(minute(4)));
-    EXPECT_EQ(values.unpairedCompletions, 1);
-    EXPECT_EQ(tally.lastBUEnd, minute(6));
-    EXPECT_EQ(tally.lastManualBackup, minute(5));
-    EXPECT_EQ(tally.numManualBackups, 1);
-    EXPECT_EQ(tally.createdBackups, osVersion > 12 ? 2 : 0);
-    EXPECT_THAT(tally.copiedNumbers, ElementsAre(10));
-    EXPECT_THAT(tally.copiedCapacities, ElementsAre("1.5 GB"));
-    EXPECT_THAT(tally.BUdisksSet, ElementsAre("Backing up to A: /Volumes/B"));
-    EXPECT_FALSE(tally.backingUpNow);
-    EXPECT_FALSE(tally.manualBackup);
-    EXPECT_EQ(values.errorCount, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(OsVersions, WorkedSequence, ::testing::Values(17, 13, 12));
 
 TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
 {
@@ -244,56 +196,44 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
         EXPECT_EQ(values.unpairedCompletions, c.unpaired);
         EXPECT_EQ(tally.backingUpNow, c.backingUpNow);
         EXPECT_EQ(tally.manualBackup, c.manualBackup);
-        const auto lastC = c.events.find_last_of("CS");
-        EXPECT_EQ(tally.lastBUEnd,
-                  lastC == std::string_view::npos ? kDistantFuture : minute(static_cast<double>(lastC)));
+        const auto lastOf = [&](std::string_view events) {
+            const auto last = c.events.find_last_of(events);
+            return last == std::string_view::npos ? kDistantFuture : minute(static_cast<double>(last));
+        };
+        EXPECT_EQ(tally.lastBUEnd, lastOf("CS"));
+        EXPECT_EQ(tally.lastManualBackup, lastOf("M"));
+        EXPECT_EQ(tally.numManualBackups, std::count(c.events.begin(), c.events.end(), 'M'));
     }
 }
 
 TEST(TallyEntry, UnreadableTimestampSkipsTheEffectButNotTheErrorLine)
 {
-    const std::string_view messages[] = {
-        "Starting automatic backup Error: a",
-        "Starting manual backup Error: a",
-        "Backup completed successfully Error: a",
-        "Forcing deep traversal Error: a",
-        "Finished scan Error: a",
-        "Not starting scheduled Error: a",
-        "Backup succeeded Error: a",
-        "Skipping scheduled Time Machine backup: low battery Error: a",
-        "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)",
-    };
-    for (const std::string_view message : messages) {
+    for (const std::string_view message : {"Starting automatic backup Error: a", "Starting manual backup Error: a",
+                                           "Backup completed successfully Error: a", "Forcing deep traversal Error: a",
+                                           "Finished scan Error: a", "Not starting scheduled Error: a"}) {
         SCOPED_TRACE(message);
         BackupTally tally;
         AnalysisValues values;
-        feed(tally, values, {{at(0), "Starting automatic backup"}, {"2027-01-15T08:00:00", std::string(message)}});
+        // Classes without a time never read it.
+        feed(tally, values,
+             {{at(0), "Starting automatic backup"},
+              {"2027-01-15T08:00:00", std::string(message)},
+              {"garbage", "Deleted backup"},
+              {"", "Backing up to: /Volumes/B"}});
         EXPECT_EQ(tally.startBU.size(), 1u);
-        EXPECT_TRUE(tally.endBU.empty());
-        EXPECT_TRUE(tally.startDT.empty());
-        EXPECT_TRUE(tally.endDT.empty());
-        EXPECT_TRUE(tally.cancelBU.empty());
+        EXPECT_TRUE(tally.endBU.empty() && tally.startDT.empty() && tally.endDT.empty() && tally.cancelBU.empty());
         EXPECT_TRUE(tally.backingUpNow);
         EXPECT_FALSE(tally.manualBackup);
-        EXPECT_EQ(tally.numManualBackups, 0);
+        EXPECT_EQ(tally.numManualBackups + tally.createdBackups + values.unpairedCompletions, 0);
         EXPECT_EQ(tally.lastBUEnd, kDistantFuture);
         EXPECT_EQ(tally.lastManualBackup, kDistantFuture);
-        EXPECT_EQ(tally.createdBackups, 0);
-        EXPECT_EQ(values.unpairedCompletions, 0);
+        EXPECT_EQ(tally.deletedBackups, 1);
+        EXPECT_EQ(tally.BUdisksSet.size(), 1u);
         EXPECT_TRUE(values.skippedBackups.empty());
         EXPECT_TRUE(values.failedBackups.empty());
         EXPECT_EQ(values.errorCount, 1);
         EXPECT_EQ(values.errorLines, "2027-01-15T08:00:00 " + std::string(message) + "\n");
     }
-}
-
-TEST(TallyEntry, ClassesWithoutATimeNeverReadTheTimestamp)
-{
-    BackupTally tally;
-    AnalysisValues values;
-    feed(tally, values, {{"garbage", "Deleted backup"}, {"", "Backing up to: /Volumes/B"}});
-    EXPECT_EQ(tally.deletedBackups, 1);
-    EXPECT_EQ(tally.BUdisksSet.size(), 1u);
 }
 
 TEST(TallyEntry, EachCounterCountsItsOwnClass)
@@ -328,6 +268,7 @@ TEST(TallyEntry, EachCounterCountsItsOwnClass)
     add("Skipping scheduled Time Machine backup: Backup already running", 2);
     add("Skipping scheduled Time Machine backup: Automatic backup not attempted", 2);
     add("Skipping scheduled Time Machine backup: No destinations are potentially available", 3);
+    add("Copied 10 items (1.5 GB) from volume X.", 1);
     feed(tally, values, lines);
 
     EXPECT_EQ(tally.createdBackups, 1);
@@ -352,6 +293,8 @@ TEST(TallyEntry, EachCounterCountsItsOwnClass)
                             DatedText{minute(2), noDestination}));
     EXPECT_THAT(values.backupResults, ElementsAre("Backup result: ok", "Backup result: ok"));
     EXPECT_THAT(tally.BUdiskCaps, ElementsAre("1.23 TB", "1.2 TB"));
+    EXPECT_THAT(tally.copiedNumbers, ElementsAre(10));
+    EXPECT_THAT(tally.copiedCapacities, ElementsAre("1.5 GB"));
     EXPECT_EQ(tally.startDT.front(), minute(0));
     EXPECT_EQ(tally.startDT.back(), minute(13));
 }

@@ -144,27 +144,6 @@ TEST_F(FakeToolRoot, MissingLogToolSaysSo)
                                root_.string() + "/usr/bin/log: No such file or directory\n");
 }
 
-TEST_F(FakeToolRoot, HugeOutputIsReadWhole)
-{
-    // About 40 MB of noise around one healthy backup, as a busy Mac's log can be.
-    const auto archive = root_ / "big.json";
-    {
-        std::ofstream out(archive);
-        out << "[";
-        const std::string noise = R"({"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":")" +
-                                  std::string(300, 'x') + R"(","subsystem":"com.apple.TimeMachine"},)";
-        for (int i = 0; i < 120'000; ++i)
-            out << noise;
-        out << R"({"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backing up to x: /nowhere"}])";
-    }
-    tool("log", "exec cat '" + archive.string() + "'");
-    tool("sw_vers", "echo 14.5");
-    const Outcome outcome = check();
-    EXPECT_EQ(outcome.status, 1) << outcome.err; // a destination but no backup: caution
-    EXPECT_NE(outcome.out.find("Backing up to x: /nowhere\n"), std::string::npos);
-    EXPECT_NE(outcome.out.find("\n/nowhere\n"), std::string::npos); // the free space cannot be known
-}
-
 TEST_F(FakeToolRoot, LogToolKilledMidwayIsAFailureNotAReport)
 {
     tool("log", "printf '[{\"timestamp\":'; kill -TERM $$");

@@ -11,39 +11,22 @@
 namespace quillfen::testing {
 namespace {
 
-constexpr Date kNow{1'800'000'000.0}; // 2027-01-15 08:00:00 UTC
-
-Date minutesBefore(double minutes)
-{
-    return Date{kNow.sinceEpoch - minutes * 60};
-}
+constexpr std::string_view kParseError = "Error: couldn't get log entries and parse them.\n";
 
 // A healthy hour: one automatic backup to a destination, finished `minutesAgo` before now.
 std::string healthyLog(double minutesAgo)
 {
-    return logJson({{timestampAt(minutesBefore(minutesAgo + 10)), "Starting automatic backup"},
-                    {timestampAt(minutesBefore(minutesAgo + 9)), "Backing up to /dev/disk4s2: /Volumes/TM"},
-                    {timestampAt(minutesBefore(minutesAgo)), "Backup completed successfully."}});
+    return logJson({{timestampAt(ago(minutesAgo + 10)), "Starting automatic backup"},
+                    {timestampAt(ago(minutesAgo + 9)), "Backing up to /dev/disk4s2: /Volumes/TM"},
+                    {timestampAt(ago(minutesAgo)), "Backup completed successfully."}});
 }
 
-TEST(ViewLoading, StartsFromTheDefaultsAndTheStoredFontSize)
+std::vector<std::string> alertTexts(const Harness& h)
 {
-    struct Case {
-        double stored;
-        double expected;
-    };
-    for (const Case c : {Case{0.0, 12.0}, Case{3.5, 12.0}, Case{4.0, 4.0}, Case{75.0, 75.0}}) {
-        Harness h;
-        if (c.stored != 0.0)
-            h.defaults.setDouble("fontSize", c.stored);
-        ViewController& vc = h.controller();
-        EXPECT_EQ(vc.theFontSize, c.expected) << c.stored;
-        EXPECT_EQ(h.window.periodText.text(), "2");
-        EXPECT_EQ(h.window.periodStep.integerValue(), 2);
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-        EXPECT_TRUE(h.window.progressSpinner.isHidden());
-        EXPECT_EQ(h.window.outputText.plainText(), "");
-    }
+    std::vector<std::string> texts;
+    for (const Alert& alert : h.alerts.alerts())
+        texts.push_back(alert.informativeText);
+    return texts;
 }
 
 TEST(ViewLoading, ReleaseDecidesTheApfsButtonAndTheReportFont)
@@ -65,25 +48,33 @@ TEST(ViewLoading, ReleaseDecidesTheApfsButtonAndTheReportFont)
         EXPECT_EQ(h.window.apfsButton.isHidden(), !c.apfsShown) << c.code;
         EXPECT_EQ(h.window.apfsButton.isEnabled(), c.apfsShown) << c.code;
         EXPECT_EQ(vc.reportStyle().font, c.font) << c.code;
+        EXPECT_EQ(h.window.periodText.text(), "2");
+        EXPECT_EQ(h.window.periodStep.integerValue(), 2);
+        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
+        EXPECT_TRUE(h.window.progressSpinner.isHidden());
     }
 }
 
-TEST(FontSize, StepsByOneWithinBoundsAndPersists)
+TEST(FontSize, StartsFromTheStoredSizeStepsByOneWithinBoundsAndPersists)
 {
     struct Case {
-        double start;
-        bool larger;
+        double stored; // 0: none stored
+        int step;
         double expected;
     };
-    for (const Case c :
-         {Case{12.0, true, 13.0}, Case{59.5, true, 60.0}, Case{60.0, true, 60.0}, Case{75.0, true, 60.0},
-          Case{75.0, false, 74.0}, Case{12.5, false, 11.5}, Case{4.0, false, 4.0}, Case{4.5, false, 4.0}}) {
+    for (const Case c : {Case{0.0, 0, 12.0}, Case{3.5, 0, 12.0}, Case{4.0, 0, 4.0}, Case{75.0, 0, 75.0},
+                         Case{12.0, 1, 13.0}, Case{59.5, 1, 60.0}, Case{60.0, 1, 60.0}, Case{75.0, 1, 60.0},
+                         Case{75.0, -1, 74.0}, Case{12.5, -1, 11.5}, Case{4.0, -1, 4.0}, Case{4.5, -1, 4.0}}) {
         Harness h;
-        h.defaults.setDouble("fontSize", c.start);
+        if (c.stored != 0.0)
+            h.defaults.setDouble("fontSize", c.stored);
         ViewController& vc = h.controller();
-        c.larger ? vc.incFontSize() : vc.decFontSize();
-        EXPECT_EQ(vc.theFontSize, c.expected) << c.start << (c.larger ? " larger" : " smaller");
-        EXPECT_EQ(h.defaults.doubleForKey("fontSize"), c.expected);
+        if (c.step > 0)
+            vc.incFontSize();
+        if (c.step < 0)
+            vc.decFontSize();
+        EXPECT_EQ(vc.theFontSize, c.expected) << c.stored << " " << c.step;
+        EXPECT_EQ(h.defaults.doubleForKey("fontSize"), c.step == 0 ? c.stored : c.expected);
     }
 }
 
@@ -91,12 +82,12 @@ TEST(FontSize, RestylesTheWholeReportKeepingItsText)
 {
     Harness h;
     ViewController& vc = h.controller();
-    vc.setReportText("one\ntwo\nthree\n");
+    vc.setReportText("one\ntwo\n");
     vc.appendReportText("four\n");
     vc.appendReportText("");
     EXPECT_EQ(h.window.outputText.runs().size(), 2u);
     vc.incFontSize();
-    EXPECT_EQ(h.window.outputText.plainText(), "one\ntwo\nthree\nfour\n");
+    EXPECT_EQ(h.window.outputText.plainText(), "one\ntwo\nfour\n");
     ASSERT_EQ(h.window.outputText.runs().size(), 1u);
     EXPECT_EQ(h.window.outputText.runs()[0].style.pointSize, 13.0);
 }
@@ -119,27 +110,31 @@ TEST(PeriodField, ClampsToOneToFortyEightAndUpdatesTheStepper)
         EXPECT_EQ(h.window.periodText.text(), c.shown) << c.typed;
         EXPECT_EQ(h.window.periodStep.integerValue(), c.period) << c.typed;
     }
-}
-
-TEST(PeriodField, StepperWritesItsValueIntoTheField)
-{
     Harness h;
-    ViewController& vc = h.controller();
+    h.controller();
     h.window.periodStep.setIntegerValue(17);
-    vc.stepPeriodText();
-    EXPECT_EQ(vc.theTimePeriod, 17);
+    h.controller().stepPeriodText();
+    EXPECT_EQ(h.controller().theTimePeriod, 17);
     EXPECT_EQ(h.window.periodText.text(), "17");
 }
 
-TEST(CheckRun, QueriesTheLogForTheClampedPeriod)
+TEST(CheckRun, HealthyLogGivesGreenTheSameReportEachTimeAndNoSchedulerCheck)
 {
     Harness h;
     h.controller();
     h.window.periodText.setText("100");
-    h.tools.push(0, "[]");
+    h.volumes.freeBytes["/Volumes/TM"] = 60'000'000'000;
+    h.tools.push(0, healthyLog(20));
+    h.tools.push(0, healthyLog(20));
     h.check();
+    const std::string first = h.window.outputText.plainText();
+    h.check();
+    EXPECT_EQ(h.window.outputText.plainText(), first);
+    EXPECT_NE(first.find("\u2705\t/Volumes/TM = 60 GB\n"), std::string::npos);
+    EXPECT_NE(first.find("Started 1 auto backup cycles"), std::string::npos);
+    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
     const auto calls = h.tools.calls();
-    ASSERT_GE(calls.size(), 1u);
+    ASSERT_EQ(calls.size(), 2u);
     EXPECT_EQ(calls[0].path, "/usr/bin/log");
     EXPECT_TRUE(calls[0].capture);
     EXPECT_EQ(calls[0].args, withPeriod(h.controller().theBaseCmdStrTM, 48, 'h'));
@@ -147,122 +142,96 @@ TEST(CheckRun, QueriesTheLogForTheClampedPeriod)
     EXPECT_FALSE(h.window.progressSpinner.isAnimating());
 }
 
-TEST(CheckRun, HealthyLogGivesGreenAndNoSchedulerCheck)
+TEST(CheckRun, FailedOrUndecodableQueriesLeaveTheLight)
 {
-    Harness h;
-    h.volumes.freeBytes["/Volumes/TM"] = 60'000'000'000;
-    h.tools.push(0, healthyLog(20));
-    h.check();
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-    EXPECT_EQ(h.tools.calls().size(), 1u);
-    EXPECT_NE(h.window.outputText.plainText().find("\u2705\t/Volumes/TM = 60 GB\n"), std::string::npos);
-    EXPECT_FALSE(h.controller().runDAScheck);
-}
-
-TEST(CheckRun, FailedQueryShowsOneAlertAndLeavesReportAndLight)
-{
-    Harness h;
-    h.tools.push(0, healthyLog(20));
-    h.check();
-    const std::string report = h.window.outputText.plainText();
-    h.controller().runDAScheck = true; // a scheduler request from before must not leak into this run
-
-    h.tools.push(1, healthyLog(200));
-    h.check();
-    ASSERT_EQ(h.alerts.alerts().size(), 1u);
-    const Alert& alert = h.alerts.alerts()[0];
-    EXPECT_EQ(alert.style, AlertStyle::Critical);
-    EXPECT_EQ(alert.messageText, "An error occurred in your last action:");
-    EXPECT_EQ(alert.informativeText, "TM log command returned error number 1");
-    EXPECT_EQ(alert.buttonTitle, "OK");
-    EXPECT_EQ(h.window.outputText.plainText(), report);
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-    EXPECT_EQ(h.tools.calls().size(), 2u);
-    EXPECT_TRUE(h.window.progressSpinner.isHidden());
-}
-
-TEST(CheckRun, UndecodableOutputReplacesTheReportButNotTheLight)
-{
-    Harness h;
-    h.tools.push(0, healthyLog(20));
-    h.check();
-    for (const char* output : {"", "not json", "{\"a\":1}", "[1,"}) {
-        h.tools.push(0, output);
-        h.check();
-        EXPECT_EQ(h.window.outputText.plainText(), "Error: couldn't get log entries and parse them.\n") << output;
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-        EXPECT_EQ(h.controller().BUassessment, 1);
-    }
-    EXPECT_EQ(h.tools.calls().size(), 5u);
-    EXPECT_TRUE(h.alerts.alerts().empty());
-}
-
-TEST(CheckRun, ToolThatCannotStartEndsInTheErrorAlert)
-{
-    Harness h;
     ToolResult missing;
     missing.launchFailure = "/usr/bin/log: No such file or directory";
-    h.tools.push(std::move(missing));
+    struct Case {
+        ToolResult result;
+        std::string_view report; // empty: the earlier report stays
+        std::string_view alert;
+    };
+    const Case cases[] = {
+        {ToolResult{1, ByteBuffer(healthyLog(200)), {}}, "", "TM log command returned error number 1"},
+        {missing, "", "TM log command could not be started: /usr/bin/log: No such file or directory"},
+        {ToolResult{0, ByteBuffer(""), {}}, kParseError, ""},
+        {ToolResult{0, ByteBuffer("{\"a\":1}"), {}}, kParseError, ""},
+        {ToolResult{0, ByteBuffer("[1,"), {}}, kParseError, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.alert);
+        Harness h;
+        h.tools.push(0, healthyLog(20));
+        h.check();
+        const std::string before = h.window.outputText.plainText();
+        h.controller().runDAScheck = true; // a scheduler request from before must not leak into this run
+        h.tools.push(c.result);
+        h.check();
+        EXPECT_EQ(h.window.outputText.plainText(), c.report.empty() ? before : c.report);
+        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
+        EXPECT_EQ(alertTexts(h), c.alert.empty() ? std::vector<std::string>{} : std::vector{std::string(c.alert)});
+        EXPECT_EQ(h.tools.calls().size(), 2u);
+        EXPECT_TRUE(h.window.progressSpinner.isHidden());
+    }
+    Harness h;
+    h.tools.push(missing);
     h.check();
-    ASSERT_EQ(h.alerts.alerts().size(), 1u);
-    EXPECT_EQ(h.alerts.alerts()[0].informativeText,
-              "TM log command could not be started: /usr/bin/log: No such file or directory");
+    const Alert& alert = h.alerts.alerts().at(0);
+    EXPECT_EQ(alert.style, AlertStyle::Critical);
+    EXPECT_EQ(alert.messageText, "An error occurred in your last action:");
+    EXPECT_EQ(alert.buttonTitle, "OK");
     EXPECT_EQ(h.window.outputText.plainText(), "");
     EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
 }
 
-TEST(SchedulerCheck, OverdueBackupRunsDasThenCtsCappedAtNinetyMinutes)
+TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
 {
-    Harness h;
-    h.tools.push(0, healthyLog(120)); // DAScheckPeriod becomes 122
-    h.tools.push(0, "[{}, {}]");
-    h.tools.push(0, "[]");
-    h.check();
-    ViewController& vc = h.controller();
-    EXPECT_EQ(vc.DAScheckPeriod, 90);
-    EXPECT_TRUE(vc.runDAScheck);
-    const auto calls = h.tools.calls();
-    ASSERT_EQ(calls.size(), 3u);
-    EXPECT_EQ(calls[1].args, withPeriod(vc.theBaseCmdStrDAS, 90, 'm'));
-    EXPECT_EQ(calls[2].args, withPeriod(vc.theBaseCmdStrCTS, 90, 'm'));
-    const std::string report = h.window.outputText.plainText();
-    const std::string tail = "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n"
-                             "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n"
-                             "CTS has not been told to run a backup in the last 90 minutes. Scheduling may have "
-                             "stopped.\nConsider restarting your Mac.\n";
-    ASSERT_GE(report.size(), tail.size());
-    EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Red);
-}
-
-TEST(SchedulerCheck, FailedDasQueryAlertsAndCtsStillRuns)
-{
-    Harness h;
-    h.tools.push(0, healthyLog(95));
-    h.tools.push(1, "[]");
-    h.tools.push(0, "[{}]");
-    h.check();
-    ASSERT_EQ(h.alerts.alerts().size(), 1u);
-    EXPECT_EQ(h.alerts.alerts()[0].informativeText, "DAS log command returned error number 1");
-    const std::string report = h.window.outputText.plainText();
-    EXPECT_EQ(report.find("DAS appears"), std::string::npos);
-    EXPECT_NE(report.find("CTS has been told to run a backup in the last 90 minutes but failed to do so.\n"),
-              std::string::npos);
-    EXPECT_EQ(h.tools.calls()[1].args.back(), "90m");
-}
-
-TEST(SchedulerCheck, UndecodableVerdictsAndFailedCts)
-{
-    Harness h;
-    h.tools.push(0, "[]"); // nothing at all over two hours asks for a 90-minute check
-    h.tools.push(0, "");
-    h.tools.push(2, "[]");
-    h.check();
-    const std::string report = h.window.outputText.plainText();
-    EXPECT_NE(report.find("Error: DAS couldn't be checked because of a log error.\n"), std::string::npos);
-    EXPECT_EQ(report.find("CTS"), report.find("CTS and DAS")); // only the warning line names CTS
-    ASSERT_EQ(h.alerts.alerts().size(), 1u);
-    EXPECT_EQ(h.alerts.alerts()[0].informativeText, "CTS log command returned error number 2");
+    const std::string das = "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n";
+    const std::string ctsNone = "CTS has not been told to run a backup in the last 90 minutes. Scheduling may have "
+                                "stopped.\nConsider restarting your Mac.\n";
+    struct Case {
+        std::string log;
+        std::vector<ToolResult> results; // DAS, then CTS
+        std::string tail;
+        std::vector<std::string> alerts;
+    };
+    const Case cases[] = {
+        // 120 minutes since the last backup would look back 122 minutes.
+        {healthyLog(120), {{0, ByteBuffer("[{}, {}]"), {}}, {0, ByteBuffer("[]"), {}}}, das + ctsNone, {}},
+        {healthyLog(95),
+         {{1, ByteBuffer("[]"), {}}, {0, ByteBuffer("[{}]"), {}}},
+         "CTS has been told to run a backup in the last 90 minutes but failed to do so.\nConsider restarting your "
+         "Mac.\n",
+         {"DAS log command returned error number 1"}},
+        // Nothing at all over two hours asks for a 90-minute check.
+        {"[]",
+         {{0, ByteBuffer(""), {}}, {2, ByteBuffer("[]"), {}}},
+         "Error: DAS couldn't be checked because of a log error.\n",
+         {"CTS log command returned error number 2"}},
+        {"[]",
+         {{0, ByteBuffer("[]"), {}}, {0, ByteBuffer("{}"), {}}},
+         "DAS appears to have stopped rescoring activities over the last 90 minutes.\nRunning CTS check next.\n"
+         "Error: CTS couldn't be checked because of a log error.\n",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tail);
+        Harness h;
+        h.tools.push(0, c.log);
+        for (const ToolResult& result : c.results)
+            h.tools.push(result);
+        h.check();
+        ViewController& vc = h.controller();
+        EXPECT_TRUE(vc.runDAScheck);
+        EXPECT_EQ(vc.DAScheckPeriod, 90);
+        const auto calls = h.tools.calls();
+        ASSERT_EQ(calls.size(), 3u);
+        EXPECT_EQ(calls[1].args, withPeriod(vc.theBaseCmdStrDAS, 90, 'm'));
+        EXPECT_EQ(calls[2].args, withPeriod(vc.theBaseCmdStrCTS, 90, 'm'));
+        EXPECT_TRUE(h.window.outputText.plainText().ends_with(
+            "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + c.tail));
+        EXPECT_EQ(alertTexts(h), c.alerts);
+    }
 }
 
 // A runner whose first call waits until the test lets it go.
@@ -289,16 +258,15 @@ TEST(CheckRun, OverlappingRunsFinishInTheOrderTheirQueriesEnd)
     GatedTools tools;
     h.runTool = tools.runner(healthyLog(20), "garbage");
     ViewController& vc = h.controller();
-    headless::Window& w = h.window;
     vc.runCheckButton();
     vc.runCheckButton();
     h.mainQueue.runOne(); // the second query ends first
-    EXPECT_TRUE(w.progressSpinner.isHidden());
-    EXPECT_EQ(w.outputText.plainText(), "Error: couldn't get log entries and parse them.\n");
+    EXPECT_TRUE(h.window.progressSpinner.isHidden());
+    EXPECT_EQ(h.window.outputText.plainText(), kParseError);
     tools.gate.set_value();
     h.mainQueue.runOne();
-    EXPECT_EQ(w.trafficLight.colour(), SystemColour::Green);
-    EXPECT_EQ(w.outputText.plainText().rfind("Analysis from ", 0), 0u);
+    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
+    EXPECT_TRUE(h.window.outputText.plainText().starts_with("Analysis from "));
 }
 
 TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
@@ -315,17 +283,27 @@ TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
     EXPECT_EQ(h.window.outputText.plainText(), "");
 }
 
-} // namespace
-} // namespace quillfen::testing
-
-namespace quillfen::testing {
-namespace {
-
-const std::string kListingHeader =
-    "Analysis from 2027-01-14 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 24 hours:\n\n";
+TEST(BusyIndicator, FirstCompletionOfAnyButtonHidesIt)
+{
+    Harness h;
+    GatedTools tools;
+    h.runTool = tools.runner("[]", "[]");
+    ViewController& vc = h.controller();
+    vc.runCheckButton();
+    while (tools.calls == 0)
+        std::this_thread::yield();
+    vc.runBackupNow();
+    h.mainQueue.runOne(); // Back up now finishes while the check still runs
+    EXPECT_TRUE(h.window.progressSpinner.isHidden());
+    EXPECT_FALSE(h.window.progressSpinner.isAnimating());
+    tools.gate.set_value();
+    h.mainQueue.runOne();
+    EXPECT_TRUE(h.window.progressSpinner.isHidden());
+}
 
 TEST(Listings, SpeedListsEveryEntryAndApfsOnlyMarkedOnes)
 {
+    const std::string header = "Analysis from 2027-01-14 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 24 hours:\n\n";
     const std::string log = logJson({
         {"t1", "Copied 5 items (1 MB) from volume Data."},
         {"t2", "Starting automatic backup"},
@@ -339,77 +317,42 @@ TEST(Listings, SpeedListsEveryEntryAndApfsOnlyMarkedOnes)
     });
     struct Case {
         void (ViewController::*button)();
-        std::string listed;
-    };
-    const Case cases[] = {
-        {&ViewController::runSpeedButton, "t1 Copied 5 items (1 MB) from volume Data.\nt2 Starting automatic backup\n"
-                                          "t3 volume unmounted\nt4 Unmounted '/Volumes/X'\nt5 Waiting for Backup\n"
-                                          "t6 Waiting for Backup to finish\nt7 the snapshot was Created \n"
-                                          "t8 starting lower case\nt9 multi\nline Mounted\n"},
-        {&ViewController::runAPFSButton, "t2 Starting automatic backup\nt4 Unmounted '/Volumes/X'\n"
-                                         "t6 Waiting for Backup to finish\nt7 the snapshot was Created \n"
-                                         "t9 multi\nline Mounted\n"},
-    };
-    for (const Case& c : cases) {
-        Harness h;
-        ViewController& vc = h.controller();
-        h.window.periodText.setText("24");
-        h.tools.push(0, log);
-        (vc.*c.button)();
-        while (!h.window.progressSpinner.isHidden())
-            h.mainQueue.runOne();
-        EXPECT_EQ(h.window.outputText.plainText(), kListingHeader + c.listed);
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-        const auto calls = h.tools.calls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].args.back(), "24h");
-    }
-}
-
-TEST(Listings, QueriesMatchTheirButtons)
-{
-    Harness h;
-    ViewController& vc = h.controller();
-    vc.runSpeedButton();
-    vc.runAPFSButton();
-    h.mainQueue.runOne();
-    h.mainQueue.runOne();
-    const auto calls = h.tools.calls();
-    ASSERT_EQ(calls.size(), 2u);
-    std::vector<std::vector<std::string>> seen{calls[0].args, calls[1].args};
-    EXPECT_NE(std::find(seen.begin(), seen.end(), withPeriod(vc.theBaseCmdStrSpeed, 2, 'h')), seen.end());
-    EXPECT_NE(std::find(seen.begin(), seen.end(), withPeriod(vc.theBaseCmdStrAPFS, 2, 'h')), seen.end());
-}
-
-TEST(Listings, EmptyUndecodableAndFailedQueries)
-{
-    struct Case {
         std::int32_t status;
         std::string output;
         std::string report; // after a previous listing left "before"
-        std::size_t alerts;
     };
     const Case cases[] = {
-        {0, "[]", kListingHeader, 0},
-        {0, "[{\"timestamp\":1}]", kListingHeader, 0},
-        {0, "", kListingHeader + "Error: couldn't get log entries and parse them.\n", 0},
-        {0, "{}", kListingHeader + "Error: couldn't get log entries and parse them.\n", 0},
-        {3, "[]", "before", 1},
+        {&ViewController::runSpeedButton, 0, log,
+         header + "t1 Copied 5 items (1 MB) from volume Data.\nt2 Starting automatic backup\nt3 volume unmounted\n"
+                  "t4 Unmounted '/Volumes/X'\nt5 Waiting for Backup\nt6 Waiting for Backup to finish\n"
+                  "t7 the snapshot was Created \nt8 starting lower case\nt9 multi\nline Mounted\n"},
+        {&ViewController::runAPFSButton, 0, log,
+         header + "t2 Starting automatic backup\nt4 Unmounted '/Volumes/X'\nt6 Waiting for Backup to finish\n"
+                  "t7 the snapshot was Created \nt9 multi\nline Mounted\n"},
+        {&ViewController::runAPFSButton, 0, "[{\"timestamp\":1}]", header},
+        {&ViewController::runSpeedButton, 0, "", header + std::string(kParseError)},
+        {&ViewController::runAPFSButton, 0, "{}", header + std::string(kParseError)},
+        {&ViewController::runSpeedButton, 3, "[]", "before"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.output);
         Harness h;
         ViewController& vc = h.controller();
         vc.setReportText("before");
         h.window.periodText.setText("24");
         h.tools.push(c.status, c.output);
-        vc.runAPFSButton();
+        (vc.*c.button)();
         h.mainQueue.runOne();
-        EXPECT_EQ(h.window.outputText.plainText(), c.report) << c.output;
-        ASSERT_EQ(h.alerts.alerts().size(), c.alerts);
-        if (c.alerts > 0) {
-            EXPECT_EQ(h.alerts.alerts()[0].informativeText, "TM log command returned error number 3");
-        }
+        EXPECT_EQ(h.window.outputText.plainText(), c.report);
+        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
+        EXPECT_EQ(alertTexts(h), c.status == 0 ? std::vector<std::string>{}
+                                               : std::vector<std::string>{"TM log command returned error number 3"});
         EXPECT_TRUE(h.window.progressSpinner.isHidden());
+        const auto calls = h.tools.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].args,
+                  withPeriod(c.button == &ViewController::runSpeedButton ? vc.theBaseCmdStrSpeed : vc.theBaseCmdStrAPFS,
+                             24, 'h'));
     }
 }
 
@@ -431,32 +374,10 @@ TEST(BackUpNow, RunsTmutilWithoutTouchingReportOrPeriod)
         EXPECT_FALSE(calls[0].capture);
         EXPECT_EQ(h.window.outputText.plainText(), "kept");
         EXPECT_EQ(h.window.periodText.text(), "100");
-        EXPECT_EQ(vc.theTimePeriod, 2);
         EXPECT_TRUE(h.window.progressSpinner.isHidden());
-        ASSERT_EQ(h.alerts.alerts().size(), status == 0 ? 0u : 1u);
-        if (status != 0) {
-            EXPECT_EQ(h.alerts.alerts()[0].informativeText, "Back up command returned error number 1");
-        }
+        EXPECT_EQ(alertTexts(h), status == 0 ? std::vector<std::string>{}
+                                             : std::vector<std::string>{"Back up command returned error number 1"});
     }
-}
-
-TEST(BusyIndicator, FirstCompletionOfAnyButtonHidesIt)
-{
-    Harness h;
-    GatedTools tools;
-    h.runTool = tools.runner("[]", "[]");
-    ViewController& vc = h.controller();
-    headless::Window& w = h.window;
-    vc.runCheckButton();
-    while (tools.calls == 0)
-        std::this_thread::yield();
-    vc.runBackupNow();
-    h.mainQueue.runOne(); // Back up now finishes while the check still runs
-    EXPECT_TRUE(w.progressSpinner.isHidden());
-    EXPECT_FALSE(w.progressSpinner.isAnimating());
-    tools.gate.set_value();
-    h.mainQueue.runOne();
-    EXPECT_TRUE(w.progressSpinner.isHidden());
 }
 
 } // namespace

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <thread>
 #include <unistd.h>
 
@@ -171,55 +171,44 @@ TEST_F(SpawnTool, ReadsLargeOutputWholeAndLeavesItUncapturedWhenAsked)
     EXPECT_TRUE(spawnTool(script("quiet", "exit 0"), {}, false).output.empty());
 }
 
-TEST(OperationQueue, RunsAtMostFourAtOnceInOrderOfAdding)
+TEST(OperationQueue, RunsAtMostFourAtOnceAndClosingDropsWaitingOperations)
 {
-    std::atomic<int> running = 0;
-    std::atomic<int> peak = 0;
-    std::atomic<int> done = 0;
-    std::mutex mutex;
-    std::vector<int> startOrder;
+    std::promise<void> gate;
+    const std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<int> running = 0, peak = 0, done = 0;
     {
         OperationQueue queue(4);
-        for (int i = 0; i < 10; ++i) {
-            queue.add([&, i] {
-                {
-                    std::lock_guard lock(mutex);
-                    startOrder.push_back(i);
-                }
+        for (int i = 0; i < 6; ++i) {
+            queue.add([&] {
                 const int now = ++running;
-                int seen = peak.load();
-                while (now > seen && !peak.compare_exchange_weak(seen, now)) {
+                for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
                 }
-                std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                opened.wait();
                 --running;
                 ++done;
             });
         }
-        while (done < 10)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        while (running < 4)
+            std::this_thread::yield();
+        gate.set_value();
+        while (done < 6)
+            std::this_thread::yield();
     }
     EXPECT_EQ(peak, 4);
-    ASSERT_EQ(startOrder.size(), 10u);
-    EXPECT_EQ(startOrder.front(), 0);
-    EXPECT_EQ(startOrder.back(), 9);
-}
 
-TEST(OperationQueue, ClosingDropsWaitingOperations)
-{
+    std::promise<void> second;
     std::atomic<int> ran = 0;
-    std::atomic<bool> release = false;
     {
         OperationQueue queue(1);
-        queue.add([&] {
-            while (!release)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        queue.add([&, wait = second.get_future().share()] {
             ++ran;
+            wait.wait();
         });
         queue.add([&] { ++ran; });
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (ran == 0)
+            std::this_thread::yield();
     }
-    release = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    second.set_value();
     EXPECT_EQ(ran, 1);
 }
 

@@ -1,4 +1,5 @@
 #include "analysis/Analysis.h"
+#include "analysis/Formatting.h"
 #include "analysis/Report.h"
 #include "analysis/VolumeSpace.h"
 #include "support/Harness.h"
@@ -13,36 +14,19 @@
 namespace quillfen {
 namespace {
 
+using testing::ago;
 using ::testing::ElementsAre;
-
-constexpr Date kNow{1'800'000'000.0}; // 2027-01-15 08:00:00 UTC
-constexpr double kMidnight = 1'799'971'200.0;
-
-Date ago(double minutes)
-{
-    return Date{kNow.sinceEpoch - minutes * 60};
-}
-
-Date afterTen(int minutes)
-{
-    return Date{kMidnight + 10 * 3600.0 + minutes * 60.0};
-}
+using testing::kNow;
 
 constexpr std::string_view kHeaderOneHour =
     "Analysis from 2027-01-15 07:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 1 hours:\n";
-constexpr std::string_view kCategoriesZero = "Of 0 volume backups:\n"
-                                             "\t0 were full first backups,\n"
-                                             "\t0 were deep scans,\n"
-                                             "\t0 used FSEvents,\n"
-                                             "\t0 used snapshot diffs,\n"
-                                             "\t0 used consistency scans,\n"
-                                             "\t0 used cached events.\n\n";
+constexpr std::string_view kCategoriesZero =
+    "Of 0 volume backups:\n\t0 were full first backups,\n\t0 were deep scans,\n"
+    "\t0 used FSEvents,\n\t0 used snapshot diffs,\n\t0 used consistency "
+    "scans,\n\t0 used cached events.\n\n";
 constexpr std::string_view kNoErrors = "\u2705 No error messages found.\n";
 constexpr std::string_view kSchedulerLine = "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
 constexpr std::string_view kDestination = "Backing up to: /Volumes/Backup";
-constexpr std::string_view kDestinationLines = "Backing up to: /Volumes/Backup\n"
-                                               "Current free space on backup volumes:\n"
-                                               "\u2705\t/Volumes/Backup = 123.46 GB\n";
 
 std::string operator+(std::string_view a, std::string_view b)
 {
@@ -53,8 +37,7 @@ std::string operator+(std::string_view a, std::string_view b)
 std::string lineStartingWith(const std::string& report, std::string_view prefix)
 {
     for (std::size_t start = 0; start < report.size();) {
-        const std::size_t end = report.find('\n', start);
-        const std::size_t next = end == std::string::npos ? report.size() : end + 1;
+        const std::size_t next = std::min(report.find('\n', start), report.size() - 1) + 1;
         if (report.compare(start, prefix.size(), prefix) == 0)
             return report.substr(start, next - start);
         start = next;
@@ -79,9 +62,12 @@ protected:
     {
         return analyseBackupOutput(ByteBuffer(output), tally, context(period, osVersion), runDAScheck);
     }
-    // One paired automatic backup to kDestination, completed `minutes` ago after running ten minutes.
+    // A fresh tally with one paired automatic backup to kDestination, completed `minutes` ago after ten minutes.
     void completedBackup(double minutes)
     {
+        tally = {};
+        values = {};
+        runDAScheck = false;
         tally.BUdisksSet.emplace(kDestination);
         tally.startBU = {ago(minutes + 10)};
         tally.endBU = {ago(minutes)};
@@ -108,7 +94,9 @@ std::string healthyLog(std::vector<std::pair<std::string, std::string>> extra = 
     return testing::logJson(entries);
 }
 
-const std::string kHealthyBody = kHeaderOneHour + kDestinationLines +
+const std::string kHealthyBody = kHeaderOneHour +
+                                 "Backing up to: /Volumes/Backup\nCurrent free space on backup volumes:\n"
+                                 "\u2705\t/Volumes/Backup = 123.46 GB\n"
                                  "Started 1 auto backup cycles, and 0 manual backups;\n"
                                  "completed 1 volume backups successfully,\n"
                                  "last backup completed successfully 20.0 minutes ago,\n"
@@ -118,63 +106,45 @@ const std::string kHealthyBody = kHeaderOneHour + kDestinationLines +
                                  "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
                                  kCategoriesZero;
 
-TEST_F(BackupReport, NoEntriesIsRedAndAsksForTheSchedulerCheckOverTwoHoursOrMore)
+TEST_F(BackupReport, WholeReportsOfDecodedLogs)
 {
-    const std::string body = "No backup folder was selected.\n"
-                             "No auto backups started in the period, no backup has been completed successfully in "
-                             "the period,\n"
-                             "Created 0 new backups, and deleted 0 old backups,\n"
-                             "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
-                             kCategoriesZero + kNoErrors;
+    const std::string emptyBody = "No backup folder was selected.\nNo auto backups started in the period, no backup "
+                                  "has been completed successfully in the period,\n"
+                                  "Created 0 new backups, and deleted 0 old backups,\n"
+                                  "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
+                                  kCategoriesZero + kNoErrors;
     const struct {
+        std::string log;
         std::int64_t period;
+        bool schedulerRequested; // by an earlier part of the run; never withdrawn
         std::string expected;
+        std::int64_t assessment;
         bool runDAScheck;
         std::int64_t DAScheckPeriod;
     } cases[] = {
-        {2,
-         "Analysis from 2027-01-15 06:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 2 hours:\n" + body + kSchedulerLine,
-         true, 90},
-        {1, kHeaderOneHour + body, false, 2},
+        {healthyLog(), 1, false, kHealthyBody + kNoErrors, 1, false, 2},
+        {healthyLog(), 1, true, kHealthyBody + kNoErrors + kSchedulerLine, 1, true, 2},
+        {healthyLog({{"2027-01-15 00:55:00.123456-0700", "Error: disk full"},
+                     {testing::timestampAt(ago(5)), "Failed to mount: Error: 17"}}),
+         1, false,
+         kHealthyBody + "\u26D4\uFE0F 2 errors reported:\n2027-01-15 00:55:00.123456-0700 Error: disk full\n"
+                        "2027-01-15 07:55:00.000000+0000 Failed to mount: Error: 17\n",
+         3, false, 2},
+        {"[]", 1, false, kHeaderOneHour + emptyBody, 3, false, 2},
+        {"[]", 2, false,
+         "Analysis from 2027-01-15 06:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 2 hours:\n" + emptyBody +
+             kSchedulerLine,
+         3, true, 90},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.period);
+        SCOPED_TRACE(c.expected);
         tally = {};
-        runDAScheck = false;
-        EXPECT_EQ(analyse("[]", c.period), c.expected);
+        runDAScheck = c.schedulerRequested;
+        EXPECT_EQ(analyse(c.log, c.period), c.expected);
+        EXPECT_EQ(tally.BUassessment, c.assessment);
         EXPECT_EQ(runDAScheck, c.runDAScheck);
         EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
-        EXPECT_EQ(tally.BUassessment, 3);
     }
-}
-
-TEST_F(BackupReport, HealthyHourIsGreenWithoutSchedulerCheck)
-{
-    EXPECT_EQ(analyse(healthyLog()), kHealthyBody + kNoErrors);
-    EXPECT_EQ(tally.BUassessment, 1);
-    EXPECT_EQ(trafficLightColour(tally.BUassessment), SystemColour::Green);
-    EXPECT_FALSE(runDAScheck);
-    EXPECT_EQ(tally.DAScheckPeriod, 2);
-}
-
-TEST_F(BackupReport, ErrorLinesMakeAnOtherwiseHealthyHourRed)
-{
-    const std::string lateTimestamp = testing::timestampAt(ago(5));
-    const auto report = analyse(healthyLog(
-        {{"2027-01-15 00:55:00.123456-0700", "Error: disk full"}, {lateTimestamp, "Failed to mount: Error: 17"}}));
-    EXPECT_EQ(report, kHealthyBody + "\u26D4\uFE0F 2 errors reported:\n"
-                                     "2027-01-15 00:55:00.123456-0700 Error: disk full\n"
-                                     "2027-01-15 07:55:00.000000+0000 Failed to mount: Error: 17\n");
-    EXPECT_EQ(tally.BUassessment, 3);
-    EXPECT_FALSE(runDAScheck);
-}
-
-TEST_F(BackupReport, AnEarlierSchedulerRequestIsNeverWithdrawn)
-{
-    runDAScheck = true;
-    EXPECT_EQ(analyse(healthyLog()), kHealthyBody + kNoErrors + kSchedulerLine);
-    EXPECT_TRUE(runDAScheck);
-    EXPECT_EQ(tally.BUassessment, 1);
 }
 
 TEST_F(BackupReport, EveryOptionalLineInOrder)
@@ -186,8 +156,7 @@ TEST_F(BackupReport, EveryOptionalLineInOrder)
     tally.endBU = {ago(95), ago(30)};
     tally.lastBUEnd = ago(30);
     values.unpairedCompletions = 1;
-    tally.backingUpNow = true;
-    tally.manualBackup = true;
+    tally.backingUpNow = tally.manualBackup = true;
     tally.numManualBackups = 2;
     tally.lastManualBackup = ago(12.5);
     tally.copiedNumbers = {5, 100, 20};
@@ -212,42 +181,32 @@ TEST_F(BackupReport, EveryOptionalLineInOrder)
     values.errorCount = 1;
     values.errorLines = "2027-01-15 07:59:00.000000+0000 Error: x\n";
 
-    EXPECT_EQ(compose(1, 15), kHeaderOneHour + "Backing up to: /Volumes/A: extra\n"
-                                               "Backing up to: /Volumes/Gone\n"
-                                               "on which there were 1.23 TB, 456 GB available.\n"
-                                               "Current free space on backup volumes:\n"
-                                               "\u26A0\uFE0F\t/Volumes/A = 20 GB\n"
-                                               "/Volumes/Gone\n"
-                                               "Started 2 auto backup cycles, and 2 manual backups;\n"
-                                               "completed 3 volume backups successfully,\n"
-                                               "last backup completed successfully 30.0 minutes ago,\n"
-                                               "currently still making an auto backup,\n"
-                                               "currently still making a manual backup,\n"
-                                               "last manual backup started 12.5 minutes ago,\n"
-                                               "backed up a total of 125 files, range 5 to 100 in each backup,\n"
-                                               "total data for each backup was 56.7 MB, 1.5 GB.\n"
-                                               "Times taken for each auto backup were 5.0, 10.0 minutes,\n"
-                                               "intervals between the start of each auto backup were 60.0 minutes.\n"
-                                               "Created 7 new backups, and deleted 8 old backups,\n"
-                                               "Created 5 new snapshots, and deleted 6 old snapshots,\n"
-                                               "started 2 deep traversal scans,\n"
-                                               "completed 1 deep traversal scans,\n"
-                                               "started 3 compactions to recover free space,\n"
-                                               "completed 4 compactions,\n"
-                                               "cancelled 1 backups.\n"
-                                               "Of 9 volume backups:\n"
-                                               "\t1 were full first backups,\n"
-                                               "\t2 were deep scans,\n"
-                                               "\t3 used FSEvents,\n"
-                                               "\t4 used snapshot diffs,\n"
-                                               "\t5 used consistency scans,\n"
-                                               "\t6 used cached events.\n\n"
-                                               "Big Sur backup results:\n"
-                                               "Backup result: ok\n"
-                                               "Backup result: failed\n"
-                                               "\u26D4\uFE0F 1 errors reported:\n"
-                                               "2027-01-15 07:59:00.000000+0000 Error: x\n");
-    EXPECT_THAT(tally.copiedNumbers, ElementsAre(5, 100, 20));
+    EXPECT_EQ(compose(1, 15), kHeaderOneHour +
+                                  "Backing up to: /Volumes/A: extra\nBacking up to: /Volumes/Gone\n"
+                                  "on which there were 1.23 TB, 456 GB available.\n"
+                                  "Current free space on backup volumes:\n"
+                                  "\u26A0\uFE0F\t/Volumes/A = 20 GB\n/Volumes/Gone\n"
+                                  "Started 2 auto backup cycles, and 2 manual backups;\n"
+                                  "completed 3 volume backups successfully,\n"
+                                  "last backup completed successfully 30.0 minutes ago,\n"
+                                  "currently still making an auto backup,\n"
+                                  "currently still making a manual backup,\n"
+                                  "last manual backup started 12.5 minutes ago,\n"
+                                  "backed up a total of 125 files, range 5 to 100 in each backup,\n"
+                                  "total data for each backup was 56.7 MB, 1.5 GB.\n"
+                                  "Times taken for each auto backup were 5.0, 10.0 minutes,\n"
+                                  "intervals between the start of each auto backup were 60.0 minutes.\n"
+                                  "Created 7 new backups, and deleted 8 old backups,\n"
+                                  "Created 5 new snapshots, and deleted 6 old snapshots,\n"
+                                  "started 2 deep traversal scans,\ncompleted 1 deep traversal scans,\n"
+                                  "started 3 compactions to recover free space,\ncompleted 4 compactions,\n"
+                                  "cancelled 1 backups.\nOf 9 volume backups:\n"
+                                  "\t1 were full first backups,\n\t2 were deep scans,\n\t3 used FSEvents,\n"
+                                  "\t4 used snapshot diffs,\n\t5 used consistency scans,\n"
+                                  "\t6 used cached events.\n\n"
+                                  "Big Sur backup results:\nBackup result: ok\nBackup result: failed\n"
+                                  "\u26D4\uFE0F 1 errors reported:\n"
+                                  "2027-01-15 07:59:00.000000+0000 Error: x\n");
     EXPECT_THAT(tally.BUdurations, ElementsAre("5.0", "10.0"));
     EXPECT_THAT(tally.BUstartTimes, ElementsAre("60.0"));
     EXPECT_EQ(tally.BUassessment, 3);
@@ -258,31 +217,18 @@ TEST_F(BackupReport, LastCompletionOlderThan90MinutesIsRedAndAsksForTheScheduler
 {
     const struct {
         double minutesAgo;
-        std::string_view line;
         std::int64_t assessment;
-        bool runDAScheck;
-        std::int64_t DAScheckPeriod;
-    } cases[] = {
-        {20.0, "last backup completed successfully 20.0 minutes ago,\n", 1, false, 2},
-        {90.0, "last backup completed successfully 90.0 minutes ago,\n", 1, false, 2},
-        {95.0, "last backup completed successfully 95.0 minutes ago,\n", 3, true, 97},
-        {150.5, "last backup completed successfully 150.5 minutes ago,\n", 3, true, 153},
-    };
+        std::int64_t DAScheckPeriod; // 2: no scheduler check
+    } cases[] = {{20.0, 1, 2}, {90.0, 1, 2}, {95.0, 3, 97}, {150.5, 3, 153}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.minutesAgo);
-        tally = {};
-        runDAScheck = false;
         completedBackup(c.minutesAgo);
-        EXPECT_EQ(compose(), kHeaderOneHour + kDestinationLines +
-                                 "Started 1 auto backup cycles, and 0 manual backups;\n"
-                                 "completed 1 volume backups successfully,\n" +
-                                 c.line +
-                                 "Times taken for each auto backup were 10.0 minutes,\n"
-                                 "Created 0 new backups, and deleted 0 old backups,\n"
-                                 "Created 0 new snapshots, and deleted 0 old snapshots,\n" +
-                                 kCategoriesZero + kNoErrors + (c.runDAScheck ? kSchedulerLine : ""));
+        const std::string report = compose();
+        EXPECT_EQ(lineStartingWith(report, "last backup"),
+                  "last backup completed successfully " + formatMinutes(c.minutesAgo) + " minutes ago,\n");
+        EXPECT_EQ(lineStartingWith(report, "\u26A0\uFE0F"), c.DAScheckPeriod > 2 ? kSchedulerLine : "");
         EXPECT_EQ(tally.BUassessment, c.assessment);
-        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(runDAScheck, c.DAScheckPeriod > 2);
         EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
     }
 }
@@ -299,94 +245,70 @@ TEST_F(BackupReport, FilesBackedUpByNumberOfCopyReports)
         {{-3, 0}, "backed up a total of -3 files, range -3 to 0 in each backup,\n"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        tally = {};
         completedBackup(20);
         tally.copiedNumbers = c.numbers;
         EXPECT_EQ(lineStartingWith(compose(), "backed up"), c.line);
-        EXPECT_EQ(tally.copiedNumbers, c.numbers);
     }
 }
 
 TEST_F(BackupReport, DurationsAndIntervalsOfPairedAutomaticBackups)
 {
-    const std::vector<int> threeStarts{0, 60, 180};
-    const std::vector<int> threeEnds{10, 65, 200};
-    const std::string_view threeDurations = "Times taken for each auto backup were 10.0, 5.0, 20.0 minutes,\n";
-    const std::string_view threeIntervals =
-        "intervals between the start of each auto backup were 60.0, 120.0 minutes.\n";
+    const std::string_view three = "Times taken for each auto backup were 10.0, 5.0, 20.0 minutes,\n";
+    const std::string_view intervals = "intervals between the start of each auto backup were 60.0, 120.0 minutes.\n";
     const struct {
         std::vector<int> starts; // minutes after 10:00
         std::vector<int> ends;
         int now;
-        bool runDAScheck;
-        std::int64_t DAScheckPeriod;
+        std::int64_t DAScheckPeriod; // 2: no scheduler check
         std::string_view durations;
         std::string_view intervals;
     } cases[] = {
-        {threeStarts, threeEnds, 210, true, 122, threeDurations, threeIntervals},
+        {{0, 60, 180}, {10, 65, 200}, 210, 122, three, intervals},
         // Only the last gap counts.
         {{0, 120, 180},
          {10, 125, 200},
          210,
-         false,
          2,
-         threeDurations,
+         three,
          "intervals between the start of each auto backup were 120.0, 60.0 minutes.\n"},
         // A stale last completion already asked for a longer look back than the gap does.
-        {threeStarts, threeEnds, 400, true, 202, threeDurations, threeIntervals},
-        {threeStarts, threeEnds, 295, true, 122, threeDurations, threeIntervals},
+        {{0, 60, 180}, {10, 65, 200}, 400, 202, three, intervals},
+        {{0, 60, 180}, {10, 65, 200}, 295, 122, three, intervals},
         {{0, 90},
          {10, 100},
          110,
-         false,
          2,
          "Times taken for each auto backup were 10.0, 10.0 minutes,\n",
          "intervals between the start of each auto backup were 90.0 minutes.\n"},
         {{0, 91},
          {10, 100},
          110,
-         true,
          93,
          "Times taken for each auto backup were 10.0, 9.0 minutes,\n",
          "intervals between the start of each auto backup were 91.0 minutes.\n"},
-        {{10}, {0}, 30, false, 2, "Times taken for each auto backup were -10.0 minutes,\n", ""},
+        {{10}, {0}, 30, 2, "Times taken for each auto backup were -10.0 minutes,\n", ""},
+        // Unequal counts give neither line; the last completion is 125 minutes old.
+        {{0, 60, 180}, {10, 65}, 190, 127, "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.durations);
-        tally = {};
-        runDAScheck = false;
-        tally.BUdisksSet.emplace(kDestination);
+        completedBackup(0);
+        tally.startBU.clear();
+        tally.endBU.clear();
         for (const int start : c.starts)
-            tally.startBU.push_back(afterTen(start));
+            tally.startBU.push_back(Date{kNow.sinceEpoch + start * 60.0});
         for (const int end : c.ends)
-            tally.endBU.push_back(afterTen(end));
+            tally.endBU.push_back(Date{kNow.sinceEpoch + end * 60.0});
         tally.lastBUEnd = tally.endBU.back();
-        clock.set(afterTen(c.now));
+        clock.set(Date{kNow.sinceEpoch + c.now * 60.0});
         const std::string report = compose();
+        clock.set(kNow);
         EXPECT_EQ(lineStartingWith(report, "Times taken"), c.durations);
         EXPECT_EQ(lineStartingWith(report, "intervals"), c.intervals);
-        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(tally.BUdurations.empty(), c.durations.empty());
+        EXPECT_EQ(runDAScheck, c.DAScheckPeriod > 2);
         EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
     }
-}
-
-TEST_F(BackupReport, UnequalStartsAndCompletionsGiveNoDurations)
-{
-    tally.BUdisksSet.emplace(kDestination);
-    tally.startBU = {afterTen(0), afterTen(60), afterTen(180)};
-    tally.endBU = {afterTen(10), afterTen(65)};
-    tally.lastBUEnd = afterTen(65);
-    tally.backingUpNow = true;
-    clock.set(afterTen(190));
-    const std::string report = compose(2);
-    EXPECT_EQ(lineStartingWith(report, "Times taken"), "");
-    EXPECT_EQ(lineStartingWith(report, "intervals"), "");
-    EXPECT_TRUE(tally.BUdurations.empty());
-    EXPECT_TRUE(tally.BUstartTimes.empty());
-    EXPECT_EQ(lineStartingWith(report, "currently"), "currently still making an auto backup,\n");
-    EXPECT_EQ(tally.BUassessment, 3); // the last completion is 125 minutes old
-    EXPECT_EQ(tally.DAScheckPeriod, 127);
 }
 
 TEST_F(BackupReport, NoActivityAtAllAsksForTheSchedulerCheck)
@@ -397,59 +319,48 @@ TEST_F(BackupReport, NoActivityAtAllAsksForTheSchedulerCheck)
         std::optional<double> unpairedCompletionAgo;
         bool backingUpNow;
         bool manualBackup;
-        bool runDAScheck;
-        std::int64_t DAScheckPeriod;
+        std::int64_t DAScheckPeriod; // 2: no scheduler check
     } cases[] = {
-        {"two hours idle", 2, std::nullopt, false, false, true, 90},
-        {"48 hours idle", 48, std::nullopt, false, false, true, 90},
-        {"one hour idle", 1, std::nullopt, false, false, false, 2},
-        {"manual backup under way", 2, std::nullopt, false, true, false, 2},
-        {"auto backup under way", 2, std::nullopt, true, false, false, 2},
-        {"stale manual completion, two hours", 2, 150.0, false, false, true, 90},
-        {"stale manual completion, one hour", 1, 150.0, false, false, true, 152},
+        {"two hours idle", 2, std::nullopt, false, false, 90},
+        {"48 hours idle", 48, std::nullopt, false, false, 90},
+        {"one hour idle", 1, std::nullopt, false, false, 2},
+        {"manual backup under way", 2, std::nullopt, false, true, 2},
+        {"auto backup under way", 2, std::nullopt, true, false, 2},
+        {"stale manual completion, two hours", 2, 150.0, false, false, 90},
+        {"stale manual completion, one hour", 1, 150.0, false, false, 152},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        tally = {};
-        runDAScheck = false;
-        tally.BUdisksSet.emplace(kDestination);
+        completedBackup(0);
+        tally.startBU.clear();
+        tally.endBU.clear();
+        tally.lastBUEnd = c.unpairedCompletionAgo ? ago(*c.unpairedCompletionAgo) : kDistantFuture;
         tally.backingUpNow = c.backingUpNow;
         tally.manualBackup = c.manualBackup;
-        if (c.unpairedCompletionAgo)
-            tally.lastBUEnd = ago(*c.unpairedCompletionAgo);
         const std::string report = compose(c.period);
-        EXPECT_EQ(runDAScheck, c.runDAScheck);
+        EXPECT_EQ(runDAScheck, c.DAScheckPeriod > 2);
         EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
-        EXPECT_EQ(lineStartingWith(report, "\u26A0\uFE0F"), c.runDAScheck ? kSchedulerLine : "");
+        EXPECT_EQ(lineStartingWith(report, "\u26A0\uFE0F"), c.DAScheckPeriod > 2 ? kSchedulerLine : "");
     }
 }
 
 TEST_F(BackupReport, OsVersionDecidesTheDataSnapshotAndMethodLines)
 {
-    const std::string dataLine = "total data for each backup was 56.7 MB, 1.5 GB.\n";
-    const std::string snapshotLine = "Created 0 new snapshots, and deleted 0 old snapshots,\n";
     const struct {
         std::int64_t osVersion;
-        bool data;
-        bool snapshots;
-        bool methods;
-    } cases[] = {
-        {12, true, false, false}, {13, true, true, false}, {14, true, true, false},
-        {15, true, true, true},   {16, false, true, true}, {17, false, true, true},
-    };
+        bool data, snapshots, methods;
+    } cases[] = {{12, true, false, false}, {13, true, true, false}, {14, true, true, false},
+                 {15, true, true, true},   {16, false, true, true}, {17, false, true, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.osVersion);
-        tally = {};
         completedBackup(20);
         tally.copiedCapacities = {"56.7 MB", "1.5 GB"};
         const std::string report = compose(1, c.osVersion);
-        EXPECT_EQ(report.find(dataLine) != std::string::npos, c.data);
-        EXPECT_EQ(report.find(snapshotLine) != std::string::npos, c.snapshots);
+        EXPECT_EQ(lineStartingWith(report, "total data") == "total data for each backup was 56.7 MB, 1.5 GB.\n",
+                  c.data);
+        EXPECT_EQ(lineStartingWith(report, "Created 0 new snapshots") != "", c.snapshots);
         EXPECT_EQ(report.find(kCategoriesZero) != std::string::npos, c.methods);
     }
-    tally = {};
-    completedBackup(20);
-    EXPECT_EQ(lineStartingWith(compose(1, 12), "total data"), "");
 }
 
 TEST_F(BackupReport, EachCauseRaisesTheAssessmentOnItsOwn)
@@ -458,29 +369,27 @@ TEST_F(BackupReport, EachCauseRaisesTheAssessmentOnItsOwn)
         std::string_view name;
         void (*tweak)(BackupTally&);
         std::int64_t assessment;
+        SystemColour light;
     } cases[] = {
-        {"none", [](BackupTally&) {}, 1},
-        {"auto backup under way", [](BackupTally& t) { t.backingUpNow = true; }, 2},
-        {"manual backup under way", [](BackupTally& t) { t.manualBackup = true; }, 2},
-        {"deep traversal", [](BackupTally& t) { t.startDT = {ago(5)}; }, 2},
-        {"no automatic start",
-         [](BackupTally& t) {
-             t.startBU.clear();
-             t.endBU.clear();
-         },
-         2},
-        {"no completion", [](BackupTally& t) { t.lastBUEnd = kDistantFuture; }, 2},
-        {"no destination", [](BackupTally& t) { t.BUdisksSet.clear(); }, 3},
+        {"none", [](BackupTally&) {}, 1, SystemColour::Green},
+        {"auto backup under way", [](BackupTally& t) { t.backingUpNow = true; }, 2, SystemColour::Orange},
+        {"manual backup under way", [](BackupTally& t) { t.manualBackup = true; }, 2, SystemColour::Orange},
+        {"deep traversal", [](BackupTally& t) { t.startDT = {ago(5)}; }, 2, SystemColour::Orange},
+        {"no automatic start", [](BackupTally& t) { t.startBU.clear(), t.endBU.clear(); }, 2, SystemColour::Orange},
+        {"no completion", [](BackupTally& t) { t.lastBUEnd = kDistantFuture; }, 2, SystemColour::Orange},
+        {"no destination", [](BackupTally& t) { t.BUdisksSet.clear(); }, 3, SystemColour::Red},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        tally = {};
         completedBackup(20);
         c.tweak(tally);
         compose();
         EXPECT_EQ(tally.BUassessment, c.assessment);
+        EXPECT_EQ(trafficLightColour(tally.BUassessment), c.light);
         EXPECT_FALSE(runDAScheck);
     }
+    EXPECT_EQ(trafficLightColour(0), SystemColour::Green);
+    EXPECT_EQ(trafficLightColour(-1), SystemColour::Red);
 }
 
 TEST_F(BackupReport, SkippedBackupsGiveTheirReasonsAndTheMissingDiskAsTheCause)
@@ -651,68 +560,19 @@ TEST_F(BackupReport, EachReleaseReadsGreenWhenHealthyAndRedWithTheCauseWithoutIt
     }
 }
 
-TEST(TrafficLightColour, TwoIsOrangeAtMostOneGreenAnythingElseRed)
-{
-    const struct {
-        std::int64_t assessment;
-        SystemColour colour;
-    } cases[] = {
-        {-1, SystemColour::Red},   {0, SystemColour::Green}, {1, SystemColour::Green},
-        {2, SystemColour::Orange}, {3, SystemColour::Red},   {4, SystemColour::Red},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.assessment);
-        EXPECT_EQ(trafficLightColour(c.assessment), c.colour);
-    }
-}
-
 TEST_F(BackupReport, UndecodableOutputGivesNoReportAndLeavesTheTallyReset)
 {
-    const std::string_view outputs[] = {"", "  ", "not json", "{}", "42", "[1,", "[] x"};
-    for (const std::string_view output : outputs) {
+    for (const std::string_view output : {"", "  ", "not json", "{}", "42", "[1,", "[] x"}) {
         SCOPED_TRACE(output);
         EXPECT_FALSE(analyse(std::string(output), 2).has_value());
         EXPECT_FALSE(runDAScheck);
         EXPECT_EQ(tally.BUassessment, 1);
-        EXPECT_EQ(tally.DAScheckPeriod, 2);
-        EXPECT_TRUE(tally.startBU.empty());
         EXPECT_TRUE(tally.BUdisksSet.empty());
-        EXPECT_TRUE(tally.BUdurations.empty());
         EXPECT_EQ(tally.lastBUEnd, kDistantFuture);
-        EXPECT_EQ(tally.lastManualBackup, kDistantFuture);
     }
 }
 
-TEST(VolumeFreeSpaceLine, MarkerByDecimalThresholdsOrTheBarePath)
-{
-    const struct {
-        std::string_view message;
-        std::string_view knownPath; // empty: every query about the volume fails
-        std::optional<std::int64_t> freeBytes;
-        std::string_view expected;
-    } cases[] = {
-        {"Backing up to /Volumes/B", "", std::nullopt, "Backing up to /Volumes/B"},
-        {"A:/Volumes/B", "/Volumes/B", 60'000'000'000, "A:/Volumes/B"},
-        {"A: /Volumes/B: C", "/Volumes/B", 50'000'000'000, "\u2705\t/Volumes/B = 50 GB"},
-        {"A: /Volumes/B", "/Volumes/B", 49'999'999'999, "\u26A0\uFE0F\t/Volumes/B = 50 GB"},
-        {"A: /Volumes/B", "/Volumes/B", 10'000'000'000, "\u26A0\uFE0F\t/Volumes/B = 10 GB"},
-        {"A: /Volumes/B", "/Volumes/B", 9'999'999'999, "\u26D4\uFE0F\t/Volumes/B = 10 GB"},
-        {"A: /Volumes/B", "/Volumes/B", 0, "\u26D4\uFE0F\t/Volumes/B = Zero KB"},
-        {"A: /Volumes/My Disk: x: y", "/Volumes/My Disk", 1'500'000, "\u26D4\uFE0F\t/Volumes/My Disk = 1.5 MB"},
-        {"A: /Volumes/B", "", std::nullopt, "/Volumes/B"},
-        {"A: /Volumes/B", "/Volumes/B", std::nullopt, "/Volumes/B"},
-        {"A: ", "", std::nullopt, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
-        testing::FakeVolumes volumes;
-        if (!c.knownPath.empty())
-            volumes.freeBytes[std::string(c.knownPath)] = c.freeBytes;
-        EXPECT_EQ(volumeFreeSpaceLine(std::string(c.message), volumes), c.expected);
-    }
-}
-
-// Answers set per case; the URL form of a path drops its trailing slash.
+// The URL form of a path drops its trailing slash; a volume that cannot say its free space gives the bare path.
 class ScriptedVolumes final : public VolumeQueries {
 public:
     ScriptedVolumes(std::optional<bool> supports, std::optional<std::int64_t> capacity)
@@ -731,22 +591,31 @@ private:
     std::optional<std::int64_t> capacity_;
 };
 
-TEST(VolumeFreeSpaceLine, OnlyTheFullLineUsesTheUrlPath)
+TEST(VolumeFreeSpaceLine, MarkerByDecimalThresholdsOrTheBarePath)
 {
     const struct {
+        std::string_view message;
         std::optional<bool> supports;
-        std::optional<std::int64_t> capacity;
+        std::optional<std::int64_t> freeBytes;
         std::string_view expected;
     } cases[] = {
-        {std::nullopt, 60'000'000'000, "/Volumes/B/"},
-        {false, 60'000'000'000, "/Volumes/B/"},
-        {true, std::nullopt, "/Volumes/B/"},
-        {true, 60'000'000'000, "\u2705\t/Volumes/B = 60 GB"},
+        {"Backing up to /Volumes/B", true, 1, "Backing up to /Volumes/B"},
+        {"A:/Volumes/B", true, 60'000'000'000, "A:/Volumes/B"},
+        {"A: /Volumes/B: C", true, 50'000'000'000, "\u2705\t/Volumes/B = 50 GB"},
+        {"A: /Volumes/B", true, 49'999'999'999, "\u26A0\uFE0F\t/Volumes/B = 50 GB"},
+        {"A: /Volumes/B", true, 10'000'000'000, "\u26A0\uFE0F\t/Volumes/B = 10 GB"},
+        {"A: /Volumes/B", true, 9'999'999'999, "\u26D4\uFE0F\t/Volumes/B = 10 GB"},
+        {"A: /Volumes/B", true, 0, "\u26D4\uFE0F\t/Volumes/B = Zero KB"},
+        {"A: /Volumes/My Disk: x: y", true, 1'500'000, "\u26D4\uFE0F\t/Volumes/My Disk = 1.5 MB"},
+        {"A: ", true, std::nullopt, ""},
+        {"A: /Volumes/B/", std::nullopt, 60'000'000'000, "/Volumes/B/"},
+        {"A: /Volumes/B/", false, 60'000'000'000, "/Volumes/B/"},
+        {"A: /Volumes/B/", true, std::nullopt, "/Volumes/B/"},
+        {"A: /Volumes/B/", true, 60'000'000'000, "\u2705\t/Volumes/B = 60 GB"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        EXPECT_EQ(volumeFreeSpaceLine("Backing up to: /Volumes/B/", ScriptedVolumes(c.supports, c.capacity)),
-                  c.expected);
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(volumeFreeSpaceLine(std::string(c.message), ScriptedVolumes(c.supports, c.freeBytes)), c.expected);
     }
 }
 

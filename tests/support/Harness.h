@@ -11,6 +11,14 @@
 
 namespace quillfen::testing {
 
+// The tests' now: 2027-01-15 08:00:00 UTC.
+inline constexpr Date kNow{1'800'000'000.0};
+
+inline Date ago(double minutes)
+{
+    return Date{kNow.sinceEpoch - minutes * 60};
+}
+
 class FixedClock final : public Clock {
 public:
     explicit FixedClock(Date now) : now_(now) {}
@@ -53,7 +61,7 @@ private:
 
 // One window on headless controls with every service a test controls.
 struct Harness {
-    explicit Harness(OsVersion version = {14, 5}, Date now = Date{1'800'000'000.0});
+    explicit Harness(OsVersion version = {14, 5}, Date now = kNow);
 
     headless::Window window;
     headless::FifoMainQueue mainQueue;
