@@ -38,6 +38,7 @@ void feed(BackupTally& tally, AnalysisValues& values, const std::vector<Line>& l
         tallyEntry(tally, values, LogEntry{line.timestamp, line.message}, osVersion);
 }
 
+// Each class's own phrase is counted in TallyEntry.EachCounterCountsItsOwnClass; these are overlaps and near misses.
 TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
 {
     using C = EntryClass;
@@ -45,10 +46,7 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
         std::string_view message;
         EntryClass expected;
     } cases[] = {
-        {"Starting automatic backup", C::autoStart},
         {"Starting Automatic backup", C::unclassified},
-        {"Starting manual backup", C::manualStart},
-        {"Backing up to: /Volumes/B", C::backupTarget},
         {"Deleted 2 backups; Created new backup", C::backupCreated},
         {"Deleted backup /Volumes/B/old", C::backupDeleted},
         {"Deleted", C::unclassified},
@@ -59,23 +57,9 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
         {"Copied x from y; Deleted z", C::backupDeleted},
         {"Copied 5 files; 1.2 TB available", C::spaceAvailable},
         {"1.23 TB available; Backup completed successfully", C::spaceAvailable},
-        {"Backup completed successfully", C::backupCompleted},
         {"Completed backup of volume", C::backupCompleted},
-        {"Forcing deep traversal on source", C::deepTraversal},
-        {"Finished scan", C::scanFinished},
-        {"Not starting scheduled Time Machine backup", C::scheduleSkipped},
-        {"Compacting storage", C::compacting},
         {"Completed 3 compactions", C::compactionDone},
         {"Completed snapshot", C::unclassified},
-        {"Created Time Machine local snapshot with name x", C::snapshotCreated},
-        {"Possible strategies for volume Data", C::volumeStrategy},
-        {"Deep scan required", C::deepScan},
-        {"Using FSEvents for volume Data", C::fsEventsScan},
-        {"First backup of source Data", C::firstBackup},
-        {"Using snapshot diff", C::snapshotDiff},
-        {"Running consistency scan", C::consistencyScan},
-        {"Using cached events", C::cachedEvents},
-        {"Backup result: success", C::backupResult},
         {"Backup completed successfully Error: x", C::backupCompleted},
         {"", C::unclassified},
         // Later releases' wording, tried after the older rules.

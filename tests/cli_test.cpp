@@ -28,11 +28,6 @@ Outcome cli(std::vector<std::string> arguments, std::vector<std::string> setting
     return runProgram(QUILLFEN_CLI, std::move(arguments), settings);
 }
 
-bool endsWith(std::string_view text, std::string_view tail)
-{
-    return text.ends_with(tail);
-}
-
 TEST(CliCheck, BundledSamplesGiveTheirLights)
 {
     struct Case {
@@ -102,7 +97,7 @@ TEST(CliCheck, FailedToolsGiveNoVerdictAndTheAlertOnStderr)
         EXPECT_EQ(outcome.status, 3) << c.settings[0];
         EXPECT_EQ(outcome.out, c.out) << c.settings[0];
         if (c.settings[0].starts_with("QUILLFEN_SIM_ARCHIVE")) {
-            EXPECT_TRUE(endsWith(outcome.err, c.err)) << outcome.err; // the tool's own complaint comes first
+            EXPECT_TRUE(outcome.err.ends_with(c.err)) << outcome.err; // the tool's own complaint comes first
         } else {
             EXPECT_EQ(outcome.err, c.err) << c.settings[0];
         }
@@ -169,6 +164,7 @@ TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
     const auto backups = root["figures"]["backups"];
     EXPECT_EQ(int64_t(backups["auto_started"]), 2);
     EXPECT_EQ(int64_t(backups["completed"]), 2);
+    EXPECT_GT(double(backups["minutes_since_last_completed"]), 0.0);
     EXPECT_LT(double(backups["minutes_since_last_completed"]), 90.0);
     EXPECT_EQ(simdjson::dom::array(backups["durations_minutes"]).size(), 2u);
     EXPECT_GT(int64_t(root["figures"]["destinations"].at(0)["free_bytes"]), 0);
@@ -187,6 +183,13 @@ TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
     EXPECT_TRUE(bool(root["scheduler_check"]["ran"]));
     EXPECT_EQ(int64_t(root["scheduler_check"]["minutes"]), 90);
     EXPECT_TRUE(std::string_view(root["scheduler_check"]["das"]).starts_with("DAS appears to be rescoring normally"));
+
+    // Quotes in the log's messages stay inside their JSON strings.
+    const Outcome errors = cli({"check", "--json"}, {"QUILLFEN_SIM_ARCHIVE=" + sample("errors.json")});
+    ASSERT_EQ(parser.parse(errors.out).get(root), simdjson::SUCCESS) << errors.out;
+    EXPECT_EQ(int64_t(root["figures"]["errors"]["count"]), 3);
+    EXPECT_NE(std::string_view(root["figures"]["errors"]["lines"].at(0)).find("\"Operation not permitted\""),
+              std::string_view::npos);
 
     const Outcome failed = cli({"check", "--json"}, {"QUILLFEN_SIM_LOG_STATUS=5"});
     EXPECT_EQ(failed.status, 3);

@@ -283,24 +283,6 @@ TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
     EXPECT_EQ(h.window.outputText.plainText(), "");
 }
 
-TEST(BusyIndicator, FirstCompletionOfAnyButtonHidesIt)
-{
-    Harness h;
-    GatedTools tools;
-    h.runTool = tools.runner("[]", "[]");
-    ViewController& vc = h.controller();
-    vc.runCheckButton();
-    while (tools.calls == 0)
-        std::this_thread::yield();
-    vc.runBackupNow();
-    h.mainQueue.runOne(); // Back up now finishes while the check still runs
-    EXPECT_TRUE(h.window.progressSpinner.isHidden());
-    EXPECT_FALSE(h.window.progressSpinner.isAnimating());
-    tools.gate.set_value();
-    h.mainQueue.runOne();
-    EXPECT_TRUE(h.window.progressSpinner.isHidden());
-}
-
 TEST(Listings, SpeedListsEveryEntryAndApfsOnlyMarkedOnes)
 {
     const std::string header = "Analysis from 2027-01-14 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 24 hours:\n\n";
