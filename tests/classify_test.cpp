@@ -192,9 +192,12 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
 
 TEST(TallyEntry, UnreadableTimestampSkipsTheEffectButNotTheErrorLine)
 {
-    for (const std::string_view message : {"Starting automatic backup Error: a", "Starting manual backup Error: a",
-                                           "Backup completed successfully Error: a", "Forcing deep traversal Error: a",
-                                           "Finished scan Error: a", "Not starting scheduled Error: a"}) {
+    for (const std::string_view message :
+         {"Starting automatic backup Error: a", "Starting manual backup Error: a",
+          "Backup completed successfully Error: a", "Forcing deep traversal Error: a", "Finished scan Error: a",
+          "Not starting scheduled Error: a", "Backup succeeded Error: a",
+          "Skipping scheduled Time Machine backup: low battery Error: a",
+          "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"}) {
         SCOPED_TRACE(message);
         BackupTally tally;
         AnalysisValues values;
