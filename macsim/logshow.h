@@ -4,6 +4,8 @@
 // `tmutil startbackup` asked for. main.cpp only adds the environment, the
 // files and the exit status.
 
+#include "logquery/Predicate.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -31,17 +33,8 @@ struct ArchiveError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// Only the shapes Quillfen sends: subsystem == "X" [AND eventMessage CONTAINS[c] "Y"].
-struct Predicate {
-    std::string subsystem;
-    std::optional<std::string> messageContains;
-
-    // The subsystem compares exactly; the message containment folds ASCII case.
-    [[nodiscard]] bool selects(std::string_view entrySubsystem, std::string_view message) const;
-    bool operator==(const Predicate&) const = default;
-};
-
-[[nodiscard]] std::optional<Predicate> parsePredicate(std::string_view text);
+using quillfen::parsePredicate;
+using quillfen::Predicate;
 
 // A decimal count of ASCII digits that fits 32 bits, with no sign or blanks.
 [[nodiscard]] std::optional<std::uint32_t> parseCount(std::string_view text);
