@@ -5,6 +5,7 @@
 #include "platform/ByteBuffer.h"
 
 #include <optional>
+#include <span>
 #include <string>
 
 namespace quillfen {
@@ -18,5 +19,9 @@ inline constexpr std::string_view kParseErrorLine = "Error: couldn't get log ent
 std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
                                                const ReportContext& context, bool& runDAScheck,
                                                AnalysisValues* values = nullptr);
+
+// The same analysis of entries already decoded (from the tool or a saved log).
+std::string analyseBackupEntries(std::span<const LogEntry> entries, BackupTally& tally, const ReportContext& context,
+                                 bool& runDAScheck, AnalysisValues* values = nullptr);
 
 } // namespace quillfen

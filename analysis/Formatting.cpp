@@ -33,6 +33,12 @@ std::string analysisHeader(Date end, std::int64_t hours)
            " hours:\n";
 }
 
+std::string logFileNote(std::string_view fileName)
+{
+    return "Read from the log file \"" + std::string(fileName) +
+           "\": the period ends at its newest entry, and \"ago\" counts back from that entry, not from now.\n";
+}
+
 std::string formatMinutes(double minutes)
 {
     std::array<char, 400> buffer{};

@@ -15,6 +15,9 @@ std::string dateDescription(Date date);
 // "Analysis from START to END for N hours:\n", the period ending at `end`.
 std::string analysisHeader(Date end, std::int64_t hours);
 
+// The line before that header when the entries come from a saved log file.
+std::string logFileNote(std::string_view fileName);
+
 // Minutes with one decimal and a full stop, whatever the locale ("%.1f").
 std::string formatMinutes(double minutes);
 

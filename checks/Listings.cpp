@@ -2,7 +2,6 @@
 
 #include "analysis/Analysis.h"
 #include "analysis/Formatting.h"
-#include "logquery/LogEntry.h"
 
 #include <array>
 
@@ -15,13 +14,11 @@ constexpr std::array<std::string_view, 14> kAPFSMarkers{
     "Unmounted ", "Completed ", "Backup ",     "Created ", "Creating ",           "Deleted ",
 };
 
-template <typename Chooses> std::string listing(const ByteBuffer& output, Date end, std::int64_t hours, Chooses chooses)
+template <typename Chooses>
+std::string listing(std::span<const LogEntry> entries, Date end, std::int64_t hours, Chooses chooses)
 {
     std::string text = analysisHeader(end, hours) + "\n";
-    const auto log = parseLogEntries(output);
-    if (!log)
-        return text += kParseErrorLine;
-    for (const LogEntry& entry : log->entries()) {
+    for (const LogEntry& entry : entries) {
         if (chooses(entry.eventMessage))
             text.append(entry.timestamp).append(" ").append(entry.eventMessage).append("\n");
     }
@@ -39,14 +36,19 @@ bool hasAPFSMarker(std::string_view message)
     return false;
 }
 
-std::string speedListing(const ByteBuffer& output, Date end, std::int64_t hours)
+std::string speedListing(std::span<const LogEntry> entries, Date end, std::int64_t hours)
 {
-    return listing(output, end, hours, [](std::string_view) { return true; });
+    return listing(entries, end, hours, [](std::string_view) { return true; });
 }
 
-std::string apfsListing(const ByteBuffer& output, Date end, std::int64_t hours)
+std::string apfsListing(std::span<const LogEntry> entries, Date end, std::int64_t hours)
 {
-    return listing(output, end, hours, hasAPFSMarker);
+    return listing(entries, end, hours, hasAPFSMarker);
+}
+
+std::string undecodableListing(Date end, std::int64_t hours)
+{
+    return analysisHeader(end, hours) + "\n" + std::string(kParseErrorLine);
 }
 
 } // namespace quillfen

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "platform/ByteBuffer.h"
+#include "logquery/LogEntry.h"
 #include "platform/Date.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,9 +15,10 @@ namespace quillfen {
 bool hasAPFSMarker(std::string_view message);
 
 // The listings of the Speed and APFS buttons: the period's header and a blank
-// line, then "timestamp message" for each chosen entry in log order. Output
-// that cannot be decoded ends the listing with the decoding error line.
-std::string speedListing(const ByteBuffer& output, Date end, std::int64_t hours);
-std::string apfsListing(const ByteBuffer& output, Date end, std::int64_t hours);
+// line, then "timestamp message" for each chosen entry in log order.
+std::string speedListing(std::span<const LogEntry> entries, Date end, std::int64_t hours);
+std::string apfsListing(std::span<const LogEntry> entries, Date end, std::int64_t hours);
+// In place of a listing, for output that cannot be decoded: the header and the decoding error line.
+std::string undecodableListing(Date end, std::int64_t hours);
 
 } // namespace quillfen

@@ -7,8 +7,13 @@ namespace quillfen {
 
 std::string checkDAS(const ByteBuffer& output, std::int64_t minutes)
 {
+    return dasVerdict(jsonTopLevel(output), minutes);
+}
+
+std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes)
+{
     const std::string n = std::to_string(minutes);
-    switch (jsonTopLevel(output)) {
+    switch (shape) {
     case JsonTopLevel::Invalid:
         return "Error: DAS couldn't be checked because of a log error.\n";
     case JsonTopLevel::EmptyArray:
@@ -23,8 +28,13 @@ std::string checkDAS(const ByteBuffer& output, std::int64_t minutes)
 
 std::string checkCTS(const ByteBuffer& output, std::int64_t minutes)
 {
+    return ctsVerdict(jsonTopLevel(output), minutes);
+}
+
+std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
+{
     const std::string n = std::to_string(minutes);
-    switch (jsonTopLevel(output)) {
+    switch (shape) {
     case JsonTopLevel::NonEmptyArray:
         return "CTS has been told to run a backup in the last " + n +
                " minutes but failed to do so.\nConsider restarting your Mac.\n";
@@ -39,8 +49,7 @@ std::string checkCTS(const ByteBuffer& output, std::int64_t minutes)
 }
 
 void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
-                       const std::function<void(SchedulerService, const std::string&)>& append,
-                       const std::function<void(const std::string&)>& showError)
+                       const SchedulerVerdictSink& append, const std::function<void(const std::string&)>& showError)
 {
     struct Query {
         SchedulerService service;
@@ -56,6 +65,28 @@ void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& quer
             showError(*failure);
         else
             append(query.service, query.verdict(result.output, minutes));
+    }
+}
+
+void checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery, std::int64_t minutes,
+                          const SchedulerVerdictSink& append)
+{
+    struct Step {
+        SchedulerService service;
+        std::size_t query;
+        std::string_view name;
+        std::string (*verdict)(JsonTopLevel, std::int64_t);
+    };
+    const Step steps[] = {{SchedulerService::DAS, dasQuery, "DAS", dasVerdict},
+                          {SchedulerService::CTS, ctsQuery, "CTS", ctsVerdict}};
+    for (const Step& step : steps) {
+        if (!log.queries.at(step.query).subsystemSeen) {
+            const std::string name(step.name);
+            append(step.service, "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
+            continue;
+        }
+        const bool found = !log.inPeriod(step.query, static_cast<double>(minutes) * 60).empty();
+        append(step.service, step.verdict(found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray, minutes));
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logquery/LogEntry.h"
+#include "logquery/LogFile.h"
 #include "platform/ByteBuffer.h"
 #include "platform/Process.h"
 
@@ -12,10 +14,12 @@ namespace quillfen {
 
 // The verdict on the DAS query's output over the last `minutes`.
 std::string checkDAS(const ByteBuffer& output, std::int64_t minutes);
+std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes);
 
 // The verdict on the CTS query's output. A top-level object cannot be counted,
 // so it is reported like undecodable output.
 std::string checkCTS(const ByteBuffer& output, std::int64_t minutes);
+std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes);
 
 struct SchedulerCheckQueries {
     const std::vector<std::string>& das;
@@ -23,11 +27,17 @@ struct SchedulerCheckQueries {
 };
 
 enum class SchedulerService { DAS, CTS };
+using SchedulerVerdictSink = std::function<void(SchedulerService, const std::string&)>;
 
 // Runs the DAS query, then the CTS query, over the last `minutes`, on the
 // calling thread; each verdict goes to `append`, each failed run to `showError`.
 void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
-                       const std::function<void(SchedulerService, const std::string&)>& append,
-                       const std::function<void(const std::string&)>& showError);
+                       const SchedulerVerdictSink& append, const std::function<void(const std::string&)>& showError);
+
+// The same verdicts on what the DAS and CTS predicates found in a saved log,
+// over the last `minutes` before its newest entry. A file without entries of a
+// service's subsystem cannot tell whether the service ran, and says so.
+void checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery, std::int64_t minutes,
+                          const SchedulerVerdictSink& append);
 
 } // namespace quillfen

@@ -23,6 +23,7 @@ enum class Format { Text, Json, Nagios };
 struct Arguments {
     std::string command;
     std::optional<std::string> hours;
+    std::optional<std::string> file;
     Format format = Format::Text;
     bool help = false;
 };
@@ -58,12 +59,14 @@ public:
         controller_.viewDidLoad();
     }
 
-    // Presses a button, with the period field holding `hours` when given, and
-    // waits until its run has finished.
-    void press(const std::optional<std::string>& hours, void (ViewController::*button)())
+    // Presses a button, with the period field holding the hours and the log
+    // file in place of the tool when given, and waits until its run has finished.
+    void press(const Arguments& arguments, void (ViewController::*button)())
     {
-        if (hours)
-            window_.periodText.setText(*hours);
+        if (arguments.hours)
+            window_.periodText.setText(*arguments.hours);
+        if (arguments.file)
+            controller_.useLogFile(*arguments.file, !arguments.hours);
         (controller_.*button)();
         while (!window_.progressSpinner.isHidden())
             mainQueue_.runOne();
@@ -89,7 +92,7 @@ public:
                                  light == SystemColour::Grey ? std::nullopt : light,
                                  report(),
                                  alertTexts_,
-                                 clock_.now(),
+                                 controller_.lastCheck().logFileEnd.value_or(clock_.now()),
                                  volumes_};
     }
 
@@ -123,7 +126,7 @@ int exitStatusFor(const std::optional<SystemColour>& light)
 int runCheck(const Arguments& arguments)
 {
     Session session;
-    session.press(arguments.hours, &ViewController::runCheckButton);
+    session.press(arguments, &ViewController::runCheckButton);
     const cli::CheckOutcome outcome = session.outcome();
     switch (arguments.format) {
     case Format::Text:
@@ -143,11 +146,12 @@ int runCheck(const Arguments& arguments)
 int runListing(const Arguments& arguments, void (ViewController::*button)())
 {
     Session session;
-    if (button == &ViewController::runAPFSButton && session.controller().osVersion < 16) {
+    // A saved log may come from another Mac, so this one's release does not matter then.
+    if (button == &ViewController::runAPFSButton && !arguments.file && session.controller().osVersion < 16) {
         std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
         return kNoVerdict;
     }
-    session.press(arguments.hours, button);
+    session.press(arguments, button);
     session.printAlerts();
     const std::string report = session.report();
     print(report);
@@ -159,7 +163,7 @@ int runListing(const Arguments& arguments, void (ViewController::*button)())
 int runBackupNow()
 {
     Session session;
-    session.press(std::nullopt, &ViewController::runBackupNow);
+    session.press(Arguments{}, &ViewController::runBackupNow);
     session.printAlerts();
     return session.alerted() ? kNoVerdict : 0;
 }
@@ -176,6 +180,12 @@ std::optional<int> parse(int argc, char** argv, Arguments& arguments)
             arguments.hours = argv[++i];
         } else if (arg.starts_with("--hours=")) {
             arguments.hours = std::string(arg.substr(8));
+        } else if (arg == "--file") {
+            if (i + 1 >= argc)
+                return usageError("option '--file' needs a value");
+            arguments.file = argv[++i];
+        } else if (arg.starts_with("--file=")) {
+            arguments.file = std::string(arg.substr(7));
         } else if (arg == "--json" || arg == "--nagios") {
             if (arguments.format != Format::Text)
                 return usageError("choose one of '--json' and '--nagios'");
@@ -219,6 +229,8 @@ int main(int argc, char** argv)
         return usageError("'--json' and '--nagios' go with check only");
     if (arguments.command == "backup-now" && arguments.hours)
         return usageError("backup-now takes no period");
+    if (arguments.command == "backup-now" && arguments.file)
+        return usageError("backup-now reads no log file");
     if (arguments.command == "check")
         return runCheck(arguments);
     if (arguments.command == "speed")

@@ -2,6 +2,7 @@
 #include "analysis/VolumeSpace.h"
 #include "checks/SchedulerCheck.h"
 #include "controller/ViewController.h"
+#include "logquery/LogEntry.h"
 #include "logquery/LogQuery.h"
 
 namespace quillfen {
@@ -9,6 +10,9 @@ namespace quillfen {
 namespace {
 
 constexpr std::int64_t kMaximumSchedulerMinutes = 90;
+
+// The queries a Check reads from a log file, in this order.
+enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS };
 
 } // namespace
 
@@ -18,9 +22,15 @@ void ViewController::runTMCheck()
     showBusyIndicator();
     clampTimePeriod();
     runDAScheck = false;
+    if (logFile_) {
+        readLogFile({kPredicateTM, kPredicateDAS, kPredicateCTS},
+                    [](ViewController& self, SavedLogResult& result) { self.finishFileCheck(result); });
+        return;
+    }
     auto args = withPeriod(theBaseCmdStrTM, theTimePeriod, 'h');
-    runInBackground([runTool = services_.runTool, args = std::move(args)] { return queryTMLog(runTool, args); },
-                    [](ViewController& self, ToolResult& result) { self.finishTMCheck(result); });
+    runInBackground<ToolResult>(
+        [runTool = services_.runTool, args = std::move(args)] { return queryTMLog(runTool, args); },
+        [](ViewController& self, ToolResult& result) { self.finishTMCheck(result); });
 }
 
 ToolResult ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args)
@@ -35,34 +45,59 @@ void ViewController::finishTMCheck(const ToolResult& result)
         showErrorAlert(*failure);
     else
         analyseBackupLog(result.output);
+    finishSchedulerCheck([this](const SchedulerVerdictSink& append) {
+        runSchedulerCheck(services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS}, DAScheckPeriod, append,
+                          [this](const std::string& failure) { showErrorAlert(failure); });
+    });
+    hideBusyIndicator();
+}
 
-    DAScheckPeriod = std::min(DAScheckPeriod, kMaximumSchedulerMinutes);
-    if (runDAScheck) {
-        lastCheck_.schedulerCheckRan = true;
-        runSchedulerCheck(
-            services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS}, DAScheckPeriod,
-            [this](SchedulerService service, const std::string& verdict) {
-                (service == SchedulerService::DAS ? lastCheck_.dasVerdict : lastCheck_.ctsVerdict) = verdict;
-                appendReportText(verdict);
-            },
-            [this](const std::string& failure) { showErrorAlert(failure); });
+void ViewController::finishFileCheck(const SavedLogResult& result)
+{
+    lastCheck_ = CheckRecord{};
+    if (const SavedLog* log = acceptLogFile(result)) {
+        lastCheck_.logFileEnd = log->newest;
+        const StoppedClock clock(log->newest);
+        analyseEntries(log->inPeriod(kFileTM, static_cast<double>(theTimePeriod) * 60 * 60), log->newest, clock);
+        finishSchedulerCheck([this, log](const SchedulerVerdictSink& append) {
+            checkSchedulerInFile(*log, kFileDAS, kFileCTS, DAScheckPeriod, append);
+        });
     }
     hideBusyIndicator();
 }
 
+void ViewController::finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run)
+{
+    DAScheckPeriod = std::min(DAScheckPeriod, kMaximumSchedulerMinutes);
+    if (!runDAScheck)
+        return;
+    lastCheck_.schedulerCheckRan = true;
+    run([this](SchedulerService service, const std::string& verdict) {
+        (service == SchedulerService::DAS ? lastCheck_.dasVerdict : lastCheck_.ctsVerdict) = verdict;
+        appendReportText(verdict);
+    });
+}
+
 void ViewController::analyseBackupLog(const ByteBuffer& output)
 {
-    static_cast<BackupTally&>(*this) = BackupTally{};
-    const ReportContext context{
-        services_.clock.now(), theTimePeriod, osVersion, services_.clock,
-        [this](const std::string& message) { return volumeFreeSpaceLine(message, services_.volumes); }};
-    const auto report = analyseBackupOutput(output, *this, context, runDAScheck, &lastCheck_.values);
-    if (!report) {
+    const auto log = parseLogEntries(output);
+    if (!log) {
+        static_cast<BackupTally&>(*this) = BackupTally{};
         setReportText(kParseErrorLine);
         return;
     }
+    analyseEntries(log->entries(), services_.clock.now(), services_.clock);
+}
+
+void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)
+{
+    static_cast<BackupTally&>(*this) = BackupTally{};
+    const ReportContext context{end, theTimePeriod, osVersion, clock, [this](const std::string& message) {
+                                    return volumeFreeSpaceLine(message, services_.volumes);
+                                }};
+    const std::string report = analyseBackupEntries(entries, *this, context, runDAScheck, &lastCheck_.values);
     lastCheck_.decoded = true;
-    setReportText(*report);
+    setReportText(withSourceNote(report));
     trafficLight.setColour(trafficLightColour(BUassessment));
 }
 

@@ -1,5 +1,6 @@
 #include "checks/Listings.h"
 #include "controller/ViewController.h"
+#include "logquery/LogEntry.h"
 #include "logquery/LogQuery.h"
 
 namespace quillfen {
@@ -16,35 +17,54 @@ void ViewController::runLogListing(const std::vector<std::string>& baseArguments
     readPeriodField();
     showBusyIndicator();
     clampTimePeriod();
+    if (logFile_) {
+        // The predicate is the argument after "--predicate".
+        readLogFile({baseArguments.at(2)}, [listing](ViewController& self, SavedLogResult& result) {
+            self.finishFileListing(result, listing);
+        });
+        return;
+    }
     auto args = withPeriod(baseArguments, theTimePeriod, 'h');
-    runInBackground([runTool = services_.runTool, args = std::move(args)] { return runLogCommand(runTool, args); },
-                    [listing](ViewController& self, ToolResult& result) { self.finishLogListing(result, listing); });
+    runInBackground<ToolResult>(
+        [runTool = services_.runTool, args = std::move(args)] { return runLogCommand(runTool, args); },
+        [listing](ViewController& self, ToolResult& result) { self.finishLogListing(result, listing); });
 }
 
 void ViewController::finishLogListing(const ToolResult& result, ListingOperation listing)
 {
-    if (const auto failure = toolFailureText(result, "TM log command"))
+    if (const auto failure = toolFailureText(result, "TM log command")) {
         showErrorAlert(*failure);
-    else
-        (this->*listing)(result.output);
+    } else if (const auto log = parseLogEntries(result.output)) {
+        (this->*listing)(log->entries(), services_.clock.now());
+    } else {
+        setReportText(undecodableListing(services_.clock.now(), theTimePeriod));
+    }
     hideBusyIndicator();
 }
 
-void ViewController::listSpeedEntries(const ByteBuffer& output)
+void ViewController::finishFileListing(const SavedLogResult& result, ListingOperation listing)
 {
-    setReportText(speedListing(output, services_.clock.now(), theTimePeriod));
+    if (const SavedLog* log = acceptLogFile(result))
+        (this->*listing)(log->inPeriod(0, static_cast<double>(theTimePeriod) * 60 * 60), log->newest);
+    hideBusyIndicator();
 }
 
-void ViewController::listAPFSEntries(const ByteBuffer& output)
+void ViewController::listSpeedEntries(std::span<const LogEntry> entries, Date end)
 {
-    setReportText(apfsListing(output, services_.clock.now(), theTimePeriod));
+    setReportText(withSourceNote(speedListing(entries, end, theTimePeriod)));
+}
+
+void ViewController::listAPFSEntries(std::span<const LogEntry> entries, Date end)
+{
+    setReportText(withSourceNote(apfsListing(entries, end, theTimePeriod)));
 }
 
 void ViewController::startBackupNow()
 {
     showBusyIndicator();
-    runInBackground([runTool = services_.runTool] { return runTool(kTmutilPath, kBackupNowArguments, false); },
-                    [](ViewController& self, ToolResult& result) { self.finishBackupNow(result); });
+    runInBackground<ToolResult>(
+        [runTool = services_.runTool] { return runTool(kTmutilPath, kBackupNowArguments, false); },
+        [](ViewController& self, ToolResult& result) { self.finishBackupNow(result); });
 }
 
 void ViewController::finishBackupNow(const ToolResult& result)

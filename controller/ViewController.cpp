@@ -1,8 +1,10 @@
 #include "controller/ViewController.h"
 
+#include "analysis/Formatting.h"
 #include "logquery/LogQuery.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 namespace quillfen {
@@ -135,18 +137,41 @@ void ViewController::clampTimePeriod()
     theTimePeriod = std::clamp<std::int64_t>(theTimePeriod, 1, 48);
 }
 
-void ViewController::runInBackground(std::function<ToolResult()> work,
-                                     std::function<void(ViewController&, ToolResult&)> finish)
+void ViewController::useLogFile(std::string path, bool periodFromFile)
 {
-    // The background closure touches nothing of the controller, which may close meanwhile.
-    processingQueue.add([work = std::move(work), finish = std::move(finish), &mainQueue = services_.mainQueue,
-                         alive = std::weak_ptr<const bool>(alive_), self = this] {
-        auto result = std::make_shared<ToolResult>(work());
-        mainQueue.post([finish, alive, self, result] {
-            if (alive.lock())
-                finish(*self, *result);
-        });
-    });
+    logFile_ = std::move(path);
+    periodFromFile_ = periodFromFile;
+}
+
+void ViewController::readLogFile(std::vector<std::string_view> predicates,
+                                 std::function<void(ViewController&, SavedLogResult&)> finish)
+{
+    runInBackground<SavedLogResult>(
+        [path = *logFile_, predicates = std::move(predicates)] { return readSavedLog(path, predicates); },
+        std::move(finish));
+}
+
+const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)
+{
+    if (!result.log) {
+        const std::string name = std::filesystem::path(*logFile_).filename().string();
+        showErrorAlert("The log file \"" + name + "\" could not be read: " + result.failure + ".");
+        return nullptr;
+    }
+    if (periodFromFile_) {
+        periodFromFile_ = false;
+        theTimePeriod = result.log->hoursSpanned();
+        periodText.setIntegerValue(theTimePeriod);
+        periodStep.setIntegerValue(theTimePeriod);
+    }
+    return &*result.log;
+}
+
+std::string ViewController::withSourceNote(std::string text) const
+{
+    if (!logFile_)
+        return text;
+    return logFileNote(std::filesystem::path(*logFile_).filename().string()) + text;
 }
 
 } // namespace quillfen

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "analysis/Tally.h"
+#include "checks/SchedulerCheck.h"
+#include "logquery/LogFile.h"
 #include "platform/Controls.h"
 #include "platform/Date.h"
 #include "platform/OsVersion.h"
@@ -12,6 +14,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +55,7 @@ struct CheckRecord {
     bool schedulerCheckRan = false;
     std::string dasVerdict; // empty when that query failed
     std::string ctsVerdict;
+    std::optional<Date> logFileEnd; // the newest entry of the log file analysed, if one was
 };
 
 // The controller of one main window: the whole state of its checks, and the
@@ -65,6 +70,13 @@ public:
     ViewController& operator=(const ViewController&) = delete;
 
     void viewDidLoad();
+
+    // Every check of this window reads the saved log at `path` instead of
+    // running the log tool. With `periodFromFile`, the next check's period
+    // reaches back to the file's oldest entry (1 to 48 hours) and the period
+    // field shows it; later checks read the field again.
+    void useLogFile(std::string path, bool periodFromFile);
+    const std::optional<std::string>& logFile() const { return logFile_; }
 
     // Actions of the window's controls; the senders are not needed.
     void setThePeriodText() { readPeriodField(); }
@@ -86,16 +98,19 @@ public:
     void runTMCheck();
     static ToolResult queryTMLog(const RunTool& runTool, const std::vector<std::string>& args);
     void finishTMCheck(const ToolResult& result);
+    void finishFileCheck(const SavedLogResult& result);
     void analyseBackupLog(const ByteBuffer& output);
 
-    // The Speed and APFS listings, run by one shared runner.
-    using ListingOperation = void (ViewController::*)(const ByteBuffer& output);
+    // The Speed and APFS listings, run by one shared runner on the tool's
+    // output or the log file's entries; `end` closes the listed period.
+    using ListingOperation = void (ViewController::*)(std::span<const LogEntry> entries, Date end);
     void runSpeedButton() { runLogListing(theBaseCmdStrSpeed, &ViewController::listSpeedEntries); }
     void runAPFSButton() { runLogListing(theBaseCmdStrAPFS, &ViewController::listAPFSEntries); }
     void runLogListing(const std::vector<std::string>& baseArguments, ListingOperation listing);
     void finishLogListing(const ToolResult& result, ListingOperation listing);
-    void listSpeedEntries(const ByteBuffer& output);
-    void listAPFSEntries(const ByteBuffer& output);
+    void finishFileListing(const SavedLogResult& result, ListingOperation listing);
+    void listSpeedEntries(std::span<const LogEntry> entries, Date end);
+    void listAPFSEntries(std::span<const LogEntry> entries, Date end);
 
     // Back up now: asks Time Machine to start a backup and reports only a failure.
     void runBackupNow() { startBackupNow(); }
@@ -133,12 +148,40 @@ private:
     void setFontSize(double size);
     // Runs `work` on processingQueue and hands its result to `finish` on the
     // main queue, unless the window has closed by then.
-    void runInBackground(std::function<ToolResult()> work, std::function<void(ViewController&, ToolResult&)> finish);
+    template <typename Result>
+    void runInBackground(std::function<Result()> work, std::function<void(ViewController&, Result&)> finish);
+    // Reads the log file on processingQueue, keeping what the predicates select.
+    void readLogFile(std::vector<std::string_view> predicates,
+                     std::function<void(ViewController&, SavedLogResult&)> finish);
+    // The log file's entries as the checks read them: nothing (after the error
+    // alert) when the file could not be read; otherwise the period is settled.
+    const SavedLog* acceptLogFile(const SavedLogResult& result);
+    // The report text: the log file's note, if any, before `text`.
+    std::string withSourceNote(std::string text) const;
+    void analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock);
+    // Caps DAScheckPeriod and, when the analysis asked for it, has `run` give the scheduler verdicts.
+    void finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run);
 
     ControllerServices services_;
     CheckRecord lastCheck_;
+    std::optional<std::string> logFile_;
+    bool periodFromFile_ = false;
     // Expires with the controller, so late completions of closed windows do nothing.
     std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
 };
+
+template <typename Result>
+void ViewController::runInBackground(std::function<Result()> work, std::function<void(ViewController&, Result&)> finish)
+{
+    // The background closure touches nothing of the controller, which may close meanwhile.
+    processingQueue.add([work = std::move(work), finish = std::move(finish), &mainQueue = services_.mainQueue,
+                         alive = std::weak_ptr<const bool>(alive_), self = this] {
+        auto result = std::make_shared<Result>(work());
+        mainQueue.post([finish, alive, self, result] {
+            if (alive.lock())
+                finish(*self, *result);
+        });
+    });
+}
 
 } // namespace quillfen

@@ -45,6 +45,8 @@ std::optional<ParsedLog> parseLogEntries(const ByteBuffer& output)
                 hasTimestamp = field.value.get_string().get(entry.timestamp) == simdjson::SUCCESS;
             else if (field.key == "eventMessage")
                 hasMessage = field.value.get_string().get(entry.eventMessage) == simdjson::SUCCESS;
+            else if (field.key == "subsystem" && field.value.get_string().get(entry.subsystem) != simdjson::SUCCESS)
+                entry.subsystem = {};
         }
         if (!hasTimestamp || !hasMessage)
             continue;

@@ -14,6 +14,7 @@ namespace quillfen {
 struct LogEntry {
     std::string_view timestamp;
     std::string_view eventMessage;
+    std::string_view subsystem = {}; // empty when the entry has none
 };
 
 class ParsedLog {
@@ -36,7 +37,8 @@ private:
 // Decodes the whole output as one JSON text. Empty output, a syntax error, a
 // top-level scalar or a top-level object (the tool always writes an array) give
 // no value. Array elements that are not objects with text "timestamp" and
-// "eventMessage" members are not log entries and are passed over.
+// "eventMessage" members are not log entries and are passed over; a missing
+// or non-text "subsystem" reads as empty.
 std::optional<ParsedLog> parseLogEntries(const ByteBuffer& output);
 
 // What the scheduler check needs of a query's output: only the top-level shape.

@@ -31,4 +31,14 @@ public:
     Date now() const override;
 };
 
+// A clock that stays at one instant: a saved log is read as of its newest entry.
+class StoppedClock final : public Clock {
+public:
+    explicit StoppedClock(Date at) : at_(at) {}
+    Date now() const override { return at_; }
+
+private:
+    Date at_;
+};
+
 } // namespace quillfen

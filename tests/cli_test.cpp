@@ -256,6 +256,48 @@ TEST(CliListings, SpeedApfsAndBackUpNow)
     EXPECT_EQ(refused.err, "An error occurred in your last action: Back up command returned error number 80\n");
 }
 
+TEST(CliFile, ReadsASavedLogAsOfItsNewestEntry)
+{
+    const std::string healthy = sample("healthy.json");
+    const std::string note = "Read from the log file \"healthy.json\": the period ends at its newest entry, and "
+                             "\"ago\" counts back from that entry, not from now.\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string_view header;
+    };
+    const Case cases[] = {
+        {{"check", "--file", healthy},
+         "Analysis from 2026-03-17 22:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 9 hours:\n"},
+        {{"check", "--hours", "2", "--file=" + healthy},
+         "Analysis from 2026-03-18 05:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 2 hours:\n"},
+        {{"apfs", "--file", healthy},
+         "Analysis from 2026-03-17 22:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 9 hours:\n\n"},
+    };
+    for (const Case& c : cases) {
+        // The simulated Mac's own log would read differently: none of it may leak in.
+        const Outcome outcome = cli(c.arguments, {"QUILLFEN_SIM_LOG_STATUS=1", "QUILLFEN_SIM_MACOS=10.15"});
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_TRUE(outcome.out.starts_with(note + std::string(c.header))) << outcome.out;
+    }
+    const Outcome stopped = cli({"check", "--file", sample("stopped.json")});
+    EXPECT_TRUE(endsWith(stopped.out, "Running CTS check next.\nThe log file holds no CTS entries, so CTS could "
+                                      "not be checked.\n"))
+        << stopped.out;
+
+    const Outcome missing = cli({"check", "--json", "--file", healthy + ".gone"});
+    EXPECT_EQ(missing.status, 3);
+    EXPECT_TRUE(missing.out.starts_with(R"({"status":null,"assessment":null,"period_hours":2,"report":"",)"
+                                        R"("alerts":["The log file \"healthy.json.gone\" could not be read: No such )"
+                                        R"(file or directory."])"))
+        << missing.out;
+    const Outcome text = cli({"speed", "--file", QUILLFEN_SAMPLES_DIR "/README.md"});
+    EXPECT_EQ(text.status, 3);
+    EXPECT_EQ(text.out, "");
+    EXPECT_TRUE(text.err.starts_with("An error occurred in your last action: The log file \"README.md\" could not be "
+                                     "read: line 1 is not a log entry."))
+        << text.err;
+}
+
 TEST(CliUsage, HelpAndMistakes)
 {
     const Outcome help = cli({"--help"});
@@ -280,6 +322,8 @@ TEST(CliUsage, HelpAndMistakes)
         {{"check", "--json", "--nagios"}, "choose one of '--json' and '--nagios'"},
         {{"speed", "--json"}, "'--json' and '--nagios' go with check only"},
         {{"backup-now", "--hours", "3"}, "backup-now takes no period"},
+        {{"backup-now", "--file", "log.txt"}, "backup-now reads no log file"},
+        {{"apfs", "--file"}, "option '--file' needs a value"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = cli(c.arguments);

@@ -1,12 +1,16 @@
 #include "logquery/LogEntry.h"
+#include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
+#include "logquery/TextLog.h"
 #include "platform/Process.h"
 #include "platform/Queues.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -111,6 +115,181 @@ TEST(JsonTopLevel, TellsTheShapesApart)
     EXPECT_EQ(jsonTopLevel(bytes("{\"a\":1}")), JsonTopLevel::Object);
     for (const std::string_view text : {"", "0", "\"[]\"", "[1,]", "[]]"})
         EXPECT_EQ(jsonTopLevel(bytes(text)), JsonTopLevel::Invalid) << text;
+}
+
+// Entries as "timestamp|subsystem|message", or "error: …" when the reader stopped.
+std::vector<std::string> readText(std::string_view text, std::size_t chunk)
+{
+    std::vector<std::string> read;
+    TextLogReader reader([&](const LogEntry& entry) {
+        read.push_back(std::string(entry.timestamp) + "|" + std::string(entry.subsystem) + "|" +
+                       std::string(entry.eventMessage));
+    });
+    for (std::size_t at = 0; at < text.size(); at += chunk)
+        reader.feed(text.substr(at, chunk));
+    reader.finish();
+    if (reader.error())
+        read.push_back("error: " + *reader.error());
+    return read;
+}
+
+constexpr std::string_view kTime = "2023-02-17 19:12:13.456317-0800";
+constexpr std::string_view kColumns = " 0x14e3a98  Info        0x0                  23864  0    ";
+
+std::string entryLine(std::string_view source, std::string_view message)
+{
+    return std::string(kTime) + std::string(kColumns) + std::string(source) + std::string(message) + "\n";
+}
+
+TEST(TextLogReader, ReadsTheDefaultStyleInPiecesOfAnySize)
+{
+    const std::string tm = entryLine("backupd: (TimeMachine) [com.apple.TimeMachine:General] ", "Completed");
+    const std::string one = std::string(kTime) + "|com.apple.TimeMachine|";
+    struct Case {
+        std::string text;
+        std::vector<std::string> entries;
+    };
+    const Case cases[] = {
+        {"% log show --info --last 1h\nFiltering the log data using \"subsystem == 1\"\nSkipping debug messages, pass "
+         "--debug to include.\nTimestamp                       Thread     Type        Activity\n\n" +
+             tm,
+         {one + "Completed"}},
+        {tm + "\tFiles Copied\n\n  tail\n\n\n" + tm, {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed"}},
+        {std::string(kTime) +
+             "\t0x1\tError\t0x2\t7\t0\tbackupd-helper: [com.apple.TimeMachine:BackupScheduling] Skip\n",
+         {one + "Skip"}},
+        {entryLine("kernel: ", "[y] no subsystem") + entryLine("heard: (Lib) ", "plain: text"),
+         {std::string(kTime) + "||[y] no subsystem", std::string(kTime) + "||plain: text"}},
+        {"brian@Mac ~ % log stream\r\n" + tm.substr(0, tm.size() - 1) + "\r\n\tmore\r\n", {one + "Completed\n\tmore"}},
+        {tm + "bad \xff\xc3( end\n", {one + "Completed\nbad \uFFFD\uFFFD( end"}},
+        {tm + "cut continua", {one + "Completed\ncut continua"}},
+        {tm + tm.substr(0, 40), {one + "Completed"}},
+        {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
+         {one + "Completed", one + "Completed"}},
+        {"", {}},
+        {"\n\nFiltering the log data using \"x\"\n", {}},
+        {"Timestamp Thread\nhello\n" + tm, {"error: line 2 is not a log entry"}},
+        {"2023-02-17 19:12:13.456317-0800 localhost backupd[1]: syslog style\n", {"error: line 1 is not a log entry"}},
+        {tm + "[ not JSON after an entry\n", {one + "Completed\n[ not JSON after an entry"}},
+    };
+    for (const Case& c : cases) {
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{7}, c.text.size() + 1})
+            EXPECT_EQ(readText(c.text, chunk), c.entries) << c.text << " in pieces of " << chunk;
+    }
+}
+
+TEST(TextLogReader, FindsJsonAfterTheBannerAndStopsAtOverlongLines)
+{
+    TextLogReader json([](const LogEntry&) { ADD_FAILURE(); });
+    const std::string_view text = "Filtering the log data using \"x\"\r\n  [{\"timestamp\" : \"t\"}]";
+    json.feed(text);
+    EXPECT_EQ(json.jsonOffset(), text.find("  ["));
+    EXPECT_FALSE(json.error());
+
+    TextLogReader endless([](const LogEntry&) {});
+    const std::string block(1 << 20, 'x');
+    for (int i = 0; i <= 16 && !endless.error(); ++i)
+        endless.feed(block);
+    EXPECT_EQ(endless.error(), "line 1 is too long for a log entry");
+}
+
+class SavedLogFile : public ::testing::Test {
+protected:
+    void TearDown() override { std::filesystem::remove_all(path_); }
+
+    const std::string& write(std::string_view contents)
+    {
+        std::ofstream(path_, std::ios::binary) << contents;
+        return path_;
+    }
+
+    std::string path_ = ::testing::TempDir() + "quillfen-saved-log-" + std::to_string(::getpid());
+};
+
+std::string utcTimestamp(std::int64_t seconds)
+{
+    const std::time_t time = seconds;
+    std::tm parts{};
+    ::gmtime_r(&time, &parts);
+    std::array<char, 40> text{};
+    std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S.000000+0000", &parts);
+    return text.data();
+}
+
+TEST_F(SavedLogFile, FiftyMegabytesOfEverySubsystemKeepWhatThePredicatesSelect)
+{
+    constexpr std::int64_t kStart = 1'700'000'000;
+    std::int64_t entries = 0;
+    {
+        std::ofstream out(path_, std::ios::binary);
+        for (std::size_t written = 0; written < 50u << 20; ++entries) {
+            std::string line = utcTimestamp(kStart + entries) + " 0x1a  Default  0x0  42  0    ";
+            switch (entries % 4) {
+            case 0:
+                line += "backupd: [com.apple.TimeMachine:General] Backup COPIED " + std::to_string(entries);
+                break;
+            case 1:
+                line += "backupd: [com.apple.TimeMachine:General] Mountpoint is still valid";
+                break;
+            case 2:
+                line += "backupd: [com.apple.TimeMachineX:General] Copied elsewhere";
+                break;
+            default:
+                line += "dasd: (DAS) [com.apple.duetactivityscheduler:Scoring] Rescoring all\n\tactivities\n";
+            }
+            line += std::string(100, ' ') + "\n";
+            out << line;
+            written += line.size();
+        }
+    }
+    const std::string_view predicates[] = {kPredicateSpeed, kPredicateDAS, kPredicateCTS};
+    const SavedLogResult result = readSavedLog(path_, predicates);
+    ASSERT_TRUE(result.log) << result.failure;
+    const SavedLog& log = *result.log;
+    EXPECT_EQ(log.queries[0].entries.size(), static_cast<std::size_t>((entries + 3) / 4));
+    const std::string lastCopied = "Backup COPIED " + std::to_string((entries - 1) / 4 * 4) + " ";
+    EXPECT_TRUE(log.queries[0].entries.back().eventMessage.starts_with(lastCopied));
+    EXPECT_EQ(log.queries[1].entries.size(), static_cast<std::size_t>((entries) / 4));
+    EXPECT_FALSE(log.queries[2].subsystemSeen);
+    EXPECT_EQ(log.oldest, Date{static_cast<double>(kStart)});
+    EXPECT_EQ(log.newest, Date{static_cast<double>(kStart + entries - 1)});
+    EXPECT_EQ(log.hoursSpanned(), 48);
+    // One second in four is a Copied entry: the last 400 seconds hold 100 of them and the newest.
+    EXPECT_EQ(log.inPeriod(0, 400).size(), 101u - static_cast<std::size_t>((entries - 1) % 4 != 0));
+}
+
+TEST_F(SavedLogFile, EitherFormOrAFailureThatSaysWhy)
+{
+    const std::string tm = R"({"subsystem" : "com.apple.TimeMachine", "eventMessage" : "m", "timestamp" : ")";
+    const std::string json = "[" + tm + "2023-02-17 20:00:00.000000-0800\"},\n" + tm +
+                             "2023-02-17 23:30:00.000000-0800\"},\n {\"subsystem\" : \"other\", \"eventMessage\" : "
+                             "\"m\", \"timestamp\" : \"2023-02-18 00:00:00.000000-0800\"}]";
+    struct Case {
+        std::string contents;
+        std::string failure; // empty: read, with two entries over 4 hours
+    };
+    const Case cases[] = {
+        {json, ""},
+        {"Filtering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n" + json + "\n", ""},
+        {json.substr(0, json.size() - 1), "its JSON is cut off or damaged"},
+        {"[]\n", "it holds no log entries"},
+        {"", "it holds no log entries"},
+        {"\xef\xbb\xbfTimestamp Thread\n",
+         "line 1 is not a log entry. Quillfen reads the JSON that \"log show "
+         "--style json\" writes, and the text that \"log show\" and \"log stream\" print"},
+    };
+    for (const Case& c : cases) {
+        const SavedLogResult result = readSavedLog(write(c.contents), std::array{kPredicateTM});
+        EXPECT_EQ(result.failure, c.failure) << c.contents;
+        if (c.failure.empty()) {
+            ASSERT_TRUE(result.log);
+            EXPECT_EQ(result.log->queries[0].entries.size(), 2u);
+            EXPECT_EQ(result.log->hoursSpanned(), 4);
+            EXPECT_EQ(result.log->inPeriod(0, 3600).size(), 1u);
+        }
+    }
+    EXPECT_EQ(readSavedLog(path_ + "-missing", std::array{kPredicateTM}).failure, "No such file or directory");
+    EXPECT_EQ(readSavedLog(::testing::TempDir(), std::array{kPredicateTM}).failure, "Is a directory");
 }
 
 class SpawnTool : public ::testing::Test {

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "logquery/LogEntry.h"
+#include "platform/Date.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillfen {
+
+// An entry kept from a saved log, with its own texts.
+struct KeptEntry {
+    Date time;
+    std::string timestamp;
+    std::string eventMessage;
+};
+
+// What one query's predicate finds in a saved log.
+struct FileQuery {
+    std::vector<KeptEntry> entries; // the entries it selects, in file order
+    bool subsystemSeen = false;     // the file holds entries of its subsystem at all
+};
+
+// A saved log as the queries see it: the file is read once for all of them.
+struct SavedLog {
+    std::vector<FileQuery> queries; // one for each predicate asked for, in that order
+    Date oldest;
+    Date newest;
+
+    // The entries of query `index` in the `seconds` up to the newest entry of the file.
+    std::vector<LogEntry> inPeriod(std::size_t index, double seconds) const;
+    // Whole hours from the oldest to the newest entry, within the period field's 1 to 48.
+    std::int64_t hoursSpanned() const;
+};
+
+struct SavedLogResult {
+    std::optional<SavedLog> log;
+    std::string failure; // why there is no log, as the end of a sentence ("line 3 is not a log entry")
+};
+
+// Reads a log saved from `log show --style json`, or the text that `log show`
+// and `log stream` print, in pieces, keeping only the entries the predicates
+// (in the queries' own syntax) select. Entries whose time does not read are
+// passed over; a file without any other entry is a failure.
+SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates);
+
+} // namespace quillfen
