@@ -168,24 +168,36 @@ int runBackupNow()
     return session.alerted() ? kNoVerdict : 0;
 }
 
+// The options that take a value, written "--name VALUE" or "--name=VALUE".
+struct ValueOption {
+    std::string_view name;
+    std::optional<std::string> Arguments::*field;
+};
+constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours}, {"--file", &Arguments::file}};
+
+const ValueOption* valueOption(std::string_view arg)
+{
+    for (const ValueOption& option : kValueOptions) {
+        if (arg.starts_with(option.name) && (arg.size() == option.name.size() || arg[option.name.size()] == '='))
+            return &option;
+    }
+    return nullptr;
+}
+
 std::optional<int> parse(int argc, char** argv, Arguments& arguments)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             arguments.help = true;
-        } else if (arg == "--hours") {
-            if (i + 1 >= argc)
-                return usageError("option '--hours' needs a value");
-            arguments.hours = argv[++i];
-        } else if (arg.starts_with("--hours=")) {
-            arguments.hours = std::string(arg.substr(8));
-        } else if (arg == "--file") {
-            if (i + 1 >= argc)
-                return usageError("option '--file' needs a value");
-            arguments.file = argv[++i];
-        } else if (arg.starts_with("--file=")) {
-            arguments.file = std::string(arg.substr(7));
+        } else if (const ValueOption* option = valueOption(arg)) {
+            std::optional<std::string>& value = arguments.*(option->field);
+            if (arg.size() > option->name.size())
+                value = std::string(arg.substr(option->name.size() + 1));
+            else if (i + 1 < argc)
+                value = argv[++i];
+            else
+                return usageError("option '" + std::string(option->name) + "' needs a value");
         } else if (arg == "--json" || arg == "--nagios") {
             if (arguments.format != Format::Text)
                 return usageError("choose one of '--json' and '--nagios'");
