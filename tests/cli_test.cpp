@@ -279,10 +279,20 @@ TEST(CliFile, ReadsASavedLogAsOfItsNewestEntry)
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_TRUE(outcome.out.starts_with(note + std::string(c.header))) << outcome.out;
     }
-    const Outcome stopped = cli({"check", "--file", sample("stopped.json")});
-    EXPECT_TRUE(endsWith(stopped.out, "Running CTS check next.\nThe log file holds no CTS entries, so CTS could "
-                                      "not be checked.\n"))
-        << stopped.out;
+    // In the text style, with the scheduler check on the file's own DAS entries.
+    const std::string text = ::testing::TempDir() + "quillfen-cli-text-" + std::to_string(::getpid()) + ".log";
+    std::ofstream(text) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
+                           "[com.apple.TimeMachine:General] Backup completed successfully.\n"
+                           "2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 2 0 dasd: "
+                           "[com.apple.duetactivityscheduler:Scoring] Rescoring all 3 activities\n";
+    const Outcome scheduler = cli({"check", "--file", text});
+    std::filesystem::remove(text);
+    EXPECT_EQ(scheduler.status, 2);
+    EXPECT_NE(scheduler.out.find("for 3 hours:\n"), std::string::npos) << scheduler.out;
+    EXPECT_TRUE(endsWith(scheduler.out,
+                         "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS "
+                         "check next.\nThe log file holds no CTS entries, so CTS could not be checked.\n"))
+        << scheduler.out;
 
     const Outcome missing = cli({"check", "--json", "--file", healthy + ".gone"});
     EXPECT_EQ(missing.status, 3);
@@ -290,12 +300,13 @@ TEST(CliFile, ReadsASavedLogAsOfItsNewestEntry)
                                         R"("alerts":["The log file \"healthy.json.gone\" could not be read: No such )"
                                         R"(file or directory."])"))
         << missing.out;
-    const Outcome text = cli({"speed", "--file", QUILLFEN_SAMPLES_DIR "/README.md"});
-    EXPECT_EQ(text.status, 3);
-    EXPECT_EQ(text.out, "");
-    EXPECT_TRUE(text.err.starts_with("An error occurred in your last action: The log file \"README.md\" could not be "
-                                     "read: line 1 is not a log entry."))
-        << text.err;
+    const Outcome notALog = cli({"speed", "--file", QUILLFEN_SAMPLES_DIR "/README.md"});
+    EXPECT_EQ(notALog.status, 3);
+    EXPECT_EQ(notALog.out, "");
+    EXPECT_TRUE(
+        notALog.err.starts_with("An error occurred in your last action: The log file \"README.md\" could not be "
+                                "read: line 1 is not a log entry."))
+        << notALog.err;
 }
 
 TEST(CliUsage, HelpAndMistakes)
