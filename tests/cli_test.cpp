@@ -289,9 +289,9 @@ TEST(CliFile, ReadsASavedLogAsOfItsNewestEntry)
     std::filesystem::remove(text);
     EXPECT_EQ(scheduler.status, 2);
     EXPECT_NE(scheduler.out.find("for 3 hours:\n"), std::string::npos) << scheduler.out;
-    EXPECT_TRUE(endsWith(scheduler.out,
-                         "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS "
-                         "check next.\nThe log file holds no CTS entries, so CTS could not be checked.\n"))
+    EXPECT_TRUE(
+        scheduler.out.ends_with("DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS "
+                                "check next.\nThe log file holds no CTS entries, so CTS could not be checked.\n"))
         << scheduler.out;
 
     const Outcome missing = cli({"check", "--json", "--file", healthy + ".gone"});
