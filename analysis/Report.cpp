@@ -68,8 +68,8 @@ void appendDestinations(std::string& report, BackupTally& tally, const ReportCon
     }
 }
 
-void appendBackupCounts(std::string& report, BackupTally& tally, const AnalysisValues& values,
-                        const ReportContext& context, bool diskAway, bool& runDAScheck)
+void appendBackupCounts(std::string& report, BackupTally& tally, AnalysisValues& values, const ReportContext& context,
+                        bool diskAway, bool& runDAScheck)
 {
     if (tally.startBU.empty()) {
         raise(tally, 2);
@@ -90,6 +90,7 @@ void appendBackupCounts(std::string& report, BackupTally& tally, const AnalysisV
         raise(tally, 2);
     } else {
         const double minutes = -sinceLastEnd / 60;
+        values.minutesSinceLastCompletion = minutes;
         report += "last backup completed successfully " + formatMinutes(minutes) + " minutes ago,\n";
         if (minutes > kOverdueMinutes) {
             raise(tally, 3);
@@ -108,8 +109,10 @@ void appendBackupCounts(std::string& report, BackupTally& tally, const AnalysisV
         raise(tally, 2);
     }
     const double sinceManual = secondsBetween(now, tally.lastManualBackup);
-    if (sinceManual < 0)
-        report += "last manual backup started " + formatMinutes(-sinceManual / 60) + " minutes ago,\n";
+    if (sinceManual < 0) {
+        values.minutesSinceManualStart = -sinceManual / 60;
+        report += "last manual backup started " + formatMinutes(*values.minutesSinceManualStart) + " minutes ago,\n";
+    }
 }
 
 void appendCopied(std::string& report, const BackupTally& tally, const ReportContext& context)
@@ -225,7 +228,7 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
 
 } // namespace
 
-std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
+std::string composeBackupReport(BackupTally& tally, AnalysisValues& values, const ReportContext& context,
                                 bool& runDAScheck)
 {
     const bool diskAway = diskWasAway(tally, values, context.clock.now());

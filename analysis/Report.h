@@ -19,11 +19,12 @@ struct ReportContext {
 };
 
 // Writes the main report from what the entry loop left. Raises
-// tally.BUassessment, fills BUdurations and BUstartTimes, and asks for the
-// scheduler check by setting runDAScheck (never clearing it) and DAScheckPeriod,
-// unless the newest skipped backup says the disk was away: then the report says
-// so, and the skips show the scheduler at work.
-std::string composeBackupReport(BackupTally& tally, const AnalysisValues& values, const ReportContext& context,
+// tally.BUassessment, fills BUdurations and BUstartTimes, records the ages it
+// gives in `values`, and asks for the scheduler check by setting runDAScheck
+// (never clearing it) and DAScheckPeriod, unless the newest skipped backup says
+// the disk was away: then the report says so, and the skips show the scheduler
+// at work.
+std::string composeBackupReport(BackupTally& tally, AnalysisValues& values, const ReportContext& context,
                                 bool& runDAScheck);
 
 // The traffic light's colour for an assessment level.

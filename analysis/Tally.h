@@ -68,6 +68,9 @@ struct AnalysisValues {
     std::vector<DatedText> skippedBackups;
     // Failed backups with their whole message, in log order.
     std::vector<DatedText> failedBackups;
+    // The ages the report gives, in minutes; none when it says there was no such event.
+    std::optional<double> minutesSinceLastCompletion;
+    std::optional<double> minutesSinceManualStart;
 
     // Kept while the entries are walked.
     // Which kind of completion line the backup under way has counted: a release

@@ -25,12 +25,10 @@ std::optional<std::string_view> lightName(const std::optional<SystemColour>& lig
     return std::nullopt;
 }
 
-// Minutes from `date` to now, or nothing for the distant future (no such event).
-std::optional<std::string> minutesSince(Date date, Date now)
+// An age as the report writes it, or nothing where the report says there was no such event.
+std::optional<std::string> minutesText(const std::optional<double>& minutes)
 {
-    if (date >= kDistantFuture)
-        return std::nullopt;
-    return formatMinutes(secondsBetween(date, now) / 60);
+    return minutes ? std::optional(formatMinutes(*minutes)) : std::nullopt;
 }
 
 std::optional<std::string_view> optionalText(const std::string& text)
@@ -51,8 +49,8 @@ void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
         .integer("auto_started", static_cast<std::int64_t>(vc.startBU.size()))
         .integer("completed", completedBackups(outcome))
         .integer("manual_started", vc.numManualBackups);
-    const auto sinceLast = minutesSince(vc.lastBUEnd, outcome.now);
-    const auto sinceManual = minutesSince(vc.lastManualBackup, outcome.now);
+    const auto sinceLast = minutesText(values.minutesSinceLastCompletion);
+    const auto sinceManual = minutesText(values.minutesSinceManualStart);
     json.number("minutes_since_last_completed", sinceLast ? std::optional<std::string_view>(*sinceLast) : std::nullopt)
         .number("minutes_since_last_manual_start",
                 sinceManual ? std::optional<std::string_view>(*sinceManual) : std::nullopt)
@@ -163,7 +161,7 @@ std::string nagiosLine(const CheckOutcome& outcome)
         return line + "\n";
     }
     const ViewController& vc = outcome.controller;
-    const auto sinceLast = minutesSince(vc.lastBUEnd, outcome.now);
+    const auto sinceLast = minutesText(outcome.record.values.minutesSinceLastCompletion);
     const std::int64_t errors = outcome.record.values.errorCount;
     line += sinceLast ? "last backup completed " + *sinceLast + " minutes ago" : "no backup completed";
     line += ", " + std::to_string(completedBackups(outcome)) + " completed in the last " +

@@ -15,7 +15,6 @@ struct CheckOutcome {
     std::optional<SystemColour> light; // no value: no verdict
     std::string report;
     std::vector<std::string> alerts; // informative texts of the alerts shown
-    Date now;
     const VolumeQueries& volumes;
 };
 

@@ -92,7 +92,6 @@ public:
                                  light == SystemColour::Grey ? std::nullopt : light,
                                  report(),
                                  alertTexts_,
-                                 controller_.lastCheck().logFileEnd.value_or(clock_.now()),
                                  volumes_};
     }
 

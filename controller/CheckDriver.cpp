@@ -56,7 +56,6 @@ void ViewController::finishFileCheck(const SavedLogResult& result)
 {
     lastCheck_ = CheckRecord{};
     if (const SavedLog* log = acceptLogFile(result)) {
-        lastCheck_.logFileEnd = log->newest;
         const StoppedClock clock(log->newest);
         analyseEntries(log->inPeriod(kFileTM, static_cast<double>(theTimePeriod) * 60 * 60), log->newest, clock);
         finishSchedulerCheck([this, log](const SchedulerVerdictSink& append) {

@@ -55,7 +55,6 @@ struct CheckRecord {
     bool schedulerCheckRan = false;
     std::string dasVerdict; // empty when that query failed
     std::string ctsVerdict;
-    std::optional<Date> logFileEnd; // the newest entry of the log file analysed, if one was
 };
 
 // The controller of one main window: the whole state of its checks, and the

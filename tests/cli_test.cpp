@@ -148,6 +148,23 @@ TEST_F(FakeToolRoot, LogToolKilledMidwayIsAFailureNotAReport)
     EXPECT_EQ(outcome.err, "An error occurred in your last action: TM log command returned error number 15\n");
 }
 
+TEST_F(FakeToolRoot, FleetFormatsAgreeWithTheReportOnAFutureCompletion)
+{
+    tool("log",
+         R"(echo '[{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backup completed successfully."}]')");
+    tool("sw_vers", "echo 14.5");
+    EXPECT_NE(check().out.find("no backup has been completed successfully in the period,\n"), std::string::npos);
+    const Outcome json = check({"check", "--json"});
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+    ASSERT_EQ(parser.parse(json.out).get(root), simdjson::SUCCESS) << json.out;
+    EXPECT_TRUE(root["figures"]["backups"]["minutes_since_last_completed"].is_null()) << json.out;
+    const Outcome nagios = check({"check", "--nagios"});
+    EXPECT_TRUE(nagios.out.find(" - no backup completed, ") != std::string::npos &&
+                nagios.out.find("|minutes_since_last_backup=U;") != std::string::npos)
+        << nagios.out;
+}
+
 TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
 {
     const Outcome healthy = cli({"check", "--json"});
