@@ -51,10 +51,11 @@ class Session {
 public:
     Session()
         : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_)), volumes_(paths_.root()),
-          controller_(
-              WindowControls{window_.periodText, window_.periodStep, window_.trafficLight, window_.outputTextScroll,
-                             window_.outputText, window_.apfsButton, window_.progressSpinner},
-              ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, queryOsVersion(runTool_)})
+          systemVersion_(queryOsVersion(runTool_)),
+          controller_(WindowControls{window_.periodText, window_.periodStep, window_.trafficLight,
+                                     window_.outputTextScroll, window_.outputText, window_.apfsButton,
+                                     window_.progressSpinner},
+                      ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
     {
         controller_.viewDidLoad();
     }
@@ -81,6 +82,7 @@ public:
     }
 
     ViewController& controller() { return controller_; }
+    const SystemVersion& systemVersion() const { return systemVersion_; }
     std::string report() const { return window_.outputText.plainText(); }
     bool alerted() const { return !alerts_.alerts.empty(); }
 
@@ -104,6 +106,7 @@ private:
     ToolPaths paths_;
     RunTool runTool_;
     StatvfsVolumes volumes_;
+    SystemVersion systemVersion_;
     ViewController controller_;
     std::vector<std::string> alertTexts_;
 };
@@ -146,9 +149,15 @@ int runListing(const Arguments& arguments, void (ViewController::*button)())
 {
     Session session;
     // A saved log may come from another Mac, so this one's release does not matter then.
-    if (button == &ViewController::runAPFSButton && !arguments.file && session.controller().osVersion < 16) {
-        std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
-        return kNoVerdict;
+    if (button == &ViewController::runAPFSButton && !arguments.file) {
+        if (!session.systemVersion().version) {
+            std::cerr << "quillfen-cli: " << session.systemVersion().failure << '\n';
+            return kNoVerdict;
+        }
+        if (session.controller().osVersion < 16) {
+            std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
+            return kNoVerdict;
+        }
     }
     session.press(arguments, button);
     session.printAlerts();

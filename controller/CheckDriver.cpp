@@ -18,6 +18,11 @@ enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS };
 
 void ViewController::runTMCheck()
 {
+    // The report depends on the release; none is made up.
+    if (!services_.systemVersion.version) {
+        showErrorAlert(services_.systemVersion.failure);
+        return;
+    }
     readPeriodField();
     showBusyIndicator();
     clampTimePeriod();

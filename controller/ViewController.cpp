@@ -51,7 +51,8 @@ void ViewController::viewDidLoad()
     periodStep.setStringValue(period);
     trafficLight.setColour(SystemColour::Grey);
     progressSpinner.setHidden(true);
-    osVersion = releaseCode(services_.systemVersion);
+    if (services_.systemVersion.version)
+        osVersion = releaseCode(*services_.systemVersion.version);
     if (osVersion < 16) {
         theAPFSButton.setHidden(true);
         theAPFSButton.setEnabled(false);

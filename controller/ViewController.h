@@ -31,7 +31,7 @@ struct ControllerServices {
     const Clock& clock;
     RunTool runTool;
     const VolumeQueries& volumes;
-    OsVersion systemVersion;
+    SystemVersion systemVersion;
 };
 
 // The window's controls, connected before the view loads.

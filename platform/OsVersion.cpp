@@ -4,20 +4,48 @@
 
 namespace quillfen {
 
-OsVersion parseProductVersion(std::string_view text)
+namespace {
+
+constexpr std::string_view kCommand = "OS version command";
+
+bool isDigit(char c)
 {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+std::optional<OsVersion> parseProductVersion(std::string_view text)
+{
+    if (text.ends_with('\n'))
+        text.remove_suffix(1);
+    // One to three numbers between full stops, nothing else.
+    int numbers = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isDigit(text[i]) && (i == 0 || !isDigit(text[i - 1])))
+            ++numbers;
+        else if (!isDigit(text[i]) && (text[i] != '.' || i == 0 || !isDigit(text[i - 1])))
+            return std::nullopt;
+    }
+    if (numbers < 1 || numbers > 3 || !isDigit(text.back()))
+        return std::nullopt;
     OsVersion version{scanInteger(text), 0};
     if (const auto dot = text.find('.'); dot != std::string_view::npos)
         version.minor = scanInteger(text.substr(dot + 1));
-    return version;
+    return version.major >= 10 ? std::optional(version) : std::nullopt;
 }
 
-OsVersion queryOsVersion(const RunTool& runTool)
+SystemVersion queryOsVersion(const RunTool& runTool)
 {
     const ToolResult result = runTool("/usr/bin/sw_vers", {"-productVersion"}, true);
-    if (!result.launchFailure.empty() || result.terminationStatus != 0)
-        return OsVersion{10, 0};
-    return parseProductVersion(result.output.view());
+    if (!result.launchFailure.empty())
+        return SystemVersion::unknown(std::string(kCommand) + " could not be started: " + result.launchFailure);
+    if (result.terminationStatus != 0)
+        return SystemVersion::unknown(std::string(kCommand) + " returned error number " +
+                                      std::to_string(result.terminationStatus));
+    if (const auto version = parseProductVersion(result.output.view()))
+        return *version;
+    return SystemVersion::unknown(std::string(kCommand) + " gave no version");
 }
 
 } // namespace quillfen

@@ -91,6 +91,10 @@ TEST(CliCheck, FailedToolsGiveNoVerdictAndTheAlertOnStderr)
         {{"QUILLFEN_SIM_LOG_OUTPUT=empty"}, kParseError, ""},
         {{"QUILLFEN_SIM_LOG_OUTPUT=garbage"}, kParseError, ""},
         {{"QUILLFEN_SIM_ARCHIVE=/nonexistent/archive.json"}, "", alert + "TM log command returned error number 1\n"},
+        // Without the system's version nothing is analysed.
+        {{"QUILLFEN_SIM_SW_VERS_STATUS=1"}, "", alert + "OS version command returned error number 1\n"},
+        {{"QUILLFEN_SIM_MACOS=Version 14"}, "", alert + "OS version command gave no version\n"},
+        {{"QUILLFEN_SIM_MACOS=9.2"}, "", alert + "OS version command gave no version\n"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = cli({"check"}, c.settings);
@@ -130,18 +134,24 @@ protected:
     std::filesystem::path root_;
 };
 
-TEST_F(FakeToolRoot, MissingLogToolSaysSo)
+TEST_F(FakeToolRoot, MissingToolsSaySo)
 {
-    const Outcome outcome = check();
-    EXPECT_EQ(outcome.status, 3);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_EQ(outcome.err, "An error occurred in your last action: TM log command could not be started: " +
-                               root_.string() + "/usr/bin/log: No such file or directory\n");
+    for (const std::string missing : {"sw_vers", "log"}) {
+        const Outcome outcome = check();
+        EXPECT_EQ(outcome.status, 3);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_EQ(outcome.err,
+                  "An error occurred in your last action: " + std::string(missing == "log" ? "TM log" : "OS version") +
+                      " command could not be started: " + root_.string() + "/usr/bin/" + missing +
+                      ": No such file or directory\n");
+        tool("sw_vers", "echo 14.5");
+    }
 }
 
 TEST_F(FakeToolRoot, LogToolKilledMidwayIsAFailureNotAReport)
 {
     tool("log", "printf '[{\"timestamp\":'; kill -TERM $$");
+    tool("sw_vers", "echo 14.5");
     const Outcome outcome = check();
     EXPECT_EQ(outcome.status, 3);
     EXPECT_EQ(outcome.out, "");
@@ -261,6 +271,9 @@ TEST(CliListings, SpeedApfsAndBackUpNow)
     EXPECT_EQ(oldMac.status, 3);
     EXPECT_EQ(oldMac.out, "");
     EXPECT_EQ(oldMac.err, "quillfen-cli: the APFS listing needs macOS 11 or later\n");
+    const Outcome unknownMac = cli({"apfs"}, {"QUILLFEN_SIM_SW_VERS_STATUS=2"});
+    EXPECT_EQ(unknownMac.status, 3);
+    EXPECT_EQ(unknownMac.err, "quillfen-cli: OS version command returned error number 2\n");
 
     // Backups started on the simulated Mac are remembered; keep this one away from the other tests.
     const std::string state = ::testing::TempDir() + "quillfen-cli-backups-" + std::to_string(::getpid());

@@ -184,6 +184,20 @@ TEST(CheckRun, FailedOrUndecodableQueriesLeaveTheLight)
     EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
 }
 
+TEST(CheckRun, UnknownSystemVersionAlertsInsteadOfAnalysing)
+{
+    Harness h(SystemVersion::unknown("OS version command returned error number 1"));
+    h.tools.push(0, healthyLog(20));
+    h.check();
+    ASSERT_EQ(h.alerts.alerts().size(), 1u);
+    EXPECT_EQ(h.alerts.alerts()[0].messageText, "An error occurred in your last action:");
+    EXPECT_EQ(h.alerts.alerts()[0].informativeText, "OS version command returned error number 1");
+    EXPECT_TRUE(h.tools.calls().empty());
+    EXPECT_EQ(h.window.outputText.plainText(), "");
+    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
+    EXPECT_TRUE(h.window.progressSpinner.isHidden());
+}
+
 TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
 {
     const std::string das = "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n";

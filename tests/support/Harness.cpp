@@ -53,7 +53,7 @@ std::vector<ToolCall> ScriptedTools::calls() const
     return calls_;
 }
 
-Harness::Harness(OsVersion version, Date now) : clock(now), version(version) {}
+Harness::Harness(SystemVersion version, Date now) : clock(now), version(version) {}
 
 ViewController& Harness::controller()
 {

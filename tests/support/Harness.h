@@ -61,7 +61,7 @@ private:
 
 // One window on headless controls with every service a test controls.
 struct Harness {
-    explicit Harness(OsVersion version = {14, 5}, Date now = kNow);
+    explicit Harness(SystemVersion version = OsVersion{14, 5}, Date now = kNow);
 
     headless::Window window;
     headless::FifoMainQueue mainQueue;
@@ -70,7 +70,7 @@ struct Harness {
     FixedClock clock;
     FakeVolumes volumes;
     ScriptedTools tools;
-    OsVersion version;
+    SystemVersion version;
     // When set before the controller is built, runs the tools instead of `tools`.
     RunTool runTool;
 
