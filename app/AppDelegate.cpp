@@ -166,6 +166,7 @@ Document& AppDelegate::newDocument()
     Ui::TMWindow& form = document->window().form();
     connect(form.actionNew, &QAction::triggered, this, [this] { newDocument().window().show(); });
     connect(form.actionOpen, &QAction::triggered, this, &AppDelegate::chooseFileToOpen);
+    connect(form.actionAnalyseLogFile, &QAction::triggered, this, &AppDelegate::chooseLogFileToAnalyse);
     connect(form.actionQuit, &QAction::triggered, this, &QApplication::closeAllWindows);
     connect(form.actionSupport, &QAction::triggered, this, &AppDelegate::openSupport);
     connect(form.actionUpdates, &QAction::triggered, this, &AppDelegate::openUpdates);
@@ -185,6 +186,24 @@ void AppDelegate::chooseFileToOpen()
     const QString path = QFileDialog::getOpenFileName(QApplication::activeWindow());
     if (!path.isEmpty())
         openFile(path);
+}
+
+void AppDelegate::chooseLogFileToAnalyse()
+{
+    const QString path = QFileDialog::getOpenFileName(QApplication::activeWindow(), u"Analyse Log File"_s, QString(),
+                                                      u"Saved logs (*.json *.log *.txt);;All files (*)"_s);
+    if (!path.isEmpty())
+        analyseLogFile(path);
+}
+
+Document& AppDelegate::analyseLogFile(const QString& path)
+{
+    Document& document = newDocument();
+    ViewController& controller = document.window().controller();
+    controller.useLogFile(QFile::encodeName(path).toStdString(), true);
+    document.window().show();
+    controller.runCheckButton();
+    return document;
 }
 
 void AppDelegate::openFile(const QString& path)

@@ -38,12 +38,15 @@ public:
     std::vector<Document*> documents() const;
     // Saved reports cannot be opened again; every file is refused.
     void openFile(const QString& path);
+    // A new window whose checks read the saved log at `path`, showing its report.
+    Document& analyseLogFile(const QString& path);
 
     void openSupport();
     void openUpdates();
 
 private:
     void chooseFileToOpen();
+    void chooseLogFileToAnalyse();
     void markUpdateChecked();
 
     ControllerServices services_;

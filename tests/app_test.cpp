@@ -276,6 +276,35 @@ TEST_F(AppTest, EachWindowHasItsOwnReportAndLight)
     }
 }
 
+TEST_F(AppTest, AnalyseLogFileOpensAWindowWithTheFilesReport)
+{
+    QFile capture(dir.filePath(u"capture.log"_s));
+    ASSERT_TRUE(capture.open(QIODevice::WriteOnly));
+    capture.write("2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: [com.apple.TimeMachine:General] "
+                  "Backup completed successfully.\n");
+    capture.close();
+    struct Case {
+        QString path;
+        std::string reportStart; // empty: no report, an alert instead
+    };
+    const Case cases[] = {
+        {capture.fileName(), "Read from the log file \"capture.log\": the period ends at its newest entry"},
+        {dir.filePath(u"gone.log"_s), ""},
+    };
+    for (const Case& c : cases) {
+        TMWindow& window = delegate().analyseLogFile(c.path).window();
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(window.form().actionAnalyseLogFile->text(), u"Analyse Log File…"_s);
+        waitUntil([&] { return window.form().progressSpinner->isHidden(); });
+        EXPECT_TRUE(report(window).starts_with(c.reportStart)) << report(window);
+        EXPECT_EQ(report(window).empty(), c.reportStart.empty());
+        EXPECT_EQ(alerts.alerts().size(), c.reportStart.empty() ? 1u : 0u);
+    }
+    EXPECT_EQ(alerts.alerts().back().informativeText,
+              "The log file \"gone.log\" could not be read: No such file or directory.");
+    EXPECT_TRUE(tools.calls().empty()) << "the log tool is not run for a saved log";
+}
+
 TEST_F(AppTest, ClosingAWindowEndsItsDocumentWithoutAsking)
 {
     delegate().newDocument();
