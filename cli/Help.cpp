@@ -7,7 +7,8 @@ namespace {
 constexpr std::string_view kOverview = R"(Usage: quillfen-cli COMMAND [OPTIONS]
 
 Tells how this Mac's Time Machine backups have been behaving, from the
-Time Machine entries of its unified log.
+Time Machine entries of its unified log, or of a log saved to a file
+(--file PATH with check, speed and apfs).
 
 Commands:
   check        Analyse the last hours of the log: report and traffic light.
@@ -23,7 +24,7 @@ constexpr std::string_view kCheck = R"(NAME
     quillfen-cli check - is this Mac's Time Machine backing up well?
 
 SYNOPSIS
-    quillfen-cli check [--hours HOURS] [--json | --nagios]
+    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -38,6 +39,19 @@ OPTIONS
         The period, 1 to 48 hours (default 2), read as the window's period
         field reads it: the whole number at the start of the text; below 1
         counts as 1, above 48 as 48.
+    --file PATH
+        Analyse a saved log instead of this Mac's: the JSON that
+        "log show --style json" writes, or the text that "log show" and
+        "log stream" print (a pasted terminal session will do: the command,
+        its banner, the column titles and the closing summary are passed
+        over). The file may hold every subsystem; only the entries the
+        queries ask for are used. The period ends at the file's newest entry,
+        not now, and "minutes ago" counts back from there; the report's
+        first line says so. Without --hours the period reaches back to the
+        file's oldest entry (at most 48 hours). DAS and CTS are judged from
+        the file's own entries of those services, or reported as not
+        checked when it has none. A file that is neither form is refused
+        with the number of its first line that is not a log entry.
     --json
         Print one JSON object instead of the report: the light, the
         assessment, the period, the report text and the figures it is made
@@ -51,13 +65,15 @@ EXIT STATUS
     0  green: backups look healthy
     1  orange: something needs a look
     2  red: backups have a problem
-    3  no verdict: a tool failed, the log could not be read, or bad usage
+    3  no verdict: a tool failed, the log or log file could not be read,
+       or bad usage
 
     Failed tools are reported on standard error as the alert's message text,
     a blank and its informative text.
 
 EXAMPLES
     quillfen-cli check --hours 24
+    quillfen-cli check --file capture.log
     quillfen-cli check --nagios
 )";
 
@@ -65,7 +81,7 @@ constexpr std::string_view kSpeed = R"(NAME
     quillfen-cli speed - list how much each backup copied
 
 SYNOPSIS
-    quillfen-cli speed [--hours HOURS]
+    quillfen-cli speed [--hours HOURS] [--file PATH]
 
 DESCRIPTION
     Lists, with their times, all Time Machine log entries of the last HOURS
@@ -74,36 +90,40 @@ DESCRIPTION
 OPTIONS
     --hours HOURS
         The period, 1 to 48 hours (default 2), read as for check.
+    --file PATH
+        List from a saved log instead, as for check.
     -h, --help
         Show this page.
 
 EXIT STATUS
     0  the listing was printed
-    3  the log tool failed or its output could not be read
+    3  the log tool failed, its output or the log file could not be read
 )";
 
 constexpr std::string_view kApfs = R"(NAME
     quillfen-cli apfs - list snapshot and backup activity
 
 SYNOPSIS
-    quillfen-cli apfs [--hours HOURS]
+    quillfen-cli apfs [--hours HOURS] [--file PATH]
 
 DESCRIPTION
     Lists, with their times, the Time Machine log entries of the last HOURS
     that tell of starting, finding, mounting, copying, creating and deleting
     backups and snapshots. Needs macOS 11 or later, as the window's APFS
-    button does.
+    button does, unless it lists a saved log (--file).
 
 OPTIONS
     --hours HOURS
         The period, 1 to 48 hours (default 2), read as for check.
+    --file PATH
+        List from a saved log instead, as for check.
     -h, --help
         Show this page.
 
 EXIT STATUS
     0  the listing was printed
-    3  the log tool failed, its output could not be read, or this Mac runs
-       a macOS older than 11
+    3  the log tool failed, its output or the log file could not be read,
+       or this Mac runs a macOS older than 11
 )";
 
 constexpr std::string_view kBackupNow = R"(NAME

@@ -309,6 +309,14 @@ TEST(CliFile, ReadsASavedLogAsOfItsNewestEntry)
         EXPECT_EQ(outcome.status, 0) << outcome.err;
         EXPECT_TRUE(outcome.out.starts_with(note + std::string(c.header))) << outcome.out;
     }
+    // The text-style sample reads as its JSON twin; only the line naming the file differs.
+    const auto afterFirstLine = [](const std::string& text) { return text.substr(text.find('\n')); };
+    const Outcome json = cli({"check", "--file", sample("macos13-disk-away.json")});
+    const Outcome pasted = cli({"check", "--file", sample("macos13-disk-away.log")});
+    EXPECT_EQ(pasted.status, 2);
+    EXPECT_TRUE(pasted.out.starts_with("Read from the log file \"macos13-disk-away.log\""));
+    EXPECT_EQ(afterFirstLine(pasted.out), afterFirstLine(json.out));
+
     // In the text style, with the scheduler check on the file's own DAS entries.
     const std::string text = ::testing::TempDir() + "quillfen-cli-text-" + std::to_string(::getpid()) + ".log";
     std::ofstream(text) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
