@@ -155,8 +155,7 @@ void ViewController::readLogFile(std::vector<std::string_view> predicates,
 const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)
 {
     if (!result.log) {
-        const std::string name = std::filesystem::path(*logFile_).filename().string();
-        showErrorAlert("The log file \"" + name + "\" could not be read: " + result.failure + ".");
+        showErrorAlert("The log file \"" + logFileName() + "\" could not be read: " + result.failure + ".");
         return nullptr;
     }
     if (periodFromFile_) {
@@ -172,7 +171,14 @@ std::string ViewController::withSourceNote(std::string text) const
 {
     if (!logFile_)
         return text;
-    return logFileNote(std::filesystem::path(*logFile_).filename().string()) + text;
+    return logFileNote(logFileName()) + text;
+}
+
+std::string ViewController::logFileName() const
+{
+    // A path that ends in a separator has no file name of its own.
+    const std::string name = std::filesystem::path(*logFile_).filename().string();
+    return name.empty() ? *logFile_ : name;
 }
 
 } // namespace quillfen

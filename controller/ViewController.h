@@ -157,6 +157,8 @@ private:
     const SavedLog* acceptLogFile(const SavedLogResult& result);
     // The report text: the log file's note, if any, before `text`.
     std::string withSourceNote(std::string text) const;
+    // The log file as the report and alerts name it.
+    std::string logFileName() const;
     void analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock);
     // Caps DAScheckPeriod and, when the analysis asked for it, has `run` give the scheduler verdicts.
     void finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run);
