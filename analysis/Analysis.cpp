@@ -1,18 +1,6 @@
 #include "analysis/Analysis.h"
 
-#include "logquery/LogEntry.h"
-
 namespace quillfen {
-
-std::optional<std::string> analyseBackupOutput(const ByteBuffer& output, BackupTally& tally,
-                                               const ReportContext& context, bool& runDAScheck,
-                                               AnalysisValues* gathered)
-{
-    const auto log = parseLogEntries(output);
-    if (!log)
-        return std::nullopt;
-    return analyseBackupEntries(log->entries(), tally, context, runDAScheck, gathered);
-}
 
 std::string analyseBackupEntries(std::span<const LogEntry> entries, BackupTally& tally, const ReportContext& context,
                                  bool& runDAScheck, AnalysisValues* gathered)

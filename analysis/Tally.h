@@ -1,7 +1,7 @@
 #pragma once
 
 #include "analysis/Classify.h"
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "platform/Date.h"
 
 #include <cstdint>
@@ -88,6 +88,10 @@ struct AnalysisValues {
 // a class that records a time but whose timestamp does not read changes nothing
 // but the error lines.
 void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, std::int64_t osVersion);
+
+// Whether tallyEntry does anything with a message: the main check keeps only
+// these entries of a query's output.
+bool affectsTally(std::string_view message);
 
 // The message split at every single blank; two blanks in a row give an empty word.
 std::vector<std::string_view> splitWords(std::string_view message);

@@ -51,8 +51,9 @@ AppDelegate::~AppDelegate() = default;
 
 bool AppDelegate::isAdminUser(const std::string& name) const
 {
-    const ToolResult result = services_.runTool("/usr/bin/id", {"-G", name}, true);
-    return listsAdminGroup(result.output.view());
+    TextOutput output;
+    services_.runTool("/usr/bin/id", {"-G", name}, &output);
+    return listsAdminGroup(output.text());
 }
 
 bool AppDelegate::startUpChecks()

@@ -110,13 +110,14 @@ void SettingsDefaults::setBool(const std::string& key, bool value)
 
 RunTool runOffMainThread(RunTool runTool)
 {
-    return [runTool = std::move(runTool)](const std::string& path, const std::vector<std::string>& args, bool capture) {
+    return [runTool = std::move(runTool)](const std::string& path, const std::vector<std::string>& args,
+                                          OutputSink* output) {
         if (QThread::currentThread() != QCoreApplication::instance()->thread())
-            return runTool(path, args, capture);
+            return runTool(path, args, output);
         ToolResult result;
         QEventLoop loop;
         std::thread helper([&] {
-            result = runTool(path, args, capture);
+            result = runTool(path, args, output);
             QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
         });
         loop.exec(QEventLoop::ExcludeUserInputEvents);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "platform/Date.h"
 
 #include <cstdint>

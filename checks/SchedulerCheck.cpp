@@ -1,14 +1,9 @@
 #include "checks/SchedulerCheck.h"
 
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
 
 namespace quillfen {
-
-std::string checkDAS(const ByteBuffer& output, std::int64_t minutes)
-{
-    return dasVerdict(jsonTopLevel(output), minutes);
-}
 
 std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes)
 {
@@ -24,11 +19,6 @@ std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes)
         break;
     }
     return "DAS appears to be rescoring normally over the last " + n + " minutes.\nRunning CTS check next.\n";
-}
-
-std::string checkCTS(const ByteBuffer& output, std::int64_t minutes)
-{
-    return ctsVerdict(jsonTopLevel(output), minutes);
 }
 
 std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
@@ -55,16 +45,16 @@ void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& quer
         SchedulerService service;
         const std::vector<std::string>& base;
         std::string_view command;
-        std::string (*verdict)(const ByteBuffer&, std::int64_t);
+        std::string (*verdict)(JsonTopLevel, std::int64_t);
     };
-    const Query steps[] = {{SchedulerService::DAS, queries.das, "DAS log command", checkDAS},
-                           {SchedulerService::CTS, queries.cts, "CTS log command", checkCTS}};
+    const Query steps[] = {{SchedulerService::DAS, queries.das, "DAS log command", dasVerdict},
+                           {SchedulerService::CTS, queries.cts, "CTS log command", ctsVerdict}};
     for (const Query& query : steps) {
-        const ToolResult result = runLogCommand(runTool, withPeriod(query.base, minutes, 'm'));
-        if (const auto failure = toolFailureText(result, query.command))
+        const LogQueryResult result = runLogCommand(runTool, withPeriod(query.base, minutes, 'm'), {});
+        if (const auto failure = toolFailureText(result.run, query.command))
             showError(*failure);
         else
-            append(query.service, query.verdict(result.output, minutes));
+            append(query.service, query.verdict(result.log.shape, minutes));
     }
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "logquery/LogFile.h"
-#include "platform/ByteBuffer.h"
 #include "platform/Process.h"
 
 #include <cstdint>
@@ -12,13 +11,11 @@
 
 namespace quillfen {
 
-// The verdict on the DAS query's output over the last `minutes`.
-std::string checkDAS(const ByteBuffer& output, std::int64_t minutes);
+// The verdict on the shape of the DAS query's output over the last `minutes`.
 std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes);
 
 // The verdict on the CTS query's output. A top-level object cannot be counted,
 // so it is reported like undecodable output.
-std::string checkCTS(const ByteBuffer& output, std::int64_t minutes);
 std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes);
 
 struct SchedulerCheckQueries {

@@ -2,7 +2,7 @@
 #include "analysis/VolumeSpace.h"
 #include "checks/SchedulerCheck.h"
 #include "controller/ViewController.h"
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
 
 namespace quillfen {
@@ -33,23 +33,23 @@ void ViewController::runTMCheck()
         return;
     }
     auto args = withPeriod(theBaseCmdStrTM, theTimePeriod, 'h');
-    runInBackground<ToolResult>(
+    runInBackground<LogQueryResult>(
         [runTool = services_.runTool, args = std::move(args)] { return queryTMLog(runTool, args); },
-        [](ViewController& self, ToolResult& result) { self.finishTMCheck(result); });
+        [](ViewController& self, LogQueryResult& result) { self.finishTMCheck(result); });
 }
 
-ToolResult ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args)
+LogQueryResult ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args)
 {
-    return runLogCommand(runTool, args);
+    return runLogCommand(runTool, args, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
 }
 
-void ViewController::finishTMCheck(const ToolResult& result)
+void ViewController::finishTMCheck(const LogQueryResult& result)
 {
     lastCheck_ = CheckRecord{};
-    if (const auto failure = toolFailureText(result, "TM log command"))
+    if (const auto failure = toolFailureText(result.run, "TM log command"))
         showErrorAlert(*failure);
     else
-        analyseBackupLog(result.output);
+        analyseBackupLog(result.log);
     finishSchedulerCheck([this](const SchedulerVerdictSink& append) {
         runSchedulerCheck(services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS}, DAScheckPeriod, append,
                           [this](const std::string& failure) { showErrorAlert(failure); });
@@ -82,15 +82,14 @@ void ViewController::finishSchedulerCheck(const std::function<void(const Schedul
     });
 }
 
-void ViewController::analyseBackupLog(const ByteBuffer& output)
+void ViewController::analyseBackupLog(const DecodedLog& log)
 {
-    const auto log = parseLogEntries(output);
-    if (!log) {
+    if (!log.isArray()) {
         static_cast<BackupTally&>(*this) = BackupTally{};
         setReportText(kParseErrorLine);
         return;
     }
-    analyseEntries(log->entries(), services_.clock.now(), services_.clock);
+    analyseEntries(log.views(), services_.clock.now(), services_.clock);
 }
 
 void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)

@@ -1,6 +1,6 @@
 #include "checks/Listings.h"
 #include "controller/ViewController.h"
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
 
 namespace quillfen {
@@ -12,7 +12,21 @@ const std::vector<std::string> kBackupNowArguments{"startbackup", "-a", "-r"};
 
 } // namespace
 
-void ViewController::runLogListing(const std::vector<std::string>& baseArguments, ListingOperation listing)
+void ViewController::runSpeedButton()
+{
+    runLogListing(
+        theBaseCmdStrSpeed, [](const LogEntry&) { return true; }, &ViewController::listSpeedEntries);
+}
+
+void ViewController::runAPFSButton()
+{
+    runLogListing(
+        theBaseCmdStrAPFS, [](const LogEntry& entry) { return hasAPFSMarker(entry.eventMessage); },
+        &ViewController::listAPFSEntries);
+}
+
+void ViewController::runLogListing(const std::vector<std::string>& baseArguments, EntryFilter keep,
+                                   ListingOperation listing)
 {
     readPeriodField();
     showBusyIndicator();
@@ -25,17 +39,19 @@ void ViewController::runLogListing(const std::vector<std::string>& baseArguments
         return;
     }
     auto args = withPeriod(baseArguments, theTimePeriod, 'h');
-    runInBackground<ToolResult>(
-        [runTool = services_.runTool, args = std::move(args)] { return runLogCommand(runTool, args); },
-        [listing](ViewController& self, ToolResult& result) { self.finishLogListing(result, listing); });
+    runInBackground<LogQueryResult>(
+        [runTool = services_.runTool, args = std::move(args), keep = std::move(keep)] {
+            return runLogCommand(runTool, args, keep);
+        },
+        [listing](ViewController& self, LogQueryResult& result) { self.finishLogListing(result, listing); });
 }
 
-void ViewController::finishLogListing(const ToolResult& result, ListingOperation listing)
+void ViewController::finishLogListing(const LogQueryResult& result, ListingOperation listing)
 {
-    if (const auto failure = toolFailureText(result, "TM log command")) {
+    if (const auto failure = toolFailureText(result.run, "TM log command")) {
         showErrorAlert(*failure);
-    } else if (const auto log = parseLogEntries(result.output)) {
-        (this->*listing)(log->entries(), services_.clock.now());
+    } else if (result.log.isArray()) {
+        (this->*listing)(result.log.views(), services_.clock.now());
     } else {
         setReportText(undecodableListing(services_.clock.now(), theTimePeriod));
     }
@@ -63,7 +79,7 @@ void ViewController::startBackupNow()
 {
     showBusyIndicator();
     runInBackground<ToolResult>(
-        [runTool = services_.runTool] { return runTool(kTmutilPath, kBackupNowArguments, false); },
+        [runTool = services_.runTool] { return runTool(kTmutilPath, kBackupNowArguments, nullptr); },
         [](ViewController& self, ToolResult& result) { self.finishBackupNow(result); });
 }
 

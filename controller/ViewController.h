@@ -3,6 +3,7 @@
 #include "analysis/Tally.h"
 #include "checks/SchedulerCheck.h"
 #include "logquery/LogFile.h"
+#include "logquery/LogQuery.h"
 #include "platform/Controls.h"
 #include "platform/Date.h"
 #include "platform/OsVersion.h"
@@ -95,18 +96,21 @@ public:
 
     // The Check run: started here, its query on processingQueue, finished on the main queue.
     void runTMCheck();
-    static ToolResult queryTMLog(const RunTool& runTool, const std::vector<std::string>& args);
-    void finishTMCheck(const ToolResult& result);
+    // The query decodes its output in the background and keeps only the
+    // entries the analysis uses, so the main thread gets a short list.
+    static LogQueryResult queryTMLog(const RunTool& runTool, const std::vector<std::string>& args);
+    void finishTMCheck(const LogQueryResult& result);
     void finishFileCheck(const SavedLogResult& result);
-    void analyseBackupLog(const ByteBuffer& output);
+    void analyseBackupLog(const DecodedLog& log);
 
     // The Speed and APFS listings, run by one shared runner on the tool's
     // output or the log file's entries; `end` closes the listed period.
     using ListingOperation = void (ViewController::*)(std::span<const LogEntry> entries, Date end);
-    void runSpeedButton() { runLogListing(theBaseCmdStrSpeed, &ViewController::listSpeedEntries); }
-    void runAPFSButton() { runLogListing(theBaseCmdStrAPFS, &ViewController::listAPFSEntries); }
-    void runLogListing(const std::vector<std::string>& baseArguments, ListingOperation listing);
-    void finishLogListing(const ToolResult& result, ListingOperation listing);
+    void runSpeedButton();
+    void runAPFSButton();
+    // `keep` chooses the entries of the tool's output that the listing may show.
+    void runLogListing(const std::vector<std::string>& baseArguments, EntryFilter keep, ListingOperation listing);
+    void finishLogListing(const LogQueryResult& result, ListingOperation listing);
     void finishFileListing(const SavedLogResult& result, ListingOperation listing);
     void listSpeedEntries(std::span<const LogEntry> entries, Date end);
     void listAPFSEntries(std::span<const LogEntry> entries, Date end);

@@ -3,7 +3,6 @@
 #include "logquery/LogTimestamp.h"
 #include "logquery/Predicate.h"
 #include "logquery/TextLog.h"
-#include "platform/ByteBuffer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -83,24 +82,24 @@ private:
     bool found_ = false;
 };
 
-// The JSON array from `offset` to the end of the file.
-bool decodeJsonLog(const OpenFile& file, std::uint64_t offset, const std::function<void(const LogEntry&)>& sink)
+// The JSON array from `offset` to the end of the file, decoded as it is read.
+// Entries reach `sink` before the verdict; the caller drops them when it fails.
+bool decodeJsonLog(const OpenFile& file, std::uint64_t offset, const LogDecoder::EntryHandler& sink)
 {
-    ByteBuffer bytes;
     if (!file.seek(offset))
         return false;
+    LogDecoder decoder(sink);
     for (;;) {
-        const ssize_t count = file.read(bytes.prepareAppend(kChunkBytes), kChunkBytes);
-        if (count <= 0)
+        const std::span<char> space = decoder.space();
+        const ssize_t count = file.read(space.data(), space.size());
+        if (count < 0)
+            return false;
+        if (count == 0)
             break;
-        bytes.commit(static_cast<std::size_t>(count));
+        decoder.commit(static_cast<std::size_t>(count));
     }
-    const auto log = parseLogEntries(bytes);
-    if (!log)
-        return false;
-    for (const LogEntry& entry : log->entries())
-        sink(entry);
-    return true;
+    const JsonTopLevel shape = decoder.finish();
+    return shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray;
 }
 
 SavedLogResult failed(std::string why)

@@ -19,9 +19,15 @@ std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::i
     return args;
 }
 
-ToolResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args)
+LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep)
 {
-    return runTool(std::string(kLogToolPath), args, true);
+    EntryCollector collector(keep);
+    LogDecoder decoder(collector.handler());
+    LogQueryResult result;
+    result.run = runTool(std::string(kLogToolPath), args, &decoder);
+    if (result.run.launchFailure.empty() && result.run.terminationStatus == 0)
+        result.log = collector.finish(decoder.finish());
+    return result;
 }
 
 std::optional<std::string> toolFailureText(const ToolResult& result, std::string_view command)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logquery/LogDecoder.h"
 #include "platform/Process.h"
 
 #include <cstdint>
@@ -30,8 +31,16 @@ std::string periodArgument(std::int64_t count, char unit);
 // A copy of `base` with the period argument appended.
 std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::int64_t count, char unit);
 
-// runTool with /usr/bin/log and standard output captured.
-ToolResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args);
+// One log query: how the tool ran, and its output decoded as it arrived.
+struct LogQueryResult {
+    ToolResult run;
+    DecodedLog log;
+};
+
+// runTool with /usr/bin/log, its output decoded while the tool writes it,
+// keeping copies of the entries `keep` accepts. Nothing of the output is used
+// unless the tool exited 0.
+LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep);
 
 // The error alert's text for a failed run of the command named `command`
 // ("TM log command", "Back up command", …), or nothing when the run succeeded.

@@ -37,13 +37,14 @@ std::optional<OsVersion> parseProductVersion(std::string_view text)
 
 SystemVersion queryOsVersion(const RunTool& runTool)
 {
-    const ToolResult result = runTool("/usr/bin/sw_vers", {"-productVersion"}, true);
+    TextOutput output;
+    const ToolResult result = runTool("/usr/bin/sw_vers", {"-productVersion"}, &output);
     if (!result.launchFailure.empty())
         return SystemVersion::unknown(std::string(kCommand) + " could not be started: " + result.launchFailure);
     if (result.terminationStatus != 0)
         return SystemVersion::unknown(std::string(kCommand) + " returned error number " +
                                       std::to_string(result.terminationStatus));
-    if (const auto version = parseProductVersion(result.output.view()))
+    if (const auto version = parseProductVersion(output.text()))
         return *version;
     return SystemVersion::unknown(std::string(kCommand) + " gave no version");
 }

@@ -1,5 +1,6 @@
 #include "platform/Process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -70,12 +71,11 @@ private:
     int fds_[2] = {-1, -1};
 };
 
-void readToEnd(int fd, ByteBuffer& out)
+void readToEnd(int fd, OutputSink& out)
 {
-    constexpr std::size_t kChunk = 1 << 20;
     for (;;) {
-        char* space = out.prepareAppend(kChunk);
-        const ssize_t got = ::read(fd, space, kChunk);
+        const std::span<char> space = out.space();
+        const ssize_t got = ::read(fd, space.data(), space.size());
         if (got > 0) {
             out.commit(static_cast<std::size_t>(got));
         } else if (got == 0 || errno != EINTR) {
@@ -105,7 +105,29 @@ std::string failureText(const std::string& path, int error)
 
 } // namespace
 
-ToolResult spawnTool(const std::string& path, const std::vector<std::string>& args, bool capture)
+std::span<char> TextOutput::space()
+{
+    text_.resize(used_ + 4096);
+    return {text_.data() + used_, text_.size() - used_};
+}
+
+void TextOutput::commit(std::size_t count)
+{
+    used_ += count;
+}
+
+void writeOutput(OutputSink* output, std::string_view bytes)
+{
+    while (output != nullptr && !bytes.empty()) {
+        const std::span<char> space = output->space();
+        const std::size_t count = std::min(space.size(), bytes.size());
+        std::memcpy(space.data(), bytes.data(), count);
+        bytes.remove_prefix(count);
+        output->commit(count);
+    }
+}
+
+ToolResult spawnTool(const std::string& path, const std::vector<std::string>& args, OutputSink* output)
 {
     ToolResult result;
     std::vector<char*> argv;
@@ -116,7 +138,7 @@ ToolResult spawnTool(const std::string& path, const std::vector<std::string>& ar
     argv.push_back(nullptr);
 
     std::optional<Pipe> pipe;
-    if (capture) {
+    if (output != nullptr) {
         pipe.emplace();
         if (!pipe->ok()) {
             result.launchFailure = failureText(path, errno);
@@ -139,7 +161,7 @@ ToolResult spawnTool(const std::string& path, const std::vector<std::string>& ar
 
     if (pipe) {
         pipe->closeWrite();
-        readToEnd(pipe->readEnd(), result.output);
+        readToEnd(pipe->readEnd(), *output);
         pipe->closeRead();
     }
     result.terminationStatus = waitForExit(pid);
@@ -159,9 +181,8 @@ ToolPaths ToolPaths::fromEnvironment()
 
 RunTool makeRunTool(ToolPaths paths)
 {
-    return [paths = std::move(paths)](const std::string& path, const std::vector<std::string>& args, bool capture) {
-        return spawnTool(paths.resolve(path), args, capture);
-    };
+    return [paths = std::move(paths)](const std::string& path, const std::vector<std::string>& args,
+                                      OutputSink* output) { return spawnTool(paths.resolve(path), args, output); };
 }
 
 } // namespace quillfen

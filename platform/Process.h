@@ -1,10 +1,11 @@
 #pragma once
 
-#include "platform/ByteBuffer.h"
+#include "platform/OutputSink.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillfen {
@@ -13,19 +14,34 @@ namespace quillfen {
 struct ToolResult {
     // The exit status; for a tool killed by a signal, the signal's number.
     std::int32_t terminationStatus = 0;
-    // Everything the tool wrote to standard output, when it was captured.
-    ByteBuffer output;
     // Why the tool could not be started at all; empty when it ran.
     std::string launchFailure;
 };
 
 // Runs the executable at `path` with `args` (no shell: each element is one
-// argument), reads its standard output to the end when `capture` is set, and
-// waits for it to exit. Standard input and error stay the caller's own.
-ToolResult spawnTool(const std::string& path, const std::vector<std::string>& args, bool capture);
+// argument), hands its standard output to `output` as it arrives, to the end,
+// and waits for it to exit. A null `output` leaves standard output uncaptured;
+// standard input and error stay the caller's own.
+ToolResult spawnTool(const std::string& path, const std::vector<std::string>& args, OutputSink* output);
 
 // How the rest of the system runs tools; tests substitute their own.
-using RunTool = std::function<ToolResult(const std::string& path, const std::vector<std::string>& args, bool capture)>;
+using RunTool =
+    std::function<ToolResult(const std::string& path, const std::vector<std::string>& args, OutputSink* output)>;
+
+// A small output kept whole as text (a version number, a list of groups).
+class TextOutput final : public OutputSink {
+public:
+    std::span<char> space() override;
+    void commit(std::size_t count) override;
+    std::string_view text() const { return {text_.data(), used_}; }
+
+private:
+    std::string text_;
+    std::size_t used_ = 0;
+};
+
+// Hands `bytes` to `output` as a tool's output would arrive; nothing when it is null.
+void writeOutput(OutputSink* output, std::string_view bytes);
 
 // Maps the Mac's tool paths ("/usr/bin/log") to the files actually run. On macOS
 // the paths are used as they are; elsewhere they are looked up below the

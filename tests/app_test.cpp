@@ -180,15 +180,17 @@ TEST(MainThreadTools, KeepTheEventLoopRunningWhileTheMainThreadWaits)
 {
     std::atomic<bool> timerFired = false;
     QTimer::singleShot(0, [&] { timerFired = true; });
-    const RunTool runTool = runOffMainThread([&](const std::string&, const std::vector<std::string>&, bool) {
+    const RunTool runTool = runOffMainThread([&](const std::string&, const std::vector<std::string>&, OutputSink* out) {
         // Bounded, so a main thread that stops its event loop fails the test instead of hanging it.
         for (int i = 0; i < 10'000 && !timerFired; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return ToolResult{7, ByteBuffer("out"), {}};
+        writeOutput(out, "out");
+        return ToolResult{7, {}};
     });
-    const ToolResult result = runTool("/usr/bin/log", {}, true);
+    TextOutput output;
+    const ToolResult result = runTool("/usr/bin/log", {}, &output);
     EXPECT_EQ(result.terminationStatus, 7);
-    EXPECT_EQ(result.output.view(), "out");
+    EXPECT_EQ(output.text(), "out");
     EXPECT_TRUE(timerFired);
 }
 
@@ -375,9 +377,10 @@ TEST_F(AppTest, TheBusyIndicatorTurnsOnlyWhileAQueryRuns)
     std::promise<void> release;
     ControllerServices held = services();
     held.runTool = [answered = release.get_future().share()](const std::string&, const std::vector<std::string>&,
-                                                             bool) {
+                                                             OutputSink* output) {
         answered.wait();
-        return ToolResult{0, ByteBuffer("[]"), {}};
+        writeOutput(output, "[]");
+        return ToolResult{};
     };
     TMWindow window(held);
     BusySpinner& spinner = *window.form().progressSpinner;

@@ -35,7 +35,7 @@ struct Line {
 void feed(BackupTally& tally, AnalysisValues& values, const std::vector<Line>& lines, std::int64_t osVersion = 17)
 {
     for (const Line& line : lines)
-        tallyEntry(tally, values, LogEntry{line.timestamp, line.message}, osVersion);
+        tallyEntry(tally, values, LogEntry{line.timestamp, line.message, {}}, osVersion);
 }
 
 // Each class's own phrase is counted in TallyEntry.EachCounterCountsItsOwnClass; these are overlaps and near misses.

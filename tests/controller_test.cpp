@@ -148,15 +148,16 @@ TEST(CheckRun, FailedOrUndecodableQueriesLeaveTheLight)
     missing.launchFailure = "/usr/bin/log: No such file or directory";
     struct Case {
         ToolResult result;
+        std::string output;
         std::string_view report; // empty: the earlier report stays
         std::string_view alert;
     };
     const Case cases[] = {
-        {ToolResult{1, ByteBuffer(healthyLog(200)), {}}, "", "TM log command returned error number 1"},
-        {missing, "", "TM log command could not be started: /usr/bin/log: No such file or directory"},
-        {ToolResult{0, ByteBuffer(""), {}}, kParseError, ""},
-        {ToolResult{0, ByteBuffer("{\"a\":1}"), {}}, kParseError, ""},
-        {ToolResult{0, ByteBuffer("[1,"), {}}, kParseError, ""},
+        {ToolResult{1, {}}, healthyLog(200), "", "TM log command returned error number 1"},
+        {missing, "", "", "TM log command could not be started: /usr/bin/log: No such file or directory"},
+        {ToolResult{}, "", kParseError, ""},
+        {ToolResult{}, "{\"a\":1}", kParseError, ""},
+        {ToolResult{}, "[1,", kParseError, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.alert);
@@ -165,7 +166,7 @@ TEST(CheckRun, FailedOrUndecodableQueriesLeaveTheLight)
         h.check();
         const std::string before = h.window.outputText.plainText();
         h.controller().runDAScheck = true; // a scheduler request from before must not leak into this run
-        h.tools.push(c.result);
+        h.tools.push(c.result, c.output);
         h.check();
         EXPECT_EQ(h.window.outputText.plainText(), c.report.empty() ? before : c.report);
         EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
@@ -205,25 +206,25 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
                                 "stopped.\nConsider restarting your Mac.\n";
     struct Case {
         std::string log;
-        std::vector<ToolResult> results; // DAS, then CTS
+        std::vector<std::pair<std::int32_t, std::string>> results; // DAS, then CTS
         std::string tail;
         std::vector<std::string> alerts;
     };
     const Case cases[] = {
         // 120 minutes since the last backup would look back 122 minutes.
-        {healthyLog(120), {{0, ByteBuffer("[{}, {}]"), {}}, {0, ByteBuffer("[]"), {}}}, das + ctsNone, {}},
+        {healthyLog(120), {{0, "[{}, {}]"}, {0, "[]"}}, das + ctsNone, {}},
         {healthyLog(95),
-         {{1, ByteBuffer("[]"), {}}, {0, ByteBuffer("[{}]"), {}}},
+         {{1, "[]"}, {0, "[{}]"}},
          "CTS has been told to run a backup in the last 90 minutes but failed to do so.\nConsider restarting your "
          "Mac.\n",
          {"DAS log command returned error number 1"}},
         // Nothing at all over two hours asks for a 90-minute check.
         {"[]",
-         {{0, ByteBuffer(""), {}}, {2, ByteBuffer("[]"), {}}},
+         {{0, ""}, {2, "[]"}},
          "Error: DAS couldn't be checked because of a log error.\n",
          {"CTS log command returned error number 2"}},
         {"[]",
-         {{0, ByteBuffer("[]"), {}}, {0, ByteBuffer("{}"), {}}},
+         {{0, "[]"}, {0, "{}"}},
          "DAS appears to have stopped rescoring activities over the last 90 minutes.\nRunning CTS check next.\n"
          "Error: CTS couldn't be checked because of a log error.\n",
          {}},
@@ -232,8 +233,8 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
         SCOPED_TRACE(c.tail);
         Harness h;
         h.tools.push(0, c.log);
-        for (const ToolResult& result : c.results)
-            h.tools.push(result);
+        for (const auto& [status, output] : c.results)
+            h.tools.push(status, output);
         h.check();
         ViewController& vc = h.controller();
         EXPECT_TRUE(vc.runDAScheck);
@@ -256,12 +257,12 @@ struct GatedTools {
 
     RunTool runner(std::string first, std::string second)
     {
-        return [this, first, second](const std::string&, const std::vector<std::string>&, bool) {
-            if (calls++ == 0) {
+        return [this, first, second](const std::string&, const std::vector<std::string>&, OutputSink* output) {
+            const bool firstCall = calls++ == 0;
+            if (firstCall)
                 opened.wait();
-                return ToolResult{0, ByteBuffer(first), {}};
-            }
-            return ToolResult{0, ByteBuffer(second), {}};
+            writeOutput(output, firstCall ? first : second);
+            return ToolResult{};
         };
     }
 };

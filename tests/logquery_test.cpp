@@ -1,4 +1,4 @@
-#include "logquery/LogEntry.h"
+#include "logquery/LogDecoder.h"
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
 #include "logquery/TextLog.h"
@@ -19,11 +19,6 @@
 
 namespace quillfen {
 namespace {
-
-ByteBuffer bytes(std::string_view text)
-{
-    return ByteBuffer(text);
-}
 
 TEST(LogQueries, ArgumentListsEndInTheirPeriod)
 {
@@ -46,75 +41,165 @@ TEST(LogQueries, FailureTextNamesTheStatusOrTheLaunchProblem)
               "Back up command could not be started: /usr/bin/log: No such file or directory");
 }
 
-TEST(ParseLogEntries, ReadsTheTwoMembersInArrayOrder)
+std::string verdict(JsonTopLevel shape)
 {
-    const auto log = parseLogEntries(bytes(R"([
+    return std::to_string(static_cast<int>(shape)) + "\n";
+}
+
+// What a decoder makes of `text` fed in pieces cut at `cuts`: the verdict and,
+// for an array, every entry handed over, as "timestamp|message|subsystem" lines.
+std::string decodeInPieces(std::string_view text, const std::vector<std::size_t>& cuts = {},
+                           std::size_t batchBytes = LogDecoder::kBatchBytes)
+{
+    std::string seen;
+    LogDecoder decoder(
+        [&](const LogEntry& entry) {
+            seen.append(entry.timestamp).append("|").append(entry.eventMessage).append("|");
+            seen.append(entry.subsystem).append("\n");
+        },
+        batchBytes);
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+        decoder.feed(text.substr(from, cut - from));
+        from = cut;
+    }
+    decoder.feed(text.substr(from));
+    const JsonTopLevel shape = decoder.finish();
+    const bool array = shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray;
+    return verdict(shape) + (array ? seen : "");
+}
+
+// The same text fed in pieces of `size` bytes.
+std::string decodeInPiecesOf(std::string_view text, std::size_t size)
+{
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = size; at < text.size(); at += size)
+        cuts.push_back(at);
+    return decodeInPieces(text, cuts);
+}
+
+TEST(LogDecoder, HandsOverEntriesInArrayOrderWhereverTheInputIsCut)
+{
+    const std::string_view text = R"([
       {"traceID" : 45473881108119556, "timestamp" : "t1", "eventMessage" : "first\nline", "source" : null},
-      {"eventMessage" : "second \"quoted\" \/ \u2019", "timestamp" : "t2", "backtrace" : {"frames" : [{}]}}
-    ])"));
-    ASSERT_TRUE(log);
-    ASSERT_EQ(log->entries().size(), 2u);
-    EXPECT_EQ(log->entries()[0].timestamp, "t1");
-    EXPECT_EQ(log->entries()[0].eventMessage, "first\nline");
-    EXPECT_EQ(log->entries()[1].eventMessage, "second \"quoted\" / \u2019");
+      {"eventMessage" : "second \"quoted\" \/ \u2019", "timestamp" : "t2", "subsystem" : "com.apple.TimeMachine"},
+      1, "x", null, [], {"timestamp" : "t"}, {"eventMessage" : "m"}, {"timestamp" : 5, "eventMessage" : "m"},
+      {"timestamp" : "a", "eventMessage" : "b", "eventMessage" : "last wins", "subsystem" : 3}
+    ])";
+    const std::string expected = verdict(JsonTopLevel::NonEmptyArray) +
+                                 "t1|first\nline|\nt2|second \"quoted\" / \u2019|com.apple.TimeMachine\na|last wins|\n";
+    EXPECT_EQ(decodeInPieces(text), expected);
+    // Tiny batches put a batch's end next to every cut.
+    for (std::size_t cut = 1; cut < text.size(); ++cut)
+        ASSERT_EQ(decodeInPieces(text, {cut}, 1 + cut % 40), expected) << cut;
+    EXPECT_EQ(decodeInPiecesOf(text, 1), expected);
 }
 
-TEST(ParseLogEntries, PassesOverElementsThatAreNotEntries)
-{
-    const auto log = parseLogEntries(bytes(R"([1, "x", null, [], {"timestamp" : "t"}, {"eventMessage" : "m"},
-      {"timestamp" : 5, "eventMessage" : "m"}, {"count" : 0, "finished" : 1},
-      {"timestamp" : "a", "eventMessage" : "b", "eventMessage" : "last wins"}])"));
-    ASSERT_TRUE(log);
-    ASSERT_EQ(log->entries().size(), 1u);
-    EXPECT_EQ(log->entries()[0].eventMessage, "last wins");
-}
-
-TEST(ParseLogEntries, RejectsAnythingThatIsNotAJsonArray)
+TEST(LogDecoder, JudgesEveryShapeAsAWholeDecodeWould)
 {
     const std::string deep = std::string(5000, '[') + std::string(5000, ']');
-    const std::string_view hostile[] = {"",
-                                        "   \n",
-                                        "null",
-                                        "42",
-                                        "\"text\"",
-                                        "true",
-                                        "{}",
-                                        R"({"timestamp":"t","eventMessage":"m"})",
-                                        "[",
-                                        "[{]",
-                                        "[] []",
-                                        "[]x",
-                                        "[01]",
-                                        "[1.]",
-                                        "[NaN]",
-                                        "[\"\x01\"]",
-                                        "[\"\xff\xfe\"]",
-                                        "Filtering the log data\n[]",
-                                        deep};
-    for (const std::string_view text : hostile) {
-        EXPECT_FALSE(parseLogEntries(bytes(text))) << text.substr(0, 40);
+    const struct {
+        std::string_view text;
+        JsonTopLevel shape;
+    } cases[] = {
+        {"", JsonTopLevel::Invalid},
+        {"   \n", JsonTopLevel::Invalid},
+        {"null", JsonTopLevel::Invalid},
+        {"42", JsonTopLevel::Invalid},
+        {"\"[]\"", JsonTopLevel::Invalid},
+        {"[", JsonTopLevel::Invalid},
+        {"[{]", JsonTopLevel::Invalid},
+        {"[] []", JsonTopLevel::Invalid},
+        {"[]x", JsonTopLevel::Invalid},
+        {"[]]", JsonTopLevel::Invalid},
+        {"[1,]", JsonTopLevel::Invalid},
+        {"[,1]", JsonTopLevel::Invalid},
+        {"[1,,2]", JsonTopLevel::Invalid},
+        {"[01]", JsonTopLevel::Invalid},
+        {"[1.]", JsonTopLevel::Invalid},
+        {"[-]", JsonTopLevel::Invalid},
+        {"[1e400x]", JsonTopLevel::Invalid},
+        {"[NaN]", JsonTopLevel::Invalid},
+        {"[\"\x01\"]", JsonTopLevel::Invalid},
+        {"[\"\xff\xfe\"]", JsonTopLevel::Invalid},
+        {{"[\"a\0b\"]", 7}, JsonTopLevel::Invalid},
+        {"Filtering the log data\n[]", JsonTopLevel::Invalid},
+        {" \xEF\xBB\xBF[]", JsonTopLevel::Invalid},
+        {"\xEF\xBB[]", JsonTopLevel::Invalid},
+        {"{\"a\":01}", JsonTopLevel::Invalid},
+        {deep, JsonTopLevel::Invalid},
+        {"[]", JsonTopLevel::EmptyArray},
+        {"\t[\r\n]\n", JsonTopLevel::EmptyArray},
+        {"\xEF\xBB\xBF [ ]", JsonTopLevel::EmptyArray},
+        {"[1]", JsonTopLevel::NonEmptyArray},
+        {R"([{"traceID" : 123456789012345678901234567890, "x" : [1e400, -1e400, -9223372036854775809]}])",
+         JsonTopLevel::NonEmptyArray},
+        {"{}", JsonTopLevel::Object},
+        {"\xEF\xBB\xBF{\"n\" : 1E+999}", JsonTopLevel::Object},
+    };
+    for (const auto& c : cases) {
+        const std::string expected = verdict(c.shape);
+        EXPECT_EQ(decodeInPieces(c.text), expected) << c.text.substr(0, 40);
+        for (std::size_t cut = 1; cut < c.text.size() && cut < 64; ++cut)
+            ASSERT_EQ(decodeInPieces(c.text, {cut}, cut % 3 + 1), expected)
+                << c.text.substr(0, 40) << " cut at " << cut;
     }
-    const std::string withNul("[\"a\0b\"]", 7);
-    EXPECT_FALSE(parseLogEntries(bytes(withNul)));
 }
 
-TEST(ParseLogEntries, EmptyArrayIsNoEntriesNotAFailure)
+// An output of several batches, printed as the tool prints it, with `element`
+// as the element before the last and `tail` closing the array.
+std::string largeLog(std::string_view element, std::string_view tail = "\n}]\n")
 {
-    for (const std::string_view text : {"[]", " [ ]\n", "\t[\r\n]"}) {
-        const auto log = parseLogEntries(bytes(text));
-        ASSERT_TRUE(log) << text;
-        EXPECT_TRUE(log->entries().empty());
+    std::string text = "[";
+    for (int i = 0; i < 12000; ++i) {
+        text += i == 0 ? "{\n" : "},{\n";
+        text += "  \"backtrace\" : {\n    \"frames\" : [\n      {\n        \"imageOffset\" : 2019033\n      }\n"
+                "    ]\n  },\n  \"subsystem\" : \"s\",\n  \"timestamp\" : \"t" +
+                std::to_string(i) + "\",\n  \"eventMessage\" : \"" + std::string(200, 'm') + "\"\n";
     }
+    return text + "},\n" + std::string(element) + ",{\n  \"timestamp\" : \"t\",\n  \"eventMessage\" : \"last\"" +
+           std::string(tail);
 }
 
-TEST(JsonTopLevel, TellsTheShapesApart)
+TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 {
-    EXPECT_EQ(jsonTopLevel(bytes("[]")), JsonTopLevel::EmptyArray);
-    EXPECT_EQ(jsonTopLevel(bytes("[{},{}]")), JsonTopLevel::NonEmptyArray);
-    EXPECT_EQ(jsonTopLevel(bytes("[1]")), JsonTopLevel::NonEmptyArray);
-    EXPECT_EQ(jsonTopLevel(bytes("{\"a\":1}")), JsonTopLevel::Object);
-    for (const std::string_view text : {"", "0", "\"[]\"", "[1,]", "[]]"})
-        EXPECT_EQ(jsonTopLevel(bytes(text)), JsonTopLevel::Invalid) << text;
+    const std::string entries = [] {
+        std::string seen;
+        for (int i = 0; i < 12000; ++i)
+            seen += "t" + std::to_string(i) + "|" + std::string(200, 'm') + "|s\n";
+        return seen;
+    }();
+    const std::string valid = verdict(JsonTopLevel::NonEmptyArray) + entries;
+    const std::string invalid = verdict(JsonTopLevel::Invalid);
+    const struct {
+        std::string text;
+        std::string expected;
+    } cases[] = {
+        {largeLog("{}"), valid + "t|last|\n"},
+        // A nested object closed at the start of a line looks like an element's end.
+        {largeLog("{\"a\" : {\n},\"b\" : [{\n},\n{\n}]}"), valid + "t|last|\n"},
+        // ... and the one that ends a cut longer than a batch, decided by the exact scan.
+        {largeLog("{\"a\" : {\n},\"b\" : \"" + std::string(1100000, 'x') + "\"}"), valid + "t|last|\n"},
+        {largeLog("{\"a\" : {\n},\"b\" : \"" + std::string(1100000, 'x') + "\n\"}"), invalid},
+        {largeLog(R"({"n" : [123456789012345678901234567890, 1e400]})"), valid + "t|last|\n"},
+        {largeLog(R"({"n" : 01})"), invalid},
+        {largeLog(R"({"s" : "a)"
+                  "\n"
+                  R"(b"})"),
+         invalid},
+        {largeLog("{}", "\n},]"), invalid},
+        {largeLog("{}", "\n}] x"), invalid},
+        {largeLog("{}", "\n}"), invalid},
+        {"{\"a\" : " + largeLog("{}") + "}", verdict(JsonTopLevel::Object)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(decodeInPieces(c.text), c.expected) << c.text.substr(c.text.size() - 120);
+        EXPECT_EQ(decodeInPiecesOf(c.text, 4093), c.expected) << c.text.substr(c.text.size() - 120);
+    }
+    // Without line breaks there is no cheap cut; the exact one still bounds the batches.
+    std::string compact = largeLog("{}");
+    std::erase(compact, '\n');
+    EXPECT_EQ(decodeInPiecesOf(compact, 65536), valid + "t|last|\n");
 }
 
 // Entries as "timestamp|subsystem|message", or "error: …" when the reader stopped.
@@ -318,36 +403,53 @@ protected:
 TEST_F(SpawnTool, PassesEachArgumentLiterallyAndCapturesOutput)
 {
     const auto tool = script("args", R"(for a in "$@"; do printf '<%s>' "$a"; done)");
-    const auto result = spawnTool(tool, {R"(subsystem == "x" AND y)", "", "$HOME", "a'b"}, true);
+    TextOutput output;
+    const auto result = spawnTool(tool, {R"(subsystem == "x" AND y)", "", "$HOME", "a'b"}, &output);
     EXPECT_EQ(result.terminationStatus, 0);
     EXPECT_TRUE(result.launchFailure.empty());
-    EXPECT_EQ(result.output.view(), R"(<subsystem == "x" AND y><><$HOME><a'b>)");
+    EXPECT_EQ(output.text(), R"(<subsystem == "x" AND y><><$HOME><a'b>)");
 }
 
 TEST_F(SpawnTool, ReportsExitStatusesAndSignals)
 {
-    EXPECT_EQ(spawnTool(script("one", "echo partial; exit 1"), {}, true).terminationStatus, 1);
-    EXPECT_EQ(spawnTool(script("big", "exit 255"), {}, true).terminationStatus, 255);
-    const auto killed = spawnTool(script("killed", "echo '[]'; kill -KILL $$"), {}, true);
+    TextOutput output;
+    EXPECT_EQ(spawnTool(script("one", "echo partial; exit 1"), {}, &output).terminationStatus, 1);
+    EXPECT_EQ(spawnTool(script("big", "exit 255"), {}, &output).terminationStatus, 255);
+    const auto killed = spawnTool(script("killed", "echo '[]'; kill -KILL $$"), {}, &output);
     EXPECT_EQ(killed.terminationStatus, SIGKILL);
-    EXPECT_EQ(spawnTool(script("term", "kill -TERM $$"), {}, false).terminationStatus, SIGTERM);
+    EXPECT_EQ(spawnTool(script("term", "kill -TERM $$"), {}, nullptr).terminationStatus, SIGTERM);
 }
 
 TEST_F(SpawnTool, ToolsThatCannotStartSayWhy)
 {
-    const auto missing = spawnTool((dir_ / "absent").string(), {}, true);
+    TextOutput output;
+    const auto missing = spawnTool((dir_ / "absent").string(), {}, &output);
     EXPECT_NE(missing.launchFailure.find("No such file or directory"), std::string::npos) << missing.launchFailure;
-    const auto denied = spawnTool(script("plain", "echo hi", false), {}, true);
+    const auto denied = spawnTool(script("plain", "echo hi", false), {}, &output);
     EXPECT_NE(denied.launchFailure.find("Permission denied"), std::string::npos) << denied.launchFailure;
-    EXPECT_TRUE(denied.output.empty());
+    EXPECT_TRUE(output.text().empty());
 }
 
-TEST_F(SpawnTool, ReadsLargeOutputWholeAndLeavesItUncapturedWhenAsked)
+TEST_F(SpawnTool, LogQueriesDecodeTheirOutputWhileTheToolWrites)
 {
-    const auto result = spawnTool("/usr/bin/head", {"-c", "50000000", "/dev/zero"}, true);
-    EXPECT_EQ(result.output.size(), 50'000'000u);
-    EXPECT_EQ(result.output.data()[result.output.size()], '\0'); // the decoder's padding
-    EXPECT_TRUE(spawnTool(script("quiet", "exit 0"), {}, false).output.empty());
+    const auto log = script("log", R"(printf '['; yes '{"timestamp":"t","eventMessage":"m"},' | head -n 200000
+                                      echo '{"timestamp":"t","eventMessage":"kept"}]'; exit ${1:-0})");
+    const RunTool runTool = [&](const std::string&, const std::vector<std::string>& args, OutputSink* output) {
+        return spawnTool(log, args, output);
+    };
+    std::size_t seen = 0;
+    const auto result = runLogCommand(runTool, {}, [&](const LogEntry& entry) {
+        ++seen;
+        return entry.eventMessage == "kept";
+    });
+    EXPECT_EQ(seen, 200'001u);
+    EXPECT_EQ(result.log.shape, JsonTopLevel::NonEmptyArray);
+    ASSERT_EQ(result.log.entries.size(), 1u);
+    // A tool that fails is not looked at, however well its output decodes.
+    const auto failed = runLogCommand(runTool, {"3"}, [](const LogEntry&) { return true; });
+    EXPECT_EQ(failed.run.terminationStatus, 3);
+    EXPECT_EQ(failed.log.shape, JsonTopLevel::Invalid);
+    EXPECT_TRUE(failed.log.entries.empty());
 }
 
 TEST(OperationQueue, RunsAtMostFourAtOnceAndClosingDropsWaitingOperations)

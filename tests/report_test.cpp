@@ -60,7 +60,11 @@ protected:
     }
     std::optional<std::string> analyse(const std::string& output, std::int64_t period = 1, std::int64_t osVersion = 17)
     {
-        return analyseBackupOutput(ByteBuffer(output), tally, context(period, osVersion), runDAScheck);
+        const DecodedLog log =
+            decodeLog(output, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
+        if (!log.isArray())
+            return std::nullopt;
+        return analyseBackupEntries(log.views(), tally, context(period, osVersion), runDAScheck);
     }
     // A fresh tally with one paired automatic backup to kDestination, completed `minutes` ago after ten minutes.
     void completedBackup(double minutes)

@@ -22,27 +22,25 @@ std::optional<std::int64_t> FakeVolumes::availableCapacity(const std::string& pa
 
 void ScriptedTools::push(std::int32_t status, std::string output)
 {
-    ToolResult result;
-    result.terminationStatus = status;
-    result.output = ByteBuffer(output);
-    push(std::move(result));
+    push(ToolResult{status, {}}, std::move(output));
 }
 
-void ScriptedTools::push(ToolResult result)
+void ScriptedTools::push(ToolResult result, std::string output)
 {
     std::lock_guard lock(mutex_);
-    results_.push_back(std::move(result));
+    results_.emplace_back(std::move(result), std::move(output));
 }
 
 RunTool ScriptedTools::runner()
 {
-    return [this](const std::string& path, const std::vector<std::string>& args, bool capture) {
+    return [this](const std::string& path, const std::vector<std::string>& args, OutputSink* output) {
         std::lock_guard lock(mutex_);
-        calls_.push_back(ToolCall{path, args, capture});
-        if (results_.empty())
-            return ToolResult{0, ByteBuffer("[]"), {}};
-        ToolResult result = std::move(results_.front());
-        results_.pop_front();
+        calls_.push_back(ToolCall{path, args, output != nullptr});
+        auto [result, bytes] = results_.empty() ? std::pair{ToolResult{}, std::string("[]")} : results_.front();
+        if (!results_.empty())
+            results_.pop_front();
+        for (std::string_view rest = bytes; !rest.empty(); rest.remove_prefix(std::min<std::size_t>(rest.size(), 7)))
+            writeOutput(output, rest.substr(0, 7));
         return result;
     };
 }

@@ -49,13 +49,14 @@ struct ToolCall {
 class ScriptedTools {
 public:
     void push(std::int32_t status, std::string output = {});
-    void push(ToolResult result);
+    void push(ToolResult result, std::string output = {});
+    // Hands each output over in small pieces, as a pipe may.
     RunTool runner();
     std::vector<ToolCall> calls() const;
 
 private:
     mutable std::mutex mutex_;
-    std::deque<ToolResult> results_;
+    std::deque<std::pair<ToolResult, std::string>> results_;
     std::vector<ToolCall> calls_;
 };
 

@@ -1,0 +1,374 @@
+#include "logquery/LogDecoder.h"
+
+#include <simdjson.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillfen {
+
+static_assert(MappedBuffer::kPadding >= simdjson::SIMDJSON_PADDING, "the decoder reads past the end of its input");
+
+namespace {
+
+constexpr std::size_t kReadBytes = std::size_t{1} << 20;
+constexpr std::size_t kInitialCapacity = (std::size_t{4} << 20) - MappedBuffer::kPadding;
+constexpr std::size_t kMinimumSpace = std::size_t{64} << 10;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool isJsonBlank(char c)
+{
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isNumberCharacter(char c)
+{
+    return isDigit(c) || c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E';
+}
+
+// The JSON number grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
+bool isJsonNumber(std::string_view text)
+{
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t first = i;
+        while (i < text.size() && isDigit(text[i]))
+            ++i;
+        return i > first;
+    };
+    if (i < text.size() && text[i] == '-')
+        ++i;
+    if (i < text.size() && text[i] == '0')
+        ++i;
+    else if (!digits())
+        return false;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        if (!digits())
+            return false;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (!digits())
+            return false;
+    }
+    return i == text.size();
+}
+
+// Valid JSON numbers that no machine number holds (1e400, 2^64) make the
+// decoder give up, yet they are valid and only ever in members nobody reads:
+// each number outside strings becomes a 0 padded with blanks, which keeps
+// every other byte, and so every other fault, where it was.
+void neutraliseNumbers(char* text, std::size_t length)
+{
+    bool inString = false;
+    bool escaped = false;
+    for (std::size_t i = 0; i < length;) {
+        const char c = text[i];
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            ++i;
+        } else if (c == '"') {
+            inString = true;
+            ++i;
+        } else if (isNumberCharacter(c)) {
+            std::size_t end = i;
+            while (end < length && isNumberCharacter(text[end]))
+                ++end;
+            if (isJsonNumber({text + i, end - i})) {
+                text[i] = '0';
+                std::fill(text + i + 1, text + end, ' ');
+            }
+            i = end;
+        } else {
+            ++i;
+        }
+    }
+}
+
+} // namespace
+
+struct LogDecoder::Parser {
+    simdjson::dom::parser parser;
+    simdjson::dom::element root;
+};
+
+LogDecoder::LogDecoder(EntryHandler onEntry, std::size_t batchBytes)
+    : onEntry_(std::move(onEntry)), batchBytes_(batchBytes), parser_(std::make_unique<Parser>())
+{
+}
+
+LogDecoder::~LogDecoder() = default;
+
+std::span<char> LogDecoder::space()
+{
+    if (phase_ == Phase::Failed)
+        size_ = 0; // the verdict is in; the rest is only drained
+    if (buffer_.capacity() - size_ < kMinimumSpace)
+        buffer_.reserve(std::max(kInitialCapacity, 2 * buffer_.capacity()), size_);
+    return {buffer_.data() + size_, std::min(buffer_.capacity() - size_, kReadBytes)};
+}
+
+void LogDecoder::commit(std::size_t count)
+{
+    size_ += count;
+    if (phase_ == Phase::Start)
+        start();
+    if (phase_ == Phase::Array)
+        cutBatches();
+}
+
+void LogDecoder::feed(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const std::span<char> room = space();
+        const std::size_t count = std::min(room.size(), bytes.size());
+        std::memcpy(room.data(), bytes.data(), count);
+        bytes.remove_prefix(count);
+        commit(count);
+    }
+}
+
+// Waits for the first byte of the text to tell an array, which is decoded in
+// batches, from anything else, which is kept whole.
+void LogDecoder::start()
+{
+    char* data = buffer_.data();
+    const std::string_view head(data, std::min(size_, kByteOrderMark.size()));
+    if (size_ < kByteOrderMark.size() && kByteOrderMark.starts_with(head))
+        return;
+    std::size_t at = kByteOrderMark.starts_with(head) && head.size() == kByteOrderMark.size() ? head.size() : 0;
+    const std::size_t afterMark = at;
+    while (at < size_ && isJsonBlank(data[at]))
+        ++at;
+    if (at == size_)
+        return;
+    const std::size_t drop = data[at] == '[' ? at : afterMark;
+    std::memmove(data, data + drop, size_ - drop);
+    size_ -= drop;
+    phase_ = data[0] == '[' ? Phase::Array : Phase::Whole;
+    quickFrom_ = 1;
+}
+
+void LogDecoder::cutBatches()
+{
+    while (phase_ == Phase::Array && size_ >= batchBytes_) {
+        std::size_t cut = quickCut();
+        if (cut != 0 && decodeBatch(cut, false)) {
+            advance(cut);
+            continue;
+        }
+        cut = exactCut();
+        if (cut == 0)
+            return; // one element is still arriving
+        if (!decodeBatch(cut, false)) {
+            fail();
+            return;
+        }
+        advance(cut);
+    }
+}
+
+// The last "\n}," of the pending bytes. The tool prints each element's closing
+// brace alone at the start of a line, and a raw line feed cannot occur inside
+// a JSON string, so this is nearly always the end of an element; when it is
+// not, the batch cannot balance, fails to decode, and exactCut() decides.
+std::size_t LogDecoder::quickCut()
+{
+    const char* data = buffer_.data();
+    std::size_t found = 0;
+    for (std::size_t comma = size_; comma-- > std::max<std::size_t>(quickFrom_, 2);) {
+        if (data[comma] == ',' && data[comma - 1] == '}' && data[comma - 2] == '\n') {
+            found = comma;
+            break;
+        }
+    }
+    quickFrom_ = size_;
+    return found;
+}
+
+// The last comma between top-level elements, by a scan that follows strings
+// and nesting exactly; 0 when there is none yet. Resumes where it stopped.
+std::size_t LogDecoder::exactCut()
+{
+    const char* data = buffer_.data();
+    Scan& s = scan_;
+    for (; s.position < size_ && !s.closed; ++s.position) {
+        const char c = data[s.position];
+        if (s.inString) {
+            if (s.escaped)
+                s.escaped = false;
+            else if (c == '\\')
+                s.escaped = true;
+            else if (c == '"')
+                s.inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"':
+            s.inString = true;
+            break;
+        case '[':
+        case '{':
+            ++s.depth;
+            break;
+        case ']':
+        case '}':
+            s.closed = s.depth <= 1;
+            s.depth -= s.closed ? s.depth : 1;
+            break;
+        case ',':
+            if (s.depth == 1)
+                s.lastComma = s.position;
+            break;
+        default:
+            break;
+        }
+    }
+    return s.lastComma;
+}
+
+// Decodes the pending bytes up to `end` as an array of its own: the bracket
+// that opens it stands where the previous batch's closing comma was, and one
+// that closes it is written over the comma at `end`. All batches decode, and
+// none but a lone one is empty, exactly when the whole array does.
+bool LogDecoder::decodeBatch(std::size_t end, bool last)
+{
+    char* data = buffer_.data();
+    const char saved = last ? '\0' : data[end];
+    if (!last)
+        data[end] = ']';
+    const bool decoded = decode(last ? size_ : end + 1);
+    if (!last)
+        data[end] = saved;
+    simdjson::dom::array array;
+    if (!decoded || parser_->root.get_array().get(array) != simdjson::SUCCESS)
+        return false;
+    const std::size_t count = array.size();
+    if (count == 0 && !(firstBatch_ && last))
+        return false;
+    elements_ += count;
+    if (!onEntry_)
+        return true;
+    for (const simdjson::dom::element element : array) {
+        simdjson::dom::object object;
+        if (element.get_object().get(object) != simdjson::SUCCESS)
+            continue;
+        // One pass over the members; a repeated key counts by its last value.
+        LogEntry entry;
+        bool hasTimestamp = false;
+        bool hasMessage = false;
+        for (const simdjson::dom::key_value_pair field : object) {
+            if (field.key == "timestamp") {
+                hasTimestamp = field.value.get_string().get(entry.timestamp) == simdjson::SUCCESS;
+            } else if (field.key == "eventMessage") {
+                hasMessage = field.value.get_string().get(entry.eventMessage) == simdjson::SUCCESS;
+            } else if (field.key == "subsystem") {
+                if (field.value.get_string().get(entry.subsystem) != simdjson::SUCCESS)
+                    entry.subsystem = {};
+            }
+        }
+        if (hasTimestamp && hasMessage)
+            onEntry_(entry);
+    }
+    return true;
+}
+
+bool LogDecoder::decode(std::size_t length)
+{
+    simdjson::dom::parser& parser = parser_->parser;
+    // Sized once for the whole buffer, so batches reuse the same, already touched memory.
+    if (parser.capacity() < length && parser.allocate(std::max(length, buffer_.capacity())) != simdjson::SUCCESS)
+        return false;
+    auto error = parser.parse(buffer_.data(), length, false).get(parser_->root);
+    if (error == simdjson::NUMBER_ERROR) {
+        neutraliseNumbers(buffer_.data(), length);
+        error = parser.parse(buffer_.data(), length, false).get(parser_->root);
+    }
+    return error == simdjson::SUCCESS;
+}
+
+void LogDecoder::advance(std::size_t cut)
+{
+    char* data = buffer_.data();
+    data[cut] = '[';
+    std::memmove(data, data + cut, size_ - cut);
+    size_ -= cut;
+    firstBatch_ = false;
+    scan_ = Scan{};
+    quickFrom_ = size_;
+}
+
+void LogDecoder::fail()
+{
+    phase_ = Phase::Failed;
+    size_ = 0;
+}
+
+JsonTopLevel LogDecoder::finish()
+{
+    switch (phase_) {
+    case Phase::Start:
+    case Phase::Failed:
+        return JsonTopLevel::Invalid;
+    case Phase::Whole:
+        if (decode(size_) && parser_->root.type() == simdjson::dom::element_type::OBJECT)
+            return JsonTopLevel::Object;
+        return JsonTopLevel::Invalid;
+    case Phase::Array:
+        if (!decodeBatch(size_, true))
+            return JsonTopLevel::Invalid;
+        return elements_ == 0 ? JsonTopLevel::EmptyArray : JsonTopLevel::NonEmptyArray;
+    }
+    return JsonTopLevel::Invalid;
+}
+
+LogDecoder::EntryHandler EntryCollector::handler()
+{
+    if (!keep_)
+        return {};
+    return [this](const LogEntry& entry) {
+        if (keep_(entry))
+            entries_.push_back({std::string(entry.timestamp), std::string(entry.eventMessage)});
+    };
+}
+
+std::vector<LogEntry> DecodedLog::views() const
+{
+    std::vector<LogEntry> views;
+    views.reserve(entries.size());
+    for (const StoredEntry& entry : entries)
+        views.push_back(entry.view());
+    return views;
+}
+
+DecodedLog EntryCollector::finish(JsonTopLevel shape)
+{
+    DecodedLog log{shape, {}};
+    if (log.isArray())
+        log.entries = std::move(entries_);
+    entries_.clear();
+    return log;
+}
+
+DecodedLog decodeLog(std::string_view bytes, const EntryFilter& keep)
+{
+    EntryCollector collector(keep);
+    LogDecoder decoder(collector.handler());
+    decoder.feed(bytes);
+    return collector.finish(decoder.finish());
+}
+
+} // namespace quillfen

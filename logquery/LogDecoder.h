@@ -1,0 +1,126 @@
+#pragma once
+
+#include "platform/MappedBuffer.h"
+#include "platform/OutputSink.h"
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillfen {
+
+// One entry of the log tool's JSON array. The texts live only as long as the
+// call that hands the entry over; keep copies of what is needed.
+struct LogEntry {
+    std::string_view timestamp;
+    std::string_view eventMessage;
+    std::string_view subsystem; // empty when absent or not text
+};
+
+// The shape of a whole output: what the scheduler check judges, and whether
+// the entries handed over may be used (only for an array).
+enum class JsonTopLevel { Invalid, EmptyArray, NonEmptyArray, Object };
+
+// Decodes the log tool's output as its bytes arrive, with the verdict of
+// decoding the whole output as one JSON text: a top-level array is cut into
+// batches at element boundaries, each batch validated in full and its entries
+// handed to `onEntry` in order; anything else is kept and decoded at the end.
+// Array elements that are not objects with text "timestamp" and "eventMessage"
+// are not entries and are passed over. A UTF-8 byte-order mark before the text
+// is allowed, and so are numbers beyond what a machine number holds (the
+// members read are text). Entries are handed over before the verdict is known:
+// use them only when finish() says the output was an array.
+class LogDecoder final : public OutputSink {
+public:
+    using EntryHandler = std::function<void(const LogEntry&)>;
+    // About a megabyte per batch keeps the parser's working memory small and in
+    // cache, while the costs per batch stay negligible.
+    static constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
+
+    // `batchBytes` is how much is gathered before a batch is cut; tests make it small.
+    explicit LogDecoder(EntryHandler onEntry = {}, std::size_t batchBytes = kBatchBytes);
+    ~LogDecoder() override;
+    LogDecoder(const LogDecoder&) = delete;
+    LogDecoder& operator=(const LogDecoder&) = delete;
+
+    std::span<char> space() override;
+    void commit(std::size_t count) override;
+    // The same for bytes that are already in memory.
+    void feed(std::string_view bytes);
+    // Ends the input and gives the verdict on all of it.
+    JsonTopLevel finish();
+
+private:
+    enum class Phase { Start, Array, Whole, Failed };
+    struct Parser;
+    struct Scan {
+        std::size_t position = 0;
+        std::size_t depth = 0;
+        bool inString = false;
+        bool escaped = false;
+        bool closed = false; // the top-level array ended
+        std::size_t lastComma = 0;
+    };
+
+    void start();
+    void cutBatches();
+    std::size_t quickCut();
+    std::size_t exactCut();
+    bool decodeBatch(std::size_t end, bool last);
+    bool decode(std::size_t length);
+    void advance(std::size_t cut);
+    void fail();
+
+    EntryHandler onEntry_;
+    std::size_t batchBytes_;
+    std::unique_ptr<Parser> parser_;
+    MappedBuffer buffer_;
+    std::size_t size_ = 0;
+    Phase phase_ = Phase::Start;
+    bool firstBatch_ = true;
+    std::size_t elements_ = 0;
+    std::size_t quickFrom_ = 0; // where the search for a cheap cut goes on
+    Scan scan_;
+};
+
+// An entry copied out of the decoder, for use after it has moved on.
+struct StoredEntry {
+    std::string timestamp;
+    std::string eventMessage;
+    LogEntry view() const { return {timestamp, eventMessage, {}}; }
+};
+
+// What one output gave: its shape, and the entries its consumer chose to keep,
+// in log order (none unless the shape is an array).
+struct DecodedLog {
+    JsonTopLevel shape = JsonTopLevel::Invalid;
+    std::vector<StoredEntry> entries;
+
+    bool isArray() const { return shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray; }
+    // The kept entries as the consumers read them; they point into this log.
+    std::vector<LogEntry> views() const;
+};
+
+// Which entries a consumer keeps; an empty filter keeps none.
+using EntryFilter = std::function<bool(const LogEntry&)>;
+
+// Keeps copies of the entries that `keep` accepts while a decoder runs, and
+// drops them again when the whole output turns out not to be an array.
+class EntryCollector {
+public:
+    explicit EntryCollector(EntryFilter keep) : keep_(std::move(keep)) {}
+    LogDecoder::EntryHandler handler();
+    DecodedLog finish(JsonTopLevel shape);
+
+private:
+    EntryFilter keep_;
+    std::vector<StoredEntry> entries_;
+};
+
+// Decodes a whole output that is already in memory.
+DecodedLog decodeLog(std::string_view bytes, const EntryFilter& keep);
+
+} // namespace quillfen
