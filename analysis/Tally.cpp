@@ -55,6 +55,27 @@ bool needsTime(EntryClass entryClass)
     }
 }
 
+bool spanUnderWay(const AnalysisValues& values)
+{
+    return !values.backups.empty() && !values.backups.back().end;
+}
+
+void startSpan(AnalysisValues& values, Date time, bool manual)
+{
+    if (spanUnderWay(values))
+        values.backups.back().end = time;
+    values.backups.push_back(BackupSpan{time, std::nullopt, manual, false});
+}
+
+// A completion without a start in the period belongs to a backup that began before it.
+void completeSpan(AnalysisValues& values, Date time)
+{
+    if (!spanUnderWay(values))
+        values.backups.push_back(BackupSpan{});
+    values.backups.back().end = time;
+    values.backups.back().completed = true;
+}
+
 void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues::CompletionLine line, Date time,
                      std::int64_t osVersion)
 {
@@ -62,6 +83,7 @@ void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues:
     if (values.completionLine != Line::none && values.completionLine != line)
         return;
     values.completionLine = line;
+    completeSpan(values, time);
     if (tally.startBU.empty() || tally.manualBackup)
         ++values.unpairedCompletions;
     else
@@ -103,12 +125,14 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
     using Line = AnalysisValues::CompletionLine;
     switch (entryClass) {
     case EntryClass::autoStart:
+        startSpan(values, time, false);
         tally.startBU.push_back(time);
         tally.backingUpNow = true;
         tally.manualBackup = false;
         values.completionLine = Line::none;
         break;
     case EntryClass::manualStart:
+        startSpan(values, time, true);
         tally.manualBackup = true;
         tally.lastManualBackup = time;
         ++tally.numManualBackups;
@@ -278,17 +302,18 @@ bool affectsTally(std::string_view message)
 void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, std::int64_t osVersion)
 {
     const EntryClass entryClass = classifyEntry(entry.eventMessage);
-    Date time;
-    bool applies = true;
-    if (needsTime(entryClass)) {
-        const auto parsed = parseLogTimestamp(entry.timestamp);
-        applies = parsed.has_value();
-        time = parsed.value_or(Date{});
-    }
-    if (applies)
-        applyEffect(tally, values, entryClass, entry.eventMessage, time, osVersion);
+    const bool error = isErrorEntry(entryClass, entry.eventMessage);
+    // Snapshots and errors count without a time; the timeline takes theirs when it reads.
+    std::optional<Date> time;
+    if (needsTime(entryClass) || entryClass == EntryClass::snapshotCreated || error)
+        time = parseLogTimestamp(entry.timestamp);
+    if (time || !needsTime(entryClass))
+        applyEffect(tally, values, entryClass, entry.eventMessage, time.value_or(Date{}), osVersion);
+    if (time && entryClass == EntryClass::snapshotCreated)
+        values.snapshotTimes.push_back(*time);
 
-    if (isErrorEntry(entryClass, entry.eventMessage)) {
+    if (error) {
+        values.errors.push_back(ErrorLine{time, values.errorLines.size()});
         values.errorLines.append(entry.timestamp).append(" ").append(entry.eventMessage).append("\n");
         ++values.errorCount;
     }

@@ -56,6 +56,21 @@ struct DatedText {
     bool operator==(const DatedText&) const = default;
 };
 
+// One backup as the log shows it. A start before the period, or an end still to
+// come, is missing; a backup cut short by the next start ends there, unfinished.
+struct BackupSpan {
+    std::optional<Date> start;
+    std::optional<Date> end;
+    bool manual = false;
+    bool completed = false;
+};
+
+// An error line: its time when it reads, and where its text begins in errorLines.
+struct ErrorLine {
+    std::optional<Date> time;
+    std::size_t offset = 0;
+};
+
 // What one analysis gathers beside the window's statistics; dropped when it ends.
 struct AnalysisValues {
     std::int64_t unpairedCompletions = 0;
@@ -71,6 +86,10 @@ struct AnalysisValues {
     // The ages the report gives, in minutes; none when it says there was no such event.
     std::optional<double> minutesSinceLastCompletion;
     std::optional<double> minutesSinceManualStart;
+    // The times the counts above leave out, for the timeline.
+    std::vector<BackupSpan> backups;
+    std::vector<Date> snapshotTimes;
+    std::vector<ErrorLine> errors;
 
     // Kept while the entries are walked.
     // Which kind of completion line the backup under way has counted: a release
