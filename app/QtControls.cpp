@@ -56,17 +56,7 @@ void QtStepper::setIntegerValue(std::int64_t value)
 
 QColor systemColour(SystemColour colour)
 {
-    switch (colour) {
-    case SystemColour::Red:
-        return QColor(0xFF, 0x3B, 0x30);
-    case SystemColour::Orange:
-        return QColor(0xFF, 0x95, 0x00);
-    case SystemColour::Green:
-        return QColor(0x34, 0xC7, 0x59);
-    case SystemColour::Grey:
-        break;
-    }
-    return QColor(0x8E, 0x8E, 0x93);
+    return QColor::fromRgb(systemColourRgb(colour));
 }
 
 void QtColourWell::setColour(SystemColour colour)

@@ -1,11 +1,13 @@
 #include "app/TMWindow.h"
 
 #include "app/QtControls.h"
+#include "app/TimelineWidget.h"
 #include "ui_Main.h"
 
 #include <QFontDatabase>
 #include <QScreen>
 #include <QScrollBar>
+#include <QTextBlock>
 
 namespace quillfen {
 
@@ -21,13 +23,14 @@ struct TMWindow::Controls {
     explicit Controls(Ui::TMWindow& ui)
         : periodText(*ui.periodText), periodStep(*ui.periodStep), trafficLight(*ui.trafficLight),
           outputTextScroll(*ui.outputText), outputText(*ui.outputText), apfsButton(*ui.apfsButton),
-          progressSpinner(*ui.progressSpinner)
+          progressSpinner(*ui.progressSpinner), timeline(*ui.timeline)
     {
     }
 
     WindowControls forController()
     {
-        return {periodText, periodStep, trafficLight, outputTextScroll, outputText, apfsButton, progressSpinner};
+        return {periodText, periodStep, trafficLight,    outputTextScroll,
+                outputText, apfsButton, progressSpinner, timeline};
     }
 
     QtTextField periodText;
@@ -37,6 +40,7 @@ struct TMWindow::Controls {
     QtTextView outputText;
     QtButton apfsButton;
     QtProgressIndicator progressSpinner;
+    TimelineView& timeline;
 };
 
 TMWindow::TMWindow(ControllerServices services, QWidget* parent)
@@ -60,9 +64,24 @@ TMWindow::TMWindow(ControllerServices services, QWidget* parent)
         connect(button, &QAbstractButton::clicked, &wiring_, [this, action] { (controller_.get()->*action)(); });
     connect(ui_->periodText, &QLineEdit::editingFinished, &wiring_, [this] { controller_->setThePeriodText(); });
     connect(ui_->periodStep, &QSpinBox::valueChanged, &wiring_, [this] { controller_->stepPeriodText(); });
+    ui_->timeline->onMarkClicked = [this](std::size_t line, const std::string& text) { showReportLine(line, text); };
 
     controller_->viewDidLoad();
     fitToReport();
+}
+
+void TMWindow::showReportLine(std::size_t line, const std::string& text)
+{
+    QPlainTextEdit& report = *ui_->outputText;
+    const QTextBlock block = report.document()->findBlockByNumber(static_cast<int>(line));
+    // A listing may have replaced the Check's report since; then the line is not there.
+    const QString first = QString::fromStdString(text).section(u'\n', 0, 0);
+    if (!block.isValid() || !block.text().startsWith(first))
+        return;
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    report.setTextCursor(cursor);
+    report.centerCursor();
 }
 
 void TMWindow::fitToReport()

@@ -5,6 +5,7 @@
 #include <QMainWindow>
 
 #include <memory>
+#include <string>
 
 namespace Ui {
 class TMWindow;
@@ -28,6 +29,8 @@ private:
 
     // The default size shows a healthy report whole.
     void fitToReport();
+    // Scrolls the report to a timeline mark's line and selects it, if it still holds that text.
+    void showReportLine(std::size_t line, const std::string& text);
 
     std::unique_ptr<Ui::TMWindow> ui_;
     std::unique_ptr<Controls> controls_;

@@ -24,7 +24,7 @@ constexpr std::string_view kCheck = R"(NAME
     quillfen-cli check - is this Mac's Time Machine backing up well?
 
 SYNOPSIS
-    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios]
+    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios] [--svg FILE]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -58,6 +58,12 @@ OPTIONS
         of (see the README for the fields).
     --nagios
         Print one monitoring-plugin status line with performance data.
+    --svg FILE
+        Also write the period's timeline to FILE as an SVG picture, as the
+        window draws it above the report: each backup as a bar, gaps of more
+        than 90 minutes between automatic starts shaded, errors as crosses.
+        FILE is replaced whole or not at all; when it cannot be written the
+        exit status is 3.
     -h, --help
         Show this page.
 
@@ -75,6 +81,7 @@ EXAMPLES
     quillfen-cli check --hours 24
     quillfen-cli check --file capture.log
     quillfen-cli check --nagios
+    quillfen-cli check --hours 12 --svg timeline.svg
 )";
 
 constexpr std::string_view kSpeed = R"(NAME

@@ -2,7 +2,9 @@
 #include "cli/FleetOutput.h"
 #include "cli/Help.h"
 #include "controller/ViewController.h"
+#include "platform/FileWrite.h"
 #include "platform/headless/HeadlessControls.h"
+#include "timeline/Svg.h"
 
 #include <cstdio>
 #include <functional>
@@ -20,10 +22,15 @@ enum ExitStatus { kGreen = 0, kOrange = 1, kRed = 2, kNoVerdict = 3 };
 
 enum class Format { Text, Json, Nagios };
 
+// The timeline file's size: about a window's width, and the window's height.
+constexpr double kSvgWidth = 960;
+constexpr double kSvgHeight = 120;
+
 struct Arguments {
     std::string command;
     std::optional<std::string> hours;
     std::optional<std::string> file;
+    std::optional<std::string> svgPath;
     Format format = Format::Text;
     bool help = false;
 };
@@ -54,7 +61,7 @@ public:
           systemVersion_(queryOsVersion(runTool_)),
           controller_(WindowControls{window_.periodText, window_.periodStep, window_.trafficLight,
                                      window_.outputTextScroll, window_.outputText, window_.apfsButton,
-                                     window_.progressSpinner},
+                                     window_.progressSpinner, timeline_},
                       ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
     {
         controller_.viewDidLoad();
@@ -97,8 +104,11 @@ public:
                                  volumes_};
     }
 
+    const TimelineFacts& timeline() const { return timeline_.shown(); }
+
 private:
     headless::Window window_;
+    RecordingTimelineView timeline_;
     headless::FifoMainQueue mainQueue_;
     CollectingAlerts alerts_;
     InMemoryDefaults defaults_;
@@ -142,6 +152,13 @@ int runCheck(const Arguments& arguments)
         print(cli::nagiosLine(outcome));
         break;
     }
+    if (arguments.svgPath) {
+        const TimelineDrawing drawing = drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset);
+        if (const auto failure = writeFileAtomically(*arguments.svgPath, timelineSvg(drawing))) {
+            std::cerr << "quillfen-cli: cannot write '" << *arguments.svgPath << "': " << *failure << '\n';
+            return kNoVerdict;
+        }
+    }
     return exitStatusFor(outcome.light);
 }
 
@@ -181,7 +198,8 @@ struct ValueOption {
     std::string_view name;
     std::optional<std::string> Arguments::*field;
 };
-constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours}, {"--file", &Arguments::file}};
+constexpr ValueOption kValueOptions[] = {
+    {"--hours", &Arguments::hours}, {"--file", &Arguments::file}, {"--svg", &Arguments::svgPath}};
 
 const ValueOption* valueOption(std::string_view arg)
 {
@@ -247,6 +265,8 @@ int main(int argc, char** argv)
     }
     if (arguments.command != "check" && arguments.format != Format::Text)
         return usageError("'--json' and '--nagios' go with check only");
+    if (arguments.command != "check" && arguments.svgPath)
+        return usageError("'--svg' goes with check only");
     if (arguments.command == "backup-now" && arguments.hours)
         return usageError("backup-now takes no period");
     if (arguments.command == "backup-now" && arguments.file)

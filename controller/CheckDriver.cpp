@@ -87,6 +87,7 @@ void ViewController::analyseBackupLog(const DecodedLog& log)
     if (!log.isArray()) {
         static_cast<BackupTally&>(*this) = BackupTally{};
         setReportText(kParseErrorLine);
+        timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
         return;
     }
     analyseEntries(log.views(), services_.clock.now(), services_.clock);
@@ -100,8 +101,11 @@ void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end,
                                 }};
     const std::string report = analyseBackupEntries(entries, *this, context, runDAScheck, &lastCheck_.values);
     lastCheck_.decoded = true;
-    setReportText(withSourceNote(report));
-    trafficLight.setColour(trafficLightColour(BUassessment));
+    const std::string shown = withSourceNote(report);
+    setReportText(shown);
+    const SystemColour light = trafficLightColour(BUassessment);
+    trafficLight.setColour(light);
+    timeline.showTimeline(collectTimeline(*this, lastCheck_.values, shown, end, theTimePeriod, light));
 }
 
 } // namespace quillfen

@@ -31,7 +31,7 @@ ViewController::ViewController(const WindowControls& controls, ControllerService
       theBaseCmdStrAPFS(baseLogArguments(kPredicateAPFS)), periodText(controls.periodText),
       periodStep(controls.periodStep), trafficLight(controls.trafficLight), outputTextScroll(controls.outputTextScroll),
       outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
-      services_(std::move(services))
+      timeline(controls.timeline), services_(std::move(services))
 {
     // Before any analysis the window holds no verdict and its dates are its creation time.
     const Date now = services_.clock.now();
@@ -51,6 +51,7 @@ void ViewController::viewDidLoad()
     periodStep.setStringValue(period);
     trafficLight.setColour(SystemColour::Grey);
     progressSpinner.setHidden(true);
+    timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
     if (services_.systemVersion.version)
         osVersion = releaseCode(*services_.systemVersion.version);
     if (osVersion < 16) {

@@ -11,6 +11,7 @@
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
+#include "timeline/Timeline.h"
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,7 @@ struct WindowControls {
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;
+    TimelineView& timeline;
 };
 
 inline constexpr std::string_view kFontSizeKey = "fontSize";
@@ -142,6 +144,8 @@ public:
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;
+    // The picture of the last Check's period, above its report.
+    TimelineView& timeline;
     OperationQueue processingQueue{4};
 
 private:

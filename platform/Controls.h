@@ -36,6 +36,9 @@ public:
 
 enum class SystemColour { Grey, Red, Orange, Green };
 
+// The Mac's system colour as 0xRRGGBB.
+std::uint32_t systemColourRgb(SystemColour colour);
+
 class ColourWell {
 public:
     virtual ~ColourWell() = default;

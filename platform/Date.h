@@ -41,4 +41,7 @@ private:
     Date at_;
 };
 
+// Seconds east of UTC of this system's local time at an instant (the TZ variable honoured).
+long localUtcOffset(Date date);
+
 } // namespace quillfen

@@ -6,6 +6,7 @@
 #include "app/QtControls.h"
 #include "app/QtServices.h"
 #include "app/TMWindow.h"
+#include "app/TimelineWidget.h"
 #include "support/Harness.h"
 #include "ui_Main.h"
 
@@ -15,6 +16,7 @@
 #include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
@@ -93,6 +95,19 @@ protected:
     {
         button->click();
         waitUntil([&] { return window.form().progressSpinner->isHidden(); });
+    }
+
+    // A new window, shown, whose tool answers with a bundled sample; the clock
+    // stands a minute after the sample's newest entry.
+    TMWindow& windowOnSample(const char* name, Date minuteAfterNewest)
+    {
+        QFile sample(QStringLiteral(QUILLFEN_SAMPLES_DIR "/") + QString::fromUtf8(name));
+        EXPECT_TRUE(sample.open(QIODevice::ReadOnly)) << name;
+        tools.push(0, sample.readAll().toStdString());
+        clock.set(minuteAfterNewest);
+        TMWindow& window = delegate().newDocument().window();
+        window.show();
+        return window;
     }
 
     static std::string report(TMWindow& window) { return window.form().outputText->toPlainText().toStdString(); }
@@ -346,13 +361,13 @@ TEST_F(AppTest, FontButtonsStayInBoundsAndPersist)
 
 TEST_F(AppTest, TheWindowFitsAHealthyReportAndItsButtons)
 {
-    QFile sample(QStringLiteral(QUILLFEN_SAMPLES_DIR "/healthy.json"));
-    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
-    tools.push(0, sample.readAll().toStdString());
-    clock.set(Date{1'773'818'021.0}); // a minute after the sample's newest entry
-    TMWindow& window = delegate().newDocument().window();
-    window.show();
+    TMWindow& window = windowOnSample("healthy.json", Date{1'773'818'021.0});
+    const TimelineWidget& timeline = *window.form().timeline;
+    EXPECT_TRUE(timeline.facts().backups.empty() && !timeline.facts().light) << "only the axis before a Check";
     press(window, window.form().checkButton);
+    EXPECT_EQ(timeline.facts().backups.size(), 8u);
+    EXPECT_EQ(timeline.facts().light, SystemColour::Green);
+    EXPECT_EQ(timeline.height(), 120);
     QPlainTextEdit& text = *window.form().outputText;
     EXPECT_GT(text.blockCount(), 20);
     EXPECT_EQ(text.verticalScrollBar()->maximum(), 0) << "the default size shows the whole report";
@@ -370,6 +385,25 @@ TEST_F(AppTest, TheWindowFitsAHealthyReportAndItsButtons)
         button->click();
         EXPECT_DOUBLE_EQ(text.tabStopDistance(), 8 * QFontMetricsF(text.font()).horizontalAdvance(u' '));
     }
+}
+
+TEST_F(AppTest, ClickingAnErrorMarkShowsItsReportLine)
+{
+    TMWindow& window = windowOnSample("errors.json", Date{1'773'769'263.0});
+    window.form().periodText->setText(u"12"_s);
+    press(window, window.form().checkButton);
+    TimelineWidget& timeline = *window.form().timeline;
+    const auto& items = timeline.drawing().items;
+    const auto mark = std::find_if(items.begin(), items.end(), [](const DrawingItem& item) { return item.reportLine; });
+    ASSERT_NE(mark, items.end());
+    const Mark& cross = std::get<Mark>(mark->shape);
+    QMouseEvent click(QEvent::MouseButtonPress, QPointF(cross.x, cross.y),
+                      timeline.mapToGlobal(QPointF(cross.x, cross.y)), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&timeline, &click);
+    const QTextCursor cursor = window.form().outputText->textCursor();
+    EXPECT_EQ(cursor.blockNumber(), static_cast<int>(*mark->reportLine));
+    EXPECT_TRUE(cursor.selectedText().startsWith(u"2026-"_s)) << cursor.selectedText().toStdString();
+    EXPECT_TRUE(cursor.selectedText().contains(u"Error: Error Domain="_s));
 }
 
 TEST_F(AppTest, TheBusyIndicatorTurnsOnlyWhileAQueryRuns)

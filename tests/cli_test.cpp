@@ -175,6 +175,25 @@ TEST_F(FakeToolRoot, FleetFormatsAgreeWithTheReportOnAFutureCompletion)
         << nagios.out;
 }
 
+TEST(CliCheck, SvgIsWrittenWholeOrNotAtAll)
+{
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / ("cli-svg-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const std::string written = (dir / "out.svg").string();
+    const Outcome outcome = cli({"check", "--svg", written}, {"QUILLFEN_SIM_ARCHIVE=" + sample("errors.json")});
+    EXPECT_EQ(outcome.status, 2) << outcome.err;
+    std::ifstream file(written);
+    const std::string svg((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(svg.starts_with("<?xml")) << svg;
+    EXPECT_NE(svg.find("<path"), std::string::npos) << "the errors are marked";
+
+    const Outcome failed = cli({"check", "--svg", (dir / "missing" / "out.svg").string()});
+    EXPECT_EQ(failed.status, 3);
+    EXPECT_TRUE(failed.err.starts_with("quillfen-cli: cannot write '")) << failed.err;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "no temporary file is left";
+    std::filesystem::remove_all(dir);
+}
+
 TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
 {
     const Outcome healthy = cli({"check", "--json"});
@@ -373,6 +392,8 @@ TEST(CliUsage, HelpAndMistakes)
         {{"backup-now", "--hours", "3"}, "backup-now takes no period"},
         {{"backup-now", "--file", "log.txt"}, "backup-now reads no log file"},
         {{"apfs", "--file"}, "option '--file' needs a value"},
+        {{"check", "--svg"}, "option '--svg' needs a value"},
+        {{"speed", "--svg", "out.svg"}, "'--svg' goes with check only"},
     };
     for (const Case& c : cases) {
         const Outcome outcome = cli(c.arguments);

@@ -65,6 +65,7 @@ struct Harness {
     explicit Harness(SystemVersion version = OsVersion{14, 5}, Date now = kNow);
 
     headless::Window window;
+    RecordingTimelineView timeline;
     headless::FifoMainQueue mainQueue;
     headless::RecordingAlerts alerts;
     InMemoryDefaults defaults;

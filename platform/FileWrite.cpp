@@ -1,0 +1,50 @@
+#include "platform/FileWrite.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quillfen {
+
+namespace {
+
+std::optional<std::string> writeAll(int descriptor, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t written = ::write(descriptor, data.data(), data.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::strerror(errno);
+        }
+        data.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data)
+{
+    std::string temporary = path + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0)
+        return std::strerror(errno);
+    // A new file gets the permissions the user's umask gives, not mkstemp's private ones.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    std::optional<std::string> failure = writeAll(descriptor, data);
+    if (!failure && ::fchmod(descriptor, 0666 & ~mask) != 0)
+        failure = std::strerror(errno);
+    if (::close(descriptor) != 0 && !failure)
+        failure = std::strerror(errno);
+    if (!failure && std::rename(temporary.c_str(), path.c_str()) != 0)
+        failure = std::strerror(errno);
+    if (failure)
+        ::unlink(temporary.c_str());
+    return failure;
+}
+
+} // namespace quillfen

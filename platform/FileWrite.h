@@ -1,0 +1,14 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// Replaces the file at `path` with `data` in one step: written beside it under
+// a temporary name, then renamed over it, so a failure leaves whatever was
+// there. Returns why it failed, or nothing.
+std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data);
+
+} // namespace quillfen
