@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     const QCommandLineOption checkOnLaunch(u"check-on-launch"_s, u"Press Check in the first window."_s);
     const QCommandLineOption screenshot(u"screenshot"_s, u"After the check, save the window to FILE and quit."_s,
                                         u"FILE"_s);
-    parser.addOptions({checkOnLaunch, screenshot});
+    const QCommandLineOption hours(u"hours"_s, u"Put HOURS in the period field first."_s, u"HOURS"_s);
+    parser.addOptions({checkOnLaunch, screenshot, hours});
     parser.process(application);
 
     QSettings settings;
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
 
     TMWindow& window = delegate.newDocument().window();
     window.show();
+    if (parser.isSet(hours))
+        window.form().periodText->setText(parser.value(hours));
     if (parser.isSet(checkOnLaunch) || parser.isSet(screenshot))
         window.controller().runCheckButton();
     if (parser.isSet(screenshot))
