@@ -1,5 +1,6 @@
 #include "app/TimelineWidget.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -102,7 +103,6 @@ const TimelineDrawing& TimelineWidget::drawing()
     if (drawnAt_ != size()) {
         drawing_ = drawTimeline(facts_, width(), height(), localUtcOffset);
         drawnAt_ = size();
-        setToolTip(fromUtf8(drawing_.title));
     }
     return drawing_;
 }
@@ -119,14 +119,23 @@ void TimelineWidget::paintEvent(QPaintEvent*)
     }
 }
 
+bool TimelineWidget::event(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    // The hint of what is under the pointer, else what the whole picture shows.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const DrawingItem* item = itemAt(drawing(), help->pos().x(), help->pos().y());
+    const std::string& text = item && !item->hint.empty() ? item->hint : drawing().title;
+    // Valid only near the pointer, so moving on to the next bar asks again.
+    QToolTip::showText(help->globalPos(), fromUtf8(text), this, QRect(help->pos() - QPoint(2, 2), QSize(5, 5)));
+    return true;
+}
+
 void TimelineWidget::mouseMoveEvent(QMouseEvent* event)
 {
     const DrawingItem* item = itemAt(drawing(), event->position().x(), event->position().y());
     setCursor(item && item->reportLine ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    if (item && !item->hint.empty())
-        QToolTip::showText(event->globalPosition().toPoint(), fromUtf8(item->hint), this);
-    else
-        QToolTip::hideText();
 }
 
 void TimelineWidget::mousePressEvent(QMouseEvent* event)

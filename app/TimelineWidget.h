@@ -25,6 +25,7 @@ public:
     QSize minimumSizeHint() const override { return {160, 120}; }
 
 protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -23,6 +23,7 @@
 #include <QStyle>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -387,7 +388,7 @@ TEST_F(AppTest, TheWindowFitsAHealthyReportAndItsButtons)
     }
 }
 
-TEST_F(AppTest, ClickingAnErrorMarkShowsItsReportLine)
+TEST_F(AppTest, TimelineMarksShowTheirDetailsAndLeadToTheirReportLines)
 {
     TMWindow& window = windowOnSample("errors.json", Date{1'773'769'263.0});
     window.form().periodText->setText(u"12"_s);
@@ -397,6 +398,10 @@ TEST_F(AppTest, ClickingAnErrorMarkShowsItsReportLine)
     const auto mark = std::find_if(items.begin(), items.end(), [](const DrawingItem& item) { return item.reportLine; });
     ASSERT_NE(mark, items.end());
     const Mark& cross = std::get<Mark>(mark->shape);
+    const QPoint at(qRound(cross.x), qRound(cross.y));
+    QHelpEvent hover(QEvent::ToolTip, at, timeline.mapToGlobal(at));
+    QApplication::sendEvent(&timeline, &hover);
+    EXPECT_EQ(QToolTip::text().toStdString(), mark->hint);
     QMouseEvent click(QEvent::MouseButtonPress, QPointF(cross.x, cross.y),
                       timeline.mapToGlobal(QPointF(cross.x, cross.y)), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&timeline, &click);
