@@ -106,7 +106,8 @@ TEST(TimelineDrawing, ThreeHundredBackupsInTwoDaysKeepABarEachAtLeastAPixelWide)
     TimelineFacts facts = emptyTimeline(kEnd, 48);
     for (int i = 0; i < 300; ++i)
         facts.backups.push_back({before(2870 - i * 9.5), before(2870 - i * 9.5 - 0.2), false, true});
-    const auto bars = itemsOf<Box>(drawTimeline(facts, 800, 120, utc));
+    const TimelineDrawing drawing = drawTimeline(facts, 800, 120, utc);
+    const auto bars = itemsOf<Box>(drawing);
     ASSERT_EQ(bars.size(), 300u);
     for (const DrawingItem* bar : bars)
         EXPECT_GE(std::get<Box>(bar->shape).width, 1.0);
