@@ -76,6 +76,14 @@ void completeSpan(AnalysisValues& values, Date time)
     values.backups.back().completed = true;
 }
 
+void failSpan(AnalysisValues& values, Date time)
+{
+    if (spanUnderWay(values)) {
+        values.backups.back().end = time;
+        values.backups.back().failed = true;
+    }
+}
+
 void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues::CompletionLine line, Date time,
                      std::int64_t osVersion)
 {
@@ -172,6 +180,7 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
         addMountedDestination(tally, values, message);
         break;
     case EntryClass::backupFailed:
+        failSpan(values, time);
         tally.backingUpNow = false;
         tally.manualBackup = false;
         values.failedBackups.push_back({time, std::string(message)});

@@ -63,6 +63,7 @@ struct BackupSpan {
     std::optional<Date> end;
     bool manual = false;
     bool completed = false;
+    bool failed = false;
 };
 
 // An error line: its time when it reads, and where its text begins in errorLines.

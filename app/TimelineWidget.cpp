@@ -25,6 +25,8 @@ QString fromUtf8(const std::string& text)
 void paint(QPainter& painter, const Box& box)
 {
     const QRectF rect(box.x, box.y, box.width, box.height);
+    // Bars and shading end on whole pixels, crisp rather than blurred at their edges.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     if (box.fill == Fill::Solid) {
         painter.fillRect(rect, qColour(box.colour));
         return;

@@ -113,20 +113,31 @@ TEST(TimelineDrawing, ThreeHundredBackupsInTwoDaysKeepABarEachAtLeastAPixelWide)
         EXPECT_GE(std::get<Box>(bar->shape).width, 1.0);
 }
 
-TEST(TimelineFacts, ErrorMarksLeadToTheirReportLines)
+TEST(TimelineFacts, FailuresErrorsAndSkipsKeepTheirTimesAndReportLines)
 {
     testing::Harness harness;
     const auto at = [](double minutes) { return testing::timestampAt(before(minutes)); };
-    harness.tools.push(0, testing::logJson({{at(50), "Starting automatic backup"},
-                                            {at(45), "Error: Error Domain=NSPOSIXErrorDomain Code=13\nsecond line"},
-                                            {at(44), "Error: Error Domain=NSPOSIXErrorDomain Code=28"},
-                                            {at(40), "Backup completed successfully."}}));
+    harness.tools.push(
+        0, testing::logJson({
+               {at(50), "Starting automatic backup"},
+               {at(45), "Error: Error Domain=NSPOSIXErrorDomain Code=13\nsecond line"},
+               {at(44), "Error: Error Domain=NSPOSIXErrorDomain Code=28"},
+               {at(40), "Backup completed successfully."},
+               {at(30), "Starting automatic backup"},
+               {at(25), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"},
+               {at(20), "Skipping scheduled Time Machine backup: No destinations are potentially available"},
+           }));
     harness.clock.set(kEnd);
     harness.check();
     const TimelineFacts& facts = harness.timeline.shown();
-    ASSERT_EQ(facts.backups.size(), 1u);
-    EXPECT_TRUE(facts.backups.front().completed);
-    ASSERT_EQ(facts.errors.size(), 2u);
+    ASSERT_EQ(facts.backups.size(), 2u);
+    EXPECT_TRUE(facts.backups[0].completed);
+    EXPECT_TRUE(facts.backups[1].failed);
+    EXPECT_EQ(facts.backups[1].end, before(25));
+    ASSERT_EQ(facts.skipped.size(), 1u);
+    EXPECT_EQ(facts.skipped.front().text, "No destinations are potentially available");
+    ASSERT_EQ(facts.errors.size(), 3u);
+    EXPECT_EQ(facts.errors.back().time, before(25));
     const std::string report = harness.window.outputText.plainText();
     for (const auto& error : facts.errors) {
         ASSERT_TRUE(error.reportLine);
@@ -135,7 +146,6 @@ TEST(TimelineFacts, ErrorMarksLeadToTheirReportLines)
             start = report.find('\n', start) + 1;
         EXPECT_EQ(report.substr(start, error.text.size()), error.text);
     }
-    EXPECT_EQ(facts.errors.front().time, before(45));
 }
 
 // Parses with a real XML parser and gathers the text of every element.
@@ -169,7 +179,7 @@ TEST(TimelineSvg, IsWellFormedWhateverTheNamesHold)
     facts.errors = {{before(60), "Error: bad \x01 byte \xFF and ]]> end", 3}};
     facts.deepScans = {before(80)};
     facts.snapshots = {before(70)};
-    facts.skipped = {before(65)};
+    facts.skipped = {{before(65), "No destinations are potentially available"}};
     facts.light = SystemColour::Red;
     const ParsedSvg parsed = parse(timelineSvg(drawTimeline(facts, 960, 120, utc)));
     ASSERT_TRUE(parsed.wellFormed);

@@ -15,7 +15,7 @@ namespace {
 constexpr Colour kAutoBackup{0x0072B2};
 constexpr Colour kManualBackup{0x56B4E9};
 constexpr Colour kFailure{0xD55E00};
-constexpr Colour kSkipped{0x8C8C8C};
+constexpr Colour kSkipped{0x808080};
 constexpr Colour kScan{0x000000};
 constexpr Colour kSnapshot{0x009E73};
 constexpr Colour kGap{0xE69F00, 0.3};
@@ -100,6 +100,9 @@ std::string spanHint(const BackupSpan& span, const LocalClock& clock)
         return hint + "completed " + clock.text(*span.end) + ", started before the period";
     if (!span.end)
         return hint + "started " + clock.text(*span.start) + ", still under way";
+    if (span.failed)
+        return hint + "started " + clock.text(*span.start) + ", failed " + clock.text(*span.end) + " after " +
+               formatMinutes(secondsBetween(*span.start, *span.end) / 60) + " minutes";
     if (!span.completed)
         return hint + "started " + clock.text(*span.start) + ", no completion logged before " + clock.text(*span.end);
     return hint + clock.text(*span.start) + " to " + clock.text(*span.end) + " (" +
@@ -203,11 +206,13 @@ void addMarks(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale&
               const LocalClock& clock)
 {
     const auto inPeriod = [&](Date time) { return time >= facts.start && time <= facts.end; };
-    for (Date time : facts.skipped)
-        if (inPeriod(time)) {
-            const double x = scale.x(time);
-            drawing.items.push_back({Stroke{x, rows.laneBottom + 2, x, rows.laneBottom + 8, kSkipped, 1.5},
-                                     "Scheduled backup skipped " + clock.text(time), std::nullopt});
+    for (const DatedText& skip : facts.skipped)
+        if (inPeriod(skip.time)) {
+            const double x = scale.x(skip.time);
+            drawing.items.push_back(
+                {Stroke{x, rows.laneBottom + 2, x, rows.laneBottom + 10, kSkipped, 2},
+                 "Scheduled backup skipped " + clock.text(skip.time) + (skip.text.empty() ? "" : ": " + skip.text),
+                 std::nullopt});
         }
     for (Date time : facts.snapshots)
         if (inPeriod(time))
@@ -235,7 +240,7 @@ TimelineDrawing drawTimeline(const TimelineFacts& facts, double width, double he
     const LocalClock clock{offset, seconds > 86400 || plain.dayName(facts.start) != plain.dayName(facts.end)};
     drawing.title = "Backups from " + clock.text(facts.start) + " to " + clock.text(facts.end);
     if (!facts.destinations.empty())
-        drawing.title += " to " + joined(facts.destinations, ", ");
+        drawing.title += ". " + joined(facts.destinations, ". ");
 
     const Scale scale{facts.start, kMargin, seconds > 0 ? std::max(width - 2 * kMargin, 0.0) / seconds : 0.0};
     const Rows rows = rowsFor(height);

@@ -41,6 +41,16 @@ std::vector<TimelineFacts::ErrorMark> errorMarks(const AnalysisValues& values, s
     return marks;
 }
 
+// Every skipped scheduled backup, with the reason the later releases give.
+std::vector<DatedText> skippedBackups(const BackupTally& tally, const AnalysisValues& values)
+{
+    std::vector<DatedText> skipped = values.skippedBackups;
+    for (Date time : tally.cancelBU)
+        if (std::none_of(skipped.begin(), skipped.end(), [&](const DatedText& known) { return known.time == time; }))
+            skipped.push_back({time, {}});
+    return skipped;
+}
+
 } // namespace
 
 TimelineFacts emptyTimeline(Date end, std::int64_t hours)
@@ -58,7 +68,7 @@ TimelineFacts collectTimeline(const BackupTally& tally, const AnalysisValues& va
     facts.backups = values.backups;
     facts.deepScans = tally.startDT;
     facts.snapshots = values.snapshotTimes;
-    facts.skipped = tally.cancelBU;
+    facts.skipped = skippedBackups(tally, values);
     facts.errors = errorMarks(values, report);
     facts.destinations.assign(tally.BUdisksSet.begin(), tally.BUdisksSet.end());
     facts.light = light;

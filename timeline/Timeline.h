@@ -26,7 +26,7 @@ struct TimelineFacts {
     std::vector<BackupSpan> backups;
     std::vector<Date> deepScans;
     std::vector<Date> snapshots;
-    std::vector<Date> skipped;
+    std::vector<DatedText> skipped; // with the reason, where the log gives one
     std::vector<ErrorMark> errors;
     std::vector<std::string> destinations;
     std::optional<SystemColour> light; // none until a Check has given a verdict
