@@ -130,6 +130,7 @@ TEST(FormatByteCountFile, DecimalUnitsAdaptivePrecision)
         {1500, "2 KB"},
         {2500, "2 KB"}, // half to even
         {999'498, "999 KB"},
+        {999'500, "1 MB"}, // 999.5 KB rounds to 1000
         {999'999, "1 MB"}, // never "1000 KB"
         {1'500'000, "1.5 MB"},
         {12'345'678, "12.3 MB"},
@@ -183,6 +184,8 @@ TEST(TrimPunctuation, MalformedUtf8StopsTheTrimWithoutReadingOutOfBounds)
     } cases[] = {
         {"\xC2", "\xC2"},
         {"(\xC2", "\xC2"},
+        // A word cut inside a sequence whose next byte, outside the word, would complete it.
+        {std::string_view("(\xC2\xAB", 2), "\xC2"},
         {".\xE2\x80.", "\xE2\x80"},
         {"\x80", "\x80"},
         {".\x80\x80\x80\x80.", "\x80\x80\x80\x80"},
