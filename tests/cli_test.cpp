@@ -229,6 +229,7 @@ TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
     EXPECT_TRUE(bool(root["scheduler_check"]["ran"]));
     EXPECT_EQ(int64_t(root["scheduler_check"]["minutes"]), 90);
     EXPECT_TRUE(std::string_view(root["scheduler_check"]["das"]).starts_with("DAS appears to be rescoring normally"));
+    EXPECT_TRUE(std::string_view(root["scheduler_check"]["cts"]).starts_with("CTS has been told to run a backup"));
 
     // Quotes in the log's messages stay inside their JSON strings.
     const Outcome errors = cli({"check", "--json"}, {"QUILLFEN_SIM_ARCHIVE=" + sample("errors.json")});
