@@ -2,6 +2,7 @@
 #include "analysis/Punctuation.h"
 #include "logquery/LogTimestamp.h"
 #include "platform/IntegerText.h"
+#include "platform/OsVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -51,6 +52,19 @@ TEST(ScanInteger, ReadsTheLeadingNumberLikeAMacTextField)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(scanInteger(c.text), c.expected);
+    }
+}
+
+TEST(ProductVersion, ReadsMajorAndMinorFromTheToolsOutput)
+{
+    const struct {
+        std::string_view text;
+        std::int64_t major, minor;
+    } cases[] = {{"14.5\n", 14, 5}, {"10.15.7", 10, 15}, {"11", 11, 0}, {"", 0, 0}, {"x.9", 0, 9}};
+    for (const auto& c : cases) {
+        const OsVersion version = parseProductVersion(c.text);
+        EXPECT_EQ(version.major, c.major) << c.text;
+        EXPECT_EQ(version.minor, c.minor) << c.text;
     }
 }
 
