@@ -4,6 +4,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <unistd.h>
@@ -237,6 +238,15 @@ TEST(CliFleet, JsonCarriesTheVerdictAndTheFigures)
     EXPECT_EQ(int64_t(root["figures"]["errors"]["count"]), 3);
     EXPECT_NE(std::string_view(root["figures"]["errors"]["lines"].at(0)).find("\"Operation not permitted\""),
               std::string_view::npos);
+
+    // A backup started by hand ten minutes ago completes without an automatic start to pair with.
+    const std::string state = ::testing::TempDir() + "quillfen-cli-manual-" + std::to_string(::getpid());
+    std::ofstream(state) << ::time(nullptr) - 600 << "\n";
+    const Outcome manual = cli({"check", "--json"}, {"QUILLFEN_SIM_STATE=" + state});
+    std::filesystem::remove(state);
+    ASSERT_EQ(parser.parse(manual.out).get(root), simdjson::SUCCESS) << manual.out;
+    EXPECT_EQ(int64_t(root["figures"]["backups"]["manual_started"]), 1);
+    EXPECT_EQ(int64_t(root["figures"]["backups"]["completed"]), 3);
 
     const Outcome failed = cli({"check", "--json"}, {"QUILLFEN_SIM_LOG_STATUS=5"});
     EXPECT_EQ(failed.status, 3);
