@@ -5,6 +5,7 @@
 #include "app/TMWindow.h"
 #include "ui_Main.h"
 
+#include "platform/RunningTools.h"
 #include "update/UpdateList.h"
 
 #include <QApplication>
@@ -47,7 +48,12 @@ AppDelegate::AppDelegate(ControllerServices services, std::string loginName, Upd
 {
 }
 
-AppDelegate::~AppDelegate() = default;
+// The application's end, once its event loop has returned: the tools still running
+// for its windows are ended rather than left behind.
+AppDelegate::~AppDelegate()
+{
+    terminateRunningTools();
+}
 
 bool AppDelegate::isAdminUser(const std::string& name) const
 {

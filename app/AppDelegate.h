@@ -23,6 +23,7 @@ class AppDelegate final : public QObject {
 public:
     // `services` outlive the delegate; every window's controller shares them.
     AppDelegate(ControllerServices services, std::string loginName, UpdateServices update);
+    // The application quits: ends the tools still running for its windows.
     ~AppDelegate() override;
 
     // False when the user is not an admin: the application must quit.

@@ -40,7 +40,10 @@ ViewController::ViewController(const WindowControls& controls, ControllerService
     BUassessment = 0;
 }
 
-ViewController::~ViewController() = default;
+ViewController::~ViewController()
+{
+    results_->close();
+}
 
 void ViewController::viewDidLoad()
 {

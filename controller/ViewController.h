@@ -175,19 +175,19 @@ private:
     CheckRecord lastCheck_;
     std::optional<std::string> logFile_;
     bool periodFromFile_ = false;
-    // Expires with the controller, so late completions of closed windows do nothing.
-    std::shared_ptr<const bool> alive_ = std::make_shared<const bool>(true);
+    // Where background runs hand in their results; closed with the controller, so
+    // that late results of a closed window, or of a quit application, are dropped.
+    std::shared_ptr<ClosableMainQueue> results_ = std::make_shared<ClosableMainQueue>(services_.mainQueue);
 };
 
 template <typename Result>
 void ViewController::runInBackground(std::function<Result()> work, std::function<void(ViewController&, Result&)> finish)
 {
     // The background closure touches nothing of the controller, which may close meanwhile.
-    processingQueue.add([work = std::move(work), finish = std::move(finish), &mainQueue = services_.mainQueue,
-                         alive = std::weak_ptr<const bool>(alive_), self = this] {
+    processingQueue.add([work = std::move(work), finish = std::move(finish), results = results_, self = this] {
         auto result = std::make_shared<Result>(work());
-        mainQueue.post([finish, alive, self, result] {
-            if (alive.lock())
+        results->post([finish, results, self, result] {
+            if (results->isOpen())
                 finish(*self, *result);
         });
     });

@@ -1,5 +1,7 @@
 #include "platform/Process.h"
 
+#include "platform/RunningTools.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -9,8 +11,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace quillfen {
 
@@ -87,10 +87,8 @@ void readToEnd(int fd, OutputSink& out)
 std::int32_t waitForExit(pid_t pid)
 {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
+    if (reapKnownTool(pid, status) < 0)
+        return -1;
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -152,7 +150,7 @@ ToolResult spawnTool(const std::string& path, const std::vector<std::string>& ar
         posix_spawn_file_actions_adddup2(&actions, pipe->writeEnd(), STDOUT_FILENO);
 
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv.data(), environ);
+    const int error = spawnKnownTool(pid, path.c_str(), &actions, argv.data());
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {
         result.launchFailure = failureText(path, error);

@@ -4,6 +4,25 @@
 
 namespace quillfen {
 
+void ClosableMainQueue::post(Operation operation)
+{
+    const std::lock_guard lock(mutex_);
+    if (queue_)
+        queue_->post(std::move(operation));
+}
+
+void ClosableMainQueue::close()
+{
+    const std::lock_guard lock(mutex_);
+    queue_ = nullptr;
+}
+
+bool ClosableMainQueue::isOpen() const
+{
+    const std::lock_guard lock(mutex_);
+    return queue_ != nullptr;
+}
+
 struct OperationQueue::State {
     std::mutex mutex;
     std::condition_variable wake;

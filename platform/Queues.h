@@ -19,6 +19,22 @@ public:
     virtual void post(Operation operation) = 0;
 };
 
+// Passes closures on to a main queue until closed, then drops them, so that work
+// in the background may end after whoever waits for it, even after the main
+// queue itself. Posting is safe from any thread; once close() has returned,
+// nothing more reaches the main queue.
+class ClosableMainQueue final : public MainQueue {
+public:
+    explicit ClosableMainQueue(MainQueue& queue) : queue_(&queue) {}
+    void post(Operation operation) override;
+    void close();
+    bool isOpen() const;
+
+private:
+    mutable std::mutex mutex_;
+    MainQueue* queue_;
+};
+
 // A queue of closures run on background threads, at most `maxConcurrent` at
 // once, started in the order they were added. Destroying the queue drops the
 // operations that have not started; running ones finish on their own threads,

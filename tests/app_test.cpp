@@ -28,9 +28,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <future>
+#include <sys/types.h>
 #include <thread>
 
 namespace quillfen {
@@ -321,6 +324,48 @@ TEST_F(AppTest, AnalyseLogFileOpensAWindowWithTheFilesReport)
     EXPECT_EQ(alerts.alerts().back().informativeText,
               "The log file \"gone.log\" could not be read: No such file or directory.");
     EXPECT_TRUE(tools.calls().empty()) << "the log tool is not run for a saved log";
+}
+
+TEST_F(AppTest, QuittingDuringAQueryEndsTheToolAndDropsItsResult)
+{
+    // A slow log tool: it writes down its process id, then waits ten minutes for nothing.
+    const QString pidFile = dir.filePath(u"log.pid"_s);
+    ASSERT_TRUE(QDir(dir.path()).mkpath(u"usr/bin"_s));
+    QFile log(dir.filePath(u"usr/bin/log"_s));
+    ASSERT_TRUE(log.open(QIODevice::WriteOnly));
+    log.write("#!/bin/sh\necho $$ > '" + pidFile.toUtf8() + "'\nexec sleep 600\n");
+    log.close();
+    log.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+
+    pid_t pid = 0;
+    {
+        QtMainQueue queue; // ends with the application, before the tool's run does
+        ControllerServices services{queue,
+                                    alerts,
+                                    defaults,
+                                    clock,
+                                    runOffMainThread(makeRunTool(ToolPaths(dir.path().toStdString()))),
+                                    volumes,
+                                    OsVersion{14, 5}};
+        auto application = std::make_unique<AppDelegate>(services, "tester", noUpdateCheck());
+        TMWindow& window = application->newDocument().window();
+        window.form().checkButton->click();
+        QByteArray written;
+        waitUntil([&] {
+            QFile started(pidFile);
+            return started.open(QIODevice::ReadOnly) && (written = started.readAll()).endsWith('\n');
+        });
+        pid = written.trimmed().toInt();
+        ASSERT_GT(pid, 0);
+        window.form().actionQuit->trigger();
+        application.reset(); // what main() does once the event loop has returned
+    }
+    // Ended and reaped: no process of that id is left.
+    waitUntil([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; });
+    if (::kill(pid, 0) == 0)
+        ::kill(pid, SIGKILL);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(alerts.alerts().empty());
 }
 
 TEST_F(AppTest, ClosingAWindowEndsItsDocumentWithoutAsking)

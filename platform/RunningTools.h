@@ -1,0 +1,22 @@
+#pragma once
+
+#include <spawn.h>
+#include <sys/types.h>
+
+namespace quillfen {
+
+// The tools this process has started and not yet reaped, so that an application
+// that quits can end them. spawnTool starts and reaps every child through these.
+
+// posix_spawn with the process's environment; the child is known before anyone
+// can ask to end it. Returns posix_spawn's error number.
+int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_t* actions, char* const argv[]);
+
+// waitpid for a child of spawnKnownTool, forgotten before it is reaped: once
+// reaped, its process id may be given to another process. Returns waitpid's result.
+pid_t reapKnownTool(pid_t pid, int& status);
+
+// Asks every known tool to end (SIGTERM); each is still reaped by whoever started it.
+void terminateRunningTools();
+
+} // namespace quillfen
