@@ -16,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 
 namespace quillfen {
@@ -102,7 +103,11 @@ void AppDelegate::checkForUpdate()
     QNetworkRequest request(update_.listUrl);
     request.setSslConfiguration(update_.tls);
     request.setTransferTimeout(static_cast<int>(update_.timeout.count()));
+    // A redirect may not leave the list's scheme, host and port.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     QNetworkReply* reply = network_->get(request);
+    // The transfer timeout restarts with every byte; this one does not.
+    QTimer::singleShot(update_.deadline, reply, &QNetworkReply::abort);
     connect(reply, &QNetworkReply::downloadProgress, reply,
             [reply, limit = update_.maxBytes](qint64 got, qint64 total) {
                 if (got > limit || total > limit)

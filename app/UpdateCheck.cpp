@@ -54,6 +54,7 @@ UpdateServices deployedUpdateServices(ChoicePresenter& choices)
                           bundleInfoPath(),
                           QSslConfiguration::defaultConfiguration(),
                           std::chrono::seconds(30),
+                          std::chrono::seconds(60),
                           1 << 20};
 }
 

@@ -51,7 +51,9 @@ struct UpdateServices {
     QUrl downloadBase;
     QString bundleInfoPath;
     QSslConfiguration tls;
+    // Longest pause in the transfer, and the whole request's time.
     std::chrono::milliseconds timeout;
+    std::chrono::milliseconds deadline;
     // A longer body is dropped like a failed request.
     qint64 maxBytes;
 };

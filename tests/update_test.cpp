@@ -246,8 +246,8 @@ struct TestCertificate {
             openssl.start(u"openssl"_s,
                           {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
                            u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s, u"-subj"_s,
-                           u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1"_s, u"-keyout"_s,
-                           dir.filePath(u"key.pem"_s), u"-out"_s, dir.filePath(u"cert.pem"_s)});
+                           u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1,IP:127.0.0.2"_s,
+                           u"-keyout"_s, dir.filePath(u"key.pem"_s), u"-out"_s, dir.filePath(u"cert.pem"_s)});
             openssl.waitForFinished(30000);
             QFile cert(dir.filePath(u"cert.pem"_s));
             QFile key(dir.filePath(u"key.pem"_s));
@@ -264,22 +264,27 @@ struct Response {
     QByteArray status = "200 OK";
     QByteArray contentType = "text/xml";
     QByteArray body;
-    enum Framing { Exact, Truncated, UntilClose, Never } framing = Exact;
+    enum Framing { Exact, Truncated, UntilClose, Never, Trickle } framing = Exact;
+    QByteArray location = {};
 };
 
 class LocalHttpsServer {
 public:
-    explicit LocalHttpsServer(Response response) : response_(std::move(response))
+    explicit LocalHttpsServer(Response response, const QHostAddress& host = QHostAddress(QHostAddress::LocalHost))
+        : response_(std::move(response))
     {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setLocalCertificate(TestCertificate::get().certificate);
         tls.setPrivateKey(TestCertificate::get().key);
         server_.setSslConfiguration(tls);
         QObject::connect(&server_, &QTcpServer::pendingConnectionAvailable, &server_, [this] { accept(); });
-        server_.listen(QHostAddress::LocalHost);
+        server_.listen(host);
     }
 
-    QUrl url() const { return QUrl(u"https://127.0.0.1:%1/updates.plist"_s.arg(server_.serverPort())); }
+    QUrl url() const
+    {
+        return QUrl(u"https://%1:%2/updates.plist"_s.arg(server_.serverAddress().toString()).arg(server_.serverPort()));
+    }
     int requests() const { return requests_; }
 
 private:
@@ -306,8 +311,18 @@ private:
             "HTTP/1.1 " + response_.status + "\r\nContent-Type: " + response_.contentType + "\r\nConnection: close\r\n";
         if (response_.framing == Response::Exact)
             head += "Content-Length: " + QByteArray::number(response_.body.size()) + "\r\n";
-        if (response_.framing == Response::Truncated)
+        if (response_.framing == Response::Truncated || response_.framing == Response::Trickle)
             head += "Content-Length: " + QByteArray::number(response_.body.size() * 2) + "\r\n";
+        if (!response_.location.isEmpty())
+            head += "Location: " + response_.location + "\r\n";
+        if (response_.framing == Response::Trickle) {
+            // A byte now and then, never the whole body: each pause is shorter than the transfer timeout.
+            socket.write(head + "\r\n");
+            auto* drip = new QTimer(&socket);
+            QObject::connect(drip, &QTimer::timeout, &socket, [&socket] { socket.write(" "); });
+            drip->start(50);
+            return;
+        }
         socket.write(head + "\r\n" + response_.body);
         socket.disconnectFromHost();
     }
@@ -358,14 +373,19 @@ protected:
 
     QString bundleInfo() const { return dir.filePath(u"Info.plist"_s); }
 
-    AppDelegate& delegateFor(const QUrl& listUrl, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    AppDelegate& delegateFor(const QUrl& listUrl, std::chrono::milliseconds deadline = std::chrono::seconds(10))
     {
         QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
         tls.setCaCertificates({TestCertificate::get().certificate});
-        UpdateServices update{choices,      [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); },
-                              listUrl,      QUrl(QString::fromStdString(kBase)),
-                              bundleInfo(), tls,
-                              timeout,      64 * 1024};
+        UpdateServices update{choices,
+                              [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); },
+                              listUrl,
+                              QUrl(QString::fromStdString(kBase)),
+                              bundleInfo(),
+                              tls,
+                              std::chrono::seconds(10),
+                              deadline,
+                              64 * 1024};
         delegate_ = std::make_unique<AppDelegate>(
             ControllerServices{mainQueue, alerts, defaults, clock, tools.runner(), volumes, OsVersion{14, 5}}, "tester",
             std::move(update));
@@ -433,7 +453,13 @@ TEST_F(UpdateCheckTest, AnswersOfTheServerDecideWhatTheUserSees)
         std::vector<std::string> offers;
         QString item;
     };
+    LocalHttpsServer elsewhere({"200 OK", "text/xml", list}, QHostAddress(u"127.0.0.2"_s));
     const Case cases[] = {
+        {"redirect to another host",
+         {"302 Found", "text/xml", {}, Response::Exact, elsewhere.url().toEncoded()},
+         {},
+         {},
+         kUnchecked},
         {"404 with HTML", {"404 Not Found", "text/html", "<html>gone</html>"}, {}, {}, kUnchecked},
         {"application/xml", {"200 OK", "application/xml", list}, {}, {}, kUnchecked},
         {"text/plain with parameters", {"200 OK", "Text/Plain; charset=utf-8", list}, {}, {"3.0"}, kChecked},
@@ -506,6 +532,7 @@ TEST_F(UpdateCheckTest, AnswersOfTheServerDecideWhatTheUserSees)
         EXPECT_EQ(updateItem(delegate.newDocument().window()), c.item) << "a new window shows it too";
         EXPECT_TRUE(opened.empty());
     }
+    EXPECT_EQ(elsewhere.requests(), 0);
 }
 
 TEST_F(UpdateCheckTest, DownloadOpensTheListedAddressAndIgnoreNothing)
@@ -545,9 +572,9 @@ TEST_F(UpdateCheckTest, BundleInformationDecidesWhetherToAsk)
     }
 }
 
-TEST_F(UpdateCheckTest, AServerThatNeverAnswersLeavesTheAppResponsiveAndSilent)
+TEST_F(UpdateCheckTest, AServerThatTricklesEndsSilentlyAtTheDeadline)
 {
-    LocalHttpsServer server({"200 OK", "text/xml", {}, Response::Never});
+    LocalHttpsServer server({"200 OK", "text/xml", QByteArray(1000, ' '), Response::Trickle});
     delegateFor(server.url(), std::chrono::milliseconds(600)).checkForUpdate();
     EXPECT_EQ(finished, 0) << "the request runs on the event loop, not before the check returns";
     settle();
