@@ -289,8 +289,9 @@ bool LogDecoder::decodeBatch(std::size_t end, bool last)
 bool LogDecoder::decode(std::size_t length)
 {
     simdjson::dom::parser& parser = parser_->parser;
-    // Sized once for the whole buffer, so batches reuse the same, already touched memory.
-    if (parser.capacity() < length && parser.allocate(std::max(length, buffer_.capacity())) != simdjson::SUCCESS)
+    // Grown by doubling, so batches reuse the same, already touched memory and
+    // small outputs get a small parser.
+    if (parser.capacity() < length && parser.allocate(std::max(length, 2 * parser.capacity())) != simdjson::SUCCESS)
         return false;
     auto error = parser.parse(buffer_.data(), length, false).get(parser_->root);
     if (error == simdjson::NUMBER_ERROR) {
