@@ -5,117 +5,72 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <memory>
 
 namespace quillfen {
 namespace {
 
 constexpr Date kEnd{1'800'000'000.0}; // 2027-01-15 08:00:00 UTC
+const UtcOffset kUtc = [](Date) { return 0L; };
 
-Date before(double minutes)
-{
-    return Date{kEnd.sinceEpoch - minutes * 60};
-}
+const auto before = [](double minutes) { return Date{kEnd.sinceEpoch - minutes * 60}; };
 
-long utc(Date)
-{
-    return 0;
-}
+const auto withBackups = [](std::int64_t hours, std::vector<BackupSpan> backups) {
+    TimelineFacts facts = emptyTimeline(kEnd, hours);
+    facts.backups = std::move(backups);
+    return facts;
+};
 
-template <typename Shape> std::vector<const DrawingItem*> itemsOf(const TimelineDrawing& drawing)
-{
-    std::vector<const DrawingItem*> found;
-    for (const DrawingItem& item : drawing.items)
-        if (std::holds_alternative<Shape>(item.shape))
-            found.push_back(&item);
-    return found;
-}
+const auto isBox = [](const DrawingItem& item) { return std::holds_alternative<Box>(item.shape); };
 
-// The hinted boxes: backups and gaps.
-std::vector<std::string> boxHints(const TimelineDrawing& drawing)
+// The facts drawn 800 pixels wide: each hint with its report line, then each label, one a line.
+std::string drawn(const TimelineFacts& facts)
 {
-    std::vector<std::string> hints;
-    for (const DrawingItem* item : itemsOf<Box>(drawing))
-        hints.push_back(item->hint);
-    return hints;
-}
-
-std::vector<std::string> labels(const TimelineDrawing& drawing)
-{
-    std::vector<std::string> texts;
-    for (const DrawingItem* item : itemsOf<Label>(drawing))
-        texts.push_back(std::get<Label>(item->shape).text);
-    return texts;
-}
-
-TEST(TimelineDrawing, DrawsEachPeriodAsItWas)
-{
-    struct Case {
-        const char* name;
-        std::int64_t hours;
-        std::vector<BackupSpan> backups;
-        std::vector<std::string> boxes;
-        std::vector<std::string> labels;
-    };
-    const Case cases[] = {
-        {"empty", 1, {}, {}, {"07:00", "08:00"}},
-        {"one backup",
-         1,
-         {{before(30), before(24), false, true}},
-         {"Automatic backup 07:30 to 07:36 (6.0 minutes)"},
-         {"07:00", "08:00"}},
-        {"under way at the end",
-         1,
-         {{{}, before(55), false, true}, {before(10), {}, true, false}},
-         {"Automatic backup completed 07:05, started before the period",
-          "Manual backup started 07:50, still under way"},
-         {"07:00", "08:00"}},
-        {"a three-hour gap",
-         5,
-         {{before(280), before(275), false, true}, {before(100), before(95), false, true}},
-         {"No automatic backup started from 03:20 to 06:20 (3 h 00 min)",
-          "No automatic backup started from 06:20 to 08:00 (\u2265 1 h 40 min)",
-          "Automatic backup 03:20 to 03:25 (5.0 minutes)", "Automatic backup 06:20 to 06:25 (5.0 minutes)"},
-         {"3 h 00 min", "\u2265 1 h 40 min", "03:00", "04:00", "05:00", "06:00", "07:00", "08:00"}},
-    };
-    for (const Case& c : cases) {
-        TimelineFacts facts = emptyTimeline(kEnd, c.hours);
-        facts.backups = c.backups;
-        const TimelineDrawing drawing = drawTimeline(facts, 800, 120, utc);
-        EXPECT_EQ(boxHints(drawing), c.boxes) << c.name;
-        EXPECT_EQ(labels(drawing), c.labels) << c.name;
+    std::string hints, labels;
+    for (const DrawingItem& item : drawTimeline(facts, 800, 120, kUtc).items) {
+        if (!item.hint.empty())
+            hints += item.hint + (item.reportLine ? " @" + std::to_string(*item.reportLine) : "") + "\n";
+        if (const Label* label = std::get_if<Label>(&item.shape))
+            labels += label->text + "\n";
     }
+    return hints + "--\n" + labels;
 }
 
-TEST(TimelineDrawing, OpenBackupsReachTheRightEdgeHatchedAndHoverFindsThem)
+TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup)
 {
-    TimelineFacts facts = emptyTimeline(kEnd, 2);
-    facts.backups = {{before(30), {}, false, false}};
-    const TimelineDrawing drawing = drawTimeline(facts, 800, 120, utc);
-    const auto boxes = itemsOf<Box>(drawing);
-    ASSERT_EQ(boxes.size(), 1u);
-    const Box& bar = std::get<Box>(boxes.front()->shape);
-    EXPECT_EQ(bar.fill, Fill::Hatched);
-    EXPECT_DOUBLE_EQ(bar.x + bar.width, 790);
-    EXPECT_EQ(itemAt(drawing, bar.x + 1, bar.y + 1), boxes.front());
-    EXPECT_EQ(itemAt(drawing, bar.x - 20, bar.y + 1), nullptr);
-}
+    EXPECT_EQ(drawn(withBackups(1, {})), "--\n07:00\n08:00\n");
+    EXPECT_EQ(drawn(withBackups(1, {{before(30), before(24), false, true}})),
+              "Automatic backup 07:30 to 07:36 (6.0 minutes)\n--\n07:00\n08:00\n");
+    EXPECT_EQ(drawn(withBackups(1, {{{}, before(55), false, true}, {before(10), {}, true, false}})),
+              "Automatic backup completed 07:05, started before the period\n"
+              "Manual backup started 07:50, still under way\n--\n07:00\n08:00\n");
+    EXPECT_EQ(drawn(withBackups(5, {{before(280), before(275), false, true}, {before(100), before(95), false, true}})),
+              "No automatic backup started from 03:20 to 06:20 (3 h 00 min)\n"
+              "No automatic backup started from 06:20 to 08:00 (\u2265 1 h 40 min)\n"
+              "Automatic backup 03:20 to 03:25 (5.0 minutes)\nAutomatic backup 06:20 to 06:25 (5.0 minutes)\n--\n"
+              "3 h 00 min\n\u2265 1 h 40 min\n03:00\n04:00\n05:00\n06:00\n07:00\n08:00\n");
 
-TEST(TimelineDrawing, ThreeHundredBackupsInTwoDaysKeepABarEachAtLeastAPixelWide)
-{
-    TimelineFacts facts = emptyTimeline(kEnd, 48);
+    // An open backup reaches the right edge, hatched, and hovering finds it.
+    const TimelineDrawing open = drawTimeline(withBackups(2, {{before(30), {}, false, false}}), 800, 120, kUtc);
+    ASSERT_EQ(std::ranges::count_if(open.items, isBox), 1);
+    const DrawingItem& bar = *std::ranges::find_if(open.items, isBox);
+    const Box& box = std::get<Box>(bar.shape);
+    EXPECT_EQ(box.fill, Fill::Hatched);
+    EXPECT_DOUBLE_EQ(box.x + box.width, 790);
+    EXPECT_EQ(itemAt(open, box.x + 1, box.y + 1), &bar);
+    EXPECT_EQ(itemAt(open, box.x - 20, box.y + 1), nullptr);
+
+    std::vector<BackupSpan> backups;
     for (int i = 0; i < 300; ++i)
-        facts.backups.push_back({before(2870 - i * 9.5), before(2870 - i * 9.5 - 0.2), false, true});
-    const TimelineDrawing drawing = drawTimeline(facts, 800, 120, utc);
-    const auto bars = itemsOf<Box>(drawing);
-    ASSERT_EQ(bars.size(), 300u);
-    for (const DrawingItem* bar : bars)
-        EXPECT_GE(std::get<Box>(bar->shape).width, 1.0);
+        backups.push_back({before(2870 - i * 9.5), before(2870 - i * 9.5 - 0.2), false, true});
+    const TimelineDrawing many = drawTimeline(withBackups(48, backups), 800, 120, kUtc);
+    const auto wideBar = [](const DrawingItem& item) { return isBox(item) && std::get<Box>(item.shape).width >= 1; };
+    EXPECT_EQ(std::ranges::count_if(many.items, wideBar), 300) << "a bar of a pixel at least for each backup";
 }
 
 TEST(TimelineFacts, FailuresErrorsAndSkipsKeepTheirTimesAndReportLines)
 {
-    testing::Harness harness;
+    testing::Harness harness(OsVersion{14, 5}, kEnd);
     const auto at = [](double minutes) { return testing::timestampAt(before(minutes)); };
     harness.tools.push(
         0, testing::logJson({
@@ -127,68 +82,53 @@ TEST(TimelineFacts, FailuresErrorsAndSkipsKeepTheirTimesAndReportLines)
                {at(25), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"},
                {at(20), "Skipping scheduled Time Machine backup: No destinations are potentially available"},
            }));
-    harness.clock.set(kEnd);
     harness.check();
-    const TimelineFacts& facts = harness.timeline.shown();
-    ASSERT_EQ(facts.backups.size(), 2u);
-    EXPECT_TRUE(facts.backups[0].completed);
-    EXPECT_TRUE(facts.backups[1].failed);
-    EXPECT_EQ(facts.backups[1].end, before(25));
-    ASSERT_EQ(facts.skipped.size(), 1u);
-    EXPECT_EQ(facts.skipped.front().text, "No destinations are potentially available");
-    ASSERT_EQ(facts.errors.size(), 3u);
-    EXPECT_EQ(facts.errors.back().time, before(25));
+    EXPECT_EQ(drawn(harness.timeline.shown()),
+              "Automatic backup 07:10 to 07:20 (10.0 minutes)\n"
+              "Automatic backup started 07:30, failed 07:35 after 5.0 minutes\n"
+              "Scheduled backup skipped 07:40: No destinations are potentially available\n"
+              "2027-01-15 07:15:00.000000+0000 Error: Error Domain=NSPOSIXErrorDomain Code=13\nsecond line @18\n"
+              "2027-01-15 07:16:00.000000+0000 Error: Error Domain=NSPOSIXErrorDomain Code=28 @20\n"
+              "2027-01-15 07:35:00.000000+0000 Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26) @21\n"
+              "--\n06:00\n07:00\n08:00\n");
+    // Each error mark leads to the report's line that holds its text.
     const std::string report = harness.window.outputText.plainText();
-    for (const auto& error : facts.errors) {
-        ASSERT_TRUE(error.reportLine);
-        std::size_t start = 0;
-        for (std::size_t line = 0; line < *error.reportLine; ++line)
-            start = report.find('\n', start) + 1;
-        EXPECT_EQ(report.substr(start, error.text.size()), error.text);
+    for (const auto& error : harness.timeline.shown().errors) {
+        const auto lineOfText = std::ranges::count(report.substr(0, report.find(error.text)), '\n');
+        EXPECT_EQ(static_cast<std::size_t>(lineOfText), error.reportLine.value()) << error.text;
     }
-}
-
-// Parses with a real XML parser and gathers the text of every element.
-struct ParsedSvg {
-    bool wellFormed = false;
-    std::vector<std::string> elements;
-    std::string text;
-};
-
-ParsedSvg parse(const std::string& svg)
-{
-    ParsedSvg parsed;
-    XML_Parser parser = XML_ParserCreate("UTF-8");
-    XML_SetUserData(parser, &parsed);
-    XML_SetStartElementHandler(parser, [](void* data, const XML_Char* name, const XML_Char**) {
-        static_cast<ParsedSvg*>(data)->elements.emplace_back(name);
-    });
-    XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* text, int length) {
-        static_cast<ParsedSvg*>(data)->text.append(text, static_cast<std::size_t>(length));
-    });
-    parsed.wellFormed = XML_Parse(parser, svg.data(), static_cast<int>(svg.size()), 1) == XML_STATUS_OK;
-    XML_ParserFree(parser);
-    return parsed;
 }
 
 TEST(TimelineSvg, IsWellFormedWhateverTheNamesHold)
 {
-    TimelineFacts facts = emptyTimeline(kEnd, 2);
+    TimelineFacts facts = withBackups(2, {{before(100), before(90), true, true}, {before(30), {}, false, false}});
     facts.destinations = {"Backing up to: /Volumes/a<b & \"c\""};
-    facts.backups = {{before(100), before(90), true, true}, {before(30), {}, false, false}};
     facts.errors = {{before(60), "Error: bad \x01 byte \xFF and ]]> end", 3}};
     facts.deepScans = {before(80)};
     facts.snapshots = {before(70)};
     facts.skipped = {{before(65), "No destinations are potentially available"}};
     facts.light = SystemColour::Red;
-    const ParsedSvg parsed = parse(timelineSvg(drawTimeline(facts, 960, 120, utc)));
-    ASSERT_TRUE(parsed.wellFormed);
-    EXPECT_EQ(parsed.elements.front(), "svg");
-    EXPECT_EQ(std::count(parsed.elements.begin(), parsed.elements.end(), "script"), 0);
-    EXPECT_NE(parsed.text.find("/Volumes/a<b & \"c\""), std::string::npos) << parsed.text;
-    EXPECT_NE(parsed.text.find("Error: bad \uFFFD byte \uFFFD and ]]> end"), std::string::npos) << parsed.text;
+    const std::string svg = timelineSvg(drawTimeline(facts, 960, 120, kUtc));
+
+    // A real XML parser gathers the elements' names and all character data.
+    std::pair<std::vector<std::string>, std::string> parsed;
+    const std::unique_ptr<XML_ParserStruct, decltype(&XML_ParserFree)> parser(XML_ParserCreate("UTF-8"),
+                                                                              XML_ParserFree);
+    XML_SetUserData(parser.get(), &parsed);
+    XML_SetStartElementHandler(parser.get(), [](void* data, const XML_Char* name, const XML_Char**) {
+        static_cast<decltype(parsed)*>(data)->first.emplace_back(name);
+    });
+    XML_SetCharacterDataHandler(parser.get(), [](void* data, const XML_Char* text, int length) {
+        static_cast<decltype(parsed)*>(data)->second.append(text, static_cast<std::size_t>(length));
+    });
+    ASSERT_EQ(XML_Parse(parser.get(), svg.data(), static_cast<int>(svg.size()), 1), XML_STATUS_OK) << svg;
+    const auto& [elements, text] = parsed;
+    EXPECT_EQ(elements.front(), "svg");
+    EXPECT_EQ(std::ranges::count(elements, "script"), 0);
+    EXPECT_NE(text.find("/Volumes/a<b & \"c\""), std::string::npos) << text;
+    EXPECT_NE(text.find("Error: bad \uFFFD byte \uFFFD and ]]> end"), std::string::npos) << text;
     for (const char* shape : {"pattern", "path", "polygon", "circle", "line"})
-        EXPECT_NE(std::count(parsed.elements.begin(), parsed.elements.end(), shape), 0) << shape;
+        EXPECT_NE(std::ranges::count(elements, shape), 0) << shape;
 }
 
 } // namespace
