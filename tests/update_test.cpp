@@ -32,12 +32,7 @@ using Status = UpdateListStatus;
 const std::string kBase = "https://downloads.quillfen.example/";
 const std::string kDmg = kBase + "q.dmg";
 
-// Bundle information: a dictionary with `body` inside.
-QByteArray dict(const QByteArray& body)
-{
-    return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>";
-}
-
+const auto dict = [](const QByteArray& body) { return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>"; };
 const QByteArray kInfo = dict("<key>CFBundleShortVersionString</key><string>2.1</string>");
 
 std::string offerText(const std::string& version)
@@ -91,7 +86,8 @@ template <typename T> std::vector<std::string> texts(const std::vector<T>& items
 
 TEST(UpdateResponse, PassesOnlySuccessWithAPlainOrXmlTextType)
 {
-    const std::tuple<int, std::string_view, bool> cases[] = {{299, "text/plain; charset=UTF-8", true},
+    const std::tuple<int, std::string_view, bool> cases[] = {// status, Content-Type, taken
+                                                             {299, "text/plain; charset=UTF-8", true},
                                                              {200, " TEXT/XML ;charset=x", true},
                                                              {199, "text/xml", false},
                                                              {300, "text/plain", false},
@@ -109,16 +105,14 @@ TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
     const auto nestedXml = [](qsizetype depth) {
         return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>";
     };
+    // Odd elements are skipped, but a Quillfen element still marks the check as made.
+    const QByteArray odd = "<plist><array><string>x</string><dict><key>AppName</key><string>Quillfen</string><key>"
+                           "Version</key><integer>3</integer><key>URL</key><string>u</string></dict></array></plist>";
     // The list, then its status, whether an element names this app, and the versions offered.
     const std::tuple<QByteArray, Status, bool, std::vector<std::string>> cases[] = {
         {plistOf({{"Quillfen", "3.0"}, {"Other", "1"}, {"Quillfen", "2.2"}}), Status::Read, true, {"3.0", "2.2"}},
         {plistOf({{"quillfen", "3.0"}}), Status::Read, false, {}},
-        // Odd elements are skipped, but a Quillfen element still marks the check as made.
-        {"<plist><array><string>x</string><dict><key>AppName</key><string>Quillfen</string><key>Version</key><integer>"
-         "3</integer><key>URL</key><string>u</string></dict></array></plist>",
-         Status::Read,
-         true,
-         {}},
+        {odd, Status::Read, true, {}},
         {"<plist><dict><key>AppName</key><string>Quillfen</string></dict></plist>", Status::Unreadable, false, {}},
         {plistOf({{"Quillfen", "3.0"}}).left(60), Status::Unreadable, false, {}},
         {kBinaryList.left(100), Status::Unreadable, false, {}},
@@ -177,10 +171,10 @@ const std::pair<QSslCertificate, QSslKey>& testCertificate()
     static const auto made = [] {
         QTemporaryDir dir;
         QProcess openssl;
-        openssl.start(u"openssl"_s, {u"req"_s, u"-x509"_s, u"-newkey"_s, u"ec"_s, u"-pkeyopt"_s,
-                                     u"ec_paramgen_curve:prime256v1"_s, u"-nodes"_s, u"-days"_s, u"2"_s, u"-subj"_s,
-                                     u"/CN=127.0.0.1"_s, u"-addext"_s, u"subjectAltName=IP:127.0.0.1,IP:127.0.0.2"_s,
-                                     u"-keyout"_s, dir.filePath(u"key.pem"_s), u"-out"_s, dir.filePath(u"cert.pem"_s)});
+        openssl.setWorkingDirectory(dir.path());
+        openssl.startCommand(u"openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
+                             "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,IP:127.0.0.2 -keyout key.pem -out "
+                             "cert.pem"_s);
         openssl.waitForFinished(30000);
         QFile key(dir.filePath(u"key.pem"_s));
         key.open(QIODevice::ReadOnly); // if it cannot, the key stays null
@@ -200,10 +194,7 @@ QByteArray answer(const QByteArray& head, const QByteArray& body = {}, qsizetype
            (length == -1 ? "" : "Content-Length: " + declared + "\r\n") + "\r\n" + body;
 }
 
-QByteArray xml(const QByteArray& body)
-{
-    return answer(kXml, body);
-}
+const auto xml = [](const QByteArray& body) { return answer(kXml, body); };
 
 // Gives every request the same answer and hangs up; one that trickles then sends a space every 50 ms instead,
 // each pause shorter than the transfer timeout.
@@ -232,81 +223,41 @@ public:
                 });
         });
         listen(QHostAddress(host));
+        url = QUrl(u"https://%1:%2/updates.plist"_s.arg(serverAddress().toString()).arg(serverPort()));
     }
 
-    QUrl url() const
-    {
-        return QUrl(u"https://%1:%2/updates.plist"_s.arg(serverAddress().toString()).arg(serverPort()));
-    }
-
+    QUrl url;
     int requests = 0;
 };
 
-// The delegate with recorded alerts, scripted answers to its update alerts, its bundle information in a
-// temporary file, and requests that trust only the test certificate.
-class UpdateCheckTest : public ::testing::Test, public ChoicePresenter {
-protected:
+// Answers the first update alert Ignore and the second Download, recording each.
+struct ScriptedChoices final : ChoicePresenter {
     std::size_t runModal(const Choice& choice) override
     {
         shown.push_back(choice);
-        return shown.size() <= answers.size() ? answers[shown.size() - 1] : 0;
+        return shown.size() == 2 ? 1 : 0;
     }
 
-    AppDelegate& delegateFor(const QUrl& listUrl, const QByteArray& info, std::chrono::milliseconds deadline)
-    {
-        EXPECT_FALSE(testCertificate().first.isNull()) << "openssl could not make a test certificate";
-        alerts = {};
-        shown.clear();
-        QFile file(dir.filePath(u"Info.plist"_s));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(info) == info.size());
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates({testCertificate().first});
-        const auto open = [this](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
-        const QUrl base(QString::fromStdString(kBase));
-        UpdateServices update{*this, open, listUrl, base, file.fileName(), tls, 10s, deadline, 64 * 1024};
-        delegate_ = std::make_unique<AppDelegate>(
-            ControllerServices{mainQueue, alerts, defaults, clock, tools.runner(), volumes, OsVersion{14, 5}}, "tester",
-            std::move(update));
-        delegate_->newDocument();
-        return *delegate_;
-    }
-
-    // Runs the event loop until the reply is handled and deleted, and what it queued for the main thread has run.
-    void settle()
-    {
-        bool posted = false, drained = false;
-        for (const QDeadlineTimer deadline(10000); !drained && !deadline.hasExpired();) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            if (delegate_->findChildren<QNetworkReply*>().isEmpty() && !std::exchange(posted, true))
-                mainQueue.post([&drained] { drained = true; });
-        }
-        ASSERT_TRUE(drained);
-    }
-
-    // The Help menu's update item: its title, and a tick once checked.
-    static QString updateItem(TMWindow& window)
-    {
-        const QAction* item = window.form().helpMenu->actions().back();
-        return item->text() + (item->isChecked() ? u" ✓"_s : QString());
-    }
-
-    QTemporaryDir dir;
-    InMemoryDefaults defaults;
-    headless::RecordingAlerts alerts;
-    std::vector<std::size_t> answers;
     std::vector<Choice> shown;
-    std::vector<std::string> opened;
+};
+
+// The delegate's update check against a local server and bundle information in a temporary file; its requests
+// trust only the test certificate.
+TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
+{
+    ASSERT_FALSE(testCertificate().first.isNull()) << "openssl could not make a test certificate";
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setCaCertificates({testCertificate().first});
+    QTemporaryDir dir;
     QtMainQueue mainQueue;
+    InMemoryDefaults defaults;
     testing::FixedClock clock{testing::kNow};
     testing::FakeVolumes volumes;
     testing::ScriptedTools tools;
-    std::unique_ptr<AppDelegate> delegate_;
-};
+    std::vector<std::string> opened;
+    const auto open = [&opened](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
+    const QUrl base(QString::fromStdString(kBase));
 
-// Every offer is answered Ignore, then Download: only the second of two offers is opened.
-TEST_F(UpdateCheckTest, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
-{
     const QByteArray list = plistOf({{"Quillfen", "3.0", kBase + "Quillfen-3.0.dmg"}});
     const QByteArray huge = QByteArray(200 * 1024, ' ') + list;
     const std::string noVersion = "Can't check for updates:\nNo app version string found.";
@@ -316,59 +267,76 @@ TEST_F(UpdateCheckTest, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
     struct Case {
         const char* name;
         QByteArray reply;
-        std::vector<std::string> offers;
         bool checked; // the update item is ticked
-        std::vector<std::string> alerts = {};
+        std::vector<std::string> offers = {}, alerts = {};
         QByteArray info = kInfo; // the bundle information
         QString host = u"127.0.0.1"_s;
         bool trickle = false;
     };
     const Case cases[] = {
-        {"redirect off origin", answer("302 Found\r\nLocation: " + elsewhere.url().toEncoded()), {}, false},
-        {"certificate for another host", xml(list), {}, false, {}, kInfo, u"127.0.0.3"_s},
-        {"404 with HTML", answer("404 Not Found\r\nContent-Type: text/html", "<html>gone</html>"), {}, false},
-        {"application/xml", answer("200 OK\r\nContent-Type: application/xml", list), {}, false},
-        {"Text/Plain; charset", answer("200 OK\r\nContent-Type: Text/Plain; charset=utf-8", list), {"3.0"}, true},
-        {"not a plist", xml("hello <world"), {}, false, {"Error in update Property List."}},
-        {"empty array", xml(plistOf({})), {}, false, {"Update Property List has no entries."}},
-        {"another app only", xml(plistOf({{"Other", "3.0"}})), {}, false},
-        {"same version", xml(plistOf({{"Quillfen", "2.1"}})), {}, true},
-        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), {"2.0"}, true},
-        {"two", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", kBase + "q-3.1.dmg"}})), {"3.0", "3.1"}, true},
-        {"attack address", xml(plistOf({{"Quillfen", "3.0", "https://attacker.example/?" + kBase}})), {}, true},
-        {"binary plist", xml(kBinaryList), {"3.0"}, true},
-        {"deeply nested binary plist", xml(nestedBinaryList(5'000)), {}, false},
-        {"truncated body", answer(kXml, list, list.size() + 10), {}, false},
-        {"huge declared body", xml(huge), {}, false},
-        {"huge body until close", answer(kXml, huge, -1), {}, false},
-        {"trickle past the deadline", answer(kXml, {}, 1000), {}, false, {}, kInfo, u"127.0.0.1"_s, true},
-        {"no bundle information", xml(list), {}, false, {}, ""},
-        {"no dictionary", xml(list), {}, false, {}, "<plist><array><string>2.1</string></array></plist>"},
-        {"empty dictionary", xml(list), {}, false, {}, dict("")},
-        {"no version", xml(list), {}, false, {noVersion}, dict("<key>CFBundleName</key><string>Quillfen</string>")},
-        {"real", xml(list), {}, false, {noVersion}, dict("<key>CFBundleShortVersionString</key><real>2.1</real>")},
+        {"redirect off origin", answer("302 Found\r\nLocation: " + elsewhere.url.toEncoded()), false},
+        {"certificate for another host", xml(list), false, {}, {}, kInfo, u"127.0.0.3"_s},
+        {"404 with HTML", answer("404 Not Found\r\nContent-Type: text/html", "<html>gone</html>"), false},
+        {"application/xml", answer("200 OK\r\nContent-Type: application/xml", list), false},
+        {"Text/Plain; charset", answer("200 OK\r\nContent-Type: Text/Plain; charset=utf-8", list), true, {"3.0"}},
+        {"not a plist", xml("hello <world"), false, {}, {"Error in update Property List."}},
+        {"empty array", xml(plistOf({})), false, {}, {"Update Property List has no entries."}},
+        {"another app only", xml(plistOf({{"Other", "3.0"}})), false},
+        {"same version", xml(plistOf({{"Quillfen", "2.1"}})), true},
+        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), true, {"2.0"}},
+        {"two", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", kBase + "q-3.1.dmg"}})), true, {"3.0", "3.1"}},
+        {"attack address", xml(plistOf({{"Quillfen", "3.0", "https://attacker.example/?" + kBase}})), true},
+        {"binary plist", xml(kBinaryList), true, {"3.0"}},
+        {"deeply nested binary plist", xml(nestedBinaryList(5'000)), false},
+        {"truncated body", answer(kXml, list, list.size() + 10), false},
+        {"huge declared body", xml(huge), false},
+        {"huge body until close", answer(kXml, huge, -1), false},
+        {"trickle past the deadline", answer(kXml, {}, 1000), false, {}, {}, kInfo, u"127.0.0.1"_s, true},
+        {"no bundle information", xml(list), false, {}, {}, ""},
+        {"no dictionary", xml(list), false, {}, {}, "<plist><array><string>2.1</string></array></plist>"},
+        {"empty dictionary", xml(list), false, {}, {}, dict("")},
+        {"no version", xml(list), false, {}, {noVersion}, dict("<key>CFBundleName</key><string>Quillfen</string>")},
+        {"real", xml(list), false, {}, {noVersion}, dict("<key>CFBundleShortVersionString</key><real>2.1</real>")},
     };
-    answers = {0, 1};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LocalHttpsServer server(c.reply, c.host, c.trickle);
-        AppDelegate& delegate = delegateFor(server.url(), c.info, c.trickle ? 600ms : 10s);
+        QFile info(dir.filePath(u"Info.plist"_s));
+        ASSERT_TRUE(info.open(QIODevice::WriteOnly) && info.write(c.info) == c.info.size());
+        info.close();
+        headless::RecordingAlerts alerts;
+        ScriptedChoices choices;
+        AppDelegate delegate(
+            ControllerServices{mainQueue, alerts, defaults, clock, tools.runner(), volumes, OsVersion{14, 5}}, "tester",
+            UpdateServices{choices, open, server.url, base, info.fileName(), tls, 10s, c.trickle ? 600ms : 10s, 65536});
+        TMWindow& window = delegate.newDocument().window();
         delegate.checkForUpdate();
-        const QList<QNetworkReply*> replies = delegate.findChildren<QNetworkReply*>();
-        EXPECT_EQ(replies.size(), c.info == kInfo ? 1 : 0);
-        EXPECT_TRUE(std::ranges::all_of(replies, &QNetworkReply::isRunning)) << "it runs on the event loop, not before";
-        settle();
+        EXPECT_EQ(delegate.findChildren<QNetworkReply*>().size(), c.info == kInfo ? 1 : 0);
+        EXPECT_TRUE(std::ranges::all_of(delegate.findChildren<QNetworkReply*>(), &QNetworkReply::isRunning))
+            << "the request runs on the event loop, not before the check returns";
+        // Until the reply is handled and deleted, then once more for what it queued for the main thread.
+        for (const QDeadlineTimer deadline(10000);
+             !delegate.findChildren<QNetworkReply*>().isEmpty() && !deadline.hasExpired();) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+        ASSERT_TRUE(delegate.findChildren<QNetworkReply*>().isEmpty()) << "the request ended";
+        QCoreApplication::processEvents();
+
         EXPECT_EQ(server.requests, c.info == kInfo && c.host == u"127.0.0.1"_s ? 1 : 0);
         EXPECT_EQ(texts(alerts.alerts(), &Alert::informativeText), c.alerts);
         std::vector<std::string> offers(c.offers.size());
         std::ranges::transform(c.offers, offers.begin(), offerText);
-        EXPECT_EQ(texts(shown, &Choice::messageText), offers);
-        for (const Choice& choice : shown)
+        EXPECT_EQ(texts(choices.shown, &Choice::messageText), offers);
+        for (const Choice& choice : choices.shown)
             EXPECT_EQ(std::tuple(choice.style, choice.informativeText, choice.buttons),
                       std::tuple(AlertStyle::Informational, running, std::vector<std::string>{"Ignore", "Download"}));
-        const QString item = c.checked ? u"Checked for update ✓"_s : u"Update not checked"_s;
-        EXPECT_EQ(updateItem(delegate.documents().front()->window()), item);
-        EXPECT_EQ(updateItem(delegate.newDocument().window()), item) << "a new window shows it too";
+        // The Help menu's update item, in this window and a new one.
+        for (TMWindow* shown : {&window, &delegate.newDocument().window()}) {
+            const QAction* item = shown->form().helpMenu->actions().back();
+            EXPECT_EQ(item->text() + (item->isChecked() ? u" ✓"_s : u""_s),
+                      c.checked ? u"Checked for update ✓"_s : u"Update not checked"_s);
+        }
     }
     EXPECT_EQ(elsewhere.requests, 0);
     EXPECT_EQ(opened, std::vector<std::string>{kBase + "q-3.1.dmg"});
