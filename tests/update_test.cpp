@@ -1,6 +1,5 @@
 #include "app/AppDelegate.h"
 #include "app/Document.h"
-#include "app/QtServices.h"
 #include "app/TMWindow.h"
 #include "app/UpdateCheck.h"
 #include "support/Harness.h"
@@ -30,18 +29,14 @@ using namespace std::chrono_literals;
 using Status = UpdateListStatus;
 
 const std::string kBase = "https://downloads.quillfen.example/";
-const std::string kDmg = kBase + "q.dmg";
 
 const auto dict = [](const QByteArray& body) { return "<plist version=\"1.0\"><dict>" + body + "</dict></plist>"; };
 const QByteArray kInfo = dict("<key>CFBundleShortVersionString</key><string>2.1</string>");
 
-std::string offerText(const std::string& version)
-{
-    return "An update to this app to version " + version + " is available.";
-}
+const auto offer = [](const std::string& v) { return "An update to this app to version " + v + " is available."; };
 
 struct Entry {
-    std::string app, version, url = kDmg;
+    std::string app, version, url = kBase + "q.dmg";
 };
 
 QByteArray plistOf(const std::vector<Entry>& entries)
@@ -61,10 +56,9 @@ QByteArray nestedBinaryList(quint32 depth, bool cycle = false)
         return QByteArray(reinterpret_cast<const char*>(&value), sizeof value);
     };
     QByteArray objects = "bplist00", offsets;
-    for (quint32 i = 0; i < depth; ++i) {
+    for (quint32 i = 1; i <= depth; ++i) {
         offsets += bigEndian(quint32(objects.size()));
-        const bool innermost = i + 1 == depth;
-        objects += innermost && !cycle ? QByteArray("\xA0") : "\xA1" + bigEndian(innermost ? 0 : i + 1);
+        objects += i < depth || cycle ? "\xA1" + bigEndian(i < depth ? i : 0u) : QByteArray("\xA0");
     }
     return objects + offsets + QByteArray(6, '\0') + "\x04\x04" + bigEndian(quint64(depth)) + bigEndian(quint64(0)) +
            bigEndian(quint64(objects.size()));
@@ -86,20 +80,16 @@ template <typename T> std::vector<std::string> texts(const std::vector<T>& items
 
 TEST(UpdateResponse, PassesOnlySuccessWithAPlainOrXmlTextType)
 {
-    const std::tuple<int, std::string_view, bool> cases[] = {// status, Content-Type, taken
-                                                             {299, "text/plain; charset=UTF-8", true},
-                                                             {200, " TEXT/XML ;charset=x", true},
-                                                             {199, "text/xml", false},
-                                                             {300, "text/plain", false},
-                                                             {200, "application/xml", false},
-                                                             {200, "text/xml-external", false},
-                                                             {200, "; text/xml", false}};
-    for (const auto& [status, contentType, accepted] : cases)
-        EXPECT_EQ(isAcceptedUpdateResponse(status, mimeTypeOf(contentType)), accepted) << status << contentType;
+    for (std::string_view type : {"text/plain; charset=UTF-8", " TEXT/XML ;charset=x", "text/xml"})
+        EXPECT_TRUE(isAcceptedUpdateResponse(200, mimeTypeOf(type))) << type;
+    EXPECT_TRUE(isAcceptedUpdateResponse(299, "text/plain"));
+    for (std::string_view type : {"application/xml", "text/xml-external", "; text/xml", ""})
+        EXPECT_FALSE(isAcceptedUpdateResponse(200, mimeTypeOf(type))) << type;
+    for (int status : {199, 300, 404})
+        EXPECT_FALSE(isAcceptedUpdateResponse(status, "text/xml")) << status;
 }
 
-// The server cases below cover the common lists; these are the odd ones. Nesting beyond eight containers is
-// refused before decoding, since the decoder recurses.
+// The odd lists; the server cases below cover the common ones. Over 8 containers deep is refused: the decoder recurses.
 TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
 {
     const auto nestedXml = [](qsizetype depth) {
@@ -145,24 +135,22 @@ TEST(DownloadAddress, MustLieBelowTheDownloadBase)
         {kBase + "quillfen/", {h + "/quillfen/q.dmg"}, {h + "/quillfen/../evil.dmg", h + "/other/q.dmg"}},
         {kBase + "quillfen", {h + "/quillfen/q.dmg"}, {h + "/quillfen-evil/q.dmg"}},
     };
-    for (const auto& [base, offered, refused] : cases) {
-        for (const std::string& address : offered)
-            EXPECT_TRUE(downloadAddressWithin(address, QUrl(QString::fromStdString(base)))) << address;
-        for (const std::string& address : refused)
-            EXPECT_FALSE(downloadAddressWithin(address, QUrl(QString::fromStdString(base)))) << address;
-    }
+    for (const auto& [base, offered, refused] : cases)
+        for (const auto& [addresses, within] : {std::pair(offered, true), std::pair(refused, false)})
+            for (const std::string& address : addresses)
+                EXPECT_EQ(downloadAddressWithin(address, QUrl(QString::fromStdString(base))).has_value(), within)
+                    << address;
 }
 
 // The listed version is outside text, shown as typed; Ignore comes first and is the default.
 TEST(UpdateAlert, ShowsTheListedVersionLiterallyWithIgnoreFirst)
 {
-    const std::string offer = offerText("<a href=https://attacker.example/>3.0</a> <b>now</b>");
-    const auto box = makeChoiceBox(Choice{AlertStyle::Informational, offer, "i", {"Ignore", "Download"}}, nullptr);
+    const std::string text = offer("<a href=https://attacker.example/>3.0</a> <b>now</b>");
+    const auto box = makeChoiceBox(Choice{AlertStyle::Informational, text, "i", {"Ignore", "Download"}}, nullptr);
     for (const QLabel* label : box->findChildren<QLabel*>())
         EXPECT_TRUE(label->text().isEmpty() || label->textFormat() == Qt::PlainText) << qPrintable(label->text());
-    EXPECT_EQ(box->text().toStdString() + "|" + box->defaultButton()->text().toStdString() + "|" +
-                  box->buttons().at(1)->text().toStdString(),
-              offer + "|Ignore|Download");
+    EXPECT_EQ(box->text().toStdString(), text);
+    EXPECT_EQ(box->defaultButton()->text() + u"|"_s + box->buttons().at(1)->text(), u"Ignore|Download"_s);
 }
 
 // A self-signed certificate for 127.0.0.1 and 127.0.0.2, made once per run; only the tests' requests trust it.
@@ -172,21 +160,19 @@ const std::pair<QSslCertificate, QSslKey>& testCertificate()
         QTemporaryDir dir;
         QProcess openssl;
         openssl.setWorkingDirectory(dir.path());
-        openssl.startCommand(u"openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "
-                             "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,IP:127.0.0.2 -keyout key.pem -out "
-                             "cert.pem"_s);
+        openssl.startCommand(u"openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "
+                             "/CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,IP:127.0.0.2 -keyout k -out c"_s);
         openssl.waitForFinished(30000);
-        QFile key(dir.filePath(u"key.pem"_s));
+        QFile key(dir.filePath(u"k"_s));
         key.open(QIODevice::ReadOnly); // if it cannot, the key stays null
-        return std::pair(QSslCertificate::fromPath(dir.filePath(u"cert.pem"_s)).value(0), QSslKey(&key, QSsl::Ec));
+        return std::pair(QSslCertificate::fromPath(dir.filePath(u"c"_s)).value(0), QSslKey(&key, QSsl::Ec));
     }();
     return made;
 }
 
 const QByteArray kXml = "200 OK\r\nContent-Type: text/xml";
 
-// An HTTP answer: the status line's end with any further header lines, then the body, its length declared
-// as `length` (its own when -2, none when -1).
+// An HTTP answer: status and header lines, the body, and its declared length (its own when -2, none when -1).
 QByteArray answer(const QByteArray& head, const QByteArray& body = {}, qsizetype length = -2)
 {
     const QByteArray declared = QByteArray::number(length == -2 ? body.size() : length);
@@ -196,8 +182,7 @@ QByteArray answer(const QByteArray& head, const QByteArray& body = {}, qsizetype
 
 const auto xml = [](const QByteArray& body) { return answer(kXml, body); };
 
-// Gives every request the same answer and hangs up; one that trickles then sends a space every 50 ms instead,
-// each pause shorter than the transfer timeout.
+// Answers every request alike and hangs up, or with `trickle` sends a space every 50 ms, below the transfer timeout.
 class LocalHttpsServer : public QSslServer {
 public:
     LocalHttpsServer(const QByteArray& reply, const QString& host, bool trickle = false)
@@ -237,29 +222,23 @@ struct ScriptedChoices final : ChoicePresenter {
         shown.push_back(choice);
         return shown.size() == 2 ? 1 : 0;
     }
-
     std::vector<Choice> shown;
 };
 
-// The delegate's update check against a local server and bundle information in a temporary file; its requests
-// trust only the test certificate.
+// The update check against a local server and bundle information in a file; requests trust only the test certificate.
 TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
 {
     ASSERT_FALSE(testCertificate().first.isNull()) << "openssl could not make a test certificate";
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
     tls.setCaCertificates({testCertificate().first});
     QTemporaryDir dir;
-    QtMainQueue mainQueue;
-    InMemoryDefaults defaults;
-    testing::FixedClock clock{testing::kNow};
-    testing::FakeVolumes volumes;
-    testing::ScriptedTools tools;
     std::vector<std::string> opened;
     const auto open = [&opened](const QUrl& url) { opened.push_back(url.toString().toStdString()); };
     const QUrl base(QString::fromStdString(kBase));
 
     const QByteArray list = plistOf({{"Quillfen", "3.0", kBase + "Quillfen-3.0.dmg"}});
     const QByteArray huge = QByteArray(200 * 1024, ' ') + list;
+    const std::string q31 = kBase + "q-3.1.dmg";
     const std::string noVersion = "Can't check for updates:\nNo app version string found.";
     const std::string running = "You are currently running Quillfen version 2.1.\nPlease choose whether to download "
                                 "this update now in your default browser.";
@@ -267,9 +246,9 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
     struct Case {
         const char* name;
         QByteArray reply;
-        bool checked; // the update item is ticked
-        std::vector<std::string> offers = {}, alerts = {};
-        QByteArray info = kInfo; // the bundle information
+        bool checked;                                      // the update item is ticked
+        std::vector<std::string> offers = {}, alerts = {}; // the texts of each
+        QByteArray info = kInfo;                           // the bundle information
         QString host = u"127.0.0.1"_s;
         bool trickle = false;
     };
@@ -278,15 +257,15 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         {"certificate for another host", xml(list), false, {}, {}, kInfo, u"127.0.0.3"_s},
         {"404 with HTML", answer("404 Not Found\r\nContent-Type: text/html", "<html>gone</html>"), false},
         {"application/xml", answer("200 OK\r\nContent-Type: application/xml", list), false},
-        {"Text/Plain; charset", answer("200 OK\r\nContent-Type: Text/Plain; charset=utf-8", list), true, {"3.0"}},
+        {"Text/Plain", answer("200 OK\r\nContent-Type: Text/Plain; charset=utf-8", list), true, {offer("3.0")}},
         {"not a plist", xml("hello <world"), false, {}, {"Error in update Property List."}},
         {"empty array", xml(plistOf({})), false, {}, {"Update Property List has no entries."}},
         {"another app only", xml(plistOf({{"Other", "3.0"}})), false},
         {"same version", xml(plistOf({{"Quillfen", "2.1"}})), true},
-        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), true, {"2.0"}},
-        {"two", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", kBase + "q-3.1.dmg"}})), true, {"3.0", "3.1"}},
+        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), true, {offer("2.0")}},
+        {"two", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", q31}})), true, {offer("3.0"), offer("3.1")}},
         {"attack address", xml(plistOf({{"Quillfen", "3.0", "https://attacker.example/?" + kBase}})), true},
-        {"binary plist", xml(kBinaryList), true, {"3.0"}},
+        {"binary plist", xml(kBinaryList), true, {offer("3.0")}},
         {"deeply nested binary plist", xml(nestedBinaryList(5'000)), false},
         {"truncated body", answer(kXml, list, list.size() + 10), false},
         {"huge declared body", xml(huge), false},
@@ -304,10 +283,11 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         QFile info(dir.filePath(u"Info.plist"_s));
         ASSERT_TRUE(info.open(QIODevice::WriteOnly) && info.write(c.info) == c.info.size());
         info.close();
-        headless::RecordingAlerts alerts;
+        testing::Harness h;
         ScriptedChoices choices;
         AppDelegate delegate(
-            ControllerServices{mainQueue, alerts, defaults, clock, tools.runner(), volumes, OsVersion{14, 5}}, "tester",
+            ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock, h.tools.runner(), h.volumes, h.version},
+            "tester",
             UpdateServices{choices, open, server.url, base, info.fileName(), tls, 10s, c.trickle ? 600ms : 10s, 65536});
         TMWindow& window = delegate.newDocument().window();
         delegate.checkForUpdate();
@@ -321,13 +301,11 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
         ASSERT_TRUE(delegate.findChildren<QNetworkReply*>().isEmpty()) << "the request ended";
-        QCoreApplication::processEvents();
+        h.mainQueue.runPending();
 
         EXPECT_EQ(server.requests, c.info == kInfo && c.host == u"127.0.0.1"_s ? 1 : 0);
-        EXPECT_EQ(texts(alerts.alerts(), &Alert::informativeText), c.alerts);
-        std::vector<std::string> offers(c.offers.size());
-        std::ranges::transform(c.offers, offers.begin(), offerText);
-        EXPECT_EQ(texts(choices.shown, &Choice::messageText), offers);
+        EXPECT_EQ(texts(h.alerts.alerts(), &Alert::informativeText), c.alerts);
+        EXPECT_EQ(texts(choices.shown, &Choice::messageText), c.offers);
         for (const Choice& choice : choices.shown)
             EXPECT_EQ(std::tuple(choice.style, choice.informativeText, choice.buttons),
                       std::tuple(AlertStyle::Informational, running, std::vector<std::string>{"Ignore", "Download"}));
@@ -339,7 +317,7 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         }
     }
     EXPECT_EQ(elsewhere.requests, 0);
-    EXPECT_EQ(opened, std::vector<std::string>{kBase + "q-3.1.dmg"});
+    EXPECT_EQ(opened, std::vector<std::string>{q31});
 }
 
 } // namespace
