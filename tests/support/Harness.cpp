@@ -7,24 +7,6 @@
 
 namespace quillfen::testing {
 
-std::optional<bool> FakeVolumes::supportsVolumeSizes(const std::string& path) const
-{
-    if (freeBytes.find(path) == freeBytes.end())
-        return std::nullopt;
-    return true;
-}
-
-std::optional<std::int64_t> FakeVolumes::availableCapacity(const std::string& path) const
-{
-    const auto found = freeBytes.find(path);
-    return found == freeBytes.end() ? std::nullopt : found->second;
-}
-
-void ScriptedTools::push(std::int32_t status, std::string output)
-{
-    push(ToolResult{status, {}}, std::move(output));
-}
-
 void ScriptedTools::push(ToolResult result, std::string output)
 {
     std::lock_guard lock(mutex_);
@@ -43,12 +25,6 @@ RunTool ScriptedTools::runner()
             writeOutput(output, rest.substr(0, 7));
         return result;
     };
-}
-
-std::vector<ToolCall> ScriptedTools::calls() const
-{
-    std::lock_guard lock(mutex_);
-    return calls_;
 }
 
 Harness::Harness(SystemVersion version, Date now) : clock(now), version(version) {}
@@ -73,33 +49,19 @@ void Harness::check()
         mainQueue.runOne();
 }
 
-std::string entryJson(std::string_view timestamp, std::string_view message)
-{
-    std::string json = R"({"timestamp":")";
-    json += timestamp;
-    json += R"(","eventMessage":")";
-    for (const char c : message) {
-        if (c == '"' || c == '\\')
-            json += '\\';
-        if (c == '\n')
-            json += "\\n";
-        else if (c == '\t')
-            json += "\\t";
-        else
-            json += c;
-    }
-    return json + "\"}";
-}
-
 std::string logJson(const std::vector<std::pair<std::string, std::string>>& entries)
 {
-    std::string json = "[";
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (i > 0)
-            json += ",";
-        json += entryJson(entries[i].first, entries[i].second);
+    std::string json;
+    for (const auto& [timestamp, message] : entries) {
+        json += R"(,{"timestamp":")" + timestamp + R"(","eventMessage":")";
+        for (const char c : message) {
+            if (c == '"' || c == '\\')
+                json += '\\';
+            json += c == '\n' ? std::string("\\n") : c == '\t' ? std::string("\\t") : std::string(1, c);
+        }
+        json += "\"}";
     }
-    return json + "]";
+    return "[" + json.substr(json.empty() ? 0 : 1) + "]";
 }
 
 std::string timestampAt(Date date)

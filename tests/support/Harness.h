@@ -33,8 +33,14 @@ private:
 class FakeVolumes final : public VolumeQueries {
 public:
     std::string fileURLPath(const std::string& path) const override { return path; }
-    std::optional<bool> supportsVolumeSizes(const std::string& path) const override;
-    std::optional<std::int64_t> availableCapacity(const std::string& path) const override;
+    std::optional<bool> supportsVolumeSizes(const std::string& path) const override
+    {
+        return freeBytes.contains(path) ? std::optional(true) : std::nullopt;
+    }
+    std::optional<std::int64_t> availableCapacity(const std::string& path) const override
+    {
+        return freeBytes.contains(path) ? freeBytes.at(path) : std::nullopt;
+    }
 
     std::map<std::string, std::optional<std::int64_t>> freeBytes;
 };
@@ -48,11 +54,15 @@ struct ToolCall {
 // Answers tool runs from a script of results, in order, and records every call.
 class ScriptedTools {
 public:
-    void push(std::int32_t status, std::string output = {});
+    void push(std::int32_t status, std::string output = {}) { push(ToolResult{status, {}}, std::move(output)); }
     void push(ToolResult result, std::string output = {});
     // Hands each output over in small pieces, as a pipe may.
     RunTool runner();
-    std::vector<ToolCall> calls() const;
+    std::vector<ToolCall> calls() const
+    {
+        std::lock_guard lock(mutex_);
+        return calls_;
+    }
 
 private:
     mutable std::mutex mutex_;
@@ -86,9 +96,7 @@ private:
     std::unique_ptr<ViewController> controller_;
 };
 
-// A log tool entry as JSON, with only the two members that are read.
-std::string entryJson(std::string_view timestamp, std::string_view message);
-// A JSON array of entries given as (timestamp, message) pairs.
+// A JSON array of log tool entries given as (timestamp, message) pairs, with only the two members that are read.
 std::string logJson(const std::vector<std::pair<std::string, std::string>>& entries);
 // A log timestamp for `date` in UTC ("2027-01-15 08:00:00.000000+0000").
 std::string timestampAt(Date date);

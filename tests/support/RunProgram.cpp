@@ -69,10 +69,7 @@ Outcome runProgram(const std::string& path, std::vector<std::string> arguments,
         throw std::runtime_error("cannot run " + path);
     int status = 0;
     waitpid(child, &status, 0);
-    if (WIFEXITED(status))
-        outcome.status = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        outcome.signal = WTERMSIG(status);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
 }
 

@@ -7,7 +7,6 @@ namespace quillfen::testing {
 
 struct Outcome {
     int status = -1; // exit status, or -1 when killed
-    int signal = 0;
     std::string out, err;
 };
 
