@@ -4,14 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <future>
+#include <atomic>
+#include <memory>
+#include <semaphore>
 #include <thread>
+#include <tuple>
 
 namespace quillfen::testing {
 namespace {
 
-constexpr std::string_view kParseError = "Error: couldn't get log entries and parse them.\n";
+const std::string kParseError = "Error: couldn't get log entries and parse them.\n";
 
 // A healthy hour: one automatic backup to a destination, finished `minutesAgo` before now.
 std::string healthyLog(double minutesAgo)
@@ -21,364 +23,226 @@ std::string healthyLog(double minutesAgo)
                     {timestampAt(ago(minutesAgo)), "Backup completed successfully."}});
 }
 
-std::vector<std::string> alertTexts(const Harness& h)
+// The window as one text: the light, the period field and stepper, "busy" while the indicator shows or
+// turns, each alert's message, then the report.
+std::string shown(const Harness& h)
 {
-    std::vector<std::string> texts;
+    static constexpr const char* kLights[] = {"grey", "red", "orange", "green"}; // as SystemColour counts
+    std::string text = kLights[static_cast<int>(h.window.trafficLight.colour().value())] +
+                       (" " + h.window.periodText.text()) + "/" + std::to_string(h.window.periodStep.integerValue());
+    text += h.window.progressSpinner.isHidden() && !h.window.progressSpinner.isAnimating() ? "" : " busy";
     for (const Alert& alert : h.alerts.alerts())
-        texts.push_back(alert.informativeText);
-    return texts;
+        text += " [" + alert.messageText + " " + alert.informativeText + "]";
+    return text + "\n" + h.window.outputText.plainText();
 }
+
+const auto alerted = [](const std::string& text) { return " [An error occurred in your last action: " + text + "]"; };
 
 TEST(ViewLoading, ReleaseDecidesTheApfsButtonAndTheReportFont)
 {
-    struct Case {
-        OsVersion version;
-        std::int64_t code;
-        bool apfsShown;
-        ReportFont font;
-    };
-    for (const Case c :
-         {Case{{10, 14}, 14, false, ReportFont::MonospacedDigitSystem},
-          Case{{10, 15}, 15, false, ReportFont::MonospacedSystem},
-          Case{{11, 7}, 16, true, ReportFont::MonospacedSystem}, Case{{12, 0}, 17, true, ReportFont::MonospacedSystem},
-          Case{{26, 1}, 17, true, ReportFont::MonospacedSystem}}) {
-        Harness h(c.version);
-        ViewController& vc = h.controller();
-        EXPECT_EQ(vc.osVersion, c.code);
-        EXPECT_EQ(h.window.apfsButton.isHidden(), !c.apfsShown) << c.code;
-        EXPECT_EQ(h.window.apfsButton.isEnabled(), c.apfsShown) << c.code;
-        EXPECT_EQ(vc.reportStyle().font, c.font) << c.code;
-        EXPECT_EQ(h.window.periodText.text(), "2");
-        EXPECT_EQ(h.window.periodStep.integerValue(), 2);
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-        EXPECT_TRUE(h.window.progressSpinner.isHidden());
+    using Row = std::tuple<OsVersion, std::int64_t, ReportFont>; // release, its code, the report's font
+    for (const auto& [version, code, font] :
+         {Row{{10, 14}, 14, ReportFont::MonospacedDigitSystem}, Row{{10, 15}, 15, ReportFont::MonospacedSystem},
+          Row{{11, 7}, 16, ReportFont::MonospacedSystem}, Row{{26, 1}, 17, ReportFont::MonospacedSystem}}) {
+        Harness h(version);
+        EXPECT_EQ(std::pair(h.controller().osVersion, h.controller().reportStyle().font), std::pair(code, font));
+        EXPECT_TRUE(h.window.apfsButton.isHidden() == (code < 16) && h.window.apfsButton.isEnabled() == (code >= 16));
+        EXPECT_EQ(shown(h), "grey 2/2\n"); // the default period, no verdict, nothing under way
     }
 }
 
 TEST(FontSize, StartsFromTheStoredSizeStepsByOneWithinBoundsAndPersists)
 {
-    struct Case {
-        double stored; // 0: none stored
-        int step;
-        double expected;
-    };
-    for (const Case c : {Case{0.0, 0, 12.0}, Case{3.5, 0, 12.0}, Case{4.0, 0, 4.0}, Case{75.0, 0, 75.0},
-                         Case{12.0, 1, 13.0}, Case{59.5, 1, 60.0}, Case{60.0, 1, 60.0}, Case{75.0, 1, 60.0},
-                         Case{75.0, -1, 74.0}, Case{12.5, -1, 11.5}, Case{4.0, -1, 4.0}, Case{4.5, -1, 4.0}}) {
+    using Row = std::tuple<double, int, double>; // stored size (0: none), step, size then
+    for (const auto& [stored, step, expected] :
+         {Row{0.0, 0, 12.0}, Row{3.5, 0, 12.0}, Row{4.0, 0, 4.0}, Row{75.0, 0, 75.0}, Row{12.0, 1, 13.0},
+          Row{59.5, 1, 60.0}, Row{60.0, 1, 60.0}, Row{75.0, 1, 60.0}, Row{75.0, -1, 74.0}, Row{12.5, -1, 11.5},
+          Row{4.0, -1, 4.0}, Row{4.5, -1, 4.0}}) {
         Harness h;
-        if (c.stored != 0.0)
-            h.defaults.setDouble("fontSize", c.stored);
+        if (stored != 0.0)
+            h.defaults.setDouble("fontSize", stored);
         ViewController& vc = h.controller();
-        if (c.step > 0)
-            vc.incFontSize();
-        if (c.step < 0)
-            vc.decFontSize();
-        EXPECT_EQ(vc.theFontSize, c.expected) << c.stored << " " << c.step;
-        EXPECT_EQ(h.defaults.doubleForKey("fontSize"), c.step == 0 ? c.stored : c.expected);
+        if (step != 0)
+            step > 0 ? vc.incFontSize() : vc.decFontSize();
+        EXPECT_EQ(std::pair(vc.theFontSize, h.defaults.doubleForKey("fontSize")),
+                  std::pair(expected, step == 0 ? stored : expected))
+            << stored << " " << step;
     }
-}
-
-TEST(FontSize, RestylesTheWholeReportKeepingItsText)
-{
-    Harness h;
-    ViewController& vc = h.controller();
-    vc.setReportText("one\ntwo\n");
-    vc.appendReportText("four\n");
-    vc.appendReportText("");
-    EXPECT_EQ(h.window.outputText.runs().size(), 2u);
-    vc.incFontSize();
-    EXPECT_EQ(h.window.outputText.plainText(), "one\ntwo\nfour\n");
-    ASSERT_EQ(h.window.outputText.runs().size(), 1u);
-    EXPECT_EQ(h.window.outputText.runs()[0].style.pointSize, 13.0);
 }
 
 TEST(PeriodField, ClampsToOneToFortyEightAndUpdatesTheStepper)
 {
-    struct Case {
-        const char* typed;
-        std::int64_t period;
-        const char* shown;
-    };
-    for (const Case c : {Case{"-3", 1, "1"}, Case{"0", 1, "1"}, Case{"", 1, "1"}, Case{"abc", 1, "1"},
-                         Case{"49", 48, "48"}, Case{"100", 48, "48"}, Case{"99999999999999999999", 48, "48"},
-                         Case{"48", 48, "48"}, Case{"12abc", 12, "12abc"}, Case{" 7", 7, " 7"}}) {
+    using Row = std::pair<const char*, std::string>; // typed, then the field and the stepper
+    for (const auto& [typed, period] :
+         {Row{"-3", "1/1"}, Row{"0", "1/1"}, Row{"", "1/1"}, Row{"abc", "1/1"}, Row{"49", "48/48"}, Row{"100", "48/48"},
+          Row{"99999999999999999999", "48/48"}, Row{"48", "48/48"}, Row{"12abc", "12abc/12"}, Row{" 7", " 7/7"}}) {
         Harness h;
         ViewController& vc = h.controller();
-        h.window.periodText.setText(c.typed);
+        h.window.periodText.setText(typed);
         vc.setThePeriodText();
-        EXPECT_EQ(vc.theTimePeriod, c.period) << c.typed;
-        EXPECT_EQ(h.window.periodText.text(), c.shown) << c.typed;
-        EXPECT_EQ(h.window.periodStep.integerValue(), c.period) << c.typed;
+        EXPECT_EQ(shown(h), "grey " + period + "\n") << typed;
     }
-    Harness h;
-    h.controller();
-    h.window.periodStep.setIntegerValue(17);
-    h.controller().stepPeriodText();
-    EXPECT_EQ(h.controller().theTimePeriod, 17);
-    EXPECT_EQ(h.window.periodText.text(), "17");
 }
 
 TEST(CheckRun, HealthyLogGivesGreenTheSameReportEachTimeAndNoSchedulerCheck)
 {
     Harness h;
-    h.controller();
-    h.window.periodText.setText("100");
     h.volumes.freeBytes["/Volumes/TM"] = 60'000'000'000;
     h.tools.push(0, healthyLog(20));
     h.tools.push(0, healthyLog(20));
     h.check();
-    const std::string first = h.window.outputText.plainText();
+    const std::string first = shown(h);
     h.check();
-    EXPECT_EQ(h.window.outputText.plainText(), first);
-    EXPECT_NE(first.find("\u2705\t/Volumes/TM = 60 GB\n"), std::string::npos);
-    EXPECT_NE(first.find("Started 1 auto backup cycles"), std::string::npos);
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-    const auto calls = h.tools.calls();
-    ASSERT_EQ(calls.size(), 2u);
-    EXPECT_EQ(calls[0].path, "/usr/bin/log");
-    EXPECT_TRUE(calls[0].capture);
-    EXPECT_EQ(calls[0].args, withPeriod(h.controller().theBaseCmdStrTM, 48, 'h'));
-    EXPECT_EQ(h.window.periodText.text(), "48");
-    EXPECT_FALSE(h.window.progressSpinner.isAnimating());
+    EXPECT_EQ(shown(h), first);
+    EXPECT_TRUE(first.starts_with("green 2/2\nAnalysis from ")) << first;
+    EXPECT_NE(first.find("\u2705\t/Volumes/TM = 60 GB\n"), std::string::npos) << first;
+    EXPECT_EQ(h.tools.calls().size(), 2u);
 }
 
-TEST(CheckRun, FailedOrUndecodableQueriesLeaveTheLight)
+using Button = void (ViewController::*)();
+constexpr Button kCheck = &ViewController::runCheckButton, kSpeed = &ViewController::runSpeedButton,
+                 kApfs = &ViewController::runAPFSButton, kBackUp = &ViewController::runBackupNow;
+
+TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
 {
-    ToolResult missing;
-    missing.launchFailure = "/usr/bin/log: No such file or directory";
+    const std::string header = "Analysis from 2027-01-13 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 48 hours:\n\n";
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::string everyEntry = header;
+    for (const char* message :
+         {"Copied 5 items (1 MB) from volume Data.", "Starting automatic backup", "volume unmounted",
+          "Unmounted '/Volumes/X'", "Waiting for Backup", "Waiting for Backup to finish", "the snapshot was Created ",
+          "starting lower case", "multi\nline Mounted"}) {
+        entries.emplace_back("t" + std::to_string(entries.size() + 1), message);
+        everyEntry += entries.back().first + " " + message + "\n";
+    }
+    const std::string markedEntries = header +
+                                      "t2 Starting automatic backup\nt4 Unmounted '/Volumes/X'\nt6 Waiting for "
+                                      "Backup to finish\nt7 the snapshot was Created \nt9 multi\nline Mounted\n";
     struct Case {
+        Button button;
         ToolResult result;
-        std::string output;
-        std::string_view report; // empty: the earlier report stays
-        std::string_view alert;
+        std::string output, report, alert = "";
     };
     const Case cases[] = {
-        {ToolResult{1, {}}, healthyLog(200), "", "TM log command returned error number 1"},
-        {missing, "", "", "TM log command could not be started: /usr/bin/log: No such file or directory"},
-        {ToolResult{}, "", kParseError, ""},
-        {ToolResult{}, "{\"a\":1}", kParseError, ""},
-        {ToolResult{}, "[1,", kParseError, ""},
+        {kCheck, {1, {}}, healthyLog(200), "before", "TM log command returned error number 1"},
+        {kCheck, {}, "", kParseError},
+        {kCheck, {}, "{\"a\":1}", kParseError},
+        {kCheck, {}, "[1,", kParseError},
+        // Speed lists every entry, APFS only the marked ones.
+        {kSpeed, {}, logJson(entries), everyEntry},
+        {kApfs, {}, logJson(entries), markedEntries},
+        {kApfs, {}, "[{\"timestamp\":1}]", header},
+        {kSpeed, {}, "", header + kParseError},
+        {kApfs, {}, "{}", header + kParseError},
+        {kSpeed, {3, {}}, "[]", "before", "TM log command returned error number 3"},
+        {kBackUp, {}, "", "before"},
+        {kBackUp, {1, {}}, "", "before", "Back up command returned error number 1"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.alert);
         Harness h;
-        h.tools.push(0, healthyLog(20));
-        h.check();
-        const std::string before = h.window.outputText.plainText();
-        h.controller().runDAScheck = true; // a scheduler request from before must not leak into this run
+        ViewController& vc = h.controller();
+        vc.setReportText("before");
+        h.window.periodText.setText("100");
+        h.window.trafficLight.setColour(SystemColour::Green);
+        vc.runDAScheck = true; // a scheduler request from an earlier check must not leak into this one
         h.tools.push(c.result, c.output);
-        h.check();
-        EXPECT_EQ(h.window.outputText.plainText(), c.report.empty() ? before : c.report);
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-        EXPECT_EQ(alertTexts(h), c.alert.empty() ? std::vector<std::string>{} : std::vector{std::string(c.alert)});
-        EXPECT_EQ(h.tools.calls().size(), 2u);
-        EXPECT_TRUE(h.window.progressSpinner.isHidden());
+        (vc.*c.button)();
+        EXPECT_TRUE(h.window.progressSpinner.isAnimating() && !h.window.progressSpinner.isHidden());
+        while (!h.window.progressSpinner.isHidden())
+            h.mainQueue.runOne();
+        EXPECT_EQ(shown(h), std::string(c.button == kBackUp ? "green 100/2" : "green 48/48") +
+                                (c.alert.empty() ? "" : alerted(c.alert)) + "\n" + c.report);
+        using Call = std::tuple<std::string, std::vector<std::string>, bool>; // path, arguments, output read
+        const auto& query = c.button == kCheck   ? vc.theBaseCmdStrTM
+                            : c.button == kSpeed ? vc.theBaseCmdStrSpeed
+                                                 : vc.theBaseCmdStrAPFS;
+        const auto calls = h.tools.calls();
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(Call(calls[0].path, calls[0].args, calls[0].capture),
+                  (c.button == kBackUp ? Call{"/usr/bin/tmutil", {"startbackup", "-a", "-r"}, false}
+                                       : Call{"/usr/bin/log", withPeriod(query, 48, 'h'), true}));
     }
-    Harness h;
-    h.tools.push(missing);
-    h.check();
-    const Alert& alert = h.alerts.alerts().at(0);
-    EXPECT_EQ(alert.style, AlertStyle::Critical);
-    EXPECT_EQ(alert.messageText, "An error occurred in your last action:");
-    EXPECT_EQ(alert.buttonTitle, "OK");
-    EXPECT_EQ(h.window.outputText.plainText(), "");
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-}
-
-TEST(CheckRun, UnknownSystemVersionAlertsInsteadOfAnalysing)
-{
-    Harness h(SystemVersion::unknown("OS version command returned error number 1"));
-    h.tools.push(0, healthyLog(20));
-    h.check();
-    ASSERT_EQ(h.alerts.alerts().size(), 1u);
-    EXPECT_EQ(h.alerts.alerts()[0].messageText, "An error occurred in your last action:");
-    EXPECT_EQ(h.alerts.alerts()[0].informativeText, "OS version command returned error number 1");
-    EXPECT_TRUE(h.tools.calls().empty());
-    EXPECT_EQ(h.window.outputText.plainText(), "");
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-    EXPECT_TRUE(h.window.progressSpinner.isHidden());
 }
 
 TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
 {
-    const std::string das = "DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n";
+    const std::string next = " over the last 90 minutes.\nRunning CTS check next.\n";
     const std::string ctsNone = "CTS has not been told to run a backup in the last 90 minutes. Scheduling may have "
                                 "stopped.\nConsider restarting your Mac.\n";
-    struct Case {
-        std::string log;
-        std::vector<std::pair<std::int32_t, std::string>> results; // DAS, then CTS
-        std::string tail;
-        std::vector<std::string> alerts;
-    };
-    const Case cases[] = {
+    const std::string ctsFailed = "CTS has been told to run a backup in the last 90 minutes but failed to do so.\n"
+                                  "Consider restarting your Mac.\n";
+    const std::string dasStopped = "DAS appears to have stopped rescoring activities" + next;
+    const std::string logError = " couldn't be checked because of a log error.\n";
+    // The check's log, the DAS then the CTS query's exit status and output, the alerts and the report's end.
+    using Row = std::tuple<std::string, std::vector<std::pair<std::int32_t, std::string>>, std::string, std::string>;
+    const Row rows[] = {
         // 120 minutes since the last backup would look back 122 minutes.
-        {healthyLog(120), {{0, "[{}, {}]"}, {0, "[]"}}, das + ctsNone, {}},
-        {healthyLog(95),
-         {{1, "[]"}, {0, "[{}]"}},
-         "CTS has been told to run a backup in the last 90 minutes but failed to do so.\nConsider restarting your "
-         "Mac.\n",
-         {"DAS log command returned error number 1"}},
+        {healthyLog(120), {{0, "[{}, {}]"}, {0, "[]"}}, "", "DAS appears to be rescoring normally" + next + ctsNone},
+        {healthyLog(95), {{1, "[]"}, {0, "[{}]"}}, alerted("DAS log command returned error number 1"), ctsFailed},
         // Nothing at all over two hours asks for a 90-minute check.
-        {"[]",
-         {{0, ""}, {2, "[]"}},
-         "Error: DAS couldn't be checked because of a log error.\n",
-         {"CTS log command returned error number 2"}},
-        {"[]",
-         {{0, "[]"}, {0, "{}"}},
-         "DAS appears to have stopped rescoring activities over the last 90 minutes.\nRunning CTS check next.\n"
-         "Error: CTS couldn't be checked because of a log error.\n",
-         {}},
+        {"[]", {{0, ""}, {2, "[]"}}, alerted("CTS log command returned error number 2"), "Error: DAS" + logError},
+        {"[]", {{0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.tail);
+    for (const auto& [log, results, alerts, tail] : rows) {
         Harness h;
-        h.tools.push(0, c.log);
-        for (const auto& [status, output] : c.results)
+        h.tools.push(0, log);
+        for (const auto& [status, output] : results)
             h.tools.push(status, output);
         h.check();
         ViewController& vc = h.controller();
-        EXPECT_TRUE(vc.runDAScheck);
-        EXPECT_EQ(vc.DAScheckPeriod, 90);
         const auto calls = h.tools.calls();
         ASSERT_EQ(calls.size(), 3u);
         EXPECT_EQ(calls[1].args, withPeriod(vc.theBaseCmdStrDAS, 90, 'm'));
         EXPECT_EQ(calls[2].args, withPeriod(vc.theBaseCmdStrCTS, 90, 'm'));
-        EXPECT_TRUE(h.window.outputText.plainText().ends_with(
-            "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + c.tail));
-        EXPECT_EQ(alertTexts(h), c.alerts);
+        EXPECT_TRUE(shown(h).starts_with("red 2/2" + alerts + "\n")) << shown(h);
+        EXPECT_TRUE(shown(h).ends_with("\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + tail))
+            << shown(h);
     }
 }
 
-// A runner whose first call waits until the test lets it go.
-struct GatedTools {
-    std::promise<void> gate;
-    std::shared_future<void> opened = gate.get_future().share();
+// Holds a tool's first run until the test opens the gate; later runs answer at once. The query may still be
+// returning when the test ends, so it shares the gate.
+struct Gate {
+    std::binary_semaphore open{0};
     std::atomic<int> calls = 0;
-
-    RunTool runner(std::string first, std::string second)
-    {
-        return [this, first, second](const std::string&, const std::vector<std::string>&, OutputSink* output) {
-            const bool firstCall = calls++ == 0;
-            if (firstCall)
-                opened.wait();
-            writeOutput(output, firstCall ? first : second);
-            return ToolResult{};
-        };
-    }
 };
 
-TEST(CheckRun, OverlappingRunsFinishInTheOrderTheirQueriesEnd)
+RunTool gatedRunner(const std::shared_ptr<Gate>& gate, std::string first, std::string second)
 {
-    Harness h;
-    GatedTools tools;
-    h.runTool = tools.runner(healthyLog(20), "garbage");
-    ViewController& vc = h.controller();
-    vc.runCheckButton();
-    vc.runCheckButton();
-    h.mainQueue.runOne(); // the second query ends first
-    EXPECT_TRUE(h.window.progressSpinner.isHidden());
-    EXPECT_EQ(h.window.outputText.plainText(), kParseError);
-    tools.gate.set_value();
-    h.mainQueue.runOne();
-    EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Green);
-    EXPECT_TRUE(h.window.outputText.plainText().starts_with("Analysis from "));
+    return [=](const std::string&, const std::vector<std::string>&, OutputSink* output) {
+        const bool firstCall = gate->calls++ == 0;
+        if (firstCall)
+            gate->open.acquire();
+        writeOutput(output, firstCall ? first : second);
+        return ToolResult{};
+    };
 }
 
-TEST(CheckRun, CompletionAfterTheWindowClosedDoesNothing)
+TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
 {
+    {
+        Harness h;
+        const auto gate = std::make_shared<Gate>();
+        h.runTool = gatedRunner(gate, healthyLog(20), "garbage");
+        h.controller().runCheckButton();
+        h.controller().runCheckButton();
+        h.mainQueue.runOne(); // the second query ends first
+        EXPECT_EQ(shown(h), "grey 2/2\n" + kParseError);
+        gate->open.release();
+        h.mainQueue.runOne();
+        EXPECT_TRUE(shown(h).starts_with("green 2/2\nAnalysis from ")) << shown(h);
+    }
     Harness h;
-    // Shared with the query, which may still be returning when the test ends.
-    auto tools = std::make_shared<GatedTools>();
-    h.runTool = [tools, run = tools->runner(healthyLog(20), "")](const std::string& path,
-                                                                 const std::vector<std::string>& args,
-                                                                 OutputSink* sink) { return run(path, args, sink); };
+    const auto gate = std::make_shared<Gate>();
+    h.runTool = gatedRunner(gate, healthyLog(20), "");
     h.controller().runCheckButton();
-    while (tools->calls == 0) // the query must be under way, not merely waiting, when the window closes
+    while (gate->calls == 0) // the query must be under way, not merely waiting, when the window closes
         std::this_thread::yield();
     h.closeWindow();
-    tools->gate.set_value();
+    gate->open.release();
     // The result is dropped rather than handed to the main queue.
     h.mainQueue.runPending();
     EXPECT_EQ(h.window.outputText.plainText(), "");
-}
-
-TEST(Listings, SpeedListsEveryEntryAndApfsOnlyMarkedOnes)
-{
-    const std::string header = "Analysis from 2027-01-14 08:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 24 hours:\n\n";
-    const std::string log = logJson({
-        {"t1", "Copied 5 items (1 MB) from volume Data."},
-        {"t2", "Starting automatic backup"},
-        {"t3", "volume unmounted"},
-        {"t4", "Unmounted '/Volumes/X'"},
-        {"t5", "Waiting for Backup"},
-        {"t6", "Waiting for Backup to finish"},
-        {"t7", "the snapshot was Created "},
-        {"t8", "starting lower case"},
-        {"t9", "multi\nline Mounted"},
-    });
-    struct Case {
-        void (ViewController::*button)();
-        std::int32_t status;
-        std::string output;
-        std::string report; // after a previous listing left "before"
-    };
-    const Case cases[] = {
-        {&ViewController::runSpeedButton, 0, log,
-         header + "t1 Copied 5 items (1 MB) from volume Data.\nt2 Starting automatic backup\nt3 volume unmounted\n"
-                  "t4 Unmounted '/Volumes/X'\nt5 Waiting for Backup\nt6 Waiting for Backup to finish\n"
-                  "t7 the snapshot was Created \nt8 starting lower case\nt9 multi\nline Mounted\n"},
-        {&ViewController::runAPFSButton, 0, log,
-         header + "t2 Starting automatic backup\nt4 Unmounted '/Volumes/X'\nt6 Waiting for Backup to finish\n"
-                  "t7 the snapshot was Created \nt9 multi\nline Mounted\n"},
-        {&ViewController::runAPFSButton, 0, "[{\"timestamp\":1}]", header},
-        {&ViewController::runSpeedButton, 0, "", header + std::string(kParseError)},
-        {&ViewController::runAPFSButton, 0, "{}", header + std::string(kParseError)},
-        {&ViewController::runSpeedButton, 3, "[]", "before"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.output);
-        Harness h;
-        ViewController& vc = h.controller();
-        vc.setReportText("before");
-        h.window.periodText.setText("24");
-        h.tools.push(c.status, c.output);
-        (vc.*c.button)();
-        h.mainQueue.runOne();
-        EXPECT_EQ(h.window.outputText.plainText(), c.report);
-        EXPECT_EQ(h.window.trafficLight.colour(), SystemColour::Grey);
-        EXPECT_EQ(alertTexts(h), c.status == 0 ? std::vector<std::string>{}
-                                               : std::vector<std::string>{"TM log command returned error number 3"});
-        EXPECT_TRUE(h.window.progressSpinner.isHidden());
-        const auto calls = h.tools.calls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].args,
-                  withPeriod(c.button == &ViewController::runSpeedButton ? vc.theBaseCmdStrSpeed : vc.theBaseCmdStrAPFS,
-                             24, 'h'));
-    }
-}
-
-TEST(BackUpNow, RunsTmutilWithoutTouchingReportOrPeriod)
-{
-    for (const std::int32_t status : {0, 1}) {
-        Harness h;
-        ViewController& vc = h.controller();
-        vc.setReportText("kept");
-        h.window.periodText.setText("100");
-        h.tools.push(status);
-        vc.runBackupNow();
-        EXPECT_FALSE(h.window.progressSpinner.isHidden());
-        h.mainQueue.runOne();
-        const auto calls = h.tools.calls();
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].path, "/usr/bin/tmutil");
-        EXPECT_EQ(calls[0].args, (std::vector<std::string>{"startbackup", "-a", "-r"}));
-        EXPECT_FALSE(calls[0].capture);
-        EXPECT_EQ(h.window.outputText.plainText(), "kept");
-        EXPECT_EQ(h.window.periodText.text(), "100");
-        EXPECT_TRUE(h.window.progressSpinner.isHidden());
-        EXPECT_EQ(alertTexts(h), status == 0 ? std::vector<std::string>{}
-                                             : std::vector<std::string>{"Back up command returned error number 1"});
-    }
 }
 
 } // namespace
