@@ -169,6 +169,8 @@ TEST(TextLogReader, ReadsTheDefaultStyleInPiecesOfAnySize)
         {"Timestamp Thread\nhello\n" + tm, {"error: line 2 is not a log entry"}},
         {"2023-02-17 19:12:13.456317-0800 localhost backupd[1]: syslog style\n", {"error: line 1 is not a log entry"}},
         {tm + "[ not JSON after an entry\n", {one + "Completed\n[ not JSON after an entry"}},
+        // An entry's shape with an impossible date is text of the entry before.
+        {tm + "2023-02-30" + tm.substr(10), {one + "Completed\n2023-02-30" + tm.substr(10, tm.size() - 11)}},
     };
     for (const auto& [text, entries] : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
