@@ -59,7 +59,8 @@ double textWidth(std::string_view text, double size)
 
 std::string twoDigits(long long value)
 {
-    return (value < 10 ? "0" : "") + std::to_string(value);
+    std::string text = value < 10 ? "0" : "";
+    return text += std::to_string(value);
 }
 
 struct LocalClock {

@@ -61,7 +61,7 @@ std::string paint(std::string_view property, const Colour& colour)
 {
     std::string text = std::string(property) + "=\"" + hex(colour.rgb) + "\"";
     if (colour.opacity < 1)
-        text += " " + std::string(property) + "-opacity=\"" + number(colour.opacity) + "\"";
+        text.append(" ").append(property).append("-opacity=\"").append(number(colour.opacity)).append("\"");
     return text;
 }
 
@@ -191,7 +191,7 @@ std::string timelineSvg(const TimelineDrawing& drawing)
 
     for (const DrawingItem& item : drawing.items) {
         const Element shape = std::visit([](const auto& each) { return element(each); }, item.shape);
-        svg += "<" + std::string(shape.name) + " " + shape.attributes;
+        svg.append("<").append(shape.name).append(" ").append(shape.attributes);
         const auto* label = std::get_if<Label>(&item.shape);
         if (!label && item.hint.empty()) {
             svg += "/>\n";
