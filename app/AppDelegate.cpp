@@ -137,7 +137,7 @@ void AppDelegate::processUpdateList(std::string_view data, const std::string& ru
 {
     const UpdateList list = readUpdateList(data, runningVersion);
     // Only a hostile server sends such a list; it ends as silently as a failed request.
-    if (list.status == UpdateListStatus::TooDeep)
+    if (list.status == UpdateListStatus::OutOfBounds)
         return;
     if (list.status == UpdateListStatus::Unreadable) {
         showAppAlert("Error in update Property List.");

@@ -48,8 +48,8 @@ QByteArray plistOf(const std::vector<Entry>& entries)
     return QByteArray::fromStdString(xml + "</array></plist>\n");
 }
 
-// A binary list of `depth` arrays, each holding the next; with `cycle` the innermost holds the outermost.
-QByteArray nestedBinaryList(quint32 depth, bool cycle = false)
+// A binary list of `depth` arrays, each holding the next `width` times; with `cycle` the innermost holds the outermost.
+QByteArray nestedBinaryList(quint32 depth, quint8 width = 1, bool cycle = false)
 {
     const auto bigEndian = [](auto value) {
         value = qToBigEndian(value);
@@ -58,7 +58,10 @@ QByteArray nestedBinaryList(quint32 depth, bool cycle = false)
     QByteArray objects = "bplist00", offsets;
     for (quint32 i = 1; i <= depth; ++i) {
         offsets += bigEndian(quint32(objects.size()));
-        objects += i < depth || cycle ? "\xA1" + bigEndian(i < depth ? i : 0u) : QByteArray("\xA0");
+        if (i == depth && !cycle)
+            objects += '\xA0';
+        else
+            objects += "\xAF\x10" + QByteArray(1, char(width)) + bigEndian(i < depth ? i : 0u).repeated(width);
     }
     return objects + offsets + QByteArray(6, '\0') + "\x04\x04" + bigEndian(quint64(depth)) + bigEndian(quint64(0)) +
            bigEndian(quint64(objects.size()));
@@ -89,12 +92,15 @@ TEST(UpdateResponse, PassesOnlySuccessWithAPlainOrXmlTextType)
         EXPECT_FALSE(isAcceptedUpdateResponse(status, "text/xml")) << status;
 }
 
-// The odd lists; the server cases below cover the common ones. Over 8 containers deep is refused: the decoder recurses.
+// The odd lists; the server cases below cover the common ones. Lists are refused before decoding when over 8 containers
+// deep as the decoder reads element names (up to a NUL byte), or expanding to more objects than any list of ours.
 TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
 {
-    const auto nestedXml = [](qsizetype depth) {
-        return "<plist>" + QByteArray("<array>").repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>";
+    const auto nestedXml = [](qsizetype depth, const QByteArray& open = "<array>") {
+        return "<plist>" + open.repeated(depth) + QByteArray("</array>").repeated(depth) + "</plist>";
     };
+    using namespace std::string_view_literals;
+    const QByteArray nul("<array\0>"sv.data(), 8), nulAndMore("<array\0 x=\"/>\">"sv.data(), 15);
     // Odd elements are skipped, but a Quillfen element still marks the check as made.
     const QByteArray odd = "<plist><array><string>x</string><dict><key>AppName</key><string>Quillfen</string><key>"
                            "Version</key><integer>3</integer><key>URL</key><string>u</string></dict></array></plist>";
@@ -107,12 +113,25 @@ TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
         {plistOf({{"Quillfen", "3.0"}}).left(60), Status::Unreadable, false, {}},
         {kBinaryList.left(100), Status::Unreadable, false, {}},
         {nestedXml(8), Status::Read, false, {}},
-        {nestedXml(9), Status::TooDeep, false, {}},
-        {nestedXml(100'000), Status::TooDeep, false, {}},
+        {nestedXml(9), Status::OutOfBounds, false, {}},
+        {nestedXml(100'000), Status::OutOfBounds, false, {}},
+        {nestedXml(8, nul), Status::Read, false, {}},
+        {nestedXml(9, nul), Status::OutOfBounds, false, {}},
+        {nestedXml(100'000, nul), Status::OutOfBounds, false, {}},
+        {nestedXml(9, nulAndMore), Status::OutOfBounds, false, {}},
+        {nestedXml(9, "<array\tx='1'\n>"), Status::OutOfBounds, false, {}},
+        {"<plist><array><!-- " + nestedXml(9) + " --></array></plist>", Status::Empty, false, {}},
+        {"<plist><array>" + QByteArray("<true/>").repeated(100'000) + "</array></plist>",
+         Status::OutOfBounds,
+         false,
+         {}},
+        {QByteArray(kMaxUpdateListBytes, ' ') + plistOf({{"Quillfen", "3.0"}}), Status::OutOfBounds, false, {}},
         {nestedBinaryList(8), Status::Read, false, {}},
-        {nestedBinaryList(9), Status::TooDeep, false, {}},
-        {nestedBinaryList(90'000), Status::TooDeep, false, {}},
-        {nestedBinaryList(3, true), Status::TooDeep, false, {}},
+        {nestedBinaryList(9), Status::OutOfBounds, false, {}},
+        {nestedBinaryList(90'000), Status::OutOfBounds, false, {}},
+        {nestedBinaryList(3, 1, true), Status::OutOfBounds, false, {}},
+        {nestedBinaryList(4, 100), Status::OutOfBounds, false, {}},
+        {nestedBinaryList(8, 4), Status::Read, false, {}},
     };
     for (const auto& [bytes, status, listsThisApp, offered] : cases) {
         const UpdateList got = readUpdateList(bytes.toStdString(), "2.1");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,8 +30,16 @@ struct UpdateOffer {
     std::string url;
 };
 
-// TooDeep: nested deeper than any list of ours, refused before decoding.
-enum class UpdateListStatus { Unreadable, TooDeep, Empty, Read };
+// Far beyond any list of ours, which are two containers deep and a few dozen objects long; the
+// update request reads no more bytes than this either.
+inline constexpr std::size_t kMaxUpdateListBytes = std::size_t{1} << 20;
+inline constexpr std::size_t kMaxUpdateListNesting = 8;
+// Objects as decoded: an object the binary form refers to from several places counts at each.
+inline constexpr std::size_t kMaxUpdateListObjects = 100'000;
+
+// OutOfBounds: larger, nested deeper or expanding to more objects than any list of ours,
+// refused before decoding.
+enum class UpdateListStatus { Unreadable, OutOfBounds, Empty, Read };
 
 struct UpdateList {
     UpdateListStatus status = UpdateListStatus::Unreadable;
