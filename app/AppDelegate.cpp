@@ -6,17 +6,12 @@
 #include "ui_Main.h"
 
 #include "platform/RunningTools.h"
-#include "update/UpdateList.h"
 
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
-#include <QTimer>
 #include <QUrl>
 
 namespace quillfen {
@@ -24,10 +19,6 @@ namespace quillfen {
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-const std::string kNoUpdateCheckKey = "noUpdateCheck";
-const std::string kLastUpdateCheckKey = "dateLastUpdateCheck";
-const std::string kUpdateIntervalKey = "updateCheckInt";
 
 // The Help menu item that shows whether the update check has been made, found by its title.
 void showCheckedForUpdate(Ui::TMWindow& form)
@@ -44,8 +35,15 @@ void showCheckedForUpdate(Ui::TMWindow& form)
 } // namespace
 
 AppDelegate::AppDelegate(ControllerServices services, std::string loginName, UpdateServices update)
-    : services_(std::move(services)), loginName_(std::move(loginName)), update_(std::move(update)),
-      network_(new QNetworkAccessManager(this))
+    : services_(std::move(services)), loginName_(std::move(loginName)),
+      // The Help menu item's title and tick last until the application quits, in new windows too.
+      updateCheck_(new UpdateCheck(
+          services_, std::move(update),
+          [this] {
+              for (Document* document : documents())
+                  showCheckedForUpdate(document->window().form());
+          },
+          this))
 {
 }
 
@@ -70,104 +68,13 @@ bool AppDelegate::startUpChecks()
                      "Please switch to an admin account and try again.");
         return false;
     }
-    UserDefaults& defaults = services_.defaults;
-    const bool noUpdateCheck = defaults.boolForKey(kNoUpdateCheckKey);
-    const UpdateSchedule schedule = scheduleUpdateCheck(noUpdateCheck, defaults.doubleForKey(kLastUpdateCheckKey),
-                                                        defaults.doubleForKey(kUpdateIntervalKey),
-                                                        secondsSinceReferenceDate(services_.clock.now()));
-    if (schedule.checkNow) {
-        checkForUpdate();
-        defaults.setDouble(kLastUpdateCheckKey, secondsSinceReferenceDate(services_.clock.now()));
-    }
-    defaults.setBool(kNoUpdateCheckKey, noUpdateCheck);
-    defaults.setDouble(kUpdateIntervalKey, schedule.interval);
+    updateCheck_->startIfDue();
     return true;
 }
 
 void AppDelegate::showAppAlert(const std::string& text)
 {
-    services_.alerts.runModal(Alert{AlertStyle::Critical, "An error occurred:", text, "OK"});
-}
-
-void AppDelegate::checkForUpdate()
-{
-    QFile file(update_.bundleInfoPath);
-    const QByteArray info = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    const BundleVersion bundle = readShortVersion(std::string_view(info.constData(), info.size()));
-    if (bundle.status == BundleVersionStatus::NoInfo)
-        return;
-    if (bundle.status == BundleVersionStatus::NoVersion) {
-        showAppAlert("Can't check for updates:\nNo app version string found.");
-        return;
-    }
-    QNetworkRequest request(update_.listUrl);
-    request.setSslConfiguration(update_.tls);
-    request.setTransferTimeout(static_cast<int>(update_.timeout.count()));
-    // A redirect may not leave the list's scheme, host and port.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    QNetworkReply* reply = network_->get(request);
-    // The transfer timeout restarts with every byte; this one does not.
-    QTimer::singleShot(update_.deadline, reply, &QNetworkReply::abort);
-    connect(reply, &QNetworkReply::downloadProgress, reply,
-            [reply, limit = update_.maxBytes](qint64 got, qint64 total) {
-                if (got > limit || total > limit)
-                    reply->abort();
-            });
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, version = bundle.version] { handleUpdateResponse(*reply, version); });
-}
-
-void AppDelegate::handleUpdateResponse(QNetworkReply& reply, const std::string& runningVersion)
-{
-    reply.deleteLater();
-    const QVariant status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    // A body that arrived whole before the progress check could abort it is still too long.
-    if (reply.error() != QNetworkReply::NoError || !status.isValid() || reply.bytesAvailable() > update_.maxBytes)
-        return;
-    if (!isAcceptedUpdateResponse(status.toInt(), mimeTypeOf(reply.rawHeader("Content-Type").toStdString())))
-        return;
-    // Alerts run their own event loop, so they wait until this reply's signal has returned.
-    services_.mainQueue.post([self = QPointer(this), data = reply.readAll().toStdString(), runningVersion] {
-        if (self)
-            self->processUpdateList(data, runningVersion);
-    });
-}
-
-void AppDelegate::processUpdateList(std::string_view data, const std::string& runningVersion)
-{
-    const UpdateList list = readUpdateList(data, runningVersion);
-    // Only a hostile server sends such a list; it ends as silently as a failed request.
-    if (list.status == UpdateListStatus::OutOfBounds)
-        return;
-    if (list.status == UpdateListStatus::Unreadable) {
-        showAppAlert("Error in update Property List.");
-        return;
-    }
-    if (list.status == UpdateListStatus::Empty) {
-        showAppAlert("Update Property List has no entries.");
-        return;
-    }
-    if (list.listsThisApp)
-        markUpdateChecked();
-    for (const UpdateOffer& offer : list.offers) {
-        const std::optional<QUrl> address = downloadAddressWithin(offer.url, update_.downloadBase);
-        if (!address)
-            continue;
-        const Choice choice{AlertStyle::Informational,
-                            "An update to this app to version " + offer.version + " is available.",
-                            "You are currently running Quillfen version " + runningVersion +
-                                ".\nPlease choose whether to download this update now in your default browser.",
-                            {"Ignore", "Download"}};
-        if (update_.choices.runModal(choice) == 1)
-            update_.openUrl(*address);
-    }
-}
-
-void AppDelegate::markUpdateChecked()
-{
-    updateChecked_ = true;
-    for (Document* document : documents())
-        showCheckedForUpdate(document->window().form());
+    services_.alerts.runModal(appErrorAlert(text));
 }
 
 Document& AppDelegate::newDocument()
@@ -182,7 +89,7 @@ Document& AppDelegate::newDocument()
     connect(form.actionQuit, &QAction::triggered, this, &QApplication::closeAllWindows);
     connect(form.actionSupport, &QAction::triggered, this, &AppDelegate::openSupport);
     connect(form.actionUpdates, &QAction::triggered, this, &AppDelegate::openUpdates);
-    if (updateChecked_)
+    if (updateCheck_->checked())
         showCheckedForUpdate(form);
     return *document;
 }

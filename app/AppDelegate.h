@@ -10,9 +10,6 @@
 #include <string_view>
 #include <vector>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace quillfen {
 
 class Document;
@@ -30,10 +27,7 @@ public:
     bool startUpChecks();
     bool isAdminUser(const std::string& name) const;
     void showAppAlert(const std::string& text);
-    // Starts the update request and returns at once; the rest happens when the reply has finished.
-    void checkForUpdate();
-    void handleUpdateResponse(QNetworkReply& reply, const std::string& runningVersion);
-    void processUpdateList(std::string_view data, const std::string& runningVersion);
+    UpdateCheck& updateCheck() { return *updateCheck_; }
 
     Document& newDocument();
     std::vector<Document*> documents() const;
@@ -48,14 +42,10 @@ public:
 private:
     void chooseFileToOpen();
     void chooseLogFileToAnalyse();
-    void markUpdateChecked();
 
     ControllerServices services_;
     std::string loginName_;
-    UpdateServices update_;
-    QNetworkAccessManager* network_;
-    // The Help menu item's title and tick last until the application quits, in new windows too.
-    bool updateChecked_ = false;
+    UpdateCheck* updateCheck_;
     int untitledCount_ = 0;
 };
 

@@ -4,7 +4,6 @@ namespace quillfen {
 
 namespace {
 
-constexpr double kDefaultUpdateInterval = 43200.0;
 constexpr std::string_view kSeparators = " \t\r\n";
 
 } // namespace
@@ -19,12 +18,6 @@ bool listsAdminGroup(std::string_view groupNumbers)
         start = groupNumbers.find_first_not_of(kSeparators, end);
     }
     return false;
-}
-
-UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval, double now)
-{
-    const double interval = storedInterval < 1.0 ? kDefaultUpdateInterval : storedInterval;
-    return UpdateSchedule{!noUpdateCheck && interval < now - lastCheck, interval};
 }
 
 } // namespace quillfen

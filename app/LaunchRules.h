@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/Controls.h"
 #include "platform/Date.h"
 
+#include <string>
 #include <string_view>
 
 namespace quillfen {
@@ -17,14 +19,10 @@ inline double secondsSinceReferenceDate(Date date)
 // Whether the output of `id -G` holds the admin group, 80, among its blank- or line-separated numbers.
 bool listsAdminGroup(std::string_view groupNumbers);
 
-struct UpdateSchedule {
-    bool checkNow = false;
-    // The interval in force, which launch writes back.
-    double interval = 0.0;
-};
-
-// Decides from the stored preferences (times in seconds since the reference date)
-// whether launch starts an update check.
-UpdateSchedule scheduleUpdateCheck(bool noUpdateCheck, double lastCheck, double storedInterval, double now);
+// The alert of the application's own errors, those of no window: at launch and in the update check.
+inline Alert appErrorAlert(std::string text)
+{
+    return Alert{AlertStyle::Critical, "An error occurred:", std::move(text), "OK"};
+}
 
 } // namespace quillfen

@@ -2,6 +2,7 @@
 
 #include "platform/Controls.h"
 
+#include <QObject>
 #include <QSslConfiguration>
 #include <QString>
 #include <QUrl>
@@ -16,9 +17,16 @@
 #include <vector>
 
 class QMessageBox;
+class QNetworkAccessManager;
+class QNetworkReply;
 class QWidget;
 
 namespace quillfen {
+
+struct ControllerServices;
+class Clock;
+class MainQueue;
+class UserDefaults;
 
 // A modal alert with several buttons.
 struct Choice {
@@ -64,5 +72,33 @@ UpdateServices deployedUpdateServices(ChoicePresenter& choices);
 // The address to open for a listed download address: only a valid https URL whose host and
 // port are the base's and whose normalised path begins with the base's path.
 std::optional<QUrl> downloadAddressWithin(std::string_view address, const QUrl& base);
+
+// The update check, whole: when launch makes it, the request for the list, which answers count,
+// what the list offers and what the user chose.
+class UpdateCheck final : public QObject {
+public:
+    // `app` outlives the check; `checked` is called once a list has named this application.
+    UpdateCheck(const ControllerServices& app, UpdateServices update, std::function<void()> checked, QObject* parent);
+
+    // At launch: starts the check when the stored schedule says it is due, and writes the schedule back.
+    void startIfDue();
+    // Starts the request and returns at once; the rest happens when the reply has finished.
+    void start();
+    // A list has named this application; it stays so until the application quits.
+    bool checked() const { return checked_; }
+
+private:
+    void handleResponse(QNetworkReply& reply, const std::string& runningVersion);
+    void offerUpdates(std::string_view data, const std::string& runningVersion);
+
+    MainQueue& mainQueue_;
+    AlertPresenter& alerts_;
+    UserDefaults& defaults_;
+    const Clock& clock_;
+    UpdateServices update_;
+    std::function<void()> onChecked_;
+    QNetworkAccessManager* network_;
+    bool checked_ = false;
+};
 
 } // namespace quillfen

@@ -309,7 +309,7 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
             "tester",
             UpdateServices{choices, open, server.url, base, info.fileName(), tls, 10s, c.trickle ? 600ms : 10s, 65536});
         TMWindow& window = delegate.newDocument().window();
-        delegate.checkForUpdate();
+        delegate.updateCheck().start();
         EXPECT_EQ(delegate.findChildren<QNetworkReply*>().size(), c.info == kInfo ? 1 : 0);
         EXPECT_TRUE(std::ranges::all_of(delegate.findChildren<QNetworkReply*>(), &QNetworkReply::isRunning))
             << "the request runs on the event loop, not before the check returns";
