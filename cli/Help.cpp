@@ -52,6 +52,10 @@ OPTIONS
         the file's own entries of those services, or reported as not
         checked when it has none. A file that is neither form is refused
         with the number of its first line that is not a log entry.
+        PATH "-" reads standard input; a pipe or FIFO reads as a file does
+        (a FIFO that no program writes to within 30 seconds is refused), a
+        gzip-compressed file as its content, and a file that grows while it
+        is read up to its size when it was opened.
     --json
         Print one JSON object instead of the report: the light, the
         assessment, the period, the report text and the figures it is made

@@ -151,9 +151,12 @@ void ViewController::useLogFile(std::string path, bool periodFromFile)
 void ViewController::readLogFile(std::vector<std::string_view> predicates,
                                  std::function<void(ViewController&, SavedLogResult&)> finish)
 {
-    runInBackground<SavedLogResult>(
-        [path = *logFile_, predicates = std::move(predicates)] { return readSavedLog(path, predicates); },
-        std::move(finish));
+    // Without a period of its own, the file's span decides it, up to the longest period.
+    const std::int64_t hours = periodFromFile_ ? 48 : theTimePeriod;
+    const SavedLogLimits limits{static_cast<double>(hours) * 60 * 60};
+    runInBackground<SavedLogResult>([path = *logFile_, predicates = std::move(predicates),
+                                     limits] { return readSavedLog(path, predicates, limits); },
+                                    std::move(finish));
 }
 
 const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)

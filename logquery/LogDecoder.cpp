@@ -14,6 +14,7 @@ namespace {
 constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 constexpr std::size_t kInitialCapacity = (std::size_t{4} << 20) - MappedBuffer::kPadding;
 constexpr std::size_t kMinimumSpace = std::size_t{64} << 10;
+constexpr std::size_t kMaximumElementBytes = std::size_t{16} << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 bool isJsonBlank(char c)
@@ -171,6 +172,10 @@ void LogDecoder::cutBatches()
             continue;
         }
         cut = exactCut();
+        if (cut == 0 && size_ > kMaximumElementBytes) {
+            fail(); // no entry is this large: the input is not a log, whatever comes after
+            return;
+        }
         if (cut == 0)
             return; // one element is still arriving
         if (!decodeBatch(cut, false)) {

@@ -52,6 +52,8 @@ public:
     void feed(std::string_view bytes);
     // Ends the input and gives the verdict on all of it.
     JsonTopLevel finish();
+    // The verdict is already in: the input is not a log, whatever follows.
+    bool hasFailed() const { return phase_ == Phase::Failed; }
 
 private:
     enum class Phase { Start, Array, Whole, Failed };

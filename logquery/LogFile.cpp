@@ -1,16 +1,13 @@
 #include "logquery/LogFile.h"
 
+#include "logquery/Gzip.h"
 #include "logquery/LogTimestamp.h"
 #include "logquery/Predicate.h"
 #include "logquery/TextLog.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
-#include <fcntl.h>
 #include <functional>
-#include <unistd.h>
 
 namespace quillfen {
 
@@ -18,37 +15,10 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
 
-class OpenFile {
-public:
-    explicit OpenFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~OpenFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-
-    bool isOpen() const { return fd_ >= 0; }
-    // The next bytes into `buffer`: their count, 0 at the end, or -1 with errno set.
-    ssize_t read(char* buffer, std::size_t size) const
-    {
-        for (;;) {
-            const ssize_t count = ::read(fd_, buffer, size);
-            if (count >= 0 || errno != EINTR)
-                return count;
-        }
-    }
-    bool seek(std::uint64_t offset) const { return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0; }
-
-private:
-    int fd_;
-};
-
 // Keeps what each predicate selects and the span of the whole file.
 class Collector {
 public:
-    explicit Collector(std::span<const std::string_view> predicates)
+    Collector(std::span<const std::string_view> predicates, double keptSeconds) : keptSeconds_(keptSeconds)
     {
         for (const std::string_view text : predicates)
             predicates_.push_back(parsePredicate(text).value());
@@ -63,12 +33,15 @@ public:
         log_.oldest = found_ ? std::min(log_.oldest, *time) : *time;
         log_.newest = found_ ? std::max(log_.newest, *time) : *time;
         found_ = true;
+        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
+            while (!query.entries.empty() && query.entries.front().time < oldestKept)
+                query.entries.pop_front();
             if (entry.subsystem != predicates_[i].subsystem)
                 continue;
             query.subsystemSeen = true;
-            if (predicates_[i].selects(entry.subsystem, entry.eventMessage))
+            if (*time >= oldestKept && predicates_[i].selects(entry.subsystem, entry.eventMessage))
                 query.entries.push_back({*time, std::string(entry.timestamp), std::string(entry.eventMessage)});
         }
     }
@@ -78,28 +51,26 @@ public:
 
 private:
     std::vector<Predicate> predicates_;
+    double keptSeconds_;
     SavedLog log_;
     bool found_ = false;
 };
 
-// The JSON array from `offset` to the end of the file, decoded as it is read.
-// Entries reach `sink` before the verdict; the caller drops them when it fails.
-bool decodeJsonLog(const OpenFile& file, std::uint64_t offset, const LogDecoder::EntryHandler& sink)
+// The JSON array that starts with `head` and goes on in `source`, decoded as
+// it is read. Entries reach `sink` before the verdict; the caller drops them when it fails.
+bool decodeJsonLog(std::string_view head, ByteSource& source, const LogDecoder::EntryHandler& sink)
 {
-    if (!file.seek(offset))
-        return false;
     LogDecoder decoder(sink);
-    for (;;) {
+    decoder.feed(head);
+    while (!decoder.hasFailed()) {
         const std::span<char> space = decoder.space();
-        const ssize_t count = file.read(space.data(), space.size());
-        if (count < 0)
-            return false;
+        const std::size_t count = source.read(space);
         if (count == 0)
             break;
-        decoder.commit(static_cast<std::size_t>(count));
+        decoder.commit(count);
     }
     const JsonTopLevel shape = decoder.finish();
-    return shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray;
+    return !source.failure() && (shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray);
 }
 
 SavedLogResult failed(std::string why)
@@ -126,27 +97,36 @@ std::int64_t SavedLog::hoursSpanned() const
     return static_cast<std::int64_t>(std::clamp(hours, 1.0, 48.0));
 }
 
-SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates)
+SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
+                            const SavedLogLimits& limits)
 {
-    const OpenFile file(path);
-    if (!file.isOpen())
-        return failed(std::strerror(errno));
-    Collector collector(predicates);
+    InputFile::Opened opened = InputFile::open(path, limits.writerWait);
+    if (!opened.file)
+        return failed(opened.failure);
+    const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
+    Collector collector(predicates, limits.keptSeconds);
     const auto sink = [&collector](const LogEntry& entry) { collector.add(entry); };
     TextLogReader reader(sink);
     std::vector<char> chunk(kChunkBytes);
+    // Until an entry is seen the input may yet turn out to be JSON, decoded
+    // then from where it starts: what was read is kept so far, as nothing can seek back.
+    std::string head;
     while (!reader.error() && !reader.jsonOffset()) {
-        const ssize_t count = file.read(chunk.data(), chunk.size());
-        if (count < 0)
-            return failed(std::strerror(errno));
+        const std::size_t count = source->read(chunk);
         if (count == 0)
             break;
-        reader.feed({chunk.data(), static_cast<std::size_t>(count)});
+        if (!reader.sawEntry())
+            head.append(chunk.data(), count);
+        reader.feed({chunk.data(), count});
+        if (reader.sawEntry() && !head.empty())
+            std::string().swap(head);
     }
+    if (source->failure())
+        return failed(*source->failure());
     reader.finish();
     if (const auto offset = reader.jsonOffset()) {
-        if (!decodeJsonLog(file, *offset, sink))
-            return failed("its JSON is cut off or damaged");
+        if (!decodeJsonLog(std::string_view(head).substr(*offset), *source, sink))
+            return failed(source->failure().value_or("its JSON is cut off or damaged"));
     } else if (const auto& error = reader.error()) {
         return failed(*error + R"(. Quillfen reads the JSON that "log show --style json" writes, )"
                                R"(and the text that "log show" and "log stream" print)");

@@ -3,7 +3,9 @@
 #include "logquery/LogDecoder.h"
 #include "platform/Date.h"
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,8 +23,8 @@ struct KeptEntry {
 
 // What one query's predicate finds in a saved log.
 struct FileQuery {
-    std::vector<KeptEntry> entries; // the entries it selects, in file order
-    bool subsystemSeen = false;     // the file holds entries of its subsystem at all
+    std::deque<KeptEntry> entries; // the entries it selects that may fall in the period, in file order
+    bool subsystemSeen = false;    // the file holds entries of its subsystem at all
 };
 
 // A saved log as the queries see it: the file is read once for all of them.
@@ -42,10 +44,21 @@ struct SavedLogResult {
     std::string failure; // why there is no log, as the end of a sentence ("line 3 is not a log entry")
 };
 
+// How much of a saved log is kept, and how long its source may keep us waiting.
+struct SavedLogLimits {
+    // Entries dated more than this before the newest one seen cannot fall in
+    // the period, so a log of a year needs no more memory than one of a day.
+    double keptSeconds = 48.0 * 60 * 60;
+    // How long a FIFO may go without a program that writes to it.
+    std::chrono::milliseconds writerWait{30'000};
+};
+
 // Reads a log saved from `log show --style json`, or the text that `log show`
-// and `log stream` print, in pieces, keeping only the entries the predicates
-// (in the queries' own syntax) select. Entries whose time does not read are
-// passed over; a file without any other entry is a failure.
-SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates);
+// and `log stream` print, plain or gzip-compressed, from a file, a pipe or
+// standard input ("-"), in pieces and without seeking, keeping only the
+// entries the predicates (in the queries' own syntax) select. Entries whose
+// time does not read are passed over; a file without any other entry is a failure.
+SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
+                            const SavedLogLimits& limits = {});
 
 } // namespace quillfen

@@ -2,6 +2,7 @@
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
 #include "logquery/TextLog.h"
+#include "platform/InputFile.h"
 #include "platform/Process.h"
 #include "platform/Queues.h"
 
@@ -10,11 +11,14 @@
 #include <array>
 #include <atomic>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace quillfen {
 namespace {
@@ -215,9 +219,10 @@ TEST_F(Files, SavedLogOfFiftyMegabytesOfEverySubsystemKeepWhatThePredicatesSelec
     }
     const std::string_view predicates[] = {kPredicateSpeed, kPredicateDAS, kPredicateCTS};
     const SavedLog log = readSavedLog(write("log", text), predicates).log.value();
-    ASSERT_EQ(log.queries[0].entries.size(), kEntries / 4);
+    // Of 66 hours only the last 48, first second included, can fall in a period: an entry every four seconds.
+    ASSERT_EQ(log.queries[0].entries.size(), 48 * 60 * 15);
     EXPECT_EQ(log.queries[0].entries.back().eventMessage, "Backup COPIED 239996" + std::string(100, ' '));
-    EXPECT_EQ(log.queries[1].entries.size(), kEntries / 4);
+    EXPECT_EQ(log.queries[1].entries.size(), 48 * 60 * 15 + 1);
     EXPECT_FALSE(log.queries[2].subsystemSeen);
     EXPECT_EQ(log.oldest, Date{kStart});
     EXPECT_EQ(log.newest, Date{kStart + kEntries - 1});
@@ -226,7 +231,28 @@ TEST_F(Files, SavedLogOfFiftyMegabytesOfEverySubsystemKeepWhatThePredicatesSelec
     EXPECT_EQ(log.inPeriod(0, 403).size(), 101u);
 }
 
-TEST_F(Files, SavedLogInEitherFormOrAFailureThatSaysWhy)
+// The gzip file of `text`, written in `members` members.
+std::string gzipped(std::string_view text, int members = 1)
+{
+    std::string out;
+    for (int member = 0; member < members; ++member) {
+        const std::size_t from = text.size() * member / members, to = text.size() * (member + 1) / members;
+        const std::string_view part = text.substr(from, to - from);
+        z_stream stream{};
+        deflateInit2(&stream, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+        std::string packed(deflateBound(&stream, part.size()), '\0');
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(part.data()));
+        stream.avail_in = static_cast<uInt>(part.size());
+        stream.next_out = reinterpret_cast<Bytef*>(packed.data());
+        stream.avail_out = static_cast<uInt>(packed.size());
+        deflate(&stream, Z_FINISH);
+        out.append(packed.data(), stream.total_out);
+        deflateEnd(&stream);
+    }
+    return out;
+}
+
+TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
 {
     const std::string tm = R"({"subsystem" : "com.apple.TimeMachine", "eventMessage" : "m", "timestamp" : ")";
     const std::string json = "[" + tm + "2023-02-17 20:00:00.000000-0800\"},\n" + tm +
@@ -234,27 +260,74 @@ TEST_F(Files, SavedLogInEitherFormOrAFailureThatSaysWhy)
                              "\"m\", \"timestamp\" : \"2023-02-18 00:00:00.000000-0800\"}]";
     const std::string notText = R"(. Quillfen reads the JSON that "log show --style json" writes, and the text that )"
                                 R"("log show" and "log stream" print)";
+    const std::string preamble = "Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to "
+                                 "include.\n  ";
+    enum class From { File, Fifo, SilentFifo, Stdin };
+    struct Case {
+        std::string contents, expected;
+        From from = From::File;
+    };
     // Entries kept, hours spanned and entries in the last hour, or why the contents do not read.
-    const std::pair<std::string, std::string> cases[] = {
+    const Case cases[] = {
         {json, "2 4 1"},
-        {"Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to include.\n  " + json, "2 4 1"},
+        {preamble + json, "2 4 1"},
         {json.substr(0, json.size() - 1), "its JSON is cut off or damaged"},
         {"[]\n", "it holds no log entries"},
         {"", "it holds no log entries"},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", "it holds no log entries"},
         {"\xef\xbb\xbfTimestamp Thread\n", "line 1 is not a log entry" + notText},
         {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry" + notText},
+        // Compressed, whatever the name; members one after another read on.
+        {gzipped(json), "2 4 1"},
+        {gzipped(preamble + json, 3), "2 4 1"},
+        {gzipped(json).substr(0, 40), "its gzip data is cut off"},
+        {gzipped(json) + "\x1f\x8b junk", "its gzip data is damaged"},
+        // Small files that expand beyond any entry are refused as soon as that shows.
+        {gzipped("[" + std::string(size_t{64} << 20, ' ')), "its JSON is cut off or damaged"},
+        {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry" + notText},
+        // Nothing can seek back in a pipe.
+        {preamble + json, "2 4 1", From::Fifo},
+        {gzipped(preamble + json), "2 4 1", From::Stdin},
+        {"", "no program wrote to it within 1 second", From::SilentFifo},
     };
-    for (const auto& [contents, failure] : cases) {
-        const auto [log, why] = readSavedLog(write("log", contents), std::array{kPredicateTM});
+    for (const auto& [contents, expected, from] : cases) {
+        std::string path = write("log", contents);
+        std::thread writer;
+        const int savedStdin = ::dup(STDIN_FILENO);
+        if (from != From::File) {
+            std::filesystem::remove(path);
+            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        }
+        if (from == From::Fifo)
+            writer = std::thread([&, path] { std::ofstream(path, std::ios::binary) << contents; });
+        if (from == From::Stdin) {
+            writer = std::thread([&, path] { std::ofstream(path, std::ios::binary) << contents; });
+            ::close(STDIN_FILENO);
+            ASSERT_EQ(::open(path.c_str(), O_RDONLY), STDIN_FILENO);
+            path = "-";
+        }
+        const auto [log, why] =
+            readSavedLog(path, std::array{kPredicateTM}, {48 * 3600, std::chrono::milliseconds(50)});
+        if (writer.joinable())
+            writer.join();
+        ::dup2(savedStdin, STDIN_FILENO);
+        ::close(savedStdin);
         EXPECT_EQ(!log ? why
                        : std::to_string(log->queries[0].entries.size()) + " " + std::to_string(log->hoursSpanned()) +
                              " " + std::to_string(log->inPeriod(0, 3600).size()),
-                  failure)
+                  expected)
             << contents.substr(0, 200);
+        std::filesystem::remove(dir_ / "log");
     }
     EXPECT_EQ(readSavedLog(dir_ / "missing", std::array{kPredicateTM}).failure, "No such file or directory");
     EXPECT_EQ(readSavedLog(dir_, std::array{kPredicateTM}).failure, "Is a directory");
+    // A file that grows while it is read ends where it ended when it was opened.
+    const std::string growing = write("growing", "12345");
+    auto opened = InputFile::open(growing, {});
+    std::ofstream(growing, std::ios::app) << "678";
+    std::array<char, 16> buffer{};
+    EXPECT_EQ(opened.file->read(buffer), 5u);
+    EXPECT_EQ(opened.file->read(buffer), 0u);
 }
 
 TEST_F(Files, SpawnToolPassesArgumentsLiterallyAndReportsOutputStatusSignalOrWhyItCouldNotStart)

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "platform/InputFile.h"
+
+#include <memory>
+
+namespace quillfen {
+
+// `source` as it reads: gzip data (recognised by its first two bytes, not a
+// name) comes out decompressed, one caller's buffer at a time, so no more of
+// it is ever held than of plain bytes; members written one after another
+// read on. Anything else comes out unchanged.
+std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source);
+
+} // namespace quillfen
