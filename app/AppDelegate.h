@@ -7,7 +7,6 @@
 #include <QString>
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace quillfen {
