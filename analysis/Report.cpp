@@ -232,6 +232,7 @@ std::string composeBackupReport(BackupTally& tally, AnalysisValues& values, cons
                                 bool& runDAScheck)
 {
     const bool diskAway = diskWasAway(tally, values, context.clock.now());
+    values.diskWasAway = diskAway;
     std::string report = analysisHeader(context.analysisNow, context.theTimePeriod);
     appendDestinations(report, tally, context);
     appendBackupCounts(report, tally, values, context, diskAway, runDAScheck);

@@ -87,6 +87,8 @@ struct AnalysisValues {
     // The ages the report gives, in minutes; none when it says there was no such event.
     std::optional<double> minutesSinceLastCompletion;
     std::optional<double> minutesSinceManualStart;
+    // The report says that the backup disk was not connected.
+    bool diskWasAway = false;
     // The times the counts above leave out, for the timeline.
     std::vector<BackupSpan> backups;
     std::vector<Date> snapshotTimes;

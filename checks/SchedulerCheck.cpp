@@ -38,6 +38,21 @@ std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
     return "Error: CTS couldn't be checked because of a log error.\n";
 }
 
+SchedulerFinding schedulerFinding(SchedulerService service, JsonTopLevel shape)
+{
+    switch (shape) {
+    case JsonTopLevel::Invalid:
+        return SchedulerFinding::unknown;
+    case JsonTopLevel::EmptyArray:
+        return SchedulerFinding::stopped;
+    case JsonTopLevel::Object:
+        return service == SchedulerService::DAS ? SchedulerFinding::running : SchedulerFinding::unknown;
+    case JsonTopLevel::NonEmptyArray:
+        break;
+    }
+    return service == SchedulerService::DAS ? SchedulerFinding::running : SchedulerFinding::failedToRun;
+}
+
 void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
                        const SchedulerVerdictSink& append, const std::function<void(const std::string&)>& showError)
 {
@@ -54,7 +69,8 @@ void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& quer
         if (const auto failure = toolFailureText(result.run, query.command))
             showError(*failure);
         else
-            append(query.service, query.verdict(result.log.shape, minutes));
+            append(query.service, schedulerFinding(query.service, result.log.shape),
+                   query.verdict(result.log.shape, minutes));
     }
 }
 
@@ -72,11 +88,13 @@ void checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t
     for (const Step& step : steps) {
         if (!log.queries.at(step.query).subsystemSeen) {
             const std::string name(step.name);
-            append(step.service, "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
+            append(step.service, SchedulerFinding::unknown,
+                   "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
             continue;
         }
         const bool found = !log.inPeriod(step.query, static_cast<double>(minutes) * 60).empty();
-        append(step.service, step.verdict(found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray, minutes));
+        const JsonTopLevel shape = found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray;
+        append(step.service, schedulerFinding(step.service, shape), step.verdict(shape, minutes));
     }
 }
 

@@ -24,7 +24,13 @@ struct SchedulerCheckQueries {
 };
 
 enum class SchedulerService { DAS, CTS };
-using SchedulerVerdictSink = std::function<void(SchedulerService, const std::string&)>;
+
+// What a verdict found, for front ends that report in figures: the service at
+// work, stopped, told to run a backup that never came (CTS), or not known.
+enum class SchedulerFinding { unknown, running, stopped, failedToRun };
+SchedulerFinding schedulerFinding(SchedulerService service, JsonTopLevel shape);
+
+using SchedulerVerdictSink = std::function<void(SchedulerService, SchedulerFinding, const std::string&)>;
 
 // Runs the DAS query, then the CTS query, over the last `minutes`, on the
 // calling thread; each verdict goes to `append`, each failed run to `showError`.

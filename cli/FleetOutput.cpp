@@ -4,9 +4,62 @@
 #include "analysis/VolumeSpace.h"
 #include "cli/Json.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <unordered_map>
+
 namespace quillfen::cli {
 
 namespace {
+
+// Raised whenever a member of the JSON document changes meaning or goes away.
+constexpr std::int64_t kSchemaVersion = 1;
+
+// An age as the report writes it, or nothing where the report says there was no such event.
+std::optional<std::string> minutesText(const std::optional<double>& minutes)
+{
+    return minutes ? std::optional(formatMinutes(*minutes)) : std::nullopt;
+}
+
+std::optional<std::string_view> optionalText(const std::string& text)
+{
+    return text.empty() ? std::nullopt : std::optional<std::string_view>(text);
+}
+
+std::optional<std::string_view> optionalView(const std::optional<std::string>& text)
+{
+    return text ? std::optional<std::string_view>(*text) : std::nullopt;
+}
+
+// The result a failure message names: "… with BACKUP_FAILED_DISCONNECTED_DISK_IMAGE (70) because …",
+// "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)", "Backup failed with error: 19".
+void readFailureResult(std::string_view message, Cause& cause)
+{
+    const auto number = [](std::string_view digits) -> std::optional<std::int64_t> {
+        std::int64_t value = 0;
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        return error == std::errc{} && end != digits.data() ? std::optional(value) : std::nullopt;
+    };
+    for (std::size_t open = message.find(" ("); open != std::string_view::npos; open = message.find(" (", open + 1)) {
+        std::size_t start = open;
+        while (start > 0 && (std::isupper(static_cast<unsigned char>(message[start - 1])) || message[start - 1] == '_'))
+            --start;
+        if (open - start < 2 || message.substr(start, open - start).find('_') == std::string_view::npos)
+            continue;
+        cause.result = std::string(message.substr(start, open - start));
+        cause.resultCode = number(message.substr(open + 2));
+        return;
+    }
+    if (const std::size_t error = message.find("error"); error != std::string_view::npos) {
+        std::string_view rest = message.substr(error + 5);
+        rest.remove_prefix(std::min(rest.find_first_not_of(": "), rest.size()));
+        if ((cause.resultCode = number(rest)))
+            cause.result = "error " + std::to_string(*cause.resultCode);
+    }
+}
+
+} // namespace
 
 std::optional<std::string_view> lightName(const std::optional<SystemColour>& light)
 {
@@ -25,21 +78,107 @@ std::optional<std::string_view> lightName(const std::optional<SystemColour>& lig
     return std::nullopt;
 }
 
-// An age as the report writes it, or nothing where the report says there was no such event.
-std::optional<std::string> minutesText(const std::optional<double>& minutes)
-{
-    return minutes ? std::optional(formatMinutes(*minutes)) : std::nullopt;
-}
-
-std::optional<std::string_view> optionalText(const std::string& text)
-{
-    return text.empty() ? std::nullopt : std::optional<std::string_view>(text);
-}
-
 std::int64_t completedBackups(const CheckOutcome& outcome)
 {
     return static_cast<std::int64_t>(outcome.controller.endBU.size()) + outcome.record.values.unpairedCompletions;
 }
+
+std::vector<Destination> destinations(const CheckOutcome& outcome)
+{
+    std::vector<Destination> found;
+    for (const auto& message : outcome.controller.BUdisksSet) {
+        Destination& destination = found.emplace_back(Destination{message, backupTargetPath(message), {}});
+        if (destination.path && outcome.volumes.supportsVolumeSizes(*destination.path).value_or(false))
+            destination.freeBytes = outcome.volumes.availableCapacity(*destination.path);
+    }
+    return found;
+}
+
+std::vector<SkipReason> skipsByReason(const AnalysisValues& values)
+{
+    std::vector<SkipReason> reasons;
+    std::unordered_map<std::string_view, std::size_t> index;
+    for (const DatedText& skip : values.skippedBackups) {
+        const auto [at, added] = index.try_emplace(skip.text, reasons.size());
+        if (added)
+            reasons.push_back({skip.text, 0, skip.time});
+        reasons[at->second].count += 1;
+        reasons[at->second].newest = skip.time;
+    }
+    return reasons;
+}
+
+std::vector<Cause> causes(const CheckOutcome& outcome)
+{
+    std::vector<Cause> found;
+    const auto add = [&found](Cause::Code code) -> Cause& {
+        Cause& cause = found.emplace_back();
+        cause.code = code;
+        return cause;
+    };
+    if (!lightName(outcome.light) || !outcome.record.decoded)
+        return found;
+    const ViewController& vc = outcome.controller;
+    const AnalysisValues& values = outcome.record.values;
+    const bool completed = vc.lastBUEnd < kDistantFuture;
+    if (values.diskWasAway) {
+        Cause& cause = add(Cause::Code::diskNotConnected);
+        // The newest skip's reason is the one that says the disk was away.
+        for (const DatedText& skip : values.skippedBackups)
+            cause.skipped += skip.text == values.skippedBackups.back().text ? 1 : 0;
+        cause.minutesSinceLastBackup = values.minutesSinceLastCompletion;
+    }
+    if (!values.failedBackups.empty() && (!completed || values.failedBackups.back().time > vc.lastBUEnd)) {
+        Cause& cause = add(Cause::Code::backupsFailed);
+        for (const DatedText& failure : values.failedBackups)
+            cause.failures += !completed || failure.time > vc.lastBUEnd ? 1 : 0;
+        readFailureResult(values.failedBackups.back().text, cause);
+    }
+    const CheckRecord& record = outcome.record;
+    const auto stopped = [](SchedulerFinding finding) {
+        return finding == SchedulerFinding::stopped || finding == SchedulerFinding::failedToRun;
+    };
+    if (record.schedulerCheckRan && (stopped(record.dasFinding) || stopped(record.ctsFinding))) {
+        Cause& cause = add(Cause::Code::schedulerStopped);
+        cause.das = record.dasFinding;
+        cause.cts = record.ctsFinding;
+    }
+    if (vc.BUdisksSet.empty())
+        add(Cause::Code::noDestination);
+    return found;
+}
+
+std::string_view causeCode(Cause::Code code)
+{
+    switch (code) {
+    case Cause::Code::diskNotConnected:
+        return "disk_not_connected";
+    case Cause::Code::backupsFailed:
+        return "backups_failed";
+    case Cause::Code::schedulerStopped:
+        return "scheduler_stopped";
+    case Cause::Code::noDestination:
+        break;
+    }
+    return "no_destination";
+}
+
+std::string_view findingName(SchedulerFinding finding)
+{
+    switch (finding) {
+    case SchedulerFinding::running:
+        return "running";
+    case SchedulerFinding::stopped:
+        return "stopped";
+    case SchedulerFinding::failedToRun:
+        return "failed_to_run";
+    case SchedulerFinding::unknown:
+        break;
+    }
+    return "unknown";
+}
+
+namespace {
 
 void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
 {
@@ -51,9 +190,8 @@ void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
         .integer("manual_started", vc.numManualBackups);
     const auto sinceLast = minutesText(values.minutesSinceLastCompletion);
     const auto sinceManual = minutesText(values.minutesSinceManualStart);
-    json.number("minutes_since_last_completed", sinceLast ? std::optional<std::string_view>(*sinceLast) : std::nullopt)
-        .number("minutes_since_last_manual_start",
-                sinceManual ? std::optional<std::string_view>(*sinceManual) : std::nullopt)
+    json.number("minutes_since_last_completed", optionalView(sinceLast))
+        .number("minutes_since_last_manual_start", optionalView(sinceManual))
         .boolean("auto_backup_running", vc.backingUpNow)
         .boolean("manual_backup_running", vc.manualBackup);
     json.beginArray("durations_minutes");
@@ -66,7 +204,18 @@ void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
         .integer("created", vc.createdBackups)
         .integer("deleted", vc.deletedBackups)
         .integer("cancelled", static_cast<std::int64_t>(vc.cancelBU.size()))
+        .integer("failed", static_cast<std::int64_t>(values.failedBackups.size()))
         .endObject();
+
+    json.beginArray("skipped");
+    for (const SkipReason& skip : skipsByReason(values)) {
+        json.beginObject()
+            .text("reason", skip.reason)
+            .integer("count", skip.count)
+            .number("minutes_since_last", formatMinutes(secondsBetween(skip.newest, outcome.record.end) / 60))
+            .endObject();
+    }
+    json.endArray();
 
     json.beginObject("copied").beginArray("files");
     for (const auto files : vc.copiedNumbers)
@@ -94,17 +243,12 @@ void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
         .endObject();
 
     json.beginArray("destinations");
-    for (const auto& message : vc.BUdisksSet) {
-        json.beginObject().text("message", message);
-        std::optional<std::int64_t> freeBytes;
-        if (const auto path = backupTargetPath(message)) {
-            json.text("path", *path);
-            if (outcome.volumes.supportsVolumeSizes(*path).value_or(false))
-                freeBytes = outcome.volumes.availableCapacity(*path);
-        } else {
-            json.null("path");
-        }
-        json.integer("free_bytes", freeBytes).endObject();
+    for (const Destination& destination : destinations(outcome)) {
+        json.beginObject()
+            .text("message", destination.message)
+            .text("path", optionalView(destination.path))
+            .integer("free_bytes", destination.freeBytes)
+            .endObject();
     }
     json.endArray();
 
@@ -118,6 +262,65 @@ void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
     json.endArray().endObject();
 }
 
+void writeCause(JsonWriter& json, const Cause& cause)
+{
+    json.beginObject().text("code", causeCode(cause.code));
+    switch (cause.code) {
+    case Cause::Code::diskNotConnected:
+        json.integer("skipped", cause.skipped)
+            .number("minutes_since_last_backup", optionalView(minutesText(cause.minutesSinceLastBackup)));
+        break;
+    case Cause::Code::backupsFailed:
+        json.integer("failures", cause.failures)
+            .text("result", optionalView(cause.result))
+            .integer("result_code", cause.resultCode);
+        break;
+    case Cause::Code::schedulerStopped:
+        json.text("das", findingName(cause.das)).text("cts", findingName(cause.cts));
+        break;
+    case Cause::Code::noDestination:
+        break;
+    }
+    json.endObject();
+}
+
+// The cause in a few words, for the one-line formats.
+std::string causeWords(const Cause& cause)
+{
+    switch (cause.code) {
+    case Cause::Code::diskNotConnected:
+        return "backup disk not connected, " +
+               (cause.minutesSinceLastBackup
+                    ? "last used " + formatMinutes(*cause.minutesSinceLastBackup / 60) + " hours ago"
+                    : std::string("not used in the period"));
+    case Cause::Code::backupsFailed:
+        return std::to_string(cause.failures) + (cause.failures == 1 ? " backup failed" : " backups failed") +
+               (cause.result ? ", last with " + *cause.result +
+                                   (cause.resultCode && !cause.result->starts_with("error")
+                                        ? " (" + std::to_string(*cause.resultCode) + ")"
+                                        : "")
+                             : "");
+    case Cause::Code::schedulerStopped: {
+        std::string words = "backup scheduling stopped (DAS " + std::string(findingName(cause.das)) + ", CTS " +
+                            std::string(findingName(cause.cts)) + ")";
+        std::replace(words.begin(), words.end(), '_', ' ');
+        return words;
+    }
+    case Cause::Code::noDestination:
+        break;
+    }
+    return "no backup destination in the period";
+}
+
+// Text from the log or an alert, kept to one line and clear of `forbidden`.
+std::string oneLine(std::string_view text, std::string_view forbidden, char replacement)
+{
+    std::string line;
+    for (const char c : text)
+        line += static_cast<unsigned char>(c) < 0x20 || forbidden.find(c) != std::string_view::npos ? replacement : c;
+    return line;
+}
+
 } // namespace
 
 std::string checkJson(const CheckOutcome& outcome)
@@ -126,6 +329,7 @@ std::string checkJson(const CheckOutcome& outcome)
     const bool verdict = lightName(outcome.light).has_value();
     JsonWriter json;
     json.beginObject()
+        .integer("schema_version", kSchemaVersion)
         .text("status", lightName(outcome.light))
         .integer("assessment", verdict ? std::optional(vc.BUassessment) : std::nullopt)
         .integer("period_hours", vc.theTimePeriod)
@@ -134,12 +338,15 @@ std::string checkJson(const CheckOutcome& outcome)
     for (const auto& alert : outcome.alerts)
         json.text({}, alert);
     json.endArray();
-    if (outcome.record.decoded) {
-        json.beginObject("figures");
+    if (verdict && outcome.record.decoded) {
+        json.beginArray("causes");
+        for (const Cause& cause : causes(outcome))
+            writeCause(json, cause);
+        json.endArray().beginObject("figures");
         writeFigures(json, outcome);
         json.endObject();
     } else {
-        json.null("figures");
+        json.null("causes").null("figures");
     }
     const CheckRecord& record = outcome.record;
     json.beginObject("scheduler_check")
@@ -155,23 +362,58 @@ std::string nagiosLine(const CheckOutcome& outcome)
 {
     const auto name = lightName(outcome.light);
     const std::string state = !name ? "UNKNOWN" : *name == "green" ? "OK" : *name == "orange" ? "WARNING" : "CRITICAL";
+    // The text ends at the first "|" and at the line's end: what comes from outside keeps clear of both.
     std::string line = "QUILLFEN " + state + " - ";
-    if (!outcome.record.decoded) {
-        line += outcome.alerts.empty() ? "couldn't get log entries and parse them" : outcome.alerts.front();
+    if (!name || !outcome.record.decoded) {
+        line += oneLine(outcome.alerts.empty() ? "couldn't get log entries and parse them" : outcome.alerts.front(),
+                        "|", ' ');
         return line + "\n";
     }
     const ViewController& vc = outcome.controller;
-    const auto sinceLast = minutesText(outcome.record.values.minutesSinceLastCompletion);
+    const std::vector<Cause> found = causes(outcome);
+    if (!found.empty())
+        line += oneLine(causeWords(found.front()), "|", ' ') + "; ";
+    const auto sinceLast = outcome.record.values.minutesSinceLastCompletion;
     const std::int64_t errors = outcome.record.values.errorCount;
-    line += sinceLast ? "last backup completed " + *sinceLast + " minutes ago" : "no backup completed";
-    line += ", " + std::to_string(completedBackups(outcome)) + " completed in the last " +
-            std::to_string(vc.theTimePeriod) + " hours, " + std::to_string(errors) + " errors";
+    const std::string completed = std::to_string(completedBackups(outcome));
+    line += sinceLast ? "last backup completed " + formatMinutes(*sinceLast) + " minutes ago" : "no backup completed";
+    line += ", " + completed + " completed in the last " + std::to_string(vc.theTimePeriod) + " hours, " +
+            std::to_string(errors) + " errors";
     if (outcome.record.schedulerCheckRan)
         line += ", scheduler checked";
-    // Perfdata: 'label'=value;warn;crit;min — "U" when no backup finished.
-    line += "|minutes_since_last_backup=" + sinceLast.value_or("U") + ";;90;0 errors=" + std::to_string(errors) +
-            ";;0;0 backups_completed=" + std::to_string(completedBackups(outcome)) + ";;;0";
+    // Performance data as 'label'=value[unit];warn;crit;min[;max]: the report's own limits of 90 minutes
+    // and no error, and the free-space markers' 50 GB and 10 GB.
+    line += "|last_backup_age=" +
+            (sinceLast ? std::to_string(roundHalfAwayFromZero(*sinceLast * 60)) + "s" : std::string("U")) +
+            ";;5400;0 errors=" + std::to_string(errors) + "c;;0;0 backups_completed=" + completed +
+            "c;;;0 skipped_backups=" + std::to_string(outcome.record.values.skippedBackups.size()) + "c;;;0";
+    for (const Destination& destination : destinations(outcome)) {
+        if (!destination.freeBytes)
+            continue;
+        std::string label;
+        for (const char c : oneLine("free " + *destination.path, "=", '_'))
+            label += c == '\'' ? "''" : std::string(1, c);
+        line += " '" + label + "'=" + std::to_string(*destination.freeBytes) + "B;50000000000:;10000000000:;0";
+    }
     return line + "\n";
+}
+
+std::string extensionAttributeLine(const CheckOutcome& outcome)
+{
+    const auto name = lightName(outcome.light);
+    std::string text;
+    if (!name) {
+        text = "no verdict: " + (outcome.alerts.empty() ? "couldn't get log entries and parse them"
+                                                        : oneLine(outcome.alerts.front(), "", ' '));
+    } else {
+        text = *name;
+        if (const std::vector<Cause> found = causes(outcome); !found.empty())
+            text += ": " + oneLine(causeWords(found.front()), "", ' ');
+    }
+    std::string line = "<result>";
+    for (const char c : text)
+        line += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    return line + "</result>\n";
 }
 
 } // namespace quillfen::cli

@@ -24,7 +24,8 @@ constexpr std::string_view kCheck = R"(NAME
     quillfen-cli check - is this Mac's Time Machine backing up well?
 
 SYNOPSIS
-    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios] [--svg FILE]
+    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios | --ea]
+                       [--svg FILE] [--prometheus FILE]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -58,10 +59,21 @@ OPTIONS
         is read up to its size when it was opened.
     --json
         Print one JSON object instead of the report: the light, the
-        assessment, the period, the report text and the figures it is made
-        of (see the README for the fields).
+        assessment, the period, the report text, the causes and the figures
+        it is made of (see the README and check.schema.json).
     --nagios
-        Print one monitoring-plugin status line with performance data.
+        Print one monitoring-plugin status line, naming the cause when the
+        report gives one, with performance data in seconds, counts and bytes.
+    --ea
+        Print one inventory line, <result>LIGHT: CAUSE</result>; without a
+        verdict, <result>no verdict: WHY</result>.
+    --prometheus FILE
+        Also write the Check's metrics to FILE in the text format that
+        node_exporter's textfile collector reads (name it *.prom in its
+        directory). FILE is written beside itself and renamed, so a half
+        file is never read. A Check without a verdict still replaces FILE,
+        with quillfen_check_failed 1; when FILE cannot be written the exit
+        status is 3.
     --svg FILE
         Also write the period's timeline to FILE as an SVG picture, as the
         window draws it above the report: each backup as a bar, gaps of more
@@ -86,6 +98,7 @@ EXAMPLES
     quillfen-cli check --file capture.log
     quillfen-cli check --nagios
     quillfen-cli check --hours 12 --svg timeline.svg
+    quillfen-cli check --prometheus /var/lib/node_exporter/quillfen.prom
 )";
 
 constexpr std::string_view kSpeed = R"(NAME

@@ -20,7 +20,7 @@ using namespace quillfen;
 // Exit statuses of the monitoring-plugin convention.
 enum ExitStatus { kGreen = 0, kOrange = 1, kRed = 2, kNoVerdict = 3 };
 
-enum class Format { Text, Json, Nagios };
+enum class Format { Text, Json, Nagios, Ea };
 
 // The timeline file's size: about a window's width, and the window's height.
 constexpr double kSvgWidth = 960;
@@ -31,6 +31,7 @@ struct Arguments {
     std::optional<std::string> hours;
     std::optional<std::string> file;
     std::optional<std::string> svgPath;
+    std::optional<std::string> prometheusPath;
     Format format = Format::Text;
     bool help = false;
 };
@@ -101,7 +102,8 @@ public:
                                  light == SystemColour::Grey ? std::nullopt : light,
                                  report(),
                                  alertTexts_,
-                                 volumes_};
+                                 volumes_,
+                                 clock_.now()};
     }
 
     const TimelineFacts& timeline() const { return timeline_.shown(); }
@@ -151,15 +153,23 @@ int runCheck(const Arguments& arguments)
     case Format::Nagios:
         print(cli::nagiosLine(outcome));
         break;
+    case Format::Ea:
+        print(cli::extensionAttributeLine(outcome));
+        break;
     }
-    if (arguments.svgPath) {
-        const TimelineDrawing drawing = drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset);
-        if (const auto failure = writeFileAtomically(*arguments.svgPath, timelineSvg(drawing))) {
-            std::cerr << "quillfen-cli: cannot write '" << *arguments.svgPath << "': " << *failure << '\n';
-            return kNoVerdict;
+    bool written = true;
+    const auto write = [&written](const std::optional<std::string>& path, const std::function<std::string()>& data) {
+        if (!path)
+            return;
+        if (const auto failure = writeFileAtomically(*path, data())) {
+            std::cerr << "quillfen-cli: cannot write '" << *path << "': " << *failure << '\n';
+            written = false;
         }
-    }
-    return exitStatusFor(outcome.light);
+    };
+    write(arguments.svgPath,
+          [&session] { return timelineSvg(drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset)); });
+    write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
+    return written ? exitStatusFor(outcome.light) : kNoVerdict;
 }
 
 int runListing(const Arguments& arguments, void (ViewController::*button)())
@@ -198,8 +208,10 @@ struct ValueOption {
     std::string_view name;
     std::optional<std::string> Arguments::*field;
 };
-constexpr ValueOption kValueOptions[] = {
-    {"--hours", &Arguments::hours}, {"--file", &Arguments::file}, {"--svg", &Arguments::svgPath}};
+constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours},
+                                         {"--file", &Arguments::file},
+                                         {"--svg", &Arguments::svgPath},
+                                         {"--prometheus", &Arguments::prometheusPath}};
 
 const ValueOption* valueOption(std::string_view arg)
 {
@@ -224,10 +236,10 @@ std::optional<int> parse(int argc, char** argv, Arguments& arguments)
                 value = argv[++i];
             else
                 return usageError("option '" + std::string(option->name) + "' needs a value");
-        } else if (arg == "--json" || arg == "--nagios") {
+        } else if (arg == "--json" || arg == "--nagios" || arg == "--ea") {
             if (arguments.format != Format::Text)
-                return usageError("choose one of '--json' and '--nagios'");
-            arguments.format = arg == "--json" ? Format::Json : Format::Nagios;
+                return usageError("choose one of '--json', '--nagios' and '--ea'");
+            arguments.format = arg == "--json" ? Format::Json : arg == "--nagios" ? Format::Nagios : Format::Ea;
         } else if (arg.starts_with("-")) {
             return usageError("unknown option '" + std::string(arg) + "'");
         } else if (arguments.command.empty()) {
@@ -264,9 +276,9 @@ int main(int argc, char** argv)
         return 0;
     }
     if (arguments.command != "check" && arguments.format != Format::Text)
-        return usageError("'--json' and '--nagios' go with check only");
-    if (arguments.command != "check" && arguments.svgPath)
-        return usageError("'--svg' goes with check only");
+        return usageError("'--json', '--nagios' and '--ea' go with check only");
+    if (arguments.command != "check" && (arguments.svgPath || arguments.prometheusPath))
+        return usageError("'--svg' and '--prometheus' go with check only");
     if (arguments.command == "backup-now" && arguments.hours)
         return usageError("backup-now takes no period");
     if (arguments.command == "backup-now" && arguments.file)

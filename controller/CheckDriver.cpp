@@ -76,8 +76,10 @@ void ViewController::finishSchedulerCheck(const std::function<void(const Schedul
     if (!runDAScheck)
         return;
     lastCheck_.schedulerCheckRan = true;
-    run([this](SchedulerService service, const std::string& verdict) {
-        (service == SchedulerService::DAS ? lastCheck_.dasVerdict : lastCheck_.ctsVerdict) = verdict;
+    run([this](SchedulerService service, SchedulerFinding finding, const std::string& verdict) {
+        const bool das = service == SchedulerService::DAS;
+        (das ? lastCheck_.dasVerdict : lastCheck_.ctsVerdict) = verdict;
+        (das ? lastCheck_.dasFinding : lastCheck_.ctsFinding) = finding;
         appendReportText(verdict);
     });
 }
@@ -101,6 +103,7 @@ void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end,
                                 }};
     const std::string report = analyseBackupEntries(entries, *this, context, runDAScheck, &lastCheck_.values);
     lastCheck_.decoded = true;
+    lastCheck_.end = end;
     const std::string shown = withSourceNote(report);
     setReportText(shown);
     const SystemColour light = trafficLightColour(BUassessment);

@@ -54,10 +54,13 @@ inline constexpr std::string_view kFontSizeKey = "fontSize";
 // ends that report in figures rather than text.
 struct CheckRecord {
     bool decoded = false; // the log output was analysed
+    Date end;             // the end of the analysed period
     AnalysisValues values;
     bool schedulerCheckRan = false;
     std::string dasVerdict; // empty when that query failed
     std::string ctsVerdict;
+    SchedulerFinding dasFinding = SchedulerFinding::unknown;
+    SchedulerFinding ctsFinding = SchedulerFinding::unknown;
 };
 
 // The controller of one main window: the whole state of its checks, and the

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,13 +39,25 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     std::optional<std::string> failure = writeAll(descriptor, data);
     if (!failure && ::fchmod(descriptor, 0666 & ~mask) != 0)
         failure = std::strerror(errno);
+    // On disk before the rename, so a crash leaves the old file or the whole new one.
+    if (!failure && ::fsync(descriptor) != 0)
+        failure = std::strerror(errno);
     if (::close(descriptor) != 0 && !failure)
         failure = std::strerror(errno);
     if (!failure && std::rename(temporary.c_str(), path.c_str()) != 0)
         failure = std::strerror(errno);
-    if (failure)
+    if (failure) {
         ::unlink(temporary.c_str());
-    return failure;
+        return failure;
+    }
+    // The rename itself lasts once the folder is on disk; a folder that cannot be opened keeps it anyway.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); folderDescriptor >= 0) {
+        ::fsync(folderDescriptor);
+        ::close(folderDescriptor);
+    }
+    return std::nullopt;
 }
 
 } // namespace quillfen

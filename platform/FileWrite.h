@@ -8,7 +8,7 @@ namespace quillfen {
 
 // Replaces the file at `path` with `data` in one step: written beside it under
 // a temporary name, then renamed over it, so a failure leaves whatever was
-// there. Returns why it failed, or nothing.
+// there; synced to disk before and after the rename. Returns why it failed, or nothing.
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data);
 
 } // namespace quillfen

@@ -78,7 +78,7 @@ bool matches(std::string_view text, std::string_view pattern)
 struct CliRun {
     std::vector<std::string> words; // as for cli()
     int status;
-    std::string out, err = ""; // patterns for matches()
+    std::string out, err = "", written = ""; // patterns for matches(); `written` for the --prometheus file
 };
 
 void expectRuns(std::span<const CliRun> runs)
@@ -92,6 +92,11 @@ void expectRuns(std::span<const CliRun> runs)
         simdjson::dom::parser parser;
         const bool json = std::ranges::count(run.words, "--json") && !outcome.out.empty();
         EXPECT_TRUE(!json || parser.parse(outcome.out).error() == simdjson::SUCCESS) << "not JSON";
+        if (const auto option = std::ranges::find(run.words, "--prometheus"); option != run.words.end()) {
+            std::ifstream file(*std::next(option));
+            const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+            EXPECT_TRUE(matches(text, run.written)) << text;
+        }
     }
 }
 
@@ -107,8 +112,18 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
     const std::string manual = scratch("manual-state");
     std::ofstream(manual) << ::time(nullptr) - 600 << "\n";
     const std::string nagiosHealthy = "QUILLFEN OK - last backup completed … minutes ago, 2 completed in the last 2 "
-                                      "hours, 0 errors|minutes_since_last_backup=…;;90;0 errors=0;;0;0 "
-                                      "backups_completed=2;;;0\n";
+                                      "hours, 0 errors|last_backup_age=…s;;5400;0 errors=0c;;0;0 "
+                                      "backups_completed=2c;;;0 skipped_backups=0c;;;0 'free /Volumes/Quillfen "
+                                      "Backup/Backups.backupdb'=…B;50000000000:;10000000000:;0\n";
+    // Names with quotes, backslashes and line feeds: a skip's reason, and a destination whose volume tells its space.
+    const std::string hostile = fakeRoot("hostile", "echo 14.5", R"(cat <<'EOF'
+[{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backing up to /dev/disk4s2: /V/a'b=c\"d\\e\nf"},
+{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Skipping scheduled Time Machine backup: x\"y\\z\n"},
+{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backup failed: BACKUP_FAILED_NETWORK (26) x|y"}]
+EOF)");
+    std::filesystem::create_directories(scratch("hostile") + "/V/a'b=c\"d\\e\nf");
+    const std::string prom = scratch("check.prom");
+    std::ofstream(prom) << "stale\n";
     const std::string disk = "…The backup disk was not connected, so scheduled backups were skipped. It was not "
                              "used in the period.\n";
     const CliRun runs[] = {
@@ -143,18 +158,53 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
         {{killed, "check"}, 3, "", alert("TM log command returned error number 15")},
         // A completion dated after now is no completion, in every format.
         {{future, "check"}, 2, "…no backup has been completed successfully in the period,\n…"},
-        {{future, "check", "--nagios"}, 2, "QUILLFEN CRITICAL - no backup completed, …|…=U;;90;0 …"},
+        {{future, "check", "--nagios"}, 2, "QUILLFEN CRITICAL - …no backup completed, …|last_backup_age=U;;5400;0 …"},
         {{future, "check", "--json"}, 2, "…\"minutes_since_last_completed\":null,…"},
         // The monitoring-plugin line.
         {{"check", "--nagios"}, 0, nagiosHealthy},
-        {{archive("errors"), "check", "--nagios"}, 2, "QUILLFEN CRITICAL - last backup completed … errors=3;;0;0 …"},
+        {{archive("errors"), "check", "--nagios"}, 2, "QUILLFEN CRITICAL - last backup completed … errors=3c;;0;0 …"},
         {{archive("idle"), "check", "--nagios"}, 1, "QUILLFEN WARNING - no backup completed, 0 completed …"},
+        {{archive("stopped"), "check", "--nagios"},
+         2,
+         "QUILLFEN CRITICAL - backup disk not connected, not used in the period; no backup completed, …"},
+        {{archive("idle"), "check", "--nagios", "--hours", "48"},
+         2,
+         "QUILLFEN CRITICAL - backup scheduling stopped (DAS running, CTS failed to run); … scheduler checked|…"},
         {{"SIM_LOG_OUTPUT=garbage", "check", "--nagios"}, 3, "QUILLFEN UNKNOWN - couldn't get log entries …\n"},
+        {{hostile, "check", "--nagios"},
+         2,
+         "QUILLFEN CRITICAL - 1 backup failed, last with BACKUP_FAILED_NETWORK (26); …skipped_backups=1c;;;0 "
+         "'free /V/a''b_c\"d\\e_f'=…B;…\n"},
+        // The inventory line.
+        {{"check", "--ea"}, 0, "<result>green</result>\n"},
+        {{archive("stopped"), "check", "--ea", "--hours", "8"},
+         2,
+         "<result>red: backup disk not connected, last used 5.0 hours ago</result>\n"},
+        {{"SIM_LOG_STATUS=1", "check", "--ea"},
+         3,
+         "<result>no verdict: TM log command returned error number 1</result>\n"},
+        // The metrics file: replaced whole, also when the Check fails.
+        {{"check", "--prometheus", prom}, 0, "Analysis from …", "", "…\nquillfen_light 0\n…"},
+        {{hostile, "check", "--prometheus", prom},
+         2,
+         "Analysis from …",
+         "",
+         "…quillfen_skipped_backups{reason=\"x\\\"y\\\\z\\n\"} 1\n…"
+         "quillfen_destination_free_bytes{destination=\"/V/a'b=c\\\"d\\\\e\\nf\"} …"},
+        {{"SIM_LOG_STATUS=1", "check", "--prometheus", prom},
+         3,
+         "",
+         alert("TM log command returned error number 1"),
+         "# HELP quillfen_check_failed …\nquillfen_check_failed 1\n…quillfen_period_seconds 7200\n"},
+        {{"check", "--prometheus", "/none/q.prom"},
+         3,
+         "Analysis from …",
+         "quillfen-cli: cannot write '/none/q.prom': …\n"},
         // The document for fleet tools.
         {{"check", "--json"},
          0,
-         R"({"status":"green","assessment":1,"period_hours":2,"report":"Analysis from …No error messages found.\n",)"
-         R"("alerts":[],"figures":{"backups":{"auto_started":2,"completed":2,"manual_started":0,)"
+         R"({"schema_version":1,"status":"green","assessment":1,"period_hours":2,"report":"Analysis from …No error )"
+         R"(messages found.\n","alerts":[],"causes":[],"figures":{"backups":{"auto_started":2,"completed":2,"manual_started":0,)"
          R"("minutes_since_last_completed":…,"durations_minutes":[6.4,4.8],…,"errors":{"count":0,"lines":[]}},)"
          R"("scheduler_check":{"ran":false,"minutes":null,"das":null,"cts":null}})"
          "\n"},
@@ -165,11 +215,17 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
         {{archive("errors"), "check", "--json"}, 2, R"(…"count":3,"lines":["… Code=1 \"Operation not permitted\" …)"},
         {{"SIM_STATE=" + manual, "check", "--json"}, 0, R"(…{"auto_started":2,"completed":3,"manual_started":1,…)"},
         // No verdict: no figures, and the alert in the document rather than on standard error.
-        {{"SIM_LOG_STATUS=5", "check", "--json"}, 3, R"({"status":null,…"alerts":["TM log …"],"figures":null,…)"},
+        {{"SIM_LOG_STATUS=5", "check", "--json"},
+         3,
+         R"({…"status":null,…"alerts":["TM log …"],"causes":null,"figures":null,…)"},
+        {{archive("stopped"), "check", "--json"},
+         2,
+         R"(…"causes":[{"code":"disk_not_connected","skipped":2,"minutes_since_last_backup":null},)"
+         R"({"code":"no_destination"}],…"skipped":[{"reason":"No destinations are potentially available","count":2,…)"},
         {{"check", "--json", "--file", kSamples + "gone.json"},
          3,
-         R"({"status":null,"assessment":null,"period_hours":2,"report":"","alerts":["The log file \"gone.json\" )"
-         R"(could not be read: No such file or directory."],"figures":null,…)"},
+         R"({"schema_version":1,"status":null,"assessment":null,"period_hours":2,"report":"","alerts":["The log file )"
+         R"(\"gone.json\" could not be read: No such file or directory."],"causes":null,"figures":null,…)"},
     };
     expectRuns(runs);
     // What the patterns leave open: the healthy sample's last backup some minutes ago, and its disk's free space.
@@ -247,13 +303,13 @@ TEST(CliUsage, HelpAndMistakes)
         {{"check", "--verbose"}, 3, "", usage("unknown option '--verbose'")},
         {{"check", "--hours"}, 3, "", usage("option '--hours' needs a value")},
         {{"check", "extra"}, 3, "", usage("unexpected argument 'extra'")},
-        {{"check", "--json", "--nagios"}, 3, "", usage("choose one of '--json' and '--nagios'")},
-        {{"speed", "--json"}, 3, "", usage("'--json' and '--nagios' go with check only")},
+        {{"check", "--ea", "--nagios"}, 3, "", usage("choose one of '--json', '--nagios' and '--ea'")},
+        {{"speed", "--json"}, 3, "", usage("'--json', '--nagios' and '--ea' go with check only")},
         {{"backup-now", "--hours", "3"}, 3, "", usage("backup-now takes no period")},
         {{"backup-now", "--file", "log.txt"}, 3, "", usage("backup-now reads no log file")},
         {{"apfs", "--file"}, 3, "", usage("option '--file' needs a value")},
         {{"check", "--svg"}, 3, "", usage("option '--svg' needs a value")},
-        {{"speed", "--svg", "out.svg"}, 3, "", usage("'--svg' goes with check only")},
+        {{"speed", "--prometheus", "out.prom"}, 3, "", usage("'--svg' and '--prometheus' go with check only")},
     };
     expectRuns(runs);
 }

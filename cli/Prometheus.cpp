@@ -1,0 +1,145 @@
+#include "analysis/Formatting.h"
+#include "cli/FleetOutput.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <unordered_set>
+#include <utility>
+
+namespace quillfen::cli {
+
+namespace {
+
+using Label = std::pair<std::string_view, std::string_view>;
+
+// Gauges in the text exposition format. A gauge's HELP and TYPE lines come
+// with its first sample, so a gauge without samples is left out.
+class MetricsText {
+public:
+    MetricsText& gauge(std::string_view name, std::string_view help)
+    {
+        name_ = name;
+        help_ = help;
+        started_ = false;
+        return *this;
+    }
+
+    MetricsText& sample(double value, std::initializer_list<Label> labels = {})
+    {
+        if (!started_)
+            out_ += "# HELP " + std::string(name_) + " " + std::string(help_) + "\n# TYPE " + std::string(name_) +
+                    " gauge\n";
+        started_ = true;
+        out_ += name_;
+        const char* separator = "{";
+        for (const auto& [label, text] : labels) {
+            out_ += separator + std::string(label) + "=\"";
+            for (const char c : text)
+                out_ += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
+            out_ += '"';
+            separator = ",";
+        }
+        if (labels.size() != 0)
+            out_ += '}';
+        std::array<char, 32> digits{};
+        out_ += ' ';
+        out_.append(digits.data(), std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr);
+        out_ += '\n';
+        return *this;
+    }
+
+    const std::string& str() const { return out_; }
+
+private:
+    std::string out_;
+    std::string_view name_, help_;
+    bool started_ = false;
+};
+
+double flag(bool value)
+{
+    return value ? 1 : 0;
+}
+
+} // namespace
+
+std::string prometheusMetrics(const CheckOutcome& outcome)
+{
+    MetricsText metrics;
+    const auto light = lightName(outcome.light);
+    const bool failed = !light || !outcome.record.decoded;
+    const ViewController& vc = outcome.controller;
+    metrics
+        .gauge("quillfen_check_failed", "1 when the Check reached no verdict: a tool failed or the log could not "
+                                        "be read. The other figures are then left out.")
+        .sample(flag(failed));
+    metrics.gauge("quillfen_check_timestamp_seconds", "When the Check ran, in seconds since 1970-01-01 UTC.")
+        .sample(std::round(outcome.checkedAt.sinceEpoch));
+    metrics.gauge("quillfen_period_seconds", "The length of the period the Check read.")
+        .sample(static_cast<double>(vc.theTimePeriod) * 3600);
+    if (failed)
+        return metrics.str();
+
+    const std::string_view lights[] = {"green", "orange", "red"};
+    metrics.gauge("quillfen_light", "The traffic light: 0 green, 1 orange, 2 red.");
+    for (std::size_t level = 0; level < std::size(lights); ++level)
+        if (lights[level] == *light)
+            metrics.sample(static_cast<double>(level));
+    metrics.gauge("quillfen_light_state", "1 for the traffic light's colour, 0 for the others.");
+    for (const std::string_view name : lights)
+        metrics.sample(flag(name == *light), {{"light", name}});
+
+    const std::vector<Cause> found = causes(outcome);
+    metrics.gauge("quillfen_cause", "1 for each cause the report gives for backups not happening, 0 for the others.");
+    for (const Cause::Code code : kCauseCodes) {
+        const bool given = std::ranges::any_of(found, [code](const Cause& cause) { return cause.code == code; });
+        metrics.sample(flag(given), {{"cause", causeCode(code)}});
+    }
+
+    const AnalysisValues& values = outcome.record.values;
+    if (values.minutesSinceLastCompletion)
+        metrics
+            .gauge("quillfen_last_backup_age_seconds", "Seconds from the last completed backup to the end of the "
+                                                       "period; absent when none completed in the period.")
+            .sample(std::round(*values.minutesSinceLastCompletion * 60000) / 1000);
+    metrics.gauge("quillfen_backups_started", "Backups started in the period, by kind.")
+        .sample(static_cast<double>(vc.startBU.size()), {{"kind", "auto"}})
+        .sample(static_cast<double>(vc.numManualBackups), {{"kind", "manual"}});
+    metrics.gauge("quillfen_backups_completed", "Backups completed in the period.")
+        .sample(static_cast<double>(completedBackups(outcome)));
+    metrics.gauge("quillfen_backups_failed", "Backups that failed in the period.")
+        .sample(static_cast<double>(values.failedBackups.size()));
+    metrics.gauge("quillfen_error_lines", "Error lines in the period.").sample(static_cast<double>(values.errorCount));
+    metrics.gauge("quillfen_skipped_backups", "Scheduled backups skipped in the period, by the reason the log gives.");
+    for (const SkipReason& skip : skipsByReason(values))
+        metrics.sample(static_cast<double>(skip.count), {{"reason", skip.reason}});
+
+    const std::vector<Destination> seen = destinations(outcome);
+    metrics.gauge("quillfen_destinations", "Backup destinations named in the period.")
+        .sample(static_cast<double>(seen.size()));
+    // Two messages may name one path; a label set may appear only once.
+    std::unordered_set<std::string_view> listed;
+    metrics.gauge("quillfen_destination_free_bytes", "Free bytes on the volume of each backup destination that "
+                                                     "tells its free space, by its path.");
+    for (const Destination& destination : seen)
+        if (destination.freeBytes && listed.insert(*destination.path).second)
+            metrics.sample(static_cast<double>(*destination.freeBytes), {{"destination", *destination.path}});
+
+    const CheckRecord& record = outcome.record;
+    metrics
+        .gauge("quillfen_scheduler_checked", "1 when backups looked overdue and the scheduler (DAS and CTS) "
+                                             "was checked.")
+        .sample(flag(record.schedulerCheckRan));
+    if (record.schedulerCheckRan) {
+        metrics.gauge("quillfen_scheduler_state", "1 for what the scheduler check found of each service, 0 for "
+                                                  "the other states.");
+        for (const auto& [service, finding] : {std::pair{"das", record.dasFinding}, {"cts", record.ctsFinding}})
+            for (const SchedulerFinding state : kFindings)
+                metrics.sample(flag(state == finding), {{"service", service}, {"state", findingName(state)}});
+    }
+    return metrics.str();
+}
+
+} // namespace quillfen::cli
