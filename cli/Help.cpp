@@ -60,7 +60,7 @@ OPTIONS
     --json
         Print one JSON object instead of the report: the light, the
         assessment, the period, the report text, the causes and the figures
-        it is made of (see the README and check.schema.json).
+        it is made of (see the README and docs/check.schema.json).
     --nagios
         Print one monitoring-plugin status line, naming the cause when the
         report gives one, with performance data in seconds, counts and bytes.
