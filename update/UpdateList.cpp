@@ -387,8 +387,13 @@ Plist parse(std::string_view bytes)
     if (bytes.empty() || bytes.size() > std::numeric_limits<std::uint32_t>::max())
         return nullptr;
     plist_t root = nullptr;
-    // Tells binary from XML by the "bplist00" signature.
-    plist_from_memory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), &root);
+    const auto length = static_cast<std::uint32_t>(bytes.size());
+    // Each form by its own decoder: their signatures are the same in every libplist release,
+    // while plist_from_memory gained a parameter in 2.3 (the release a Mac's Homebrew has).
+    if (bytes.starts_with(kBinarySignature))
+        plist_from_bin(bytes.data(), length, &root);
+    else
+        plist_from_xml(bytes.data(), length, &root);
     return Plist(root);
 }
 
