@@ -202,7 +202,7 @@ ShowRequest parseShowArguments(std::span<const std::string_view> arguments)
         const std::string_view option = arguments[i];
         if (option == "--info")
             continue;
-        if (option != "--predicate" && option != "--style" && option != "--last") {
+        if (option != "--predicate" && option != "--style" && option != "--last" && option != "--archive") {
             throw UsageError("log: unknown argument '" + std::string(option) + "'");
         }
         if (++i == arguments.size())
@@ -213,8 +213,12 @@ ShowRequest parseShowArguments(std::span<const std::string_view> arguments)
             if (!request.predicate)
                 throw UsageError("log: cannot parse predicate: " + std::string(value));
         } else if (option == "--style") {
-            if (value != "json")
-                throw UsageError("log: the simulated Mac prints only --style json, not " + std::string(value));
+            if (value != "json" && value != "ndjson")
+                throw UsageError("log: the simulated Mac prints only --style json or ndjson, not " +
+                                 std::string(value));
+            request.ndjson = value == "ndjson";
+        } else if (option == "--archive") {
+            request.archive = std::string(value);
         } else {
             request.last = parsePeriod(value);
             if (!request.last)
@@ -301,11 +305,23 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
         size += entry.text.size() + 1;
     std::string output;
     output.reserve(size);
-    output += '[';
+    if (!request.ndjson)
+        output += '[';
     const auto shown = [&](Instant at) { return at <= now && (!request.last || at >= now - *request.last); };
     const auto separate = [&] {
-        if (output.size() > 1)
+        if (!request.ndjson && output.size() > 1)
             output += ',';
+    };
+    const auto append = [&](std::string_view text) {
+        if (!request.ndjson) {
+            output += text;
+            return;
+        }
+        std::string line(text.size(), '\0');
+        std::size_t length = 0;
+        if (simdjson::minify(text.data(), text.size(), line.data(), length) != simdjson::SUCCESS)
+            throw ArchiveError("an entry does not minify");
+        output.append(line.data(), length) += '\n';
     };
     // A plain merge: the archive's order stands even where its times are not sorted.
     auto next = added.begin();
@@ -313,7 +329,7 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
         for (; next != added.end() && next->at < before; ++next) {
             if (shown(next->at)) {
                 separate();
-                output += next->text;
+                append(next->text);
             }
         }
     };
@@ -324,15 +340,16 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
         addUntil(at);
         separate();
         if (shift == seconds{0}) {
-            output += entry.text;
+            append(entry.text);
             continue;
         }
-        output += entry.text.substr(0, entry.timestampAt);
-        output += formatLogTime({.instant = at, .offset = entry.time.offset});
-        output += entry.text.substr(entry.timestampAt + logTimePattern.size());
+        append(std::string(entry.text.substr(0, entry.timestampAt)) +
+               formatLogTime({.instant = at, .offset = entry.time.offset}) +
+               std::string(entry.text.substr(entry.timestampAt + logTimePattern.size())));
     }
     addUntil(Instant::max());
-    output += "]\n";
+    if (!request.ndjson)
+        output += "]\n";
     return output;
 }
 

@@ -60,7 +60,12 @@ struct LogTime {
 struct ShowRequest {
     std::optional<Predicate> predicate;       // none: every entry
     std::optional<std::chrono::seconds> last; // none: the whole archive
+    std::optional<std::string> archive;       // a log archive folder to read instead of this Mac's log
+    bool ndjson = false;                      // one entry a line instead of a JSON array
 };
+
+// The file that stands for the log held in an archive folder.
+inline constexpr std::string_view kArchiveLogName = "log.json";
 
 // The arguments after `show`, in any order. Throws UsageError.
 [[nodiscard]] ShowRequest parseShowArguments(std::span<const std::string_view> arguments);
@@ -77,7 +82,8 @@ using NewestAge = std::optional<std::chrono::minutes>;
 [[nodiscard]] std::vector<Instant> parseBackupRequests(std::string_view state);
 
 // The JSON array `log show` prints for the request: the selected entries in
-// archive order, each verbatim but for its moved timestamp. Each backup
+// archive order, each verbatim but for its moved timestamp (for ndjson, each
+// on a line of its own, its layout blanks dropped). Each backup
 // request adds a manual backup that starts at its time and completes two
 // minutes later; its entries are selected like the archive's and merged by
 // time, in the time zone of the archive's newest entry. Throws ArchiveError.

@@ -120,7 +120,10 @@ std::string logOutput(const ShowRequest& request, std::string_view runAs)
         throw std::runtime_error("macsim: QUILLFEN_SIM_LOG_OUTPUT must be garbage or empty, not '" + std::string(kind) +
                                  "'");
     }
-    const std::string path{environment("QUILLFEN_SIM_ARCHIVE", QUILLFEN_SIM_DEFAULT_ARCHIVE)};
+    // A log archive folder keeps its recorded times and knows nothing of this Mac's requests.
+    const std::string path = request.archive
+                                 ? *request.archive + "/" + std::string(kArchiveLogName)
+                                 : std::string(environment("QUILLFEN_SIM_ARCHIVE", QUILLFEN_SIM_DEFAULT_ARCHIVE));
     errno = 0;
     simdjson::padded_string archive;
     if (const auto error = simdjson::padded_string::load(path).get(archive)) {
@@ -128,6 +131,8 @@ std::string logOutput(const ShowRequest& request, std::string_view runAs)
                                  (errno != 0 ? std::strerror(errno) : simdjson::error_message(error)));
     }
     try {
+        if (request.archive)
+            return showLog(archive, request, std::nullopt, Instant::max());
         return showLog(archive, request, newestAgeFromEnvironment(),
                        std::chrono::floor<std::chrono::microseconds>(std::chrono::system_clock::now()),
                        recordedBackupRequests(backupStatePath(runAs)));
@@ -192,7 +197,8 @@ struct Tool {
 };
 
 constexpr Tool tools[] = {
-    {"log", "usage: log show --predicate PREDICATE --style json --info --last N(s|m|h|d)", runLog},
+    {"log", "usage: log show [--archive DIR] --predicate PREDICATE --style json|ndjson --info [--last N(s|m|h|d)]",
+     runLog},
     {"tmutil", "usage: tmutil startbackup -a -r", runTmutil},
     {"id", "usage: id -G [user]", runId},
     {"sw_vers", "usage: sw_vers -productVersion", runSwVers},
