@@ -24,7 +24,7 @@ constexpr std::string_view kCheck = R"(NAME
     quillfen-cli check - is this Mac's Time Machine backing up well?
 
 SYNOPSIS
-    quillfen-cli check [--hours HOURS] [--file PATH] [--json | --nagios | --ea]
+    quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION]] [--json | --nagios | --ea]
                        [--svg FILE] [--prometheus FILE]
 
 DESCRIPTION
@@ -57,6 +57,9 @@ OPTIONS
         (a FIFO that no program writes to within 30 seconds is refused), a
         gzip-compressed file as its content, and a file that grows while it
         is read up to its size when it was opened.
+    --macos VERSION
+        The macOS release of the Mac the file comes from, such as 13.2: the
+        lines that depend on the release follow it instead of this Mac's.
     --json
         Print one JSON object instead of the report: the light, the
         assessment, the period, the report text, the causes and the figures
@@ -105,7 +108,7 @@ constexpr std::string_view kSpeed = R"(NAME
     quillfen-cli speed - list how much each backup copied
 
 SYNOPSIS
-    quillfen-cli speed [--hours HOURS] [--file PATH]
+    quillfen-cli speed [--hours HOURS] [--file PATH [--macos VERSION]]
 
 DESCRIPTION
     Lists, with their times, all Time Machine log entries of the last HOURS
@@ -116,6 +119,8 @@ OPTIONS
         The period, 1 to 48 hours (default 2), read as for check.
     --file PATH
         List from a saved log instead, as for check.
+    --macos VERSION
+        The release of the Mac the file comes from, as for check.
     -h, --help
         Show this page.
 
@@ -128,7 +133,7 @@ constexpr std::string_view kApfs = R"(NAME
     quillfen-cli apfs - list snapshot and backup activity
 
 SYNOPSIS
-    quillfen-cli apfs [--hours HOURS] [--file PATH]
+    quillfen-cli apfs [--hours HOURS] [--file PATH [--macos VERSION]]
 
 DESCRIPTION
     Lists, with their times, the Time Machine log entries of the last HOURS
@@ -141,6 +146,8 @@ OPTIONS
         The period, 1 to 48 hours (default 2), read as for check.
     --file PATH
         List from a saved log instead, as for check.
+    --macos VERSION
+        The release of the Mac the file comes from, as for check.
     -h, --help
         Show this page.
 

@@ -32,6 +32,7 @@ struct Arguments {
     std::optional<std::string> file;
     std::optional<std::string> svgPath;
     std::optional<std::string> prometheusPath;
+    std::optional<std::string> macos;
     Format format = Format::Text;
     bool help = false;
 };
@@ -57,9 +58,10 @@ void print(std::string_view text)
 // One window on headless controls, wired to the real (or simulated) Mac.
 class Session {
 public:
-    Session()
+    // `release`: the one a log file came from, as named, instead of this Mac's.
+    explicit Session(const std::optional<OsVersion>& release = std::nullopt)
         : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_)), volumes_(paths_.root()),
-          systemVersion_(queryOsVersion(runTool_)),
+          systemVersion_(namedOrQueried(release, runTool_)),
           controller_(WindowControls{window_.periodText, window_.periodStep, window_.trafficLight,
                                      window_.outputTextScroll, window_.outputText, window_.apfsButton,
                                      window_.progressSpinner, timeline_},
@@ -109,6 +111,15 @@ public:
     const TimelineFacts& timeline() const { return timeline_.shown(); }
 
 private:
+    static SystemVersion namedOrQueried(const std::optional<OsVersion>& release, const RunTool& runTool)
+    {
+        if (!release)
+            return queryOsVersion(runTool);
+        SystemVersion named(*release);
+        named.named = true;
+        return named;
+    }
+
     headless::Window window_;
     RecordingTimelineView timeline_;
     headless::FifoMainQueue mainQueue_;
@@ -122,6 +133,11 @@ private:
     ViewController controller_;
     std::vector<std::string> alertTexts_;
 };
+
+std::optional<OsVersion> namedRelease(const Arguments& arguments)
+{
+    return arguments.macos ? parseProductVersion(*arguments.macos) : std::nullopt;
+}
 
 int exitStatusFor(const std::optional<SystemColour>& light)
 {
@@ -139,7 +155,7 @@ int exitStatusFor(const std::optional<SystemColour>& light)
 
 int runCheck(const Arguments& arguments)
 {
-    Session session;
+    Session session(namedRelease(arguments));
     session.press(arguments, &ViewController::runCheckButton);
     const cli::CheckOutcome outcome = session.outcome();
     switch (arguments.format) {
@@ -174,7 +190,7 @@ int runCheck(const Arguments& arguments)
 
 int runListing(const Arguments& arguments, void (ViewController::*button)())
 {
-    Session session;
+    Session session(namedRelease(arguments));
     // A saved log may come from another Mac, so this one's release does not matter then.
     if (button == &ViewController::runAPFSButton && !arguments.file) {
         if (!session.systemVersion().version) {
@@ -211,7 +227,8 @@ struct ValueOption {
 constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours},
                                          {"--file", &Arguments::file},
                                          {"--svg", &Arguments::svgPath},
-                                         {"--prometheus", &Arguments::prometheusPath}};
+                                         {"--prometheus", &Arguments::prometheusPath},
+                                         {"--macos", &Arguments::macos}};
 
 const ValueOption* valueOption(std::string_view arg)
 {
@@ -283,6 +300,10 @@ int main(int argc, char** argv)
         return usageError("backup-now takes no period");
     if (arguments.command == "backup-now" && arguments.file)
         return usageError("backup-now reads no log file");
+    if (arguments.macos && !arguments.file)
+        return usageError("'--macos' goes with '--file' only: this Mac's release is read from it");
+    if (arguments.macos && !parseProductVersion(*arguments.macos))
+        return usageError("'--macos' wants a macOS release such as 13.2, not '" + *arguments.macos + "'");
     if (arguments.command == "check")
         return runCheck(arguments);
     if (arguments.command == "speed")

@@ -26,6 +26,7 @@ struct SystemVersion {
 
     std::optional<OsVersion> version;
     std::string failure; // for the user, when there is no version
+    bool named = false;  // named by the user for a log of another Mac, not read from this one
 
 private:
     SystemVersion() = default;

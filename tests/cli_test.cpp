@@ -277,6 +277,10 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
          "…for 3 hours:\n…DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n"
          "The log file holds no CTS entries, so CTS could not be checked.\n"},
         {{"speed", "--file", kSamples + "README.md"}, 3, "", alert("The log file \"README.md\" could not be read: …")},
+        // The release the file came from, not this Mac's, decides the release-dependent lines.
+        {{"check", "--file", kSamples + "macos13-disk-away.json", "--macos", "10.12"},
+         2,
+         "…total data for each backup was …\n…\u2705 No error messages found.\n"},
     };
     expectRuns(runs);
     // The text-style sample reads as its JSON twin; only the line naming the file differs.
@@ -310,6 +314,8 @@ TEST(CliUsage, HelpAndMistakes)
         {{"apfs", "--file"}, 3, "", usage("option '--file' needs a value")},
         {{"check", "--svg"}, 3, "", usage("option '--svg' needs a value")},
         {{"speed", "--prometheus", "out.prom"}, 3, "", usage("'--svg' and '--prometheus' go with check only")},
+        {{"check", "--macos", "13.2"}, 3, "", usage("'--macos' goes with '--file' only: this Mac's release …")},
+        {{"apfs", "--file", "x", "--macos", "9.1"}, 3, "", usage("'--macos' wants a macOS release such as 13.2, …")},
     };
     expectRuns(runs);
 }
