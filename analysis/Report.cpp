@@ -85,11 +85,11 @@ void appendBackupCounts(std::string& report, BackupTally& tally, AnalysisValues&
 
     const Date now = context.clock.now();
     const double sinceLastEnd = secondsBetween(now, tally.lastBUEnd);
-    if (sinceLastEnd >= 0) {
+    if (sinceLastEnd > 0 || (sinceLastEnd == 0 && !context.endsAtNewestEntry)) {
         report += "no backup has been completed successfully in the period,\n";
         raise(tally, 2);
     } else {
-        const double minutes = -sinceLastEnd / 60;
+        const double minutes = sinceLastEnd < 0 ? -sinceLastEnd / 60 : 0.0;
         values.minutesSinceLastCompletion = minutes;
         report += "last backup completed successfully " + formatMinutes(minutes) + " minutes ago,\n";
         if (minutes > kOverdueMinutes) {

@@ -16,6 +16,9 @@ struct ReportContext {
     const Clock& clock;         // "now" for the ages of the last backups
     // One line, without its line end, about the free space of a destination message.
     std::function<std::string(const std::string&)> volumeLine;
+    // The period ends at the newest entry of a saved log, so a completion may be
+    // dated at its very end; on a live Mac that moment has not come yet.
+    bool endsAtNewestEntry = false;
 };
 
 // Writes the main report from what the entry loop left. Raises

@@ -41,4 +41,10 @@ std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries&
            formatByteCountFile(*available);
 }
 
+std::string unmeasuredFreeSpaceLine(const std::string& message)
+{
+    const auto target = backupTargetPath(message);
+    return target ? *target + ": free space not measured for a saved log" : message;
+}
+
 } // namespace quillfen

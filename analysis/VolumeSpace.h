@@ -22,4 +22,8 @@ std::optional<std::string> backupTargetPath(std::string_view message);
 // free space gives the bare path.
 std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes);
 
+// The same line for a saved log: this machine's disks say nothing of the Mac
+// the log came from, so the path is followed by a note instead.
+std::string unmeasuredFreeSpaceLine(const std::string& message);
+
 } // namespace quillfen

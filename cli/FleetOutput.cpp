@@ -88,7 +88,9 @@ std::vector<Destination> destinations(const CheckOutcome& outcome)
     std::vector<Destination> found;
     for (const auto& message : outcome.controller.BUdisksSet) {
         Destination& destination = found.emplace_back(Destination{message, backupTargetPath(message), {}});
-        if (destination.path && outcome.volumes.supportsVolumeSizes(*destination.path).value_or(false))
+        // A saved log's disks are not this machine's.
+        if (destination.path && !outcome.controller.logFile() &&
+            outcome.volumes.supportsVolumeSizes(*destination.path).value_or(false))
             destination.freeBytes = outcome.volumes.availableCapacity(*destination.path);
     }
     return found;

@@ -98,9 +98,16 @@ void ViewController::analyseBackupLog(const DecodedLog& log)
 void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)
 {
     static_cast<BackupTally&>(*this) = BackupTally{};
-    const ReportContext context{end, theTimePeriod, osVersion, clock, [this](const std::string& message) {
-                                    return volumeFreeSpaceLine(message, services_.volumes);
-                                }};
+    const bool saved = logFile_.has_value();
+    const ReportContext context{end,
+                                theTimePeriod,
+                                osVersion,
+                                clock,
+                                [this, saved](const std::string& message) {
+                                    return saved ? unmeasuredFreeSpaceLine(message)
+                                                 : volumeFreeSpaceLine(message, services_.volumes);
+                                },
+                                saved};
     const std::string report = analyseBackupEntries(entries, *this, context, runDAScheck, &lastCheck_.values);
     lastCheck_.decoded = true;
     lastCheck_.end = end;

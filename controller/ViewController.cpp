@@ -178,7 +178,12 @@ std::string ViewController::withSourceNote(std::string text) const
 {
     if (!logFile_)
         return text;
-    return logFileNote(logFileName()) + text;
+    std::string release;
+    if (const SystemVersion& system = services_.systemVersion; system.version) {
+        const std::string number = std::to_string(system.version->major) + "." + std::to_string(system.version->minor);
+        release = system.named ? "macOS " + number + " (--macos)" : "this Mac's macOS " + number;
+    }
+    return logFileNote(logFileName(), release) + text;
 }
 
 std::string ViewController::logFileName() const

@@ -251,7 +251,8 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
 {
     const std::string healthy = kSamples + "healthy.json";
     const std::string note = "Read from the log file \"healthy.json\": the period ends at its newest entry, and "
-                             "\"ago\" counts back from that entry, not from now.\n";
+                             "\"ago\" counts back from that entry, not from now. Release-dependent lines follow "
+                             "this Mac's macOS …\n";
     const std::string nineHours = "Analysis from 2026-03-17 22:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 9 hours:\n";
     const std::string text = scratch("text.log");
     std::ofstream(text) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
@@ -268,7 +269,12 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
         {{"SIM_TMUTIL_STATUS=80", "backup-now"}, 3, "", alert("Back up command returned error number 80")},
         // A saved log is read as of its newest entry, over its whole span unless the hours are given. The
         // simulated Mac's own log would read differently: none of it may leak in.
-        {{"SIM_LOG_STATUS=1", "SIM_MACOS=10.15", "check", "--file", healthy}, 0, note + nineHours + "…"},
+        {{"SIM_LOG_STATUS=1", "SIM_MACOS=10.15", "check", "--file", healthy},
+         0,
+         note + nineHours + "…\n/Volumes/Quillfen Backup/Backups.backupdb: free space not measured for a saved log\n…"},
+        {{"check", "--json", "--file", healthy},
+         0,
+         R"(…"path":"/Volumes/Quillfen Backup/Backups.backupdb","free_bytes":null}…)"},
         {{"SIM_LOG_STATUS=1", "SIM_MACOS=10.15", "apfs", "--file", healthy}, 0, note + nineHours + "\n…"},
         {{"check", "--hours", "2", "--file=" + healthy}, 0, note + "Analysis from 2026-03-18 05:12:41 +0000 to …"},
         // In the text style, with the scheduler check on the file's own DAS entries.
@@ -280,7 +286,8 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
         // The release the file came from, not this Mac's, decides the release-dependent lines.
         {{"check", "--file", kSamples + "macos13-disk-away.json", "--macos", "10.12"},
          2,
-         "…total data for each backup was …\n…\u2705 No error messages found.\n"},
+         "Read from … Release-dependent lines follow macOS 10.12 (--macos).\n…total data for each backup was …\n…"
+         "\u2705 No error messages found.\n"},
     };
     expectRuns(runs);
     // The text-style sample reads as its JSON twin; only the line naming the file differs.
