@@ -109,8 +109,22 @@ void AppDelegate::chooseFileToOpen()
 
 void AppDelegate::chooseLogFileToAnalyse()
 {
-    const QString path = QFileDialog::getOpenFileName(QApplication::activeWindow(), u"Analyse Log File"_s, QString(),
-                                                      u"Saved logs (*.json *.log *.txt);;All files (*)"_s);
+    QFileDialog dialog(QApplication::activeWindow(), u"Analyse Log File"_s, QString(),
+                       u"Saved logs (*.json *.ndjson *.log *.txt *.gz *.logarchive);;All files (*)"_s);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    QString path;
+#ifndef Q_OS_MACOS
+    // A log archive is a folder, which the Mac's dialog offers as one file; here opening it chooses it.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    connect(&dialog, &QFileDialog::directoryEntered, &dialog, [&](const QString& folder) {
+        if (folder.endsWith(u".logarchive"_s)) {
+            path = folder;
+            dialog.reject();
+        }
+    });
+#endif
+    if (dialog.exec() == QDialog::Accepted)
+        path = dialog.selectedFiles().value(0);
     if (!path.isEmpty())
         analyseLogFile(path);
 }
