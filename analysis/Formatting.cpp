@@ -33,10 +33,10 @@ std::string analysisHeader(Date end, std::int64_t hours)
            " hours:\n";
 }
 
-std::string logFileNote(std::string_view fileName, std::string_view release)
+std::string logFileNote(std::string_view fileName, std::string_view reading, std::string_view release)
 {
-    return "Read from the log file \"" + std::string(fileName) +
-           "\": the period ends at its newest entry, and \"ago\" counts back from that entry, not from now." +
+    return "Read from the log file \"" + std::string(fileName) + "\" (" + std::string(reading) +
+           "): the period ends at its newest entry, and \"ago\" counts back from that entry, not from now." +
            (release.empty() ? "" : " Release-dependent lines follow " + std::string(release) + ".") + "\n";
 }
 

@@ -16,8 +16,9 @@ std::string dateDescription(Date date);
 std::string analysisHeader(Date end, std::int64_t hours);
 
 // The line before that header when the entries come from a saved log file.
+// `reading` says how it was read ("syslog style, 2 leading lines passed over");
 // `release` names the macOS release the release-dependent lines follow, when one is known.
-std::string logFileNote(std::string_view fileName, std::string_view release);
+std::string logFileNote(std::string_view fileName, std::string_view reading, std::string_view release);
 
 // Minutes with one decimal and a full stop, whatever the locale ("%.1f").
 std::string formatMinutes(double minutes);

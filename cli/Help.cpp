@@ -24,8 +24,8 @@ constexpr std::string_view kCheck = R"(NAME
     quillfen-cli check - is this Mac's Time Machine backing up well?
 
 SYNOPSIS
-    quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION]] [--json | --nagios | --ea]
-                       [--svg FILE] [--prometheus FILE]
+    quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
+                       [--json | --nagios | --ea] [--svg FILE] [--prometheus FILE]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -41,18 +41,20 @@ OPTIONS
         field reads it: the whole number at the start of the text; below 1
         counts as 1, above 48 as 48.
     --file PATH
-        Analyse a saved log instead of this Mac's: the JSON that
-        "log show --style json" writes, or the text that "log show" and
-        "log stream" print (a pasted terminal session will do: the command,
-        its banner, the column titles and the closing summary are passed
-        over). The file may hold every subsystem; only the entries the
+        Analyse a saved log instead of this Mac's, in any style that
+        "log show" and "log stream" write: default, syslog, compact, json
+        or ndjson, told apart by the content. A pasted terminal session will
+        do: prompts, the command, its banner and column titles before the
+        first entry, and the closing summary, "^C" and the next prompt after
+        the last, are passed over. The file is read once, front to back, so
+        a pipe will do too. The file may hold every subsystem; only the entries the
         queries ask for are used. The period ends at the file's newest entry,
         not now, and "minutes ago" counts back from there; the report's
         first line says so. Without --hours the period reaches back to the
         file's oldest entry (at most 48 hours). DAS and CTS are judged from
         the file's own entries of those services, or reported as not
-        checked when it has none. A file that is neither form is refused
-        with the number of its first line that is not a log entry.
+        checked when it has none. A file with no entry in any style is
+        refused, quoting its first line that is not an entry.
         PATH "-" reads standard input; a pipe or FIFO reads as a file does
         (a FIFO that no program writes to within 30 seconds is refused), a
         gzip-compressed file as its content, and a file that grows while it
@@ -60,6 +62,11 @@ OPTIONS
     --macos VERSION
         The macOS release of the Mac the file comes from, such as 13.2: the
         lines that depend on the release follow it instead of this Mac's.
+    --tz ZONE
+        The time zone, as the time zone database names it (for example
+        America/Los_Angeles), of a compact-style file, whose times carry no
+        offset; without it they are read in this Mac's zone. The report's
+        first line names the zone. Ages do not depend on it.
     --json
         Print one JSON object instead of the report: the light, the
         assessment, the period, the report text, the causes and the figures
@@ -99,6 +106,7 @@ EXIT STATUS
 EXAMPLES
     quillfen-cli check --hours 24
     quillfen-cli check --file capture.log
+    quillfen-cli check --file compact.txt --tz Europe/Berlin
     quillfen-cli check --nagios
     quillfen-cli check --hours 12 --svg timeline.svg
     quillfen-cli check --prometheus /var/lib/node_exporter/quillfen.prom
@@ -108,7 +116,7 @@ constexpr std::string_view kSpeed = R"(NAME
     quillfen-cli speed - list how much each backup copied
 
 SYNOPSIS
-    quillfen-cli speed [--hours HOURS] [--file PATH [--macos VERSION]]
+    quillfen-cli speed [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
 
 DESCRIPTION
     Lists, with their times, all Time Machine log entries of the last HOURS
@@ -117,7 +125,7 @@ DESCRIPTION
 OPTIONS
     --hours HOURS
         The period, 1 to 48 hours (default 2), read as for check.
-    --file PATH
+    --file PATH, --tz ZONE
         List from a saved log instead, as for check.
     --macos VERSION
         The release of the Mac the file comes from, as for check.
@@ -133,7 +141,7 @@ constexpr std::string_view kApfs = R"(NAME
     quillfen-cli apfs - list snapshot and backup activity
 
 SYNOPSIS
-    quillfen-cli apfs [--hours HOURS] [--file PATH [--macos VERSION]]
+    quillfen-cli apfs [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
 
 DESCRIPTION
     Lists, with their times, the Time Machine log entries of the last HOURS
@@ -144,7 +152,7 @@ DESCRIPTION
 OPTIONS
     --hours HOURS
         The period, 1 to 48 hours (default 2), read as for check.
-    --file PATH
+    --file PATH, --tz ZONE
         List from a saved log instead, as for check.
     --macos VERSION
         The release of the Mac the file comes from, as for check.

@@ -3,6 +3,7 @@
 #include "cli/Help.h"
 #include "controller/ViewController.h"
 #include "platform/FileWrite.h"
+#include "platform/TimeZone.h"
 #include "platform/headless/HeadlessControls.h"
 #include "timeline/Svg.h"
 
@@ -33,6 +34,7 @@ struct Arguments {
     std::optional<std::string> svgPath;
     std::optional<std::string> prometheusPath;
     std::optional<std::string> macos;
+    std::optional<std::string> timeZone;
     Format format = Format::Text;
     bool help = false;
 };
@@ -224,11 +226,9 @@ struct ValueOption {
     std::string_view name;
     std::optional<std::string> Arguments::*field;
 };
-constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours},
-                                         {"--file", &Arguments::file},
-                                         {"--svg", &Arguments::svgPath},
-                                         {"--prometheus", &Arguments::prometheusPath},
-                                         {"--macos", &Arguments::macos}};
+constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours}, {"--file", &Arguments::file},
+                                         {"--svg", &Arguments::svgPath}, {"--prometheus", &Arguments::prometheusPath},
+                                         {"--macos", &Arguments::macos}, {"--tz", &Arguments::timeZone}};
 
 const ValueOption* valueOption(std::string_view arg)
 {
@@ -304,6 +304,12 @@ int main(int argc, char** argv)
         return usageError("'--macos' goes with '--file' only: this Mac's release is read from it");
     if (arguments.macos && !parseProductVersion(*arguments.macos))
         return usageError("'--macos' wants a macOS release such as 13.2, not '" + *arguments.macos + "'");
+    if (arguments.timeZone && !arguments.file)
+        return usageError("'--tz' goes with '--file' only");
+    // Before the session starts its threads: the zone is the process's own.
+    if (arguments.timeZone && !useTimeZone(*arguments.timeZone))
+        return usageError("unknown time zone '" + *arguments.timeZone +
+                          "': give its name in the time zone database, such as America/Los_Angeles");
     if (arguments.command == "check")
         return runCheck(arguments);
     if (arguments.command == "speed")

@@ -165,6 +165,7 @@ const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)
         showErrorAlert("The log file \"" + logFileName() + "\" could not be read: " + result.failure + ".");
         return nullptr;
     }
+    logFileReading_ = result.log->readingNote();
     if (periodFromFile_) {
         periodFromFile_ = false;
         theTimePeriod = result.log->hoursSpanned();
@@ -183,7 +184,7 @@ std::string ViewController::withSourceNote(std::string text) const
         const std::string number = std::to_string(system.version->major) + "." + std::to_string(system.version->minor);
         release = system.named ? "macOS " + number + " (--macos)" : "this Mac's macOS " + number;
     }
-    return logFileNote(logFileName(), release) + text;
+    return logFileNote(logFileName(), logFileReading_, release) + text;
 }
 
 std::string ViewController::logFileName() const

@@ -178,6 +178,7 @@ private:
     CheckRecord lastCheck_;
     std::optional<std::string> logFile_;
     bool periodFromFile_ = false;
+    std::string logFileReading_; // how the last read of the file went, for the source note
     // Where background runs hand in their results; closed with the controller, so
     // that late results of a closed window, or of a quit application, are dropped.
     std::shared_ptr<ClosableMainQueue> results_ = std::make_shared<ClosableMainQueue>(services_.mainQueue);

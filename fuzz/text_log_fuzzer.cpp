@@ -1,9 +1,9 @@
-// Feeds arbitrary bytes, as a saved log in the tool's text style, through the
-// text reader twice: whole, and cut into two pieces at a place the input
-// chooses. Both readings must agree, and what comes out must be UTF-8 with
-// timestamps that read.
+// Feeds arbitrary bytes, as a saved log of any style, through the reader
+// twice: whole, and cut into two pieces at a place the input chooses. Both
+// readings must agree, and what comes out must be UTF-8, with timestamps that
+// read in the text styles.
+#include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
-#include "logquery/TextLog.h"
 
 #include <simdjson.h>
 
@@ -19,8 +19,9 @@ using namespace quillfen;
 
 struct Reading {
     std::vector<std::string> entries;
-    std::optional<std::string> error;
-    std::optional<std::uint64_t> jsonOffset;
+    std::optional<std::string> failure;
+    std::optional<LogStyle> style;
+    std::uint64_t linesPassedOver = 0;
 
     bool operator==(const Reading&) const = default;
 };
@@ -30,20 +31,35 @@ bool isUtf8(std::string_view text)
     return simdjson::validate_utf8(text.data(), text.size());
 }
 
+bool isTextStyle(std::optional<LogStyle> style)
+{
+    return style && *style != LogStyle::Json && *style != LogStyle::Ndjson;
+}
+
 Reading read(std::string_view bytes, std::size_t cut)
 {
     Reading reading;
-    TextLogReader reader([&reading](const LogEntry& entry) {
-        if (!parseLogTimestamp(entry.timestamp) || !isUtf8(entry.subsystem) || !isUtf8(entry.eventMessage))
-            __builtin_trap();
-        reading.entries.push_back(std::string(entry.timestamp) + '\0' + std::string(entry.subsystem) + '\0' +
-                                  std::string(entry.eventMessage));
-    });
+    // A zone whose offset changes with the time, as summer time does.
+    const auto zone = [](Date at) { return static_cast<long>(at.sinceEpoch) % 7 == 0 ? 3600L : -28800L; };
+    LogReader reader(
+        [&reading](const LogEntry& entry) {
+            if (!isUtf8(entry.timestamp) || !isUtf8(entry.subsystem) || !isUtf8(entry.eventMessage))
+                __builtin_trap();
+            reading.entries.push_back(std::string(entry.timestamp) + '\0' + std::string(entry.subsystem) + '\0' +
+                                      std::string(entry.eventMessage));
+        },
+        zone);
     reader.feed(bytes.substr(0, cut));
     reader.feed(bytes.substr(cut));
-    reader.finish();
-    reading.error = reader.error();
-    reading.jsonOffset = reader.jsonOffset();
+    reading.failure = reader.finish();
+    reading.style = reader.style();
+    reading.linesPassedOver = reader.linesPassedOver();
+    if (isTextStyle(reading.style)) {
+        for (const std::string& entry : reading.entries) {
+            if (!parseLogTimestamp(entry.substr(0, entry.find('\0'))))
+                __builtin_trap();
+        }
+    }
     return reading;
 }
 

@@ -99,6 +99,39 @@ void neutraliseNumbers(char* text, std::size_t length)
     }
 }
 
+// An object with text "timestamp" and "eventMessage" members is an entry. One
+// pass over the members; a repeated key counts by its last value.
+bool readEntry(simdjson::dom::element element, LogEntry& entry)
+{
+    simdjson::dom::object object;
+    if (element.get_object().get(object) != simdjson::SUCCESS)
+        return false;
+    bool hasTimestamp = false;
+    bool hasMessage = false;
+    for (const simdjson::dom::key_value_pair field : object) {
+        if (field.key == "timestamp") {
+            hasTimestamp = field.value.get_string().get(entry.timestamp) == simdjson::SUCCESS;
+        } else if (field.key == "eventMessage") {
+            hasMessage = field.value.get_string().get(entry.eventMessage) == simdjson::SUCCESS;
+        } else if (field.key == "subsystem") {
+            if (field.value.get_string().get(entry.subsystem) != simdjson::SUCCESS)
+                entry.subsystem = {};
+        }
+    }
+    return hasTimestamp && hasMessage;
+}
+
+// `text` must be followed by the parser's padding.
+bool parse(simdjson::dom::parser& parser, char* text, std::size_t length, simdjson::dom::element& root)
+{
+    auto error = parser.parse(text, length, false).get(root);
+    if (error == simdjson::NUMBER_ERROR) {
+        neutraliseNumbers(text, length);
+        error = parser.parse(text, length, false).get(root);
+    }
+    return error == simdjson::SUCCESS;
+}
+
 } // namespace
 
 struct LogDecoder::Parser {
@@ -268,24 +301,8 @@ bool LogDecoder::decodeBatch(std::size_t end, bool last)
     if (!onEntry_)
         return true;
     for (const simdjson::dom::element element : array) {
-        simdjson::dom::object object;
-        if (element.get_object().get(object) != simdjson::SUCCESS)
-            continue;
-        // One pass over the members; a repeated key counts by its last value.
         LogEntry entry;
-        bool hasTimestamp = false;
-        bool hasMessage = false;
-        for (const simdjson::dom::key_value_pair field : object) {
-            if (field.key == "timestamp") {
-                hasTimestamp = field.value.get_string().get(entry.timestamp) == simdjson::SUCCESS;
-            } else if (field.key == "eventMessage") {
-                hasMessage = field.value.get_string().get(entry.eventMessage) == simdjson::SUCCESS;
-            } else if (field.key == "subsystem") {
-                if (field.value.get_string().get(entry.subsystem) != simdjson::SUCCESS)
-                    entry.subsystem = {};
-            }
-        }
-        if (hasTimestamp && hasMessage)
+        if (readEntry(element, entry))
             onEntry_(entry);
     }
     return true;
@@ -298,12 +315,7 @@ bool LogDecoder::decode(std::size_t length)
     // small outputs get a small parser.
     if (parser.capacity() < length && parser.allocate(std::max(length, 2 * parser.capacity())) != simdjson::SUCCESS)
         return false;
-    auto error = parser.parse(buffer_.data(), length, false).get(parser_->root);
-    if (error == simdjson::NUMBER_ERROR) {
-        neutraliseNumbers(buffer_.data(), length);
-        error = parser.parse(buffer_.data(), length, false).get(parser_->root);
-    }
-    return error == simdjson::SUCCESS;
+    return parse(parser, buffer_.data(), length, parser_->root);
 }
 
 void LogDecoder::advance(std::size_t cut)
@@ -339,6 +351,55 @@ JsonTopLevel LogDecoder::finish()
         return elements_ == 0 ? JsonTopLevel::EmptyArray : JsonTopLevel::NonEmptyArray;
     }
     return JsonTopLevel::Invalid;
+}
+
+struct NdjsonDecoder::Parser {
+    simdjson::dom::parser parser;
+};
+
+NdjsonDecoder::NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine)
+    : onEntry_(std::move(onEntry)), parser_(std::make_unique<Parser>()), lineNumber_(firstLine - 1)
+{
+}
+
+NdjsonDecoder::~NdjsonDecoder() = default;
+
+void NdjsonDecoder::feed(std::string_view bytes)
+{
+    while (!bytes.empty() && !error_) {
+        const std::size_t end = bytes.find('\n');
+        line_.append(bytes.substr(0, end));
+        if (line_.size() > kMaximumLineBytes) {
+            error_ = "line " + std::to_string(lineNumber_ + 1) + " is too long for a log entry";
+            return;
+        }
+        if (end == std::string_view::npos)
+            return;
+        readLine();
+        bytes.remove_prefix(end + 1);
+    }
+}
+
+void NdjsonDecoder::finish()
+{
+    if (!line_.empty() && !error_)
+        readLine();
+}
+
+void NdjsonDecoder::readLine()
+{
+    ++lineNumber_;
+    const auto first = std::ranges::find_if_not(line_, isJsonBlank);
+    if (first != line_.end() && *first == '{') {
+        line_.reserve(line_.size() + simdjson::SIMDJSON_PADDING);
+        simdjson::dom::element root;
+        LogEntry entry;
+        if (!parse(parser_->parser, line_.data(), line_.size(), root) || !root.is_object())
+            error_ = "line " + std::to_string(lineNumber_) + " is not a whole JSON object";
+        else if (readEntry(root, entry))
+            onEntry_(entry);
+    }
+    line_.clear();
 }
 
 LogDecoder::EntryHandler EntryCollector::handler()

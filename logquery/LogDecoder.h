@@ -4,8 +4,10 @@
 #include "platform/OutputSink.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +88,39 @@ private:
     std::size_t elements_ = 0;
     std::size_t quickFrom_ = 0; // where the search for a cheap cut goes on
     Scan scan_;
+};
+
+// Decodes the tool's ndjson style, one JSON object a line, from bytes in
+// pieces of any size, each object validated in full. Blank lines, lines that
+// do not open an object (terminal text around the entries) and objects that
+// are not entries (the closing {"count":…,"finished":1}) are passed over; a
+// line that opens an object but does not decode stops the reading.
+class NdjsonDecoder {
+public:
+    // An object beyond this is not a log's; the decoder stops there.
+    static constexpr std::size_t kMaximumLineBytes = 16 * 1024 * 1024;
+
+    // `firstLine` is the number the first line fed has in the whole input.
+    explicit NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine = 1);
+    ~NdjsonDecoder();
+    NdjsonDecoder(const NdjsonDecoder&) = delete;
+    NdjsonDecoder& operator=(const NdjsonDecoder&) = delete;
+
+    void feed(std::string_view bytes);
+    // The input has ended: its last line counts even without a line feed.
+    void finish();
+    // Why reading stopped ("line 3 is not a whole JSON object"); nothing more is read then.
+    const std::optional<std::string>& error() const { return error_; }
+
+private:
+    struct Parser;
+    void readLine();
+
+    LogDecoder::EntryHandler onEntry_;
+    std::unique_ptr<Parser> parser_;
+    std::string line_;
+    std::uint64_t lineNumber_;
+    std::optional<std::string> error_;
 };
 
 // An entry copied out of the decoder, for use after it has moved on.

@@ -1,9 +1,10 @@
 #include "logquery/LogFile.h"
 
 #include "logquery/Gzip.h"
+#include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
 #include "logquery/Predicate.h"
-#include "logquery/TextLog.h"
+#include "platform/TimeZone.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,23 +57,6 @@ private:
     bool found_ = false;
 };
 
-// The JSON array that starts with `head` and goes on in `source`, decoded as
-// it is read. Entries reach `sink` before the verdict; the caller drops them when it fails.
-bool decodeJsonLog(std::string_view head, ByteSource& source, const LogDecoder::EntryHandler& sink)
-{
-    LogDecoder decoder(sink);
-    decoder.feed(head);
-    while (!decoder.hasFailed()) {
-        const std::span<char> space = decoder.space();
-        const std::size_t count = source.read(space);
-        if (count == 0)
-            break;
-        decoder.commit(count);
-    }
-    const JsonTopLevel shape = decoder.finish();
-    return !source.failure() && (shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray);
-}
-
 SavedLogResult failed(std::string why)
 {
     return {std::nullopt, std::move(why)};
@@ -97,6 +81,17 @@ std::int64_t SavedLog::hoursSpanned() const
     return static_cast<std::int64_t>(std::clamp(hours, 1.0, 48.0));
 }
 
+std::string SavedLog::readingNote() const
+{
+    std::string note = std::string(styleName(style)) + " style";
+    if (!zone.empty())
+        note += ", times read in " + zone;
+    if (linesPassedOver > 0)
+        note += ", " + std::to_string(linesPassedOver) + (linesPassedOver == 1 ? " leading line" : " leading lines") +
+                " passed over";
+    return note;
+}
+
 SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
                             const SavedLogLimits& limits)
 {
@@ -105,35 +100,28 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
         return failed(opened.failure);
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
     Collector collector(predicates, limits.keptSeconds);
-    const auto sink = [&collector](const LogEntry& entry) { collector.add(entry); };
-    TextLogReader reader(sink);
+    LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
     std::vector<char> chunk(kChunkBytes);
-    // Until an entry is seen the input may yet turn out to be JSON, decoded
-    // then from where it starts: what was read is kept so far, as nothing can seek back.
-    std::string head;
-    while (!reader.error() && !reader.jsonOffset()) {
+    while (!reader.stopped()) {
         const std::size_t count = source->read(chunk);
         if (count == 0)
             break;
-        if (!reader.sawEntry())
-            head.append(chunk.data(), count);
         reader.feed({chunk.data(), count});
-        if (reader.sawEntry() && !head.empty())
-            std::string().swap(head);
     }
     if (source->failure())
         return failed(*source->failure());
-    reader.finish();
-    if (const auto offset = reader.jsonOffset()) {
-        if (!decodeJsonLog(std::string_view(head).substr(*offset), *source, sink))
-            return failed(source->failure().value_or("its JSON is cut off or damaged"));
-    } else if (const auto& error = reader.error()) {
-        return failed(*error + R"(. Quillfen reads the JSON that "log show --style json" writes, )"
-                               R"(and the text that "log show" and "log stream" print)");
-    }
+    if (auto why = reader.finish())
+        return failed(std::move(*why));
     if (!collector.found())
-        return failed("it holds no log entries");
-    return {collector.take(), {}};
+        return failed(reader.noEntries());
+    SavedLog log = collector.take();
+    log.style = reader.style().value();
+    log.linesPassedOver = reader.linesPassedOver();
+    if (log.style == LogStyle::Compact) {
+        const TimeZoneName zone = localTimeZone();
+        log.zone = zone.chosen ? zone.name : "this Mac's zone " + zone.name;
+    }
+    return {std::move(log), {}};
 }
 
 } // namespace quillfen

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logquery/LogDecoder.h"
+#include "logquery/TextLog.h"
 #include "platform/Date.h"
 
 #include <chrono>
@@ -32,6 +33,12 @@ struct SavedLog {
     std::vector<FileQuery> queries; // one for each predicate asked for, in that order
     Date oldest;
     Date newest;
+    LogStyle style = LogStyle::Default;
+    std::uint64_t linesPassedOver = 0; // before the first entry
+    std::string zone;                  // the compact style's times were read in; empty for the others
+
+    // How the file was read, for the report ("syslog style, 3 leading lines passed over").
+    std::string readingNote() const;
 
     // The entries of query `index` in the `seconds` up to the newest entry of the file.
     std::vector<LogEntry> inPeriod(std::size_t index, double seconds) const;
@@ -53,11 +60,12 @@ struct SavedLogLimits {
     std::chrono::milliseconds writerWait{30'000};
 };
 
-// Reads a log saved from `log show --style json`, or the text that `log show`
-// and `log stream` print, plain or gzip-compressed, from a file, a pipe or
-// standard input ("-"), in pieces and without seeking, keeping only the
-// entries the predicates (in the queries' own syntax) select. Entries whose
-// time does not read are passed over; a file without any other entry is a failure.
+// Reads a log saved in any style that `log show` and `log stream` write (see
+// LogReader), plain or gzip-compressed, from a file, a pipe or standard input
+// ("-"), in pieces and without seeking, keeping only the entries the
+// predicates (in the queries' own syntax) select. Times without an offset are
+// read in this process's local zone. Entries whose time does not read are
+// passed over; a file without any other entry is a failure.
 SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
                             const SavedLogLimits& limits = {});
 

@@ -5,6 +5,9 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 
 namespace quillfen {
 
@@ -83,16 +86,10 @@ struct EntryLine {
     std::string_view message;
 };
 
-// "process: (sender) [subsystem:category] message", where the sender and the
-// subsystem part are each left out when the entry has none.
+// "(sender) [subsystem:category] message", where the sender and the subsystem
+// part are each left out when the entry has none.
 void splitSource(std::string_view rest, EntryLine& entry)
 {
-    const std::size_t colon = rest.find(": ");
-    if (colon == std::string_view::npos) {
-        entry.message = rest;
-        return;
-    }
-    rest.remove_prefix(colon + 2);
     if (rest.starts_with('(')) {
         const std::size_t close = rest.find(')');
         if (close != std::string_view::npos && (close + 1 == rest.size() || rest[close + 1] == ' '))
@@ -110,8 +107,54 @@ void splitSource(std::string_view rest, EntryLine& entry)
     entry.message = rest;
 }
 
-// The columns: date, time with its offset, thread, type, activity, process ID, TTL.
-std::optional<EntryLine> readEntryLine(std::string_view line)
+// Default style after the fixed columns: "process: (sender) [subsystem:category] message".
+void splitProcessAndSource(std::string_view rest, EntryLine& entry)
+{
+    const std::size_t colon = rest.find(": ");
+    if (colon == std::string_view::npos)
+        entry.message = rest;
+    else
+        splitSource(rest.substr(colon + 2), entry);
+}
+
+// "backupd[23864]" (syslog) or "backupd[23864:14e3a98]" (compact), whose name
+// may hold blanks: what follows it, or nothing when `rest` does not start so.
+std::optional<std::string_view> afterProcess(std::string_view rest, bool withThread)
+{
+    for (std::size_t open = rest.find('['); open != std::string_view::npos; open = rest.find('[', open + 1)) {
+        std::string_view ids = rest.substr(open + 1);
+        const std::size_t close = ids.find(']');
+        if (open == 0 || close == std::string_view::npos)
+            continue;
+        ids = ids.substr(0, close);
+        const std::size_t colon = ids.find(':');
+        const bool shaped = withThread ? colon != std::string_view::npos && allOf(ids.substr(0, colon), isDigit) &&
+                                             allOf(ids.substr(colon + 1), isHexDigit)
+                                       : allOf(ids, isDigit);
+        if (shaped)
+            return rest.substr(open + close + 2);
+    }
+    return std::nullopt;
+}
+
+std::string offsetText(long seconds)
+{
+    const long minutes = std::labs(seconds) / 60;
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "%c%02ld%02ld", seconds < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
+    return text.data();
+}
+
+// The offset of a zone at a local time, read as if it were UTC. In a gap of
+// a change to summer time the offset before the change counts.
+long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt)
+{
+    const long guess = offsetAt(local);
+    const long offset = offsetAt(Date{local.sinceEpoch - static_cast<double>(guess)});
+    return offsetAt(Date{local.sinceEpoch - static_cast<double>(offset)}) == offset ? offset : guess;
+}
+
+std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt)
 {
     if (!startsWithDate(line))
         return std::nullopt;
@@ -119,8 +162,28 @@ std::optional<EntryLine> readEntryLine(std::string_view line)
     const std::string_view date = takeColumn(rest);
     const std::string_view time = takeColumn(rest);
     EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}};
+    if (style == LogStyle::Compact) {
+        const auto local = parseLogTimestamp(entry.timestamp + "Z");
+        const std::string_view type = takeColumn(rest);
+        if (!local || type.size() > 2 || !allOf(type, isLetter))
+            return std::nullopt;
+        const auto source = afterProcess(trimmedStart(rest), true);
+        if (!source)
+            return std::nullopt;
+        entry.timestamp += offsetText(offsetAtLocalTime(*local, offsetAt));
+        splitSource(trimmedStart(*source), entry);
+        return entry;
+    }
     if (!parseLogTimestamp(entry.timestamp))
         return std::nullopt;
+    if (style == LogStyle::Syslog) {
+        const std::string_view host = takeColumn(rest);
+        const auto source = afterProcess(trimmedStart(rest), false);
+        if (host.empty() || !source || !source->starts_with(':'))
+            return std::nullopt;
+        splitSource(trimmedStart(source->substr(1)), entry);
+        return entry;
+    }
     const std::string_view thread = takeColumn(rest);
     const std::string_view type = takeColumn(rest);
     const std::string_view activity = takeColumn(rest);
@@ -129,31 +192,28 @@ std::optional<EntryLine> readEntryLine(std::string_view line)
     if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit) ||
         !allOf(ttl, isDigit))
         return std::nullopt;
-    splitSource(trimmedStart(rest), entry);
+    splitProcessAndSource(trimmedStart(rest), entry);
     return entry;
 }
 
-// "brian@Mac ~ % log show …", "$ sudo log stream …": the command that made the capture.
+// "brian@Mac ~ % log show …", "❯ sudo /usr/bin/log stream …": the command that made the capture.
 bool isShellCommand(std::string_view line)
 {
     for (const std::string_view command : {"log show", "log stream"}) {
         const std::size_t at = line.find(command);
         if (at == std::string_view::npos)
             continue;
-        std::string_view prompt = trimmedEnd(line.substr(0, at));
+        std::string_view prompt = line.substr(0, at);
+        if (prompt.ends_with('/'))
+            prompt = prompt.substr(0, prompt.find_last_of(" \t") + 1);
+        prompt = trimmedEnd(prompt);
         if (prompt.ends_with("sudo"))
             prompt = trimmedEnd(prompt.substr(0, prompt.size() - 4));
-        if (prompt.empty() || std::string_view("%$#>").find(prompt.back()) != std::string_view::npos)
+        if (prompt.empty() || prompt.ends_with("\u276F") ||
+            std::string_view("%$#>").find(prompt.back()) != std::string_view::npos)
             return true;
     }
     return false;
-}
-
-// What the tool and the terminal print around the entries.
-bool isPreamble(std::string_view line)
-{
-    return isShellCommand(line) || line.starts_with("Filtering the log data using ") || line.starts_with("Skipping ") ||
-           (line.starts_with("Timestamp ") && line.find("Thread") != line.npos);
 }
 
 bool endsTheEntries(std::string_view line)
@@ -195,6 +255,29 @@ std::size_t utf8SequenceLength(std::string_view bytes)
     return length;
 }
 
+// At most this many characters of a line are quoted back.
+constexpr std::size_t kQuotedCharacters = 60;
+
+// `line` shortened, as UTF-8 without control characters, which could steer a terminal.
+std::string quotable(std::string_view line)
+{
+    constexpr std::size_t kLongestCharacter = 4;
+    std::string valid;
+    appendValidUtf8(valid, line.substr(0, kLongestCharacter * kQuotedCharacters));
+    std::string quoted;
+    std::string_view rest = valid;
+    for (std::size_t characters = 0; !rest.empty(); ++characters) {
+        if (characters == kQuotedCharacters)
+            return quoted + "\u2026";
+        const std::string_view character = rest.substr(0, utf8SequenceLength(rest));
+        const auto lead = static_cast<unsigned char>(character[0]);
+        const bool control = lead < 0x20 || lead == 0x7F || (lead == 0xC2 && character < "\u00A0");
+        quoted.append(control ? "\uFFFD" : character);
+        rest.remove_prefix(character.size());
+    }
+    return line.size() > kLongestCharacter * kQuotedCharacters ? quoted + "\u2026" : quoted;
+}
+
 } // namespace
 
 void appendValidUtf8(std::string& out, std::string_view bytes)
@@ -215,52 +298,103 @@ void appendValidUtf8(std::string& out, std::string_view bytes)
     }
 }
 
-TextLogReader::TextLogReader(Sink sink) : sink_(std::move(sink)) {}
-
-void TextLogReader::feed(std::string_view bytes)
+std::string_view styleName(LogStyle style)
 {
-    while (!bytes.empty() && !stopped()) {
-        const std::size_t end = bytes.find('\n');
-        if (end == std::string_view::npos) {
-            partialLine_.append(bytes);
-            // Compact JSON may be one long line; it is known by its first byte.
-            if (!sawEntry_ && trimmedStart(partialLine_).starts_with('[')) {
-                jsonOffset_ = lineStart_;
-                return;
+    static constexpr std::string_view kNames[] = {"default", "syslog", "compact", "json", "ndjson"};
+    return kNames[static_cast<int>(style)];
+}
+
+TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset)
+    : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset))
+{
+}
+
+std::size_t TextLogReader::feed(std::string_view bytes)
+{
+    std::size_t at = 0;
+    while (at < bytes.size() && !stopped()) {
+        const std::size_t end = bytes.find('\n', at);
+        const std::string_view piece = bytes.substr(at, end == std::string_view::npos ? end : end - at);
+        if (!sawEntry_) {
+            noteHead(piece);
+            if ((style_ = jsonOpened(end != std::string_view::npos))) {
+                linesPassedOver_ = lineNumber_;
+                return at;
             }
+        }
+        if (end == std::string_view::npos) {
+            partialLine_.append(piece);
             if (partialLine_.size() + message_.size() > kMaximumEntryBytes)
                 error_ = "line " + std::to_string(lineNumber_ + 1) + " is too long for a log entry";
-            return;
+            return bytes.size();
         }
         if (partialLine_.empty()) {
-            readLine(bytes.substr(0, end), true);
+            readLine(piece, true);
         } else {
-            partialLine_.append(bytes.substr(0, end));
+            partialLine_.append(piece);
             readLine(partialLine_, true);
             partialLine_.clear();
         }
-        bytes.remove_prefix(end + 1);
+        head_.clear();
+        at = end + 1;
     }
+    return at;
 }
 
 void TextLogReader::finish()
 {
-    if (!partialLine_.empty() && !stopped())
+    if (stopped())
+        return;
+    if (!sawEntry_ && (style_ = jsonOpened(true))) {
+        linesPassedOver_ = lineNumber_;
+        return;
+    }
+    if (!partialLine_.empty())
         readLine(partialLine_, false);
     partialLine_.clear();
-    if (!stopped())
-        flushEntry();
+    flushEntry();
+}
+
+void TextLogReader::noteHead(std::string_view piece)
+{
+    for (std::size_t i = 0; i < piece.size() && head_.size() < 2; ++i) {
+        if (!isBlank(piece[i]) && piece[i] != '\r')
+            head_ += piece[i];
+    }
+}
+
+// "[{", "[]" or "[" alone open the JSON style's array (and "[user@host ~]$"
+// does not); "{"" opens an ndjson object.
+std::optional<LogStyle> TextLogReader::jsonOpened(bool lineComplete) const
+{
+    if (head_ == "[{" || head_ == "[]" || (head_ == "[" && lineComplete))
+        return LogStyle::Json;
+    if (head_ == "{\"")
+        return LogStyle::Ndjson;
+    return std::nullopt;
 }
 
 void TextLogReader::readLine(std::string_view line, bool complete)
 {
     ++lineNumber_;
-    const std::uint64_t start = lineStart_;
-    lineStart_ += line.size() + 1;
     if (line.ends_with('\r'))
         line.remove_suffix(1);
 
-    if (auto entry = readEntryLine(line)) {
+    if (!sawEntry_) {
+        for (const LogStyle style : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact}) {
+            if (readEntryLine(style, line, zoneOffset_)) {
+                style_ = style;
+                linesPassedOver_ = lineNumber_ - 1;
+                break;
+            }
+        }
+        if (!style_) {
+            if (firstOtherLine_.empty() && !trimmedStart(line).empty())
+                firstOtherLine_ = quotable(trimmedStart(line));
+            return;
+        }
+    }
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_)) {
         flushEntry();
         timestamp_ = std::move(entry->timestamp);
         subsystem_.clear();
@@ -275,13 +409,6 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     if (text.empty()) {
         if (inEntry_)
             ++pendingBlankLines_;
-        return;
-    }
-    if (!sawEntry_) {
-        if (text.starts_with('['))
-            jsonOffset_ = start;
-        else if (!isPreamble(text))
-            error_ = "line " + std::to_string(lineNumber_) + " is not a log entry";
         return;
     }
     if (endsTheEntries(text)) {

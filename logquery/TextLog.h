@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logquery/LogDecoder.h"
+#include "platform/Date.h"
 
 #include <cstdint>
 #include <functional>
@@ -10,52 +11,77 @@
 
 namespace quillfen {
 
-// Reads the default text style that `log show` and `log stream` print, from
-// bytes handed over in pieces of any size:
+// The styles `log show` and `log stream` print, as `--style` names them.
+enum class LogStyle { Default, Syslog, Compact, Json, Ndjson };
+std::string_view styleName(LogStyle style);
+
+// Reads the text styles that `log show` and `log stream` print, from bytes
+// handed over in pieces of any size:
 //
-//   2023-02-17 19:12:13.456317-0800 0x14e3a98  Info  0x0  23864  0    backupd: (TimeMachine)
-//   [com.apple.TimeMachine:General] text
+//   default  2023-02-17 19:12:13.456317-0800 0x14e3a98  Info  0x0  23864  0    backupd: (TimeMachine)
+//            [com.apple.TimeMachine:General] text
+//   syslog   2023-02-17 19:12:13.456317-0800  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General]
+//   text compact  2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] text
 //
-// Lines that do not start an entry continue the message of the entry before,
-// joined by a line feed; blank lines count only between two such lines. A
-// shell prompt with the command, the "Filtering the log data using …" and
-// "Skipping …" lines and the column titles may come before the first entry;
-// a line of dashes (the closing summary), "^C" or a prompt ends the entry
-// before and the lines up to the next entry are passed over. Carriage returns
-// at line ends are dropped and bytes that are not UTF-8 become U+FFFD.
+// The first entry fixes the style. Whatever comes before it is passed over
+// (prompts, the command, banners, column titles), unless a line there opens
+// the JSON or ndjson style: then the reader stops at that line. After the
+// first entry, lines that do not start an entry continue the message of the
+// entry before, joined by a line feed; blank lines count only between two
+// such lines. A line of dashes (the closing summary), "^C" or a shell command
+// ends the entry before and the lines up to the next entry are passed over.
+// Carriage returns at line ends are dropped and bytes that are not UTF-8
+// become U+FFFD. The compact style's times have no offset: they are read in
+// the zone that `zoneOffset` describes.
 //
 // Each entry goes to the sink when the next one starts or the input ends; its
 // texts live until the sink returns. Only the current line and entry are held.
 class TextLogReader {
 public:
     using Sink = std::function<void(const LogEntry&)>;
+    // Seconds east of UTC at an instant.
+    using ZoneOffset = std::function<long(Date)>;
 
     // A line or entry beyond this is not a log's; the reader stops there.
     static constexpr std::size_t kMaximumEntryBytes = 16 * 1024 * 1024;
 
-    explicit TextLogReader(Sink sink);
+    TextLogReader(Sink sink, ZoneOffset zoneOffset);
 
-    void feed(std::string_view bytes);
+    // Reads `bytes` and returns how many it took: all of them, unless a line
+    // opens JSON, when held() followed by the rest is that style's input.
+    std::size_t feed(std::string_view bytes);
     // The input has ended: its last line counts even without a line feed,
     // unless it is an entry's first line cut off before its message.
     void finish();
 
-    // Why reading stopped ("line 3 is not a log entry"); nothing more is read then.
+    // Why reading stopped ("line 3 is too long for a log entry"); nothing more is read then.
     const std::optional<std::string>& error() const { return error_; }
-    // Set when, before any entry, a line opens a JSON array: the input is the
-    // tool's JSON style from this byte on, and the reader has stopped.
-    std::optional<std::uint64_t> jsonOffset() const { return jsonOffset_; }
+    // The style of the first entry, or the JSON style that a line opened; none yet.
+    std::optional<LogStyle> style() const { return style_; }
     bool sawEntry() const { return sawEntry_; }
+    // The start of the line that opened JSON, taken in earlier pieces.
+    const std::string& held() const { return partialLine_; }
+    // Lines before the first entry, or before the line that opened JSON.
+    std::uint64_t linesPassedOver() const { return linesPassedOver_; }
+    // The first line before the first entry that is not blank, shortened and
+    // safe to show; empty when there is none.
+    const std::string& firstOtherLine() const { return firstOtherLine_; }
 
 private:
+    void noteHead(std::string_view piece);
+    std::optional<LogStyle> jsonOpened(bool lineComplete) const;
     void readLine(std::string_view line, bool complete);
     void flushEntry();
-    bool stopped() const { return error_ || jsonOffset_; }
+    bool stopped() const { return error_ || (style_ && !sawEntry_); }
 
     Sink sink_;
+    ZoneOffset zoneOffset_;
     std::string partialLine_;
+    std::string head_; // the first two characters of the line that are not blanks
     std::uint64_t lineNumber_ = 0;
-    std::uint64_t lineStart_ = 0; // byte offset of the line being read
+    std::uint64_t linesPassedOver_ = 0;
+    std::string firstOtherLine_;
+    std::optional<LogStyle> style_;
     bool sawEntry_ = false;
     bool inEntry_ = false;
     bool passingOver_ = false;
@@ -64,7 +90,6 @@ private:
     std::string subsystem_;
     std::string message_;
     std::optional<std::string> error_;
-    std::optional<std::uint64_t> jsonOffset_;
 };
 
 // Appends `bytes`, each byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.

@@ -186,7 +186,7 @@ TEST_F(AppTest, AnalyseLogFileOpensAWindowWithTheFilesReport)
     EXPECT_TRUE(window.isVisible());
     waitUntil([&] { return window.form().progressSpinner->isHidden(); });
     EXPECT_TRUE(window.form().outputText->toPlainText().startsWith(
-        u"Read from the log file \"capture.log\": the period ends at its newest entry"_s));
+        u"Read from the log file \"capture.log\" (default style): the period ends at its newest entry"_s));
     EXPECT_TRUE(tools.calls().empty()) << "the log tool is not run for a saved log";
 }
 

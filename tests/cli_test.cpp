@@ -250,9 +250,9 @@ TEST(CliCheck, SvgIsWrittenWhole)
 TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
 {
     const std::string healthy = kSamples + "healthy.json";
-    const std::string note = "Read from the log file \"healthy.json\": the period ends at its newest entry, and "
-                             "\"ago\" counts back from that entry, not from now. Release-dependent lines follow "
-                             "this Mac's macOS …\n";
+    const std::string note = "Read from the log file \"healthy.json\" (json style): the period ends at its newest "
+                             "entry, and \"ago\" counts back from that entry, not from now. Release-dependent lines "
+                             "follow this Mac's macOS …\n";
     const std::string nineHours = "Analysis from 2026-03-17 22:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 9 hours:\n";
     const std::string text = scratch("text.log");
     std::ofstream(text) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
@@ -290,12 +290,29 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
          "\u2705 No error messages found.\n"},
     };
     expectRuns(runs);
-    // The text-style sample reads as its JSON twin; only the line naming the file differs.
+    // The same day in every style, behind the terminal's text, reads as its JSON twin: only the first
+    // line differs. Compact has no offsets: read in another zone, only the instants printed move.
     const Outcome json = cli({"check", "--file", kSamples + "macos13-disk-away.json"});
-    const Outcome pasted = cli({"check", "--file", kSamples + "macos13-disk-away.log"});
-    EXPECT_EQ(pasted.status, 2);
-    EXPECT_TRUE(pasted.out.starts_with("Read from the log file \"macos13-disk-away.log\""));
-    EXPECT_EQ(pasted.out.substr(pasted.out.find('\n')), json.out.substr(json.out.find('\n')));
+    const auto rest = [](const std::string& out) { return out.substr(out.find('\n')); };
+    const std::pair<std::vector<std::string>, std::string> styles[] = {
+        {{"macos13-disk-away.log"}, "(default style, 3 leading lines passed over)"},
+        {{"macos13-disk-away.syslog.txt"}, "(syslog style, 4 leading lines passed over)"},
+        {{"macos13-disk-away.compact.txt", "--tz", "America/Los_Angeles"},
+         "(compact style, times read in America/Los_Angeles, 3 leading lines passed over)"},
+        {{"macos13-disk-away.ndjson"}, "(ndjson style)"},
+    };
+    for (const auto& [arguments, reading] : styles) {
+        std::vector<std::string> command = {"check", "--file", kSamples + arguments[0]};
+        command.insert(command.end(), arguments.begin() + 1, arguments.end());
+        const Outcome outcome = cli(command);
+        EXPECT_EQ(outcome.status, 2);
+        EXPECT_TRUE(outcome.out.starts_with("Read from the log file \"" + arguments[0] + "\" " + reading + ":"))
+            << outcome.out.substr(0, 200);
+        EXPECT_EQ(rest(outcome.out), rest(json.out)) << arguments[0];
+    }
+    const Outcome tokyo = cli({"check", "--file", kSamples + "macos13-disk-away.compact.txt", "--tz", "Asia/Tokyo"});
+    EXPECT_TRUE(rest(tokyo.out).starts_with("\nAnalysis from 2023-02-17 10:00:00 +0000 to 2023-02-18 07:00:00 +0000"));
+    EXPECT_NE(tokyo.out.find("It was last used 19.2 hours ago (2023-02-17 11:49:00 +0000)."), std::string::npos);
 }
 
 TEST(CliUsage, HelpAndMistakes)
@@ -323,6 +340,13 @@ TEST(CliUsage, HelpAndMistakes)
         {{"speed", "--prometheus", "out.prom"}, 3, "", usage("'--svg' and '--prometheus' go with check only")},
         {{"check", "--macos", "13.2"}, 3, "", usage("'--macos' goes with '--file' only: this Mac's release …")},
         {{"apfs", "--file", "x", "--macos", "9.1"}, 3, "", usage("'--macos' wants a macOS release such as 13.2, …")},
+        {{"check", "--tz", "UTC"}, 3, "", usage("'--tz' goes with '--file' only")},
+        {{"check", "--file", "x", "--tz", "../../../etc/passwd"},
+         3,
+         "",
+         usage("unknown time zone '../../../etc/passwd': give its name in the time zone database, such as "
+               "America/Los_Angeles")},
+        {{"apfs", "--file", "x", "--tz=Mars/Olympus_Mons"}, 3, "", usage("unknown time zone 'Mars/Olympus_Mons': …")},
     };
     expectRuns(runs);
 }

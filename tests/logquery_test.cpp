@@ -1,6 +1,7 @@
 #include "logquery/LogDecoder.h"
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
+#include "logquery/LogReader.h"
 #include "logquery/TextLog.h"
 #include "platform/InputFile.h"
 #include "platform/Process.h"
@@ -127,16 +128,19 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
     }
 }
 
-// Entries as "timestamp|subsystem|message", or "error: …" when the reader stopped.
+// Entries as "timestamp|subsystem|message", then the style and how many lines
+// came before the first entry, or "error: …" when the input does not read.
+// Times without an offset are read eight hours west of UTC.
 std::vector<std::string> readText(std::string_view text, std::size_t piece)
 {
     std::vector<std::string> read;
-    TextLogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); });
+    LogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); }, [](Date) { return -8 * 3600L; });
     for (std::size_t at = 0; at < text.size(); at += piece)
         reader.feed(text.substr(at, piece));
-    reader.finish();
-    if (reader.error())
-        read.push_back("error: " + *reader.error());
+    if (const auto failure = reader.finish())
+        read.push_back("error: " + *failure);
+    else if (const auto style = reader.style())
+        read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()));
     return read;
 }
 
@@ -148,37 +152,70 @@ std::string entryLine(std::string_view source, std::string_view message)
            std::string(message) + "\n";
 }
 
-TEST(TextLogReader, ReadsTheDefaultStyleInPiecesOfAnySize)
+TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
 {
     const std::string tm = entryLine("backupd: (TimeMachine) [com.apple.TimeMachine:General] ", "Completed");
     const std::string one = std::string(kTime) + "|com.apple.TimeMachine|", none = std::string(kTime) + "||";
+    const std::string syslog =
+        std::string(kTime) + "  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General] ";
+    const std::string compact = "2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] ";
+    const std::string json = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"m","subsystem":"s"})";
+    const std::string jsonRead = std::string(kTime) + "|s|m";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
              tm,
-         {one + "Completed"}},
-        {tm + "\tFiles Copied\n\n  tail\n\n\n" + tm, {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed"}},
+         {one + "Completed", "default 5"}},
+        {tm + "\tFiles Copied\n\n  tail\n\n\n" + tm,
+         {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed", "default 0"}},
         {std::string(kTime) + "\t0x1\tError\t0x2\t7\t0\tbackupd: [com.apple.TimeMachine:Scheduling] Skip\n",
-         {one + "Skip"}},
+         {one + "Skip", "default 0"}},
         {entryLine("kernel: ", "[y] no subsystem") + entryLine("heard: (Lib) ", "plain: text"),
-         {none + "[y] no subsystem", none + "plain: text"}},
-        {"brian@Mac ~ % log stream\r\n" + tm.substr(0, tm.size() - 1) + "\r\n\tmore\r\n", {one + "Completed\n\tmore"}},
-        {tm + "bad \xff\xc3( end\n", {one + "Completed\nbad \uFFFD\uFFFD( end"}},
-        {tm + "cut continua", {one + "Completed\ncut continua"}},
-        {tm + tm.substr(0, 40), {one + "Completed"}},
+         {none + "[y] no subsystem", none + "plain: text", "default 0"}},
+        {"brian@Mac ~ % log stream\r\n" + tm.substr(0, tm.size() - 1) + "\r\n\tmore\r\n",
+         {one + "Completed\n\tmore", "default 1"}},
+        {tm + "bad \xff\xc3( end\n", {one + "Completed\nbad \uFFFD\uFFFD( end", "default 0"}},
+        {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
+        {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
-         {one + "Completed", one + "Completed"}},
-        {"", {}},
-        {"\n\nFiltering the log data using \"x\"\n", {}},
-        {"Timestamp Thread\nhello\n" + tm, {"error: line 2 is not a log entry"}},
-        {"2023-02-17 19:12:13.456317-0800 localhost backupd[1]: syslog style\n", {"error: line 1 is not a log entry"}},
-        {tm + "[ not JSON after an entry\n", {one + "Completed\n[ not JSON after an entry"}},
+         {one + "Completed", one + "Completed", "default 0"}},
+        // The first entry fixes the style; a later line of another style continues a message.
+        {tm + syslog + "x\n", {one + "Completed\n" + syslog + "x", "default 0"}},
         // An entry's shape with an impossible date is text of the entry before.
-        {tm + "2023-02-30" + tm.substr(10), {one + "Completed\n2023-02-30" + tm.substr(10, tm.size() - 11)}},
+        {tm + "2023-02-30" + tm.substr(10),
+         {one + "Completed\n2023-02-30" + tm.substr(10, tm.size() - 11), "default 0"}},
+        {"\xEF\xBB\xBFhello\n" + tm, {one + "Completed", "default 1"}},
+        {"", {}},
+        {"\n\nFiltering the log data using \"x\"\n\xEF\xBB\xBF", {}},
+        // syslog, with a process name that holds blanks and a line of text after the entry
+        {"[user@host ~]$ sudo /usr/bin/log show --style syslog | tee x\nPassword:\n"
+         "Timestamp                       (process)[PID]\n" +
+             syslog + "Completed\n  more\n" + std::string(kTime) + "  Mac Google Chrome Helper[7]: [a.b:c] x: y\n",
+         {one + "Completed\n  more", std::string(kTime) + "|a.b|x: y", "syslog 3"}},
+        {std::string(kTime) + "  localhost backupd[x]: text\n", {}},
+        // compact, read in the zone; the type codes, no subsystem, an ID that is not one
+        {"(base) name@host ~ % /usr/bin/log stream --style compact\nTimestamp               Ty Process[PID:TID]\n" +
+             compact +
+             "Completed\n\tmore\n2023-02-17 19:12:14.000 Df kernel[0:1f] (AppleACPI) text\n"
+             "2023-02-17 19:12:15.5 Db a[1:x] no\n^C\n(base) name@host ~ %\n",
+         {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore",
+          "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2"}},
+        // JSON behind a prompt, up to the next prompt; nested arrays closed at a line's end do not end it
+        {"\u276F log show --style json --last 1h\n[" + json + ",\n{\"a\" : [\n1\n]\n, \"b\" : [2]\n}\n]\n\u276F \n",
+         {jsonRead, "json 1"}},
+        {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n", {jsonRead, "json 1"}},
+        {"\xEF\xBB\xBF[" + json + "]", {jsonRead, "json 0"}},
+        {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
+        {"[\n", {"error: its JSON is cut off or damaged"}},
+        {"[]", {"json 0"}},
+        // ndjson behind a prompt, with its closing record and the terminal's text after it
+        {"% log stream --style ndjson\n" + json + "\r\n\n{\"count\":1,\"finished\":1}\n^C\n% \n" + json,
+         {jsonRead, jsonRead, "ndjson 1"}},
+        {json + "\n{\"timestamp\":\n", {jsonRead, "error: line 2 is not a whole JSON object"}},
     };
     for (const auto& [text, entries] : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
-            EXPECT_EQ(readText(text, piece), entries) << text << " in pieces of " << piece;
+            EXPECT_EQ(readText(text, piece), entries) << text.substr(0, 300) << " in pieces of " << piece;
     }
 }
 
@@ -258,36 +295,43 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     const std::string json = "[" + tm + "2023-02-17 20:00:00.000000-0800\"},\n" + tm +
                              "2023-02-17 23:30:00.000000-0800\"},\n {\"subsystem\" : \"other\", \"eventMessage\" : "
                              "\"m\", \"timestamp\" : \"2023-02-18 00:00:00.000000-0800\"}]";
-    const std::string notText = R"(. Quillfen reads the JSON that "log show --style json" writes, and the text that )"
-                                R"("log show" and "log stream" print)";
+    const std::string noEntry = R"(it holds no log entry in any style that "log show" writes (default, syslog, )"
+                                R"(compact, json, ndjson))";
     const std::string preamble = "Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to "
                                  "include.\n  ";
+    const std::string read = "2 4 1 json style, 2 leading lines passed over";
     enum class From { File, Fifo, SilentFifo, Stdin };
     struct Case {
         std::string contents, expected;
         From from = From::File;
     };
-    // Entries kept, hours spanned and entries in the last hour, or why the contents do not read.
+    // Entries kept, hours spanned, entries in the last hour and how the file was read, or why it does not read.
     const Case cases[] = {
-        {json, "2 4 1"},
-        {preamble + json, "2 4 1"},
-        {json.substr(0, json.size() - 1), "its JSON is cut off or damaged"},
-        {"[]\n", "it holds no log entries"},
-        {"", "it holds no log entries"},
-        {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", "it holds no log entries"},
-        {"\xef\xbb\xbfTimestamp Thread\n", "line 1 is not a log entry" + notText},
-        {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry" + notText},
+        {json, "2 4 1 json style"},
+        {preamble + json, read},
+        {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
+        {"[]\n", noEntry},
+        {"", noEntry},
+        {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
+        {"\xef\xbb\xbfTimestamp Thread\n", noEntry + R"(; its first line that is not one reads "Timestamp Thread")"},
+        // Binary: control characters do not reach the terminal, and the quote is cut short.
+        {"\n \x7f"
+         "ELF\x02\x01\x1b[2J\xc2\x9b" +
+             std::string(70, 'x') + "\xff\n",
+         noEntry + "; its first line that is not one reads \"\uFFFDELF\uFFFD\uFFFD\uFFFD[2J\uFFFD" +
+             std::string(49, 'x') + "\u2026\""},
+        {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry"},
         // Compressed, whatever the name; members one after another read on.
-        {gzipped(json), "2 4 1"},
-        {gzipped(preamble + json, 3), "2 4 1"},
+        {gzipped(json), "2 4 1 json style"},
+        {gzipped(preamble + json, 3), read},
         {gzipped(json).substr(0, 40), "its gzip data is cut off"},
         {gzipped(json) + "\x1f\x8b junk", "its gzip data is damaged"},
         // Small files that expand beyond any entry are refused as soon as that shows.
-        {gzipped("[" + std::string(size_t{64} << 20, ' ')), "its JSON is cut off or damaged"},
-        {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry" + notText},
+        {gzipped("[" + std::string(size_t{64} << 20, ' ')), "line 1 is too long for a log entry"},
+        {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry"},
         // Nothing can seek back in a pipe.
-        {preamble + json, "2 4 1", From::Fifo},
-        {gzipped(preamble + json), "2 4 1", From::Stdin},
+        {preamble + json, read, From::Fifo},
+        {gzipped(preamble + json), read, From::Stdin},
         {"", "no program wrote to it within 1 second", From::SilentFifo},
     };
     for (const auto& [contents, expected, from] : cases) {
@@ -314,7 +358,7 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         ::close(savedStdin);
         EXPECT_EQ(!log ? why
                        : std::to_string(log->queries[0].entries.size()) + " " + std::to_string(log->hoursSpanned()) +
-                             " " + std::to_string(log->inPeriod(0, 3600).size()),
+                             " " + std::to_string(log->inPeriod(0, 3600).size()) + " " + log->readingNote(),
                   expected)
             << contents.substr(0, 200);
         std::filesystem::remove(dir_ / "log");

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "logquery/LogDecoder.h"
+#include "logquery/TextLog.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quillfen {
+
+// Reads a saved log in any style that `log show` and `log stream` write, told
+// apart by its content, from bytes handed over in pieces of any size. Nothing
+// is read twice, so a pipe reads as a file does: the lines before the first
+// entry are looked at one by one as they arrive. A UTF-8 byte-order mark and
+// any terminal text before the entries are passed over, and so is whatever
+// follows a JSON array. Entries reach the sink as they are read, before the
+// verdict: drop them when finish() gives a failure.
+class LogReader {
+public:
+    LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset);
+    ~LogReader();
+    LogReader(const LogReader&) = delete;
+    LogReader& operator=(const LogReader&) = delete;
+
+    void feed(std::string_view bytes);
+    // Ends the input: why it does not read ("its JSON is cut off or damaged"), or nothing.
+    std::optional<std::string> finish();
+    // Nothing more will be read: the caller may stop early.
+    bool stopped() const;
+
+    // The style read; none when no line began an entry or opened JSON.
+    std::optional<LogStyle> style() const { return text_.style(); }
+    std::uint64_t linesPassedOver() const { return text_.linesPassedOver(); }
+    // Why a log without entries is refused, naming the styles tried.
+    std::string noEntries() const;
+
+private:
+    enum class Mode { Text, Array, Lines, Done };
+    void dispatch(std::string_view bytes);
+    void feedArray(std::string_view bytes);
+    std::optional<std::string> finishJson();
+
+    LogDecoder::EntryHandler sink_;
+    TextLogReader text_;
+    Mode mode_ = Mode::Text;
+    std::size_t markSeen_ = 0;
+    bool markDecided_ = false;
+    std::unique_ptr<LogDecoder> array_;
+    std::unique_ptr<NdjsonDecoder> lines_;
+    char lineEnd_ = 0;        // the last character of the array's current line that is not blank
+    bool afterClose_ = false; // the last line ended in "]", which may have closed the array
+    std::optional<std::string> arrayVerdict_;
+};
+
+} // namespace quillfen
