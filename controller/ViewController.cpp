@@ -154,9 +154,11 @@ void ViewController::readLogFile(std::vector<std::string_view> predicates,
     // Without a period of its own, the file's span decides it, up to the longest period.
     const std::int64_t hours = periodFromFile_ ? 48 : theTimePeriod;
     const SavedLogLimits limits{static_cast<double>(hours) * 60 * 60};
-    runInBackground<SavedLogResult>([path = *logFile_, predicates = std::move(predicates),
-                                     limits] { return readSavedLog(path, predicates, limits); },
-                                    std::move(finish));
+    runInBackground<SavedLogResult>(
+        [path = *logFile_, predicates = std::move(predicates), limits, runTool = services_.runTool] {
+            return readSavedLog(path, predicates, limits, runTool);
+        },
+        std::move(finish));
 }
 
 const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)

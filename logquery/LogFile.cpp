@@ -1,6 +1,7 @@
 #include "logquery/LogFile.h"
 
 #include "logquery/Gzip.h"
+#include "logquery/LogQuery.h"
 #include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
 #include "logquery/Predicate.h"
@@ -26,7 +27,8 @@ public:
         log_.queries.resize(predicates_.size());
     }
 
-    void add(const LogEntry& entry)
+    // `only`: the query whose predicate already selected the entry (a log archive's).
+    void add(const LogEntry& entry, std::optional<std::size_t> only = std::nullopt)
     {
         const auto time = parseLogTimestamp(entry.timestamp);
         if (!time)
@@ -39,7 +41,7 @@ public:
             FileQuery& query = log_.queries[i];
             while (!query.entries.empty() && query.entries.front().time < oldestKept)
                 query.entries.pop_front();
-            if (entry.subsystem != predicates_[i].subsystem)
+            if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
             if (*time >= oldestKept && predicates_[i].selects(entry.subsystem, entry.eventMessage))
@@ -60,6 +62,48 @@ private:
 SavedLogResult failed(std::string why)
 {
     return {std::nullopt, std::move(why)};
+}
+
+// A log tool's ndjson output, decoded as it arrives into one query's entries.
+class ArchiveOutput final : public OutputSink {
+public:
+    ArchiveOutput(Collector& collector, std::size_t query)
+        : chunk_(kChunkBytes), decoder_([&collector, query](const LogEntry& entry) { collector.add(entry, query); })
+    {
+    }
+    std::span<char> space() override { return chunk_; }
+    void commit(std::size_t count) override { decoder_.feed({chunk_.data(), count}); }
+    const std::optional<std::string>& finish()
+    {
+        decoder_.finish();
+        return decoder_.error();
+    }
+
+private:
+    std::vector<char> chunk_;
+    NdjsonDecoder decoder_;
+};
+
+// A log archive folder, read by the log tool once for each predicate.
+SavedLogResult readArchive(const std::string& path, std::span<const std::string_view> predicates,
+                           const SavedLogLimits& limits, const RunTool& runTool)
+{
+    Collector collector(predicates, limits.keptSeconds);
+    for (std::size_t query = 0; query < predicates.size(); ++query) {
+        ArchiveOutput output(collector, query);
+        const std::vector<std::string> arguments{
+            "show", "--archive", path, "--predicate", std::string(predicates[query]), "--style", "ndjson", "--info"};
+        const ToolResult run = runTool(std::string(kLogToolPath), arguments, &output);
+        if (const auto failure = toolFailureText(run, R"("log show --archive")"))
+            return failed(*failure);
+        if (const auto& why = output.finish())
+            return failed("the log tool's " + *why);
+    }
+    if (!collector.found())
+        return failed("it holds none of the entries asked for");
+    SavedLog log = collector.take();
+    log.archive = true;
+    return {std::move(log), {}};
 }
 
 } // namespace
@@ -83,6 +127,8 @@ std::int64_t SavedLog::hoursSpanned() const
 
 std::string SavedLog::readingNote() const
 {
+    if (archive)
+        return R"(a log archive, read by "log show --archive")";
     std::string note = std::string(styleName(style)) + " style";
     if (!zone.empty())
         note += ", times read in " + zone;
@@ -93,8 +139,10 @@ std::string SavedLog::readingNote() const
 }
 
 SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
-                            const SavedLogLimits& limits)
+                            const SavedLogLimits& limits, const RunTool& runTool)
 {
+    if (runTool && InputFile::isDirectory(path))
+        return readArchive(path, predicates, limits, runTool);
     InputFile::Opened opened = InputFile::open(path, limits.writerWait);
     if (!opened.file)
         return failed(opened.failure);

@@ -3,6 +3,7 @@
 #include "logquery/LogDecoder.h"
 #include "logquery/TextLog.h"
 #include "platform/Date.h"
+#include "platform/Process.h"
 
 #include <chrono>
 #include <cstdint>
@@ -36,6 +37,7 @@ struct SavedLog {
     LogStyle style = LogStyle::Default;
     std::uint64_t linesPassedOver = 0; // before the first entry
     std::string zone;                  // the compact style's times were read in; empty for the others
+    bool archive = false;              // a log archive folder, read by the log tool
 
     // How the file was read, for the report ("syslog style, 3 leading lines passed over").
     std::string readingNote() const;
@@ -65,8 +67,10 @@ struct SavedLogLimits {
 // ("-"), in pieces and without seeking, keeping only the entries the
 // predicates (in the queries' own syntax) select. Times without an offset are
 // read in this process's local zone. Entries whose time does not read are
-// passed over; a file without any other entry is a failure.
+// passed over; a file without any other entry is a failure. A folder is a log
+// archive, which `runTool` reads through `log show --archive` (without one, a
+// folder is refused).
 SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
-                            const SavedLogLimits& limits = {});
+                            const SavedLogLimits& limits = {}, const RunTool& runTool = {});
 
 } // namespace quillfen

@@ -254,6 +254,9 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
                              "entry, and \"ago\" counts back from that entry, not from now. Release-dependent lines "
                              "follow this Mac's macOS …\n";
     const std::string nineHours = "Analysis from 2026-03-17 22:12:41 +0000 to 2026-03-18 07:12:41 +0000 for 9 hours:\n";
+    // A log archive folder without a log.
+    const std::string empty = scratch("empty.logarchive");
+    std::filesystem::create_directories(empty);
     const std::string text = scratch("text.log");
     std::ofstream(text) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
                            "[com.apple.TimeMachine:General] Backup completed successfully.\n"
@@ -288,6 +291,11 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
          2,
          "Read from … Release-dependent lines follow macOS 10.12 (--macos).\n…total data for each backup was …\n…"
          "\u2705 No error messages found.\n"},
+        {{"check", "--file", empty},
+         3,
+         "",
+         "log: cannot read the archive …\n" + alert("The log file \"empty.logarchive\" could not be read: \"log show "
+                                                    "--archive\" returned error number 1.")},
     };
     expectRuns(runs);
     // The same day in every style, behind the terminal's text, reads as its JSON twin: only the first
@@ -300,6 +308,7 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
         {{"macos13-disk-away.compact.txt", "--tz", "America/Los_Angeles"},
          "(compact style, times read in America/Los_Angeles, 3 leading lines passed over)"},
         {{"macos13-disk-away.ndjson"}, "(ndjson style)"},
+        {{"macos13-disk-away.logarchive"}, R"((a log archive, read by "log show --archive"))"},
     };
     for (const auto& [arguments, reading] : styles) {
         std::vector<std::string> command = {"check", "--file", kSamples + arguments[0]};
