@@ -205,6 +205,7 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {jsonRead, "json 1"}},
         {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n", {jsonRead, "json 1"}},
         {"\xEF\xBB\xBF[" + json + "]", {jsonRead, "json 0"}},
+        {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
         {"[]", {"json 0"}},
