@@ -130,11 +130,12 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 
 // Entries as "timestamp|subsystem|message", then the style and how many lines
 // came before the first entry, or "error: …" when the input does not read.
-// Times without an offset are read eight hours west of UTC.
-std::vector<std::string> readText(std::string_view text, std::size_t piece)
+// Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
+std::vector<std::string> readText(
+    std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
 {
     std::vector<std::string> read;
-    LogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); }, [](Date) { return -8 * 3600L; });
+    LogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); }, std::move(zone));
     for (std::size_t at = 0; at < text.size(); at += piece)
         reader.feed(text.substr(at, piece));
     if (const auto failure = reader.finish())
@@ -193,6 +194,7 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
              syslog + "Completed\n  more\n" + std::string(kTime) + "  Mac Google Chrome Helper[7]: [a.b:c] x: y\n",
          {one + "Completed\n  more", std::string(kTime) + "|a.b|x: y", "syslog 3"}},
         {std::string(kTime) + "  localhost backupd[x]: text\n", {}},
+        {syslog + "Completed", {one + "Completed", "syslog 0"}},
         // compact, read in the zone; the type codes, no subsystem, an ID that is not one
         {"(base) name@host ~ % /usr/bin/log stream --style compact\nTimestamp               Ty Process[PID:TID]\n" +
              compact +
@@ -200,6 +202,7 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
              "2023-02-17 19:12:15.5 Db a[1:x] no\n^C\n(base) name@host ~ %\n",
          {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore",
           "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2"}},
+        {compact + "Completed\n", {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed", "compact 0"}},
         // JSON behind a prompt, up to the next prompt; nested arrays closed at a line's end do not end it
         {"\u276F log show --style json --last 1h\n[" + json + ",\n{\"a\" : [\n1\n]\n, \"b\" : [2]\n}\n]\n\u276F \n",
          {jsonRead, "json 1"}},
@@ -218,6 +221,13 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
             EXPECT_EQ(readText(text, piece), entries) << text.substr(0, 300) << " in pieces of " << piece;
     }
+    // Compact times across a change to summer time at 10:00 UTC: the hour that does not exist keeps the offset before.
+    const auto summer = [](Date at) { return at.sinceEpoch < 1678615200 ? -8 * 3600L : -7 * 3600L; };
+    EXPECT_EQ(readText("2023-03-12 01:30:00.000 Df a[1:2] x\n2023-03-12 02:30:00.000 Df a[1:2] x\n"
+                       "2023-03-12 03:30:00.000 Df a[1:2] x\n",
+                       SIZE_MAX, summer),
+              (std::vector<std::string>{"2023-03-12 01:30:00.000-0800||x", "2023-03-12 02:30:00.000-0800||x",
+                                        "2023-03-12 03:30:00.000-0700||x", "compact 0"}));
 }
 
 // A directory of the test's own, for saved logs and tools to run.
