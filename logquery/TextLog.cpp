@@ -364,7 +364,7 @@ void TextLogReader::noteHead(std::string_view piece)
 }
 
 // "[{", "[]" or "[" alone open the JSON style's array (and "[user@host ~]$"
-// does not); "{"" opens an ndjson object.
+// does not); {" opens an ndjson object.
 std::optional<LogStyle> TextLogReader::jsonOpened(bool lineComplete) const
 {
     if (head_ == "[{" || head_ == "[]" || (head_ == "[" && lineComplete))
