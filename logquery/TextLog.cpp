@@ -1,6 +1,7 @@
 #include "logquery/TextLog.h"
 
 #include "logquery/LogTimestamp.h"
+#include "platform/Utf8.h"
 
 #include <simdjson.h>
 
@@ -223,38 +224,6 @@ bool endsTheEntries(std::string_view line)
     return rule || line.starts_with("^C") || isShellCommand(line);
 }
 
-// The length of the well-formed UTF-8 sequence at the start of `bytes`, or 0.
-std::size_t utf8SequenceLength(std::string_view bytes)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;  // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length || byte(1) < low || byte(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF)
-            return 0;
-    }
-    return length;
-}
-
 // At most this many characters of a line are quoted back.
 constexpr std::size_t kQuotedCharacters = 60;
 
@@ -269,7 +238,7 @@ std::string quotable(std::string_view line)
     for (std::size_t characters = 0; !rest.empty(); ++characters) {
         if (characters == kQuotedCharacters)
             return quoted + "\u2026";
-        const std::string_view character = rest.substr(0, utf8SequenceLength(rest));
+        const std::string_view character = rest.substr(0, decodeUtf8(rest).length);
         const auto lead = static_cast<unsigned char>(character[0]);
         const bool control = lead < 0x20 || lead == 0x7F || (lead == 0xC2 && character < "\u00A0");
         quoted.append(control ? "\uFFFD" : character);
@@ -287,7 +256,7 @@ void appendValidUtf8(std::string& out, std::string_view bytes)
         return;
     }
     while (!bytes.empty()) {
-        const std::size_t length = utf8SequenceLength(bytes);
+        const std::size_t length = decodeUtf8(bytes).length;
         if (length == 0) {
             out.append("\uFFFD");
             bytes.remove_prefix(1);

@@ -3,6 +3,7 @@
 #include "logquery/LogTimestamp.h"
 #include "platform/IntegerText.h"
 #include "platform/OsVersion.h"
+#include "platform/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -95,6 +96,22 @@ TEST(FormatByteCountFile, DecimalUnitsAdaptivePrecision)
                                  formatByteCountFile),
               "Zero KB\n1 byte\n999 bytes\n1 KB\n2 KB\n2 KB\n999 KB\n1 MB\n1 MB\n1.5 MB\n12.3 MB\n999.9 MB\n1 GB\n"
               "1.23 GB\n50 GB\n1.23 TB\n9223.37 PB\n");
+}
+
+TEST(DecodeUtf8, ReadsOnlyTheShortestFormOfAScalarValue)
+{
+    const auto decode = [](std::string_view text) {
+        const Utf8CodePoint read = decodeUtf8(text);
+        char line[32];
+        std::snprintf(line, sizeof line, "%X/%zu", static_cast<unsigned>(read.value), read.length);
+        return read.length == 0 ? std::string("-") : std::string(line);
+    };
+    // The ends of each length; overlong forms, surrogates, values above U+10FFFF, stray, cut or broken sequences.
+    EXPECT_EQ(each({"A", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xED\x9F\xBF", "\xEE\x80\x80", "\xF0\x90\x80\x80",
+                    "\xF4\x8F\xBF\xBF", "", "\xC1\xBF", "\xE0\x9F\xBF", "\xED\xA0\x80", "\xF0\x8F\xBF\xBF",
+                    "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xE2\x82", "\xE2\x82\x28", "\xF0\x9F\x98\xC0"},
+                   decode),
+              "41/1\n80/2\n7FF/2\n800/3\nD7FF/3\nE000/3\n10000/4\n10FFFF/4\n-\n-\n-\n-\n-\n-\n-\n-\n-\n-\n-\n");
 }
 
 TEST(TrimPunctuation, TrimsUnicodePunctuationButNotSymbolsAndStopsAtMalformedUtf8)

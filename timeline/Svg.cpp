@@ -1,5 +1,7 @@
 #include "timeline/Svg.h"
 
+#include "platform/Utf8.h"
+
 #include <cstdio>
 #include <set>
 
@@ -8,36 +10,6 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
-
-// The length of the well-formed UTF-8 sequence at the start of `text`, or 0.
-std::size_t utf8Length(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else
-        return 0;
-    if (text.size() < length || byte(1) < low || byte(1) > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i)
-        if (byte(i) < 0x80 || byte(i) > 0xBF)
-            return 0;
-    return length;
-}
 
 std::string number(double value)
 {
@@ -139,7 +111,7 @@ std::string xmlEscaped(std::string_view text)
     std::string escaped;
     escaped.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = utf8Length(text);
+        const std::size_t length = decodeUtf8(text).length;
         const char c = text.front();
         if (length == 0 ||
             (length == 1 && static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
