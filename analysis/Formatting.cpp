@@ -1,7 +1,5 @@
 #include "analysis/Formatting.h"
 
-#include "logquery/LogTimestamp.h"
-
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -12,17 +10,16 @@ namespace quillfen {
 
 std::string dateDescription(Date date)
 {
-    const auto seconds = static_cast<long long>(std::floor(date.sinceEpoch));
-    long long days = seconds / 86400;
-    long long secondOfDay = seconds % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
-    const CivilDate civil = civilFromDays(days);
+    namespace chrono = std::chrono;
+    const chrono::sys_seconds at = wholeSecond(date);
+    const chrono::sys_days day = chrono::floor<chrono::days>(at);
+    const chrono::year_month_day civil{day};
+    const chrono::hh_mm_ss time{at - day};
     std::array<char, 64> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%04lld-%02u-%02u %02lld:%02lld:%02lld +0000", civil.year, civil.month,
-                  civil.day, secondOfDay / 3600, secondOfDay / 60 % 60, secondOfDay % 60);
+    std::snprintf(buffer.data(), buffer.size(), "%04d-%02u-%02u %02d:%02d:%02d +0000", static_cast<int>(civil.year()),
+                  static_cast<unsigned>(civil.month()), static_cast<unsigned>(civil.day()),
+                  static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                  static_cast<int>(time.seconds().count()));
     return buffer.data();
 }
 

@@ -1,9 +1,10 @@
 #include "bench/LogGenerator.h"
 
-#include "logquery/LogTimestamp.h"
+#include "platform/Date.h"
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <string_view>
@@ -122,15 +123,18 @@ void appendEntry(std::string& out, std::string_view message, std::uint64_t trace
 void stamp(char* out, double time, int offsetMinutes)
 {
     const double local = time + offsetMinutes * 60.0;
-    const auto seconds = static_cast<long long>(std::floor(local));
     const auto micros = static_cast<long long>((local - std::floor(local)) * 1e6);
-    const CivilDate date = civilFromDays(seconds / 86400);
-    const long long rest = seconds % 86400;
+    const std::chrono::sys_seconds at = wholeSecond(Date{local});
+    const std::chrono::sys_days day = std::chrono::floor<std::chrono::days>(at);
+    const std::chrono::year_month_day date{day};
+    const std::chrono::hh_mm_ss clock{at - day};
     const int offset = std::abs(offsetMinutes);
     char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%06lld%c%02d%02d", date.year,
-                  date.month, date.day, rest / 3600, rest / 60 % 60, rest % 60, micros, offsetMinutes < 0 ? '-' : '+',
-                  offset / 60, offset % 60);
+    std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d.%06lld%c%02d%02d",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()), micros, offsetMinutes < 0 ? '-' : '+', offset / 60,
+                  offset % 60);
     std::copy_n(buffer, 31, out);
 }
 

@@ -4,12 +4,12 @@
 #include "bench/LogGenerator.h"
 #include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
-#include "logquery/LogTimestamp.h"
 #include "platform/Process.h"
 
 #include <benchmark/benchmark.h>
 #include <simdjson.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,7 +31,8 @@ const simdjson::padded_string& logOutput(std::size_t mebibytes)
     if (found == cache.end()) {
         bench::LogShape shape;
         shape.targetBytes = mebibytes * kMiB;
-        shape.endTime = static_cast<double>(daysFromCivil(2026, 12, 5)) * 86400;
+        const std::chrono::sys_seconds end = std::chrono::sys_days{std::chrono::year{2026} / 12 / 5};
+        shape.endTime = static_cast<double>(end.time_since_epoch().count());
         found = cache.emplace(mebibytes, simdjson::padded_string(bench::generateLogJson(shape))).first;
     }
     return found->second;

@@ -1,29 +1,8 @@
 #include "logquery/LogTimestamp.h"
 
+#include <chrono>
+
 namespace quillfen {
-
-long long daysFromCivil(long long year, unsigned month, unsigned day)
-{
-    year -= month <= 2 ? 1 : 0;
-    const long long era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<long long>(dayOfEra) - 719468;
-}
-
-CivilDate civilFromDays(long long days)
-{
-    days += 719468;
-    const long long era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned monthIndex = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * monthIndex + 2) / 5 + 1;
-    const unsigned month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
-    return {static_cast<long long>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
 
 namespace {
 
@@ -59,17 +38,6 @@ public:
 private:
     std::string_view text_;
 };
-
-bool isLeapYear(unsigned year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-unsigned daysInMonth(unsigned year, unsigned month)
-{
-    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
-}
 
 // Milliseconds of a fraction of 1 to 9 digits, truncated.
 std::optional<unsigned> readFraction(Reader& reader)
@@ -131,11 +99,13 @@ std::optional<Date> parseLogTimestamp(std::string_view text)
         if (c != ' ' && c != '\t')
             return std::nullopt;
     }
-    if (month < 1 || month > 12 || day < 1 || day > daysInMonth(year, month) || hour > 23 || minute > 59 || second > 59)
+    namespace chrono = std::chrono;
+    const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
+    if (!date.ok() || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const long long days = daysFromCivil(year, month, day);
-    const long long seconds = days * 86400 + hour * 3600LL + minute * 60LL + second - *offset * 60LL;
-    return Date{static_cast<double>(seconds) + *millis / 1000.0};
+    const chrono::sys_seconds at = chrono::sys_days{date} + chrono::hours{hour} + chrono::minutes{minute} +
+                                   chrono::seconds{second} - chrono::minutes{*offset};
+    return Date{static_cast<double>(at.time_since_epoch().count()) + *millis / 1000.0};
 }
 
 } // namespace quillfen

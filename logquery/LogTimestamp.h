@@ -13,13 +13,4 @@ namespace quillfen {
 // ±HH:MM, ±HH or Z. Trailing blanks or tabs are allowed; anything else gives no date.
 std::optional<Date> parseLogTimestamp(std::string_view text);
 
-// Days from 1970-01-01 to a proleptic Gregorian date, and back.
-long long daysFromCivil(long long year, unsigned month, unsigned day);
-struct CivilDate {
-    long long year;
-    unsigned month;
-    unsigned day;
-};
-CivilDate civilFromDays(long long days);
-
 } // namespace quillfen

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cmath>
 #include <compare>
 
 namespace quillfen {
@@ -18,6 +20,12 @@ inline constexpr Date kDistantFuture{64092211200.0};
 inline double secondsBetween(Date from, Date to)
 {
     return to.sinceEpoch - from.sinceEpoch;
+}
+
+// The whole second that holds an instant, for calendar arithmetic.
+inline std::chrono::sys_seconds wholeSecond(Date date)
+{
+    return std::chrono::sys_seconds{std::chrono::seconds{static_cast<long long>(std::floor(date.sinceEpoch))}};
 }
 
 class Clock {

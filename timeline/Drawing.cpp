@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 
 namespace quillfen {
@@ -67,23 +68,25 @@ struct LocalClock {
     const UtcOffset& offset;
     bool withDay; // the period spans more than one day
 
-    static constexpr std::array<const char*, 7> kDays = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+    static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 
-    long long localSeconds(Date time) const
+    std::chrono::sys_seconds local(Date time) const { return wholeSecond(time) + std::chrono::seconds{offset(time)}; }
+
+    std::chrono::hh_mm_ss<std::chrono::seconds> timeOfDay(Date time) const
     {
-        return static_cast<long long>(std::floor(time.sinceEpoch)) + offset(time);
+        const std::chrono::sys_seconds at = local(time);
+        return std::chrono::hh_mm_ss{at - std::chrono::floor<std::chrono::days>(at)};
     }
 
     std::string dayName(Date time) const
     {
-        const long long days = static_cast<long long>(std::floor(static_cast<double>(localSeconds(time)) / 86400.0));
-        return kDays[static_cast<std::size_t>(((days % 7) + 7) % 7)];
+        return kDays[std::chrono::weekday{std::chrono::floor<std::chrono::days>(local(time))}.c_encoding()];
     }
 
     std::string text(Date time) const
     {
-        const long long inDay = ((localSeconds(time) % 86400) + 86400) % 86400;
-        const std::string clock = twoDigits(inDay / 3600) + ":" + twoDigits(inDay / 60 % 60);
+        const auto inDay = timeOfDay(time);
+        const std::string clock = twoDigits(inDay.hours().count()) + ":" + twoDigits(inDay.minutes().count());
         return withDay ? dayName(time) + " " + clock : clock;
     }
 };
@@ -174,10 +177,11 @@ void addAxis(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& 
     const long long tickStep = stepFor(6);
     const long long labelStep = std::max(tickStep, stepFor(64));
     // The first whole local hour in the period, then every hour after it.
-    const long long firstLocal = clock.localSeconds(facts.start);
-    Date tick{facts.start.sinceEpoch + static_cast<double>((3600 - ((firstLocal % 3600) + 3600) % 3600) % 3600)};
+    const std::chrono::sys_seconds first = clock.local(facts.start);
+    const std::chrono::seconds toHour = std::chrono::ceil<std::chrono::hours>(first) - first;
+    Date tick{facts.start.sinceEpoch + static_cast<double>(toHour.count())};
     for (; tick <= facts.end; tick.sinceEpoch += 3600) {
-        const long long hour = ((clock.localSeconds(tick) / 3600) % 24 + 24) % 24;
+        const long long hour = clock.timeOfDay(tick).hours().count();
         if (hour % tickStep != 0)
             continue;
         const double x = scale.x(tick);
