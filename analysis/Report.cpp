@@ -9,7 +9,6 @@ namespace quillfen {
 
 namespace {
 
-constexpr double kOverdueMinutes = 90.0;
 constexpr std::string_view kNoDestination = "No destinations are potentially available";
 
 void raise(BackupTally& tally, std::int64_t level)
@@ -157,7 +156,7 @@ void appendDurations(std::string& report, BackupTally& tally, const ReportContex
                context.theTimePeriod >= 2) {
         if (!diskAway) {
             runDAScheck = true;
-            tally.DAScheckPeriod = 90;
+            tally.DAScheckPeriod = kOverdueMinutes;
         }
         raise(tally, 2);
     }

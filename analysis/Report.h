@@ -9,6 +9,10 @@
 
 namespace quillfen {
 
+// Automatic backups further apart than this are overdue: the report's threshold, the gaps the
+// timeline shades, the longest look-back of the scheduler check and the monitoring line's critical level.
+inline constexpr std::int64_t kOverdueMinutes = 90;
+
 struct ReportContext {
     Date analysisNow;           // the end of the analysed period
     std::int64_t theTimePeriod; // hours

@@ -1,6 +1,7 @@
 #include "cli/FleetOutput.h"
 
 #include "analysis/Formatting.h"
+#include "analysis/Report.h"
 #include "analysis/VolumeSpace.h"
 #include "cli/Json.h"
 
@@ -386,8 +387,9 @@ std::string nagiosLine(const CheckOutcome& outcome)
     // Performance data as 'label'=value[unit];warn;crit;min[;max]: the report's own limits of 90 minutes
     // and no error, and the free-space markers' 50 GB and 10 GB.
     line += "|last_backup_age=" +
-            (sinceLast ? std::to_string(roundHalfAwayFromZero(*sinceLast * 60)) + "s" : std::string("U")) +
-            ";;5400;0 errors=" + std::to_string(errors) + "c;;0;0 backups_completed=" + completed +
+            (sinceLast ? std::to_string(roundHalfAwayFromZero(*sinceLast * 60)) + "s" : std::string("U")) + ";;" +
+            std::to_string(kOverdueMinutes * 60) + ";0 errors=" + std::to_string(errors) +
+            "c;;0;0 backups_completed=" + completed +
             "c;;;0 skipped_backups=" + std::to_string(outcome.record.values.skippedBackups.size()) + "c;;;0";
     for (const Destination& destination : destinations(outcome)) {
         if (!destination.freeBytes)

@@ -9,8 +9,6 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::int64_t kMaximumSchedulerMinutes = 90;
-
 // The queries a Check reads from a log file, in this order.
 enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS };
 
@@ -72,7 +70,7 @@ void ViewController::finishFileCheck(const SavedLogResult& result)
 
 void ViewController::finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run)
 {
-    DAScheckPeriod = std::min(DAScheckPeriod, kMaximumSchedulerMinutes);
+    DAScheckPeriod = std::min(DAScheckPeriod, kOverdueMinutes);
     if (!runDAScheck)
         return;
     lastCheck_.schedulerCheckRan = true;

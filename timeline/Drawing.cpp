@@ -1,6 +1,7 @@
 #include "timeline/Drawing.h"
 
 #include "analysis/Formatting.h"
+#include "analysis/Report.h"
 
 #include <algorithm>
 #include <array>
@@ -29,7 +30,6 @@ constexpr double kBandHeight = 4;
 constexpr double kGapLabelBaseline = 19;
 constexpr double kErrorRow = 28;
 constexpr double kLaneTop = 36;
-constexpr double kMinutesOverdue = 90;
 
 struct Scale {
     Date start;
@@ -143,7 +143,7 @@ void addGaps(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& 
     for (std::size_t i = 0; i <= starts.size(); ++i) {
         const Date to = i < starts.size() ? std::clamp(starts[i], facts.start, facts.end) : facts.end;
         const double seconds = secondsBetween(from, to);
-        if (seconds > kMinutesOverdue * 60) {
+        if (seconds > kOverdueMinutes * 60) {
             const bool atEdge = i == 0 || i == starts.size();
             const double x = scale.x(from);
             const double width = scale.x(to) - x;
