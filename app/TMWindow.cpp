@@ -27,12 +27,6 @@ struct TMWindow::Controls {
     {
     }
 
-    WindowControls forController()
-    {
-        return {periodText, periodStep, trafficLight,    outputTextScroll,
-                outputText, apfsButton, progressSpinner, timeline};
-    }
-
     QtTextField periodText;
     QtStepper periodStep;
     QtColourWell trafficLight;
@@ -53,7 +47,7 @@ TMWindow::TMWindow(ControllerServices services, QWidget* parent)
     ui_->progressSpinner->setSizePolicy(keepPlace);
 
     controls_ = std::make_unique<Controls>(*ui_);
-    controller_ = std::make_unique<ViewController>(controls_->forController(), std::move(services));
+    controller_ = std::make_unique<ViewController>(controlsOf(*controls_, controls_->timeline), std::move(services));
 
     const std::pair<QAbstractButton*, void (ViewController::*)()> buttons[] = {
         {ui_->checkButton, &ViewController::runCheckButton},    {ui_->speedButton, &ViewController::runSpeedButton},

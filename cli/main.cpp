@@ -39,13 +39,6 @@ struct Arguments {
     bool help = false;
 };
 
-// Keeps every alert; the text formats print them on standard error.
-class CollectingAlerts final : public AlertPresenter {
-public:
-    void runModal(const Alert& alert) override { alerts.push_back(alert); }
-    std::vector<Alert> alerts;
-};
-
 int usageError(const std::string& message)
 {
     std::cerr << "quillfen-cli: " << message << "\nTry 'quillfen-cli --help' for more information.\n";
@@ -64,9 +57,7 @@ public:
     explicit Session(const std::optional<OsVersion>& release = std::nullopt)
         : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_)), volumes_(paths_.root()),
           systemVersion_(namedOrQueried(release, runTool_)),
-          controller_(WindowControls{window_.periodText, window_.periodStep, window_.trafficLight,
-                                     window_.outputTextScroll, window_.outputText, window_.apfsButton,
-                                     window_.progressSpinner, timeline_},
+          controller_(controlsOf(window_, timeline_),
                       ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
     {
         controller_.viewDidLoad();
@@ -83,20 +74,20 @@ public:
         (controller_.*button)();
         while (!window_.progressSpinner.isHidden())
             mainQueue_.runOne();
-        for (const Alert& alert : alerts_.alerts)
+        for (const Alert& alert : alerts_.alerts())
             alertTexts_.push_back(alert.informativeText);
     }
 
     void printAlerts() const
     {
-        for (const Alert& alert : alerts_.alerts)
+        for (const Alert& alert : alerts_.alerts())
             std::cerr << alert.messageText << ' ' << alert.informativeText << '\n';
     }
 
     ViewController& controller() { return controller_; }
     const SystemVersion& systemVersion() const { return systemVersion_; }
     std::string report() const { return window_.outputText.plainText(); }
-    bool alerted() const { return !alerts_.alerts.empty(); }
+    bool alerted() const { return !alerts_.alerts().empty(); }
 
     cli::CheckOutcome outcome() const
     {
@@ -125,7 +116,7 @@ private:
     headless::Window window_;
     RecordingTimelineView timeline_;
     headless::FifoMainQueue mainQueue_;
-    CollectingAlerts alerts_;
+    headless::RecordingAlerts alerts_; // the text formats print them on standard error
     InMemoryDefaults defaults_;
     SystemClock clock_;
     ToolPaths paths_;

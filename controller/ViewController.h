@@ -48,6 +48,13 @@ struct WindowControls {
     TimelineView& timeline;
 };
 
+// The controls of any window that holds them under these names (Qt widgets or headless ones).
+template <typename Window> WindowControls controlsOf(Window& window, TimelineView& timeline)
+{
+    return {window.periodText, window.periodStep, window.trafficLight,    window.outputTextScroll,
+            window.outputText, window.apfsButton, window.progressSpinner, timeline};
+}
+
 inline constexpr std::string_view kFontSizeKey = "fontSize";
 
 // What the last Check run found beyond the controller's statistics, for front

@@ -33,10 +33,8 @@ ViewController& Harness::controller()
 {
     if (!controller_) {
         controller_ = std::make_unique<ViewController>(
-            WindowControls{window.periodText, window.periodStep, window.trafficLight, window.outputTextScroll,
-                           window.outputText, window.apfsButton, window.progressSpinner, timeline},
-            ControllerServices{mainQueue, alerts, defaults, clock, runTool ? runTool : tools.runner(), volumes,
-                               version});
+            controlsOf(window, timeline), ControllerServices{mainQueue, alerts, defaults, clock,
+                                                             runTool ? runTool : tools.runner(), volumes, version});
         controller_->viewDidLoad();
     }
     return *controller_;
