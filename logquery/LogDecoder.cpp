@@ -16,6 +16,9 @@ constexpr std::size_t kInitialCapacity = (std::size_t{4} << 20) - MappedBuffer::
 constexpr std::size_t kMinimumSpace = std::size_t{64} << 10;
 constexpr std::size_t kMaximumElementBytes = std::size_t{16} << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+// The log tool writes arrays; an object is judged only by its shape, and one
+// this large is no answer of the tool.
+constexpr std::size_t kLargestObject = std::size_t{16} << 20;
 
 bool isJsonBlank(char c)
 {
@@ -162,6 +165,13 @@ void LogDecoder::commit(std::size_t count)
         start();
     if (phase_ == Phase::Array)
         cutBatches();
+    if (phase_ == Phase::Whole && size_ > kLargestObject)
+        fail();
+}
+
+bool LogDecoder::refusesMore() const
+{
+    return phase_ == Phase::Failed;
 }
 
 void LogDecoder::feed(std::string_view bytes)
@@ -176,22 +186,32 @@ void LogDecoder::feed(std::string_view bytes)
 }
 
 // Waits for the first byte of the text to tell an array, which is decoded in
-// batches, from anything else, which is kept whole.
+// batches, from an object, which is kept whole; anything else cannot decode and
+// is refused at once. Leading blanks are dropped as they come.
 void LogDecoder::start()
 {
     char* data = buffer_.data();
-    const std::string_view head(data, std::min(size_, kByteOrderMark.size()));
-    if (size_ < kByteOrderMark.size() && kByteOrderMark.starts_with(head))
-        return;
-    std::size_t at = kByteOrderMark.starts_with(head) && head.size() == kByteOrderMark.size() ? head.size() : 0;
-    const std::size_t afterMark = at;
+    if (!markPassed_) {
+        const std::string_view head(data, std::min(size_, kByteOrderMark.size()));
+        if (head.size() < kByteOrderMark.size() && kByteOrderMark.starts_with(head))
+            return;
+        markPassed_ = true;
+        if (head == kByteOrderMark) {
+            std::memmove(data, data + head.size(), size_ - head.size());
+            size_ -= head.size();
+        }
+    }
+    std::size_t at = 0;
     while (at < size_ && isJsonBlank(data[at]))
         ++at;
-    if (at == size_)
+    if (at < size_ && data[at] != '[' && data[at] != '{') {
+        fail();
         return;
-    const std::size_t drop = data[at] == '[' ? at : afterMark;
-    std::memmove(data, data + drop, size_ - drop);
-    size_ -= drop;
+    }
+    std::memmove(data, data + at, size_ - at);
+    size_ -= at;
+    if (size_ == 0)
+        return;
     phase_ = data[0] == '[' ? Phase::Array : Phase::Whole;
     quickFrom_ = 1;
 }
@@ -199,12 +219,19 @@ void LogDecoder::start()
 void LogDecoder::cutBatches()
 {
     while (phase_ == Phase::Array && size_ >= batchBytes_) {
-        std::size_t cut = quickCut();
+        // One cheap cut that failed to decode is enough for an element: retrying
+        // at each read would parse a long element again from its start each time.
+        std::size_t cut = quickFailed_ ? 0 : quickCut();
         if (cut != 0 && decodeBatch(cut, false)) {
             advance(cut);
             continue;
         }
+        quickFailed_ = quickFailed_ || cut != 0;
         cut = exactCut();
+        if (scan_.closed && !dropBlankTail()) {
+            fail();
+            return;
+        }
         if (cut == 0 && size_ > kMaximumElementBytes) {
             fail(); // no entry is this large: the input is not a log, whatever comes after
             return;
@@ -217,6 +244,17 @@ void LogDecoder::cutBatches()
         }
         advance(cut);
     }
+}
+
+// After the array's end only blanks may follow; they are dropped so that no
+// amount of them is kept. False for anything else.
+bool LogDecoder::dropBlankTail()
+{
+    const char* data = buffer_.data();
+    if (!std::all_of(data + scan_.position, data + size_, isJsonBlank))
+        return false;
+    size_ = scan_.position;
+    return true;
 }
 
 // The last "\n}," of the pending bytes. The tool prints each element's closing
@@ -325,6 +363,7 @@ void LogDecoder::advance(std::size_t cut)
     std::memmove(data, data + cut, size_ - cut);
     size_ -= cut;
     firstBatch_ = false;
+    quickFailed_ = false;
     scan_ = Scan{};
     quickFrom_ = size_;
 }

@@ -29,7 +29,9 @@ enum class JsonTopLevel { Invalid, EmptyArray, NonEmptyArray, Object };
 // Decodes the log tool's output as its bytes arrive, with the verdict of
 // decoding the whole output as one JSON text: a top-level array is cut into
 // batches at element boundaries, each batch validated in full and its entries
-// handed to `onEntry` in order; anything else is kept and decoded at the end.
+// handed to `onEntry` in order; an object is kept (up to 16 MiB) and decoded at
+// the end; anything else, an element over 16 MiB, and anything but blanks after
+// the array are refused as soon as seen (refusesMore()), so the rest need not be read.
 // Array elements that are not objects with text "timestamp" and "eventMessage"
 // are not entries and are passed over. A UTF-8 byte-order mark before the text
 // is allowed, and so are numbers beyond what a machine number holds (the
@@ -50,12 +52,12 @@ public:
 
     std::span<char> space() override;
     void commit(std::size_t count) override;
+    // The verdict is already in: the input is not a log, whatever follows.
+    bool refusesMore() const override;
     // The same for bytes that are already in memory.
     void feed(std::string_view bytes);
     // Ends the input and gives the verdict on all of it.
     JsonTopLevel finish();
-    // The verdict is already in: the input is not a log, whatever follows.
-    bool hasFailed() const { return phase_ == Phase::Failed; }
 
 private:
     enum class Phase { Start, Array, Whole, Failed };
@@ -73,6 +75,7 @@ private:
     void cutBatches();
     std::size_t quickCut();
     std::size_t exactCut();
+    bool dropBlankTail();
     bool decodeBatch(std::size_t end, bool last);
     bool decode(std::size_t length);
     void advance(std::size_t cut);
@@ -85,6 +88,8 @@ private:
     std::size_t size_ = 0;
     Phase phase_ = Phase::Start;
     bool firstBatch_ = true;
+    bool markPassed_ = false;  // a byte-order mark may no longer come
+    bool quickFailed_ = false; // since the last cut
     std::size_t elements_ = 0;
     std::size_t quickFrom_ = 0; // where the search for a cheap cut goes on
     Scan scan_;

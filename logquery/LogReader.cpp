@@ -35,7 +35,7 @@ void LogReader::feed(std::string_view bytes)
 
 bool LogReader::stopped() const
 {
-    return mode_ == Mode::Done || text_.error() || (array_ && array_->hasFailed()) || (lines_ && lines_->error());
+    return mode_ == Mode::Done || text_.error() || (array_ && array_->refusesMore()) || (lines_ && lines_->error());
 }
 
 void LogReader::dispatch(std::string_view bytes)
