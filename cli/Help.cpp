@@ -26,6 +26,7 @@ constexpr std::string_view kCheck = R"(NAME
 SYNOPSIS
     quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
                        [--json | --nagios | --ea] [--svg FILE] [--prometheus FILE]
+                       [--timeout SECONDS]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -90,6 +91,11 @@ OPTIONS
         than 90 minutes between automatic starts shaded, errors as crosses.
         FILE is replaced whole or not at all; when it cannot be written the
         exit status is 3.
+    --timeout SECONDS
+        End a tool of the Mac (log, sw_vers) that has not finished after
+        SECONDS, 1 to 86400 (default 600), with every process it started;
+        the run then gives no verdict. A tool that prints more than 4 GiB
+        is ended the same way.
     -h, --help
         Show this page.
 
@@ -116,7 +122,7 @@ constexpr std::string_view kSpeed = R"(NAME
     quillfen-cli speed - list how much each backup copied
 
 SYNOPSIS
-    quillfen-cli speed [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
+    quillfen-cli speed [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]] [--timeout SECONDS]
 
 DESCRIPTION
     Lists, with their times, all Time Machine log entries of the last HOURS
@@ -129,6 +135,8 @@ OPTIONS
         List from a saved log instead, as for check.
     --macos VERSION
         The release of the Mac the file comes from, as for check.
+    --timeout SECONDS
+        End a tool that has not finished after SECONDS, as for check.
     -h, --help
         Show this page.
 
@@ -141,7 +149,7 @@ constexpr std::string_view kApfs = R"(NAME
     quillfen-cli apfs - list snapshot and backup activity
 
 SYNOPSIS
-    quillfen-cli apfs [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
+    quillfen-cli apfs [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]] [--timeout SECONDS]
 
 DESCRIPTION
     Lists, with their times, the Time Machine log entries of the last HOURS
@@ -156,6 +164,8 @@ OPTIONS
         List from a saved log instead, as for check.
     --macos VERSION
         The release of the Mac the file comes from, as for check.
+    --timeout SECONDS
+        End a tool that has not finished after SECONDS, as for check.
     -h, --help
         Show this page.
 
@@ -169,7 +179,7 @@ constexpr std::string_view kBackupNow = R"(NAME
     quillfen-cli backup-now - start a Time Machine backup
 
 SYNOPSIS
-    quillfen-cli backup-now
+    quillfen-cli backup-now [--timeout SECONDS]
 
 DESCRIPTION
     Asks Time Machine to start a backup at once (tmutil startbackup -a -r)
@@ -177,12 +187,14 @@ DESCRIPTION
     backup to end. Run check later to see how it went.
 
 OPTIONS
+    --timeout SECONDS
+        End a tool that has not finished after SECONDS, as for check.
     -h, --help
         Show this page.
 
 EXIT STATUS
     0  Time Machine took the request
-    3  tmutil failed or could not be started
+    3  tmutil failed, could not be started or did not finish in time
 )";
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "platform/headless/HeadlessControls.h"
 #include "timeline/Svg.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -35,6 +37,7 @@ struct Arguments {
     std::optional<std::string> prometheusPath;
     std::optional<std::string> macos;
     std::optional<std::string> timeZone;
+    std::optional<std::string> timeout;
     Format format = Format::Text;
     bool help = false;
 };
@@ -54,8 +57,8 @@ void print(std::string_view text)
 class Session {
 public:
     // `release`: the one a log file came from, as named, instead of this Mac's.
-    explicit Session(const std::optional<OsVersion>& release = std::nullopt)
-        : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_)), volumes_(paths_.root()),
+    Session(const ToolLimits& limits, const std::optional<OsVersion>& release)
+        : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
           systemVersion_(namedOrQueried(release, runTool_)),
           controller_(controlsOf(window_, timeline_),
                       ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
@@ -146,9 +149,9 @@ int exitStatusFor(const std::optional<SystemColour>& light)
     }
 }
 
-int runCheck(const Arguments& arguments)
+int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
-    Session session(namedRelease(arguments));
+    Session session(limits, namedRelease(arguments));
     session.press(arguments, &ViewController::runCheckButton);
     const cli::CheckOutcome outcome = session.outcome();
     switch (arguments.format) {
@@ -181,9 +184,9 @@ int runCheck(const Arguments& arguments)
     return written ? exitStatusFor(outcome.light) : kNoVerdict;
 }
 
-int runListing(const Arguments& arguments, void (ViewController::*button)())
+int runListing(const Arguments& arguments, const ToolLimits& limits, void (ViewController::*button)())
 {
-    Session session(namedRelease(arguments));
+    Session session(limits, namedRelease(arguments));
     // A saved log may come from another Mac, so this one's release does not matter then.
     if (button == &ViewController::runAPFSButton && !arguments.file) {
         if (!session.systemVersion().version) {
@@ -204,9 +207,9 @@ int runListing(const Arguments& arguments, void (ViewController::*button)())
     return session.alerted() || undecodable ? kNoVerdict : 0;
 }
 
-int runBackupNow()
+int runBackupNow(const ToolLimits& limits)
 {
-    Session session;
+    Session session(limits, std::nullopt);
     session.press(Arguments{}, &ViewController::runBackupNow);
     session.printAlerts();
     return session.alerted() ? kNoVerdict : 0;
@@ -217,9 +220,31 @@ struct ValueOption {
     std::string_view name;
     std::optional<std::string> Arguments::*field;
 };
-constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours}, {"--file", &Arguments::file},
-                                         {"--svg", &Arguments::svgPath}, {"--prometheus", &Arguments::prometheusPath},
-                                         {"--macos", &Arguments::macos}, {"--tz", &Arguments::timeZone}};
+constexpr ValueOption kValueOptions[] = {
+    {"--hours", &Arguments::hours},    {"--file", &Arguments::file},
+    {"--svg", &Arguments::svgPath},    {"--prometheus", &Arguments::prometheusPath},
+    {"--macos", &Arguments::macos},    {"--tz", &Arguments::timeZone},
+    {"--timeout", &Arguments::timeout}};
+
+constexpr std::int64_t kLongestTimeout = 86400;
+
+// A whole number of seconds from 1 to a day, digits only.
+std::optional<ToolLimits> toolLimits(const std::optional<std::string>& timeout)
+{
+    ToolLimits limits;
+    if (!timeout)
+        return limits;
+    std::int64_t seconds = 0;
+    for (const char c : *timeout) {
+        if (c < '0' || c > '9' || seconds > kLongestTimeout)
+            return std::nullopt;
+        seconds = seconds * 10 + (c - '0');
+    }
+    if (seconds < 1 || seconds > kLongestTimeout)
+        return std::nullopt;
+    limits.timeout = std::chrono::seconds(seconds);
+    return limits;
+}
 
 const ValueOption* valueOption(std::string_view arg)
 {
@@ -301,11 +326,14 @@ int main(int argc, char** argv)
     if (arguments.timeZone && !useTimeZone(*arguments.timeZone))
         return usageError("unknown time zone '" + *arguments.timeZone +
                           "': give its name in the time zone database, such as America/Los_Angeles");
+    const auto limits = toolLimits(arguments.timeout);
+    if (!limits)
+        return usageError("'--timeout' takes a whole number of seconds from 1 to " + std::to_string(kLongestTimeout));
     if (arguments.command == "check")
-        return runCheck(arguments);
+        return runCheck(arguments, *limits);
     if (arguments.command == "speed")
-        return runListing(arguments, &ViewController::runSpeedButton);
+        return runListing(arguments, *limits, &ViewController::runSpeedButton);
     if (arguments.command == "apfs")
-        return runListing(arguments, &ViewController::runAPFSButton);
-    return runBackupNow();
+        return runListing(arguments, *limits, &ViewController::runAPFSButton);
+    return runBackupNow(*limits);
 }

@@ -25,18 +25,9 @@ LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::stri
     LogDecoder decoder(collector.handler());
     LogQueryResult result;
     result.run = runTool(std::string(kLogToolPath), args, &decoder);
-    if (result.run.launchFailure.empty() && result.run.terminationStatus == 0)
+    if (result.run.outputUsable())
         result.log = collector.finish(decoder.finish());
     return result;
-}
-
-std::optional<std::string> toolFailureText(const ToolResult& result, std::string_view command)
-{
-    if (!result.launchFailure.empty())
-        return std::string(command) + " could not be started: " + result.launchFailure;
-    if (result.terminationStatus != 0)
-        return std::string(command) + " returned error number " + std::to_string(result.terminationStatus);
-    return std::nullopt;
 }
 
 } // namespace quillfen

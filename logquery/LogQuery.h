@@ -39,11 +39,7 @@ struct LogQueryResult {
 
 // runTool with /usr/bin/log, its output decoded while the tool writes it,
 // keeping copies of the entries `keep` accepts. Nothing of the output is used
-// unless the tool exited 0.
+// unless the tool exited 0 or the decoder refused the output.
 LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep);
-
-// The error alert's text for a failed run of the command named `command`
-// ("TM log command", "Back up command", …), or nothing when the run succeeded.
-std::optional<std::string> toolFailureText(const ToolResult& result, std::string_view command);
 
 } // namespace quillfen

@@ -7,6 +7,8 @@ namespace quillfen {
 namespace {
 
 constexpr std::string_view kCommand = "OS version command";
+// A version number with room to spare.
+constexpr std::size_t kLongestAnswer = 256;
 
 bool isDigit(char c)
 {
@@ -37,13 +39,13 @@ std::optional<OsVersion> parseProductVersion(std::string_view text)
 
 SystemVersion queryOsVersion(const RunTool& runTool)
 {
-    TextOutput output;
+    TextOutput output(kLongestAnswer);
     const ToolResult result = runTool("/usr/bin/sw_vers", {"-productVersion"}, &output);
-    if (!result.launchFailure.empty())
-        return SystemVersion::unknown(std::string(kCommand) + " could not be started: " + result.launchFailure);
-    if (result.terminationStatus != 0)
-        return SystemVersion::unknown(std::string(kCommand) + " returned error number " +
-                                      std::to_string(result.terminationStatus));
+    if (const auto failure = toolFailureText(result, kCommand))
+        return SystemVersion::unknown(*failure);
+    if (result.outputRefused)
+        return SystemVersion::unknown(std::string(kCommand) + " printed more than " + std::to_string(kLongestAnswer) +
+                                      " bytes");
     if (const auto version = parseProductVersion(output.text()))
         return *version;
     return SystemVersion::unknown(std::string(kCommand) + " gave no version");

@@ -28,9 +28,15 @@ Known& known()
 
 int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_t* actions, char* const argv[])
 {
+    // A process group of its own, so that ending the tool ends what it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     Known& tools = known();
     const std::lock_guard lock(tools.mutex);
-    const int error = ::posix_spawn(&pid, path, actions, nullptr, argv, environ);
+    const int error = ::posix_spawn(&pid, path, actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
     if (error == 0)
         tools.running.insert(pid);
     return error;
@@ -58,7 +64,7 @@ void terminateRunningTools()
     Known& tools = known();
     const std::lock_guard lock(tools.mutex);
     for (const pid_t pid : tools.running)
-        ::kill(pid, SIGTERM);
+        ::kill(-pid, SIGTERM);
 }
 
 } // namespace quillfen

@@ -8,7 +8,8 @@ namespace quillfen {
 // The tools this process has started and not yet reaped, so that an application
 // that quits can end them. spawnTool starts and reaps every child through these.
 
-// posix_spawn with the process's environment; the child is known before anyone
+// posix_spawn with the process's environment, in a new process group whose id
+// is the child's; the child is known before anyone
 // can ask to end it. Returns posix_spawn's error number.
 int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_t* actions, char* const argv[]);
 
@@ -16,7 +17,8 @@ int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_
 // reaped, its process id may be given to another process. Returns waitpid's result.
 pid_t reapKnownTool(pid_t pid, int& status);
 
-// Asks every known tool to end (SIGTERM); each is still reaped by whoever started it.
+// Asks every known tool's process group to end (SIGTERM); each tool is still
+// reaped by whoever started it.
 void terminateRunningTools();
 
 } // namespace quillfen

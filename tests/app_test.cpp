@@ -170,7 +170,7 @@ TEST(QtServices, ToolsKeepTheEventLoopRunningAndClosuresRunInOrder)
             QCoreApplication::processEvents(); // an event loop inside a closure
             order.push_back("first ends");
         });
-        return ToolResult{7, {}};
+        return testing::exitedWith(7);
     });
     EXPECT_EQ(runTool("/usr/bin/log", {}, nullptr).terminationStatus, 7);
     EXPECT_TRUE(timerFired);

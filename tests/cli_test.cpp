@@ -104,6 +104,8 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
 {
     const std::string bare = fakeRoot("bare", "", ""), noLog = fakeRoot("no-log", "echo 14.5", "");
     const std::string killed = fakeRoot("killed", "echo 14.5", "printf '[{\"t\":'; kill -15 $$");
+    const std::string stalls = fakeRoot("stalls", "echo 14.5", "echo '['; sleep 60 & sleep 60");
+    const std::string endless = fakeRoot("endless", "echo 14.5", "yes");
     // A Mac whose log holds one completion, dated after now.
     const std::string future = fakeRoot("future", "echo 14.5",
                                         R"(echo '[{"timestamp":"2099-01-01 00:00:00.000000+0000",)"
@@ -144,7 +146,7 @@ EOF)");
         {{"--hours", "", "check"}, 0, "… for 1 hours:\n…"},
         // Failed tools give no verdict; their alert goes to standard error.
         {{"SIM_LOG_STATUS=1", "check"}, 3, "", alert("TM log command returned error number 1")},
-        {{"SIM_LOG_SIGNAL=9", "check"}, 3, "", alert("TM log command returned error number 9")},
+        {{"SIM_LOG_SIGNAL=9", "check"}, 3, "", alert("TM log command was killed by signal 9")},
         {{"SIM_LOG_OUTPUT=empty", "check"}, 3, kParseError},
         {{"SIM_LOG_OUTPUT=garbage", "check"}, 3, kParseError},
         {{"SIM_ARCHIVE=/gone.json", "check"}, 3, "", "log: …\n" + alert("TM log command returned error number 1")},
@@ -155,7 +157,15 @@ EOF)");
         {{noLog, "check"}, 3, "", alert("TM log command could not be started: …/usr/bin/log: No such file…")},
         {{"check", "--svg", "/none/out.svg"}, 3, "Analysis from …", "quillfen-cli: cannot write '/none/out.svg': …\n"},
         // Killed midway through its output, the log tool gives a failure, not a report.
-        {{killed, "check"}, 3, "", alert("TM log command returned error number 15")},
+        {{killed, "check"}, 3, "", alert("TM log command was killed by signal 15")},
+        // A tool that stalls is ended at the deadline, one that prints without end as soon as it is no log.
+        {{stalls, "check", "--timeout", "1"}, 3, "", alert("TM log command did not finish within 1 second")},
+        {{stalls, "speed", "--timeout=2"}, 3, "", alert("TM log command did not finish within 2 seconds")},
+        {{endless, "check"}, 3, kParseError},
+        {{fakeRoot("sw-vers-yes", "yes 14.5", ""), "check"},
+         3,
+         "",
+         alert("OS version command printed more than 256 bytes")},
         // A completion dated after now is no completion, in every format.
         {{future, "check"}, 2, "…no backup has been completed successfully in the period,\n…"},
         {{future, "check", "--nagios"}, 2, "QUILLFEN CRITICAL - …no backup completed, …|last_backup_age=U;;5400;0 …"},
@@ -356,6 +366,12 @@ TEST(CliUsage, HelpAndMistakes)
          usage("unknown time zone '../../../etc/passwd': give its name in the time zone database, such as "
                "America/Los_Angeles")},
         {{"apfs", "--file", "x", "--tz=Mars/Olympus_Mons"}, 3, "", usage("unknown time zone 'Mars/Olympus_Mons': …")},
+        {{"check", "--timeout", "0"}, 3, "", usage("'--timeout' takes a whole number of seconds from 1 to 86400")},
+        {{"backup-now", "--timeout=86401"},
+         3,
+         "",
+         usage("'--timeout' takes a whole number of seconds from 1 to 86400")},
+        {{"apfs", "--timeout", "1m"}, 3, "", usage("'--timeout' takes a whole number of seconds from 1 to 86400")},
     };
     expectRuns(runs);
 }

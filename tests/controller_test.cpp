@@ -124,7 +124,7 @@ TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
         std::string output, report, alert = "";
     };
     const Case cases[] = {
-        {kCheck, {1, {}}, healthyLog(200), "before", "TM log command returned error number 1"},
+        {kCheck, exitedWith(1), healthyLog(200), "before", "TM log command returned error number 1"},
         {kCheck, {}, "", kParseError},
         {kCheck, {}, "{\"a\":1}", kParseError},
         {kCheck, {}, "[1,", kParseError},
@@ -134,9 +134,9 @@ TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
         {kApfs, {}, "[{\"timestamp\":1}]", header},
         {kSpeed, {}, "", header + kParseError},
         {kApfs, {}, "{}", header + kParseError},
-        {kSpeed, {3, {}}, "[]", "before", "TM log command returned error number 3"},
+        {kSpeed, exitedWith(3), "[]", "before", "TM log command returned error number 3"},
         {kBackUp, {}, "", "before"},
-        {kBackUp, {1, {}}, "", "before", "Back up command returned error number 1"},
+        {kBackUp, exitedWith(1), "", "before", "Back up command returned error number 1"},
     };
     for (const Case& c : cases) {
         Harness h;

@@ -126,6 +126,13 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
         EXPECT_EQ(decode(text), expected) << text.substr(text.size() - 120);
         EXPECT_EQ(decode(text, 4093), expected) << text.substr(text.size() - 120);
     }
+    // What can no longer decode is refused while it arrives, so the rest is never read.
+    for (const std::string& start : {std::string("y\ny\n"), largeLog("{}") + std::string(2 << 20, ' ') + "x" + huge,
+                                     "{" + std::string(17 << 20, ' ')}) {
+        LogDecoder decoder;
+        decoder.feed(start);
+        EXPECT_TRUE(decoder.refusesMore()) << start.substr(0, 10);
+    }
 }
 
 // Entries as "timestamp|subsystem|message", then the style and how many lines
@@ -385,23 +392,37 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     EXPECT_EQ(opened.file->read(buffer), 0u);
 }
 
-TEST_F(Files, SpawnToolPassesArgumentsLiterallyAndReportsOutputStatusSignalOrWhyItCouldNotStart)
+TEST_F(Files, SpawnToolPassesArgumentsLiterallyAndReportsOutputStatusSignalOrWhyItCouldNotStartOrWasEnded)
 {
-    // "status|launch failure|output"
-    const auto run = [](const std::string& tool, const std::vector<std::string>& args = {}, bool capture = true) {
-        TextOutput output;
-        const ToolResult result = spawnTool(tool, args, capture ? &output : nullptr);
-        return std::to_string(result.terminationStatus) + "|" + result.launchFailure + "|" + std::string(output.text());
+    // "status|signal|launch failure|why it was ended|output refused|output", within 300 ms and 1 MiB
+    const auto run = [](const std::string& tool, const std::vector<std::string>& args = {}, bool capture = true,
+                        std::size_t kept = 100) {
+        TextOutput output(kept);
+        const ToolResult r =
+            spawnTool(tool, args, capture ? &output : nullptr, {std::chrono::milliseconds(300), 1 << 20});
+        return std::to_string(r.terminationStatus) + "|" + std::to_string(r.killedBySignal) + "|" + r.launchFailure +
+               "|" + r.endedEarly + "|" + (r.outputRefused ? "refused" : "") + "|" +
+               std::string(output.text().substr(0, 40));
     };
     EXPECT_EQ(run(script("args", R"(for a in "$@"; do printf '<%s>' "$a"; done)"),
                   {R"(subsystem == "x" AND y)", "", "$HOME", "a'b"}),
-              R"(0||<subsystem == "x" AND y><><$HOME><a'b>)");
-    EXPECT_EQ(run(script("one", "echo partial; exit 255")), "255||partial\n");
-    // A tool killed by a signal has the signal's number: SIGKILL 9, SIGTERM 15.
-    EXPECT_EQ(run(script("killed", "echo '[]'; kill -KILL $$")), "9||[]\n");
-    EXPECT_EQ(run(script("term", "kill -TERM $$"), {}, false), "15||");
-    EXPECT_EQ(run(dir_ / "absent"), "0|" + (dir_ / "absent").string() + ": No such file or directory|");
-    EXPECT_EQ(run(dir_), "0|" + dir_.string() + ": Permission denied|");
+              R"(0|0||||<subsystem == "x" AND y><><$HOME><a'b>)");
+    EXPECT_EQ(run(script("one", "echo partial; exit 255")), "255|0||||partial\n");
+    EXPECT_EQ(run(script("killed", "echo '[]'; kill -KILL $$")), "0|9||||[]\n");
+    EXPECT_EQ(run(script("term", "kill -TERM $$"), {}, false), "0|15||||");
+    EXPECT_EQ(run(dir_ / "absent"), "0|0|" + (dir_ / "absent").string() + ": No such file or directory|||");
+    EXPECT_EQ(run(dir_), "0|0|" + dir_.string() + ": Permission denied|||");
+    // Ended with everything it started, at the deadline, beyond the output limit, or when the reader refuses
+    // more; a tool that ignores SIGTERM gets SIGKILL.
+    const std::string late = "|did not finish within 300 milliseconds||";
+    EXPECT_EQ(run(script("stalls", "echo '['; sleep 30 & sleep 30")), "0|0|" + late + "[\n");
+    EXPECT_EQ(run(script("silent", "sleep 30"), {}, false), "0|0|" + late);
+    EXPECT_EQ(run(script("stubborn", "trap '' TERM; exec sleep 30")), "0|0|" + late);
+    EXPECT_EQ(run(script("chatty", "yes ''"), {}, true, 1 << 22),
+              "0|0||printed more than 1 MiB||" + std::string(40, '\n'));
+    EXPECT_EQ(run(script("long", "yes ''"), {}, true, 10), "0|0|||refused|" + std::string(40, '\n'));
+    // What the tool leaves behind holding the pipe once it has exited is not waited for.
+    EXPECT_EQ(run(script("leaves", "sleep 30 & echo done")), "0|0||||done\n");
 }
 
 TEST_F(Files, LogQueriesDecodeToolOutputWhileItIsWritten)

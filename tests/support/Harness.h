@@ -51,10 +51,18 @@ struct ToolCall {
     bool capture;
 };
 
+// A run that ended by exiting with `status`.
+inline ToolResult exitedWith(std::int32_t status)
+{
+    ToolResult result;
+    result.terminationStatus = status;
+    return result;
+}
+
 // Answers tool runs from a script of results, in order, and records every call.
 class ScriptedTools {
 public:
-    void push(std::int32_t status, std::string output = {}) { push(ToolResult{status, {}}, std::move(output)); }
+    void push(std::int32_t status, std::string output = {}) { push(exitedWith(status), std::move(output)); }
     void push(ToolResult result, std::string output = {});
     // Hands each output over in small pieces, as a pipe may.
     RunTool runner();
