@@ -5,9 +5,9 @@
 #include "app/QtServices.h"
 #include "app/TMWindow.h"
 #include "support/Harness.h"
+#include "support/Wait.h"
 #include "ui_Main.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -33,12 +33,10 @@ namespace {
 
 using namespace Qt::Literals::StringLiterals;
 
-// Runs the event loop until `done` holds, or fails after a few seconds.
-void waitUntil(const std::function<bool()>& done)
+// Runs the event loop until `done` holds; false, the test failing and naming `what`, when it never does.
+bool waitUntil(std::string_view what, const std::function<bool()>& done)
 {
-    for (const QDeadlineTimer deadline(5000); !done() && !deadline.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    ASSERT_TRUE(done());
+    return testing::waitFor(what, done, [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 20); });
 }
 
 QString writeFile(const QString& path, const QByteArray& bytes)
@@ -84,7 +82,7 @@ protected:
         window.show();
         window.form().periodText->setText(hours);
         window.form().checkButton->click();
-        waitUntil([&] { return window.form().progressSpinner->isHidden(); });
+        waitUntil("the Check to finish", [&] { return window.form().progressSpinner->isHidden(); });
         return window;
     }
 
@@ -162,8 +160,7 @@ TEST(QtServices, ToolsKeepTheEventLoopRunningAndClosuresRunInOrder)
     std::atomic<bool> timerFired = false;
     QTimer::singleShot(0, [&] { timerFired = true; });
     const RunTool runTool = runOffMainThread([&](const std::string&, const std::vector<std::string>&, OutputSink*) {
-        for (int i = 0; i < 10'000 && !timerFired; ++i) // bounded: a stopped event loop fails, never hangs
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        testing::waitFor("the event loop to fire a timer", [&] { return timerFired.load(); });
         queue.post([&] {
             order.push_back("first starts");
             queue.post([&] { order.push_back("second"); });
@@ -174,7 +171,7 @@ TEST(QtServices, ToolsKeepTheEventLoopRunningAndClosuresRunInOrder)
     });
     EXPECT_EQ(runTool("/usr/bin/log", {}, nullptr).terminationStatus, 7);
     EXPECT_TRUE(timerFired);
-    waitUntil([&] { return order.size() == 3; });
+    ASSERT_TRUE(waitUntil("three closures to run", [&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<std::string>{"first starts", "first ends", "second"}));
 }
 
@@ -184,7 +181,7 @@ TEST_F(AppTest, AnalyseLogFileOpensAWindowWithTheFilesReport)
                              "[com.apple.TimeMachine:General] Backup completed successfully.\n";
     TMWindow& window = delegate().analyseLogFile(writeFile(dir.filePath(u"capture.log"_s), entry)).window();
     EXPECT_TRUE(window.isVisible());
-    waitUntil([&] { return window.form().progressSpinner->isHidden(); });
+    ASSERT_TRUE(waitUntil("the file's Check to finish", [&] { return window.form().progressSpinner->isHidden(); }));
     EXPECT_TRUE(window.form().outputText->toPlainText().startsWith(
         u"Read from the log file \"capture.log\" (default style): the period ends at its newest entry"_s));
     EXPECT_TRUE(tools.calls().empty()) << "the log tool is not run for a saved log";
@@ -205,15 +202,15 @@ TEST_F(AppTest, QuittingDuringAQueryEndsTheToolAndDropsItsResult)
         window.form().checkButton->click();
         const BusySpinner& spinner = *window.form().progressSpinner;
         const int frame = spinner.frame();
-        waitUntil([&] { return spinner.frame() != frame; }); // it turns while the query runs
-        waitUntil([&] { return readFile(pidFile).endsWith('\n'); });
+        EXPECT_TRUE(waitUntil("the spinner to turn while the query runs", [&] { return spinner.frame() != frame; }));
+        ASSERT_TRUE(waitUntil("the tool to write its process id", [&] { return readFile(pidFile).endsWith('\n'); }));
         pid = readFile(pidFile).trimmed().toInt();
         ASSERT_GT(pid, 0);
         window.form().actionQuit->trigger();
         application.reset(); // what main() does once the event loop has returned
     }
     // Ended and reaped: no process of that id is left.
-    waitUntil([pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; });
+    EXPECT_TRUE(waitUntil("the tool to end", [pid] { return ::kill(pid, 0) != 0 && errno == ESRCH; }));
     if (::kill(pid, 0) == 0)
         ::kill(pid, SIGKILL);
     QCoreApplication::processEvents();

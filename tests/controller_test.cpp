@@ -1,4 +1,5 @@
 #include "support/Harness.h"
+#include "support/Wait.h"
 
 #include "logquery/LogQuery.h"
 
@@ -238,8 +239,8 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
     h.runTool = gatedRunner(gate, healthyLog(20), "");
     h.controller().runCheckButton();
     gate->open.release();
-    while (gate.use_count() > 3) // the query lets go of its runner once it has handed in its result
-        std::this_thread::yield();
+    // The query lets go of its runner once it has handed in its result.
+    ASSERT_TRUE(waitFor("the query to hand in its result", [&] { return gate.use_count() <= 3; }));
     h.closeWindow();
     h.mainQueue.runOne();
     EXPECT_EQ(h.window.outputText.plainText(), "");

@@ -6,6 +6,7 @@
 #include "platform/InputFile.h"
 #include "platform/Process.h"
 #include "platform/Queues.h"
+#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -448,12 +449,10 @@ TEST(OperationQueue, RunsAtMostFourAtOnceAndClosingDropsWaitingOperationsWithout
         OperationQueue queue(4);
         for (int i = 0; i < 6; ++i)
             queue.add([&, opened] { ++started, opened.wait(), ++finished; });
-        while (started < 4)
-            std::this_thread::yield();
+        EXPECT_TRUE(testing::waitFor("four operations to start", [&] { return started >= 4; }));
     } // while four still run
     gate.set_value();
-    while (finished < 4)
-        std::this_thread::yield();
+    EXPECT_TRUE(testing::waitFor("four operations to finish", [&] { return finished >= 4; }));
     EXPECT_EQ(started, 4);
 }
 
