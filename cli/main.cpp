@@ -1,6 +1,7 @@
 #include "analysis/Analysis.h"
 #include "cli/FleetOutput.h"
 #include "cli/Help.h"
+#include "cli/TerminalText.h"
 #include "controller/ViewController.h"
 #include "platform/FileWrite.h"
 #include "platform/TimeZone.h"
@@ -42,15 +43,17 @@ struct Arguments {
     bool help = false;
 };
 
-int usageError(const std::string& message)
+// Log text reaches both streams, so neither may carry a terminal's controls.
+void print(std::string_view text, std::FILE* stream = stdout)
 {
-    std::cerr << "quillfen-cli: " << message << "\nTry 'quillfen-cli --help' for more information.\n";
-    return kNoVerdict;
+    const std::string inert = cli::inertText(text);
+    std::fwrite(inert.data(), 1, inert.size(), stream);
 }
 
-void print(std::string_view text)
+int usageError(const std::string& message)
 {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    print("quillfen-cli: " + message + "\nTry 'quillfen-cli --help' for more information.\n", stderr);
+    return kNoVerdict;
 }
 
 // One window on headless controls, wired to the real (or simulated) Mac.
@@ -84,7 +87,7 @@ public:
     void printAlerts() const
     {
         for (const Alert& alert : alerts_.alerts())
-            std::cerr << alert.messageText << ' ' << alert.informativeText << '\n';
+            print(alert.messageText + ' ' + alert.informativeText + '\n', stderr);
     }
 
     ViewController& controller() { return controller_; }
@@ -174,7 +177,7 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
         if (!path)
             return;
         if (const auto failure = writeFileAtomically(*path, data())) {
-            std::cerr << "quillfen-cli: cannot write '" << *path << "': " << *failure << '\n';
+            print("quillfen-cli: cannot write '" + *path + "': " + *failure + '\n', stderr);
             written = false;
         }
     };
@@ -190,7 +193,7 @@ int runListing(const Arguments& arguments, const ToolLimits& limits, void (ViewC
     // A saved log may come from another Mac, so this one's release does not matter then.
     if (button == &ViewController::runAPFSButton && !arguments.file) {
         if (!session.systemVersion().version) {
-            std::cerr << "quillfen-cli: " << session.systemVersion().failure << '\n';
+            print("quillfen-cli: " + session.systemVersion().failure + '\n', stderr);
             return kNoVerdict;
         }
         if (session.controller().osVersion < 16) {

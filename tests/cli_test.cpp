@@ -272,7 +272,16 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
                            "[com.apple.TimeMachine:General] Backup completed successfully.\n"
                            "2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 2 0 dasd: "
                            "[com.apple.duetactivityscheduler:Scoring] Rescoring all 3 activities\n";
+    // Messages that would clear the screen, retitle the window and write the clipboard.
+    const std::string escapes = fakeRoot("escapes", "echo 14.5", R"(cat <<'EOF'
+[{"timestamp" : "2026-03-18 07:00:00.000000+0000",
+  "eventMessage" : "Copied \u001b]52;c;aGk=\u0007\u001b[2J\r\u007f\u009b31m\ttab \u2705"}]
+EOF)");
     const CliRun runs[] = {
+        {{escapes, "speed"},
+         0,
+         R"(…Copied \u001b]52;c;aGk=\u0007\u001b[2J\u000d\u007f\u009b31m)"
+         "\ttab \u2705\n"},
         {{"speed", "--hours", "48"}, 0, "Analysis from … for 48 hours:\n\n… Copied …"},
         {{"apfs"}, 0, "… Starting automatic backup\n…"},
         {{"SIM_LOG_OUTPUT=empty", "speed"}, 3, "Analysis from …:\n\n" + kParseError},

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillfen::cli {
+
+// `text` made safe to write to a terminal: every control character but line
+// feed and tab (C0, DEL, and C1 as UTF-8) is written as \u followed by its four
+// hexadecimal digits, so no log message can move the cursor, retitle the
+// window or reach the clipboard; the rest of an escape sequence is then plain
+// text. Inside a JSON string the same notation means the same character.
+std::string inertText(std::string_view text);
+
+} // namespace quillfen::cli
