@@ -90,7 +90,7 @@ OPTIONS
         window draws it above the report: each backup as a bar, gaps of more
         than 90 minutes between automatic starts shaded, errors as crosses.
         FILE is replaced whole or not at all; when it cannot be written the
-        exit status is 3.
+        exit status is 3, and with --nagios the line is UNKNOWN and says why.
     --timeout SECONDS
         End a tool of the Mac (log, sw_vers) that has not finished after
         SECONDS, 1 to 86400 (default 600), with every process it started;

@@ -157,6 +157,19 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     Session session(limits, namedRelease(arguments));
     session.press(arguments, &ViewController::runCheckButton);
     const cli::CheckOutcome outcome = session.outcome();
+    // The files first, so that a monitoring line can say when one failed.
+    std::optional<std::string> unwritten;
+    const auto write = [&unwritten](const std::optional<std::string>& path, const std::function<std::string()>& data) {
+        if (!path)
+            return;
+        if (const auto failure = writeFileAtomically(*path, data())) {
+            unwritten = "cannot write '" + *path + "': " + *failure;
+            print("quillfen-cli: " + *unwritten + '\n', stderr);
+        }
+    };
+    write(arguments.svgPath,
+          [&session] { return timelineSvg(drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset)); });
+    write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
     switch (arguments.format) {
     case Format::Text:
         session.printAlerts();
@@ -166,25 +179,13 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
         print(cli::checkJson(outcome));
         break;
     case Format::Nagios:
-        print(cli::nagiosLine(outcome));
+        print(unwritten ? "QUILLFEN UNKNOWN - " + *unwritten + '\n' : cli::nagiosLine(outcome));
         break;
     case Format::Ea:
         print(cli::extensionAttributeLine(outcome));
         break;
     }
-    bool written = true;
-    const auto write = [&written](const std::optional<std::string>& path, const std::function<std::string()>& data) {
-        if (!path)
-            return;
-        if (const auto failure = writeFileAtomically(*path, data())) {
-            print("quillfen-cli: cannot write '" + *path + "': " + *failure + '\n', stderr);
-            written = false;
-        }
-    };
-    write(arguments.svgPath,
-          [&session] { return timelineSvg(drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset)); });
-    write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
-    return written ? exitStatusFor(outcome.light) : kNoVerdict;
+    return unwritten ? kNoVerdict : exitStatusFor(outcome.light);
 }
 
 int runListing(const Arguments& arguments, const ToolLimits& limits, void (ViewController::*button)())

@@ -156,6 +156,10 @@ EOF)");
         {{bare, "check"}, 3, "", alert("OS version command could not be started: …/usr/bin/sw_vers: No such file…")},
         {{noLog, "check"}, 3, "", alert("TM log command could not be started: …/usr/bin/log: No such file…")},
         {{"check", "--svg", "/none/out.svg"}, 3, "Analysis from …", "quillfen-cli: cannot write '/none/out.svg': …\n"},
+        {{"check", "--nagios", "--svg", "/none/out.svg"},
+         3,
+         "QUILLFEN UNKNOWN - cannot write '/none/out.svg': No such file or directory\n",
+         "quillfen-cli: cannot write '/none/out.svg': …\n"},
         // Killed midway through its output, the log tool gives a failure, not a report.
         {{killed, "check"}, 3, "", alert("TM log command was killed by signal 15")},
         // A tool that stalls is ended at the deadline, one that prints without end as soon as it is no log.
