@@ -297,6 +297,8 @@ TEST_F(AppTest, TimelineMarksShowTheirDetailsAndLeadToTheirReportLines)
 
 TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByteOrLeavesWhatWasThereAlone)
 {
+    // An untitled report is first offered under the local time of the save, on the 24-hour clock.
+    EXPECT_EQ(defaultDraftName(QDateTime(QDate(2026, 3, 7), QTime(21, 5, 3))), u"Quillfen_2026-03-07_21_05_03"_s);
     Document& document = delegate().newDocument();
     // A folder in the way fails the save for any user, root included.
     const QString blocked = dir.filePath(u"blocked.txt"_s);

@@ -24,10 +24,10 @@ const auto withBackups = [](std::int64_t hours, std::vector<BackupSpan> backups)
 const auto isBox = [](const DrawingItem& item) { return std::holds_alternative<Box>(item.shape); };
 
 // The facts drawn 800 pixels wide: each hint with its report line, then each label, one a line.
-std::string drawn(const TimelineFacts& facts)
+std::string drawn(const TimelineFacts& facts, const UtcOffset& offset = kUtc)
 {
     std::string hints, labels;
-    for (const DrawingItem& item : drawTimeline(facts, 800, 120, kUtc).items) {
+    for (const DrawingItem& item : drawTimeline(facts, 800, 120, offset).items) {
         if (!item.hint.empty())
             hints += item.hint + (item.reportLine ? " @" + std::to_string(*item.reportLine) : "") + "\n";
         if (const Label* label = std::get_if<Label>(&item.shape))
@@ -49,6 +49,11 @@ TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup
               "No automatic backup started from 06:20 to 08:00 (\u2265 1 h 40 min)\n"
               "Automatic backup 03:20 to 03:25 (5.0 minutes)\nAutomatic backup 06:20 to 06:25 (5.0 minutes)\n--\n"
               "3 h 00 min\n\u2265 1 h 40 min\n03:00\n04:00\n05:00\n06:00\n07:00\n08:00\n");
+    // West of UTC by 6 h 30 min the period spans local midnight: times name their day, midnight its new day.
+    EXPECT_EQ(drawn(withBackups(5, {{before(280), before(275), false, true}}), [](Date) { return -23'400L; }),
+              "No automatic backup started from Thu 20:50 to Fri 01:30 (\u2265 4 h 40 min)\n"
+              "Automatic backup Thu 20:50 to Thu 20:55 (5.0 minutes)\n--\n"
+              "\u2265 4 h 40 min\n21:00\n22:00\n23:00\nFri\n01:00\n");
 
     // An open backup reaches the right edge, hatched, and hovering finds it.
     const TimelineDrawing open = drawTimeline(withBackups(2, {{before(30), {}, false, false}}), 800, 120, kUtc);
