@@ -64,7 +64,7 @@ int main(int argc, char** argv)
     MessageBoxChoices choices;
     QtMainQueue mainQueue;
     SystemClock clock;
-    const ToolPaths paths = ToolPaths::fromEnvironment();
+    const ToolPaths paths = ToolPaths::configured();
     const RunTool runTool = runOffMainThread(makeRunTool(paths));
     const StatvfsVolumes volumes(paths.root());
 

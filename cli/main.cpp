@@ -61,7 +61,7 @@ class Session {
 public:
     // `release`: the one a log file came from, as named, instead of this Mac's.
     Session(const ToolLimits& limits, const std::optional<OsVersion>& release)
-        : paths_(ToolPaths::fromEnvironment()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
+        : paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
           systemVersion_(namedOrQueried(release, runTool_)),
           controller_(controlsOf(window_, timeline_),
                       ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})

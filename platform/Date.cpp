@@ -16,7 +16,13 @@ long localUtcOffset(Date date)
 {
     const auto seconds = static_cast<std::time_t>(std::floor(date.sinceEpoch));
     std::tm local{};
-    return localtime_r(&seconds, &local) ? local.tm_gmtoff : 0;
+    std::tm utc{};
+    if (localtime_r(&seconds, &local) == nullptr || gmtime_r(&seconds, &utc) == nullptr)
+        return 0;
+    // The two readings of one instant lie less than a day apart, so a new year is one day on.
+    const long days = local.tm_year == utc.tm_year ? local.tm_yday - utc.tm_yday : local.tm_year > utc.tm_year ? 1 : -1;
+    return ((days * 24 + local.tm_hour - utc.tm_hour) * 60 + local.tm_min - utc.tm_min) * 60 + local.tm_sec -
+           utc.tm_sec;
 }
 
 } // namespace quillfen

@@ -10,12 +10,50 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
 std::size_t roundUp(std::size_t value, std::size_t unit)
 {
     return (value + unit - 1) / unit * unit;
 }
+
+#if defined(MAP_ANONYMOUS) && defined(MADV_HUGEPAGE) && !defined(QUILLFEN_POSIX_ONLY)
+constexpr std::size_t kUnit = std::size_t{2} << 20; // a huge page
+
+char* allocate(std::size_t size)
+{
+    // Over-map by one huge page so the block can start on a huge-page boundary.
+    void* raw = ::mmap(nullptr, size + kUnit, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        throw std::bad_alloc();
+    auto* start = static_cast<char*>(raw);
+    auto* aligned = reinterpret_cast<char*>(roundUp(reinterpret_cast<std::uintptr_t>(start), kUnit));
+    if (aligned != start)
+        ::munmap(start, static_cast<std::size_t>(aligned - start));
+    if (const std::size_t tail = kUnit - static_cast<std::size_t>(aligned - start); tail > 0)
+        ::munmap(aligned + size, tail);
+    // Best effort: where transparent huge pages are off this fails and ordinary pages serve.
+    ::madvise(aligned, size, MADV_HUGEPAGE);
+    return aligned;
+}
+
+void deallocate(char* data, std::size_t size)
+{
+    ::munmap(data, size);
+}
+#else
+// Without huge-page advice the allocator's own large blocks serve as well: they too come
+// straight from the system and go back to it when freed.
+constexpr std::size_t kUnit = std::size_t{64} << 10;
+
+char* allocate(std::size_t size)
+{
+    return static_cast<char*>(::operator new(size));
+}
+
+void deallocate(char* data, std::size_t /*size*/)
+{
+    ::operator delete(data);
+}
+#endif
 
 } // namespace
 
@@ -44,7 +82,7 @@ MappedBuffer::~MappedBuffer()
 void MappedBuffer::release() noexcept
 {
     if (data_ != nullptr)
-        ::munmap(data_, mapped_);
+        deallocate(data_, mapped_);
     data_ = nullptr;
     capacity_ = mapped_ = 0;
 }
@@ -53,23 +91,12 @@ void MappedBuffer::reserve(std::size_t capacity, std::size_t keep)
 {
     if (capacity <= capacity_)
         return;
-    const std::size_t size = roundUp(capacity + kPadding, kHugePage);
-    // Over-map by one huge page so the block can start on a huge-page boundary.
-    void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (raw == MAP_FAILED)
-        throw std::bad_alloc();
-    auto* start = static_cast<char*>(raw);
-    auto* aligned = reinterpret_cast<char*>(roundUp(reinterpret_cast<std::uintptr_t>(start), kHugePage));
-    if (aligned != start)
-        ::munmap(start, static_cast<std::size_t>(aligned - start));
-    if (const std::size_t tail = kHugePage - static_cast<std::size_t>(aligned - start); tail > 0)
-        ::munmap(aligned + size, tail);
-    // Best effort: where transparent huge pages are off this fails and ordinary pages serve.
-    ::madvise(aligned, size, MADV_HUGEPAGE);
+    const std::size_t size = roundUp(capacity + kPadding, kUnit);
+    char* block = allocate(size);
     if (keep > 0)
-        std::memcpy(aligned, data_, keep);
+        std::memcpy(block, data_, keep);
     release();
-    data_ = aligned;
+    data_ = block;
     mapped_ = size;
     capacity_ = size - kPadding;
 }

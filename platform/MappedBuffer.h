@@ -7,7 +7,8 @@ namespace quillfen {
 // Memory for large transient bytes, mapped straight from the system on huge
 // pages where it offers them (one fault per 2 MiB instead of per 4 KiB), and
 // always followed by kPadding readable bytes so a decoder may read past
-// the end. Where huge pages are off it works the same on ordinary pages.
+// the end. Where huge pages are off, or the system has no huge-page advice,
+// it works the same on ordinary pages.
 class MappedBuffer {
 public:
     static constexpr std::size_t kPadding = 64;

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -22,13 +21,11 @@ class Pipe {
 public:
     Pipe()
     {
-        // Close-on-exec keeps concurrent spawns from inheriting each other's write
-        // ends, which would hold a reader's end-of-file back until the sibling exits.
-        if (::pipe2(fds_, O_CLOEXEC) != 0) {
+        if (!openPipe(fds_)) {
             fds_[0] = fds_[1] = -1;
             return;
         }
-#ifdef F_SETPIPE_SZ
+#if defined(F_SETPIPE_SZ) && !defined(QUILLFEN_POSIX_ONLY)
         // Best effort: a 1 MiB pipe instead of 64 KiB means a sixteenth of the
         // wake-ups when reading a large log.
         ::fcntl(fds_[0], F_SETPIPE_SZ, 1 << 20);
@@ -283,17 +280,6 @@ std::optional<std::string> toolFailureText(const ToolResult& result, std::string
     if (result.killedBySignal != 0)
         return name + " was killed by signal " + std::to_string(result.killedBySignal);
     return name + " returned error number " + std::to_string(result.terminationStatus);
-}
-
-ToolPaths ToolPaths::fromEnvironment()
-{
-#ifdef __APPLE__
-    return ToolPaths("");
-#else
-    if (const char* root = std::getenv("QUILLFEN_TOOL_ROOT"); root != nullptr && *root != '\0')
-        return ToolPaths(root);
-    return ToolPaths(QUILLFEN_DEFAULT_TOOL_ROOT);
-#endif
 }
 
 RunTool makeRunTool(ToolPaths paths, ToolLimits limits)

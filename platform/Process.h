@@ -80,14 +80,15 @@ private:
 // Hands `bytes` to `output` as a tool's output would arrive; nothing when it is null.
 void writeOutput(OutputSink* output, std::string_view bytes);
 
-// Maps the Mac's tool paths ("/usr/bin/log") to the files actually run. On macOS
-// the paths are used as they are; elsewhere they are looked up below the
-// simulated Mac's root.
+// Maps the Mac's tool paths ("/usr/bin/log") to the files actually run: as they
+// are on a Mac, below the root of a simulated Mac elsewhere and in tests.
 class ToolPaths {
 public:
     explicit ToolPaths(std::string root) : root_(std::move(root)) {}
-    // The build's simulated Mac, or QUILLFEN_TOOL_ROOT when set.
-    static ToolPaths fromEnvironment();
+    // Chosen when linking (quillfen_tools_simulated or quillfen_tools_system): the
+    // build's simulated Mac, or QUILLFEN_TOOL_ROOT when set; or the Mac's own tools,
+    // which nothing in the environment can replace.
+    static ToolPaths configured();
 
     std::string resolve(const std::string& macPath) const { return root_ + macPath; }
     const std::string& root() const { return root_; }

@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <mutex>
 #include <set>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -57,6 +59,25 @@ pid_t reapKnownTool(pid_t pid, int& status)
     while ((reaped = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     return reaped;
+}
+
+bool openPipe(int fds[2])
+{
+#if defined(__linux__) && !defined(QUILLFEN_POSIX_ONLY)
+    return ::pipe2(fds, O_CLOEXEC) == 0;
+#else
+    // Without pipe2, the flags are set under the lock that every spawn takes.
+    const std::lock_guard lock(known().mutex);
+    if (::pipe(fds) != 0)
+        return false;
+    if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 && ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0)
+        return true;
+    const int error = errno;
+    ::close(fds[0]);
+    ::close(fds[1]);
+    errno = error;
+    return false;
+#endif
 }
 
 void terminateRunningTools()

@@ -17,6 +17,10 @@ int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_
 // reaped, its process id may be given to another process. Returns waitpid's result.
 pid_t reapKnownTool(pid_t pid, int& status);
 
+// pipe() with both ends close-on-exec before any tool can be spawned, so a concurrent spawn never
+// inherits another's write end (which would hold that reader's end-of-file back). Sets errno on failure.
+bool openPipe(int fds[2]);
+
 // Asks every known tool's process group to end (SIGTERM); each tool is still
 // reaped by whoever started it.
 void terminateRunningTools();

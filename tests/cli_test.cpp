@@ -250,6 +250,17 @@ EOF)");
     EXPECT_GT(std::int64_t(figures["destinations"].at(0)["free_bytes"]), 0);
 }
 
+// Built for a Mac, the CLI runs the Mac's own tools whatever root the environment names.
+TEST(CliCheck, BuiltForAMacItRunsOnlyTheMacsOwnTools)
+{
+    if (std::filesystem::exists("/usr/bin/sw_vers"))
+        GTEST_SKIP() << "this system's own tools would run";
+    const Outcome outcome = runProgram(QUILLFEN_MAC_CLI, {"check"}, {"QUILLFEN_TOOL_ROOT=" QUILLFEN_SIM_ROOT});
+    EXPECT_EQ(outcome.status, 3);
+    EXPECT_EQ(outcome.err,
+              alert("OS version command could not be started: /usr/bin/sw_vers: No such file or directory"));
+}
+
 TEST(CliCheck, SvgIsWrittenWhole)
 {
     const std::string dir = scratch("svg");

@@ -1,6 +1,7 @@
 #include "analysis/Formatting.h"
 #include "analysis/Punctuation.h"
 #include "logquery/LogTimestamp.h"
+#include "platform/Date.h"
 #include "platform/IntegerText.h"
 #include "platform/OsVersion.h"
 #include "platform/Utf8.h"
@@ -9,9 +10,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <tuple>
 
 namespace quillfen {
 namespace {
@@ -85,6 +89,26 @@ TEST(ParseLogTimestamp, ReadsEveryOffsetFormAndKeepsMillisecondsTruncated)
         "2024-05-01 09:30:00.000000ZZ"};
     for (const std::string_view text : rejected)
         EXPECT_EQ(read(text), "none") << text;
+}
+
+// The local and UTC readings of one instant give the offset, also when they lie a day or a year apart.
+TEST(LocalUtcOffset, FollowsTheZoneAcrossTheEndOfAYearAndIntoSummerTime)
+{
+    constexpr double kNewYear2027 = 1798761600, kMidsummer2026 = 1782907200;
+    const std::tuple<const char*, double, long> cases[] = {
+        {"UTC0", kNewYear2027, 0},
+        {"IST-5:30", kNewYear2027 - 60, 19800},  // already 2027 there
+        {"NST+3:30", kNewYear2027 + 60, -12600}, // still 2026 there
+        {"LINT-14", kMidsummer2026, 50400},      // the next day there
+        {"CET-1CEST,M3.5.0,M10.5.0/3", kMidsummer2026, 7200},
+    };
+    for (const auto& [zone, at, offset] : cases) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(localUtcOffset(Date{at}), offset) << zone;
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 TEST(FormatByteCountFile, DecimalUnitsAdaptivePrecision)

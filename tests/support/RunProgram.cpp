@@ -1,6 +1,7 @@
 #include "support/RunProgram.h"
 
-#include <fcntl.h>
+#include "platform/RunningTools.h"
+
 #include <spawn.h>
 #include <stdexcept>
 #include <string_view>
@@ -46,7 +47,7 @@ Outcome runProgram(const std::string& path, std::vector<std::string> arguments,
             environment.emplace_back(*variable);
     }
     int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    if (!openPipe(out) || !openPipe(err))
         throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
