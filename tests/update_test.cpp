@@ -81,6 +81,17 @@ template <typename T> std::vector<std::string> texts(const std::vector<T>& items
     return out;
 }
 
+// The bundle information the build renders, a Mac bundle's Info.plist, names the project's version.
+TEST(BundleInformation, TheBuiltOneGivesTheProjectsVersion)
+{
+    QFile file(u":/Info.plist"_s);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray info = file.readAll();
+    const BundleVersion bundle = readShortVersion(std::string_view(info.constData(), std::size_t(info.size())));
+    EXPECT_EQ(bundle.status, BundleVersionStatus::Found);
+    EXPECT_EQ(bundle.version, QUILLFEN_VERSION);
+}
+
 TEST(UpdateResponse, PassesOnlySuccessWithAPlainOrXmlTextType)
 {
     for (std::string_view type : {"text/plain; charset=UTF-8", " TEXT/XML ;charset=x", "text/xml"})
