@@ -81,6 +81,10 @@ std::optional<int> readOffset(Reader& reader)
 
 } // namespace
 
+// No log the tool writes is dated later, and the distant future that stands for
+// "no backup" (4001) must never be a log time: otherwise it would count as one.
+constexpr unsigned kLatestYear = 3000;
+
 std::optional<Date> parseLogTimestamp(std::string_view text)
 {
     Reader reader(text);
@@ -101,7 +105,7 @@ std::optional<Date> parseLogTimestamp(std::string_view text)
     }
     namespace chrono = std::chrono;
     const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
-    if (!date.ok() || hour > 23 || minute > 59 || second > 59)
+    if (!date.ok() || year > kLatestYear || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
     const chrono::sys_seconds at = chrono::sys_days{date} + chrono::hours{hour} + chrono::minutes{minute} +
                                    chrono::seconds{second} - chrono::minutes{*offset};
