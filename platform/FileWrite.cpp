@@ -25,11 +25,33 @@ std::optional<std::string> writeAll(int descriptor, std::string_view data)
     return std::nullopt;
 }
 
+// A device or a pipe is written as it is, never replaced by a file. Opened
+// without waiting, so a pipe that no one reads is refused rather than waited for.
+std::optional<std::string> writeInPlace(const std::string& path, std::string_view data)
+{
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::strerror(errno);
+    std::optional<std::string> failure;
+    if (::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0)
+        failure = std::strerror(errno);
+    if (!failure)
+        failure = writeAll(descriptor, data);
+    if (::close(descriptor) != 0 && !failure)
+        failure = std::strerror(errno);
+    return failure;
+}
+
 } // namespace
 
 std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data)
 {
-    std::string temporary = path + ".XXXXXX";
+    struct stat existing {};
+    if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
+        return writeInPlace(path, data);
+    const std::size_t slash = path.rfind('/');
+    // A short name beside the target, which fits wherever the target's name does.
+    std::string temporary = path.substr(0, slash == std::string::npos ? 0 : slash + 1) + ".qf.XXXXXX";
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor < 0)
         return std::strerror(errno);
@@ -51,7 +73,6 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
         return failure;
     }
     // The rename itself lasts once the folder is on disk; a folder that cannot be opened keeps it anyway.
-    const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     if (const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY); folderDescriptor >= 0) {
         ::fsync(folderDescriptor);

@@ -156,6 +156,8 @@ EOF)");
         {{bare, "check"}, 3, "", alert("OS version command could not be started: …/usr/bin/sw_vers: No such file…")},
         {{noLog, "check"}, 3, "", alert("TM log command could not be started: …/usr/bin/log: No such file…")},
         {{"check", "--svg", "/none/out.svg"}, 3, "Analysis from …", "quillfen-cli: cannot write '/none/out.svg': …\n"},
+        // What is no regular file is written in place, never replaced.
+        {{archive("errors"), "check", "--nagios", "--svg", "/dev/stdout"}, 2, "<?xml …</svg>\nQUILLFEN CRITICAL …"},
         {{"check", "--nagios", "--svg", "/none/out.svg"},
          3,
          "QUILLFEN UNKNOWN - cannot write '/none/out.svg': No such file or directory\n",
@@ -265,8 +267,10 @@ TEST(CliCheck, SvgIsWrittenWhole)
 {
     const std::string dir = scratch("svg");
     std::filesystem::create_directories(dir);
-    EXPECT_EQ(cli({archive("errors"), "check", "--svg", dir + "/out.svg"}).status, 2);
-    std::ifstream file(dir + "/out.svg");
+    // The longest name a folder takes leaves no room for a longer temporary one.
+    const std::string name = dir + "/" + std::string(251, 'n') + ".svg";
+    EXPECT_EQ(cli({archive("errors"), "check", "--svg", name}).status, 2);
+    std::ifstream file(name);
     const std::string svg((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(svg.starts_with("<?xml") && svg.find("<path") != std::string::npos) << "the errors are marked";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "no temporary file is left";
