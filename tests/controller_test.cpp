@@ -150,7 +150,7 @@ TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
         (vc.*c.button)();
         EXPECT_TRUE(h.window.progressSpinner.isAnimating() && !h.window.progressSpinner.isHidden());
         while (!h.window.progressSpinner.isHidden())
-            h.mainQueue.runOne();
+            ASSERT_TRUE(h.mainQueue.runOne(kPatience));
         EXPECT_EQ(shown(h), std::string(c.button == kBackUp ? "green 100/2" : "green 48/48") +
                                 (c.alert.empty() ? "" : alerted(c.alert)) + "\n" + c.report);
         using Call = std::tuple<std::string, std::vector<std::string>, bool>; // path, arguments, output read
@@ -227,10 +227,10 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
         h.runTool = gatedRunner(gate, healthyLog(20), "garbage");
         h.controller().runCheckButton();
         h.controller().runCheckButton();
-        h.mainQueue.runOne(); // the second query ends first
+        ASSERT_TRUE(h.mainQueue.runOne(kPatience)); // the second query ends first
         EXPECT_EQ(shown(h), "grey 2/2\n" + kParseError);
         gate->open.release();
-        h.mainQueue.runOne();
+        ASSERT_TRUE(h.mainQueue.runOne(kPatience));
         EXPECT_TRUE(shown(h).starts_with("green 2/2\nAnalysis from ")) << shown(h);
     }
     // A result handed in just before its window closes is dropped with the window.
@@ -242,7 +242,7 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
     // The query lets go of its runner once it has handed in its result.
     ASSERT_TRUE(waitFor("the query to hand in its result", [&] { return gate.use_count() <= 3; }));
     h.closeWindow();
-    h.mainQueue.runOne();
+    ASSERT_TRUE(h.mainQueue.runOne(kPatience));
     EXPECT_EQ(h.window.outputText.plainText(), "");
 }
 

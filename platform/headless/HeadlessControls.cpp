@@ -33,11 +33,14 @@ void FifoMainQueue::post(Operation operation)
     arrived_.notify_one();
 }
 
-std::optional<Operation> FifoMainQueue::take(bool wait)
+std::optional<Operation> FifoMainQueue::take(std::optional<std::chrono::milliseconds> wait)
 {
     std::unique_lock lock(mutex_);
-    if (wait)
-        arrived_.wait(lock, [this] { return !operations_.empty(); });
+    const auto arrived = [this] { return !operations_.empty(); };
+    if (!wait)
+        arrived_.wait(lock, arrived);
+    else
+        arrived_.wait_for(lock, *wait, arrived);
     if (operations_.empty())
         return std::nullopt;
     Operation operation = std::move(operations_.front());
@@ -47,13 +50,21 @@ std::optional<Operation> FifoMainQueue::take(bool wait)
 
 void FifoMainQueue::runOne()
 {
-    if (auto operation = take(true))
+    if (auto operation = take(std::nullopt))
         (*operation)();
+}
+
+bool FifoMainQueue::runOne(std::chrono::milliseconds limit)
+{
+    auto operation = take(limit);
+    if (operation)
+        (*operation)();
+    return operation.has_value();
 }
 
 void FifoMainQueue::runPending()
 {
-    while (auto operation = take(false))
+    while (auto operation = take(std::chrono::milliseconds::zero()))
         (*operation)();
 }
 

@@ -3,6 +3,7 @@
 #include "platform/Controls.h"
 #include "platform/Queues.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -118,11 +119,14 @@ public:
     void post(Operation operation) override;
     // Runs the oldest closure, waiting for one to arrive if there is none.
     void runOne();
+    // The same, waiting at most `limit`; false when nothing arrived (a test fails rather than hangs).
+    bool runOne(std::chrono::milliseconds limit);
     // Runs every closure that is waiting now, without blocking.
     void runPending();
 
 private:
-    std::optional<Operation> take(bool wait);
+    // Waits for a closure as long as `wait` says, for ever when it says nothing.
+    std::optional<Operation> take(std::optional<std::chrono::milliseconds> wait);
 
     std::mutex mutex_;
     std::condition_variable arrived_;

@@ -1,6 +1,9 @@
 #include "support/Harness.h"
 
 #include "analysis/Formatting.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
@@ -43,8 +46,12 @@ ViewController& Harness::controller()
 void Harness::check()
 {
     controller().runCheckButton();
-    while (!window.progressSpinner.isHidden())
-        mainQueue.runOne();
+    while (!window.progressSpinner.isHidden()) {
+        if (!mainQueue.runOne(kPatience)) {
+            ADD_FAILURE() << "the Check did not finish within " << kPatience.count() << " s";
+            return;
+        }
+    }
 }
 
 std::string logJson(const std::vector<std::pair<std::string, std::string>>& entries)
