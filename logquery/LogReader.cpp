@@ -7,6 +7,10 @@ namespace {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kJsonBlanks = " \t\r\n";
 constexpr std::string_view kDamagedJson = "its JSON is cut off or damaged";
+// What a line of JSON can end with: a string, a number, true, false, null or punctuation.
+constexpr std::string_view kJsonLineEnds = ",:[]{}\"0123456789el";
+// So much of a line after its last "]" is held back at most, keeping memory bounded.
+constexpr std::size_t kMaximumHeld = 4096;
 
 } // namespace
 
@@ -69,39 +73,90 @@ void LogReader::dispatch(std::string_view bytes)
 }
 
 // A raw line feed cannot stand inside a JSON string, so each line ends
-// outside one. After a line that ends in "]", valid JSON goes on only with
-// ",", "]" or "}": anything else means that bracket closed the array (or the
-// array is damaged, which the decoder then finds), and the terminal's text
-// begins.
+// outside one, with one of kJsonLineEnds. The terminal's text may follow the
+// array on the next lines, or on the line that closes it ("}][user@host ~]$").
+// After a line that ends in "]", a next line that starts with none of ",]}"
+// ends the array. Of a line that ends otherwise than JSON can, the first "]"
+// that is followed by none of ",]}" closed it. Either way, if the array is
+// damaged instead, the decoder finds it. What follows a line's first "]" is
+// held back until the line ends, so that the array can end there.
 void LogReader::feedArray(std::string_view bytes)
 {
     std::size_t at = 0;
-    while (at < bytes.size()) {
+    std::size_t fed = 0; // the bytes before are fed or held; the decoder takes the rest in as few pieces as can be
+    const auto feedTo = [&](std::size_t to) {
+        array_->feed(bytes.substr(fed, to - fed));
+        fed = to;
+    };
+    while (at < bytes.size() && mode_ == Mode::Array) {
         if (afterClose_) {
             const std::size_t token = bytes.find_first_not_of(kJsonBlanks, at);
             if (token == std::string_view::npos)
                 break;
-            if (std::string_view(",]}").find(bytes[token]) == std::string_view::npos) {
-                array_->feed(bytes.substr(0, token));
-                arrayVerdict_ = finishJson();
-                mode_ = Mode::Done;
-                return;
-            }
             afterClose_ = false;
             at = token;
+            if (std::string_view(",]}").find(bytes[token]) == std::string_view::npos) {
+                feedTo(token);
+                endArray();
+                return;
+            }
         }
-        const std::size_t end = bytes.find('\n', at);
-        const std::string_view line = bytes.substr(at, end == std::string_view::npos ? end : end - at);
-        const std::size_t last = line.find_last_not_of(kJsonBlanks);
-        if (last != std::string_view::npos)
+        const std::size_t end = std::min(bytes.find('\n', at), bytes.size());
+        const std::string_view line = bytes.substr(at, end - at);
+        if (const std::size_t last = line.find_last_not_of(kJsonBlanks); last != std::string_view::npos)
             lineEnd_ = line[last];
-        if (end == std::string_view::npos)
+        const std::size_t close = holding_ || lineGivenUp_ ? std::string_view::npos : line.find(']');
+        if (close != std::string_view::npos) {
+            feedTo(at + close);
+            holding_ = true;
+        }
+        if (holding_ && held_.size() + (end - fed) <= kMaximumHeld) {
+            held_.append(bytes.substr(fed, end - fed));
+            fed = end;
+        } else if (holding_) {
+            lineGivenUp_ = true;
+            releaseHeld();
+        }
+        if (end == bytes.size())
             break;
-        afterClose_ = lineEnd_ == ']';
-        lineEnd_ = 0;
+        endArrayLine();
         at = end + 1;
     }
-    array_->feed(bytes);
+    if (mode_ == Mode::Array)
+        feedTo(bytes.size());
+}
+
+void LogReader::endArrayLine()
+{
+    afterClose_ = lineEnd_ == ']';
+    const bool endsAsJson = lineEnd_ == 0 || kJsonLineEnds.find(lineEnd_) != std::string_view::npos;
+    lineEnd_ = 0;
+    lineGivenUp_ = false;
+    for (std::size_t close = 0; holding_ && !endsAsJson && close != std::string::npos;
+         close = held_.find(']', close + 1)) {
+        const std::size_t next = held_.find_first_not_of(kJsonBlanks, close + 1);
+        if (next != std::string::npos && std::string_view(",]}").find(held_[next]) == std::string_view::npos) {
+            array_->feed(std::string_view(held_).substr(0, close + 1));
+            held_.clear();
+            holding_ = false;
+            endArray();
+            return;
+        }
+    }
+    releaseHeld();
+}
+
+void LogReader::releaseHeld()
+{
+    array_->feed(held_);
+    held_.clear();
+    holding_ = false;
+}
+
+void LogReader::endArray()
+{
+    arrayVerdict_ = finishJson();
+    mode_ = Mode::Done;
 }
 
 std::optional<std::string> LogReader::finishJson()
@@ -126,8 +181,10 @@ std::optional<std::string> LogReader::finish()
     }
     switch (mode_) {
     case Mode::Array:
-        mode_ = Mode::Done;
-        return finishJson();
+        endArrayLine();
+        if (mode_ == Mode::Array)
+            endArray();
+        break;
     case Mode::Lines:
         lines_->finish();
         mode_ = Mode::Done;

@@ -41,6 +41,9 @@ private:
     enum class Mode { Text, Array, Lines, Done };
     void dispatch(std::string_view bytes);
     void feedArray(std::string_view bytes);
+    void endArrayLine();
+    void releaseHeld();
+    void endArray();
     std::optional<std::string> finishJson();
 
     LogDecoder::EntryHandler sink_;
@@ -50,8 +53,11 @@ private:
     bool markDecided_ = false;
     std::unique_ptr<LogDecoder> array_;
     std::unique_ptr<NdjsonDecoder> lines_;
-    char lineEnd_ = 0;        // the last character of the array's current line that is not blank
-    bool afterClose_ = false; // the last line ended in "]", which may have closed the array
+    std::string held_;         // the array's current line from its first "]" on
+    bool holding_ = false;     // held_ is in use
+    bool lineGivenUp_ = false; // the current line held too much to be held back
+    char lineEnd_ = 0;         // the last character of the current line that is not blank
+    bool afterClose_ = false;  // the last line ended in "]", which may have closed the array
     std::optional<std::string> arrayVerdict_;
 };
 

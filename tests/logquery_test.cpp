@@ -170,6 +170,8 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string compact = "2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] ";
     const std::string json = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"m","subsystem":"s"})";
     const std::string jsonRead = std::string(kTime) + "|s|m";
+    const std::string bracketed = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"a] %"})";
+    const std::string bracketedRead = std::string(kTime) + "||a] %";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
@@ -216,6 +218,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {jsonRead, "json 1"}},
         {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n", {jsonRead, "json 1"}},
         {"\xEF\xBB\xBF[" + json + "]", {jsonRead, "json 0"}},
+        // ... or on the line that closes it, which a "]" in a message does not.
+        {"[" + json + "]%\nuser@host ~ % \n", {jsonRead, "json 0"}},
+        {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0"}},
         {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
