@@ -35,9 +35,20 @@ public:
         out_ += name_;
         const char* separator = "{";
         for (const auto& [label, text] : labels) {
-            out_ += separator + std::string(label) + "=\"";
-            for (const char c : text)
-                out_ += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
+            // Appended piece by piece: GCC 12 misreads a chain of + here as an overlapping copy.
+            out_ += separator;
+            out_ += label;
+            out_ += "=\"";
+            for (const char c : text) {
+                if (c == '\\')
+                    out_ += "\\\\";
+                else if (c == '"')
+                    out_ += "\\\"";
+                else if (c == '\n')
+                    out_ += "\\n";
+                else
+                    out_ += c;
+            }
             out_ += '"';
             separator = ",";
         }
