@@ -146,9 +146,11 @@ std::string generateLogJson(const LogShape& shape)
     Random random(shape.seed);
     std::string out;
     out.reserve(shape.targetBytes + (64 << 10));
-    // About 900 bytes an entry: a backup cycle every hour of the period.
+    // About 900 bytes an entry: a backup cycle every hour of the period, or as many as asked for.
+    const bool dense = shape.backups > 0;
+    const double cycles = dense ? static_cast<double>(shape.backups) : std::max(shape.hours, 1.0);
     const std::size_t perCycle = std::max<std::size_t>(
-        20, static_cast<std::size_t>(static_cast<double>(shape.targetBytes) / 900.0 / std::max(shape.hours, 1.0)));
+        dense ? 10 : 20, static_cast<std::size_t>(static_cast<double>(shape.targetBytes) / 900.0 / cycles));
     std::vector<std::size_t> stamps;
     std::vector<std::string> pending;
     std::size_t cycle = 0;
@@ -158,7 +160,13 @@ std::string generateLogJson(const LogShape& shape)
             std::reverse(pending.begin(), pending.end());
         }
         std::string message;
-        if (!pending.empty() && random.between(0, 3) == 0) {
+        const std::size_t n = stamps.size() + 1;
+        if (shape.errorEvery > 0 && n % shape.errorEvery == 0) {
+            message =
+                "Error: Error Domain=NSPOSIXErrorDomain Code=5 \"Input/output error\" at item " + std::to_string(n);
+        } else if (shape.skipEvery > 0 && n % shape.skipEvery == 0) {
+            message = "Skipping scheduled Time Machine backup: Volume " + std::to_string(n) + " is busy";
+        } else if (!pending.empty() && (dense || random.between(0, 3) == 0)) {
             message = std::move(pending.back());
             pending.pop_back();
         } else {

@@ -16,6 +16,13 @@ struct LogShape {
     // The zone the timestamps are written in, e.g. -480 for "-0800".
     int utcOffsetMinutes = -480;
     std::uint64_t seed = 1;
+    // Backup cycles in the period, each logged without noise between its
+    // messages; 0 keeps one an hour with noise between.
+    std::size_t backups = 0;
+    // One entry in this many, in place of noise, is an error line or a skipped
+    // scheduled backup with a reason of its own; 0 for none.
+    std::size_t errorEvery = 0;
+    std::size_t skipEvery = 0;
 };
 
 // Output shaped like `log show --style json --info` for the Time Machine subsystem:

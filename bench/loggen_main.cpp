@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view kUsage =
     "Usage: quillfen_loggen MEBIBYTES OUTPUT [--end EPOCH_SECONDS] [--hours H] [--seed N]\n"
+    "                       [--backups N] [--errors-every N] [--skips-every N]\n"
     "The newest entry is stamped at --end (default: now).\n";
 
 } // namespace
@@ -35,6 +36,12 @@ int main(int argc, char** argv)
             shape.hours = std::strtod(argv[i + 1], nullptr);
         } else if (option == "--seed") {
             shape.seed = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (option == "--backups") {
+            shape.backups = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (option == "--errors-every") {
+            shape.errorEvery = std::strtoull(argv[i + 1], nullptr, 10);
+        } else if (option == "--skips-every") {
+            shape.skipEvery = std::strtoull(argv[i + 1], nullptr, 10);
         } else {
             std::cerr << kUsage;
             return 2;
