@@ -2,16 +2,15 @@
 
 namespace quillfen {
 
-std::string analyseBackupEntries(std::span<const LogEntry> entries, BackupTally& tally, const ReportContext& context,
-                                 bool& runDAScheck, AnalysisValues* gathered)
+std::string analyseBackupEntries(std::span<const LogEntry> entries, const ReportContext& context, BackupAnalysis& found)
 {
-    AnalysisValues values;
+    found = BackupAnalysis{};
     for (const LogEntry& entry : entries)
-        tallyEntry(tally, values, entry, context.osVersion);
-    std::string report = composeBackupReport(tally, values, context, runDAScheck);
-    if (gathered)
-        *gathered = std::move(values);
-    return report;
+        tallyEntry(found.tally, found.values, entry, context.osVersion);
+    found.assessment = assessBackups(found.tally, found.values, context);
+    ComposedReport report = composeBackupReport(found.tally, found.values, found.assessment, context);
+    found.layout = std::move(report.layout);
+    return std::move(report.text);
 }
 
 } // namespace quillfen

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/Assessment.h"
 #include "analysis/Report.h"
 #include "analysis/Tally.h"
 #include "logquery/LogDecoder.h"
@@ -11,10 +12,18 @@ namespace quillfen {
 
 inline constexpr std::string_view kParseErrorLine = "Error: couldn't get log entries and parse them.\n";
 
-// The main analysis of decoded entries (from the tool or a saved log), on a
-// tally that has just been reset; entries that affectsTally() refuses may be
-// left out. What the analysis gathered beside the tally goes to `values` when given.
-std::string analyseBackupEntries(std::span<const LogEntry> entries, BackupTally& tally, const ReportContext& context,
-                                 bool& runDAScheck, AnalysisValues* values = nullptr);
+// What the main analysis found in a period's entries, beside the report's text.
+struct BackupAnalysis {
+    BackupTally tally;
+    AnalysisValues values;
+    CheckAssessment assessment;
+    ReportLayout layout;
+};
+
+// The main analysis of decoded entries (from the tool or a saved log): each is
+// classified and tallied, the tally assessed, then the report composed, which
+// is returned. Entries that affectsTally() refuses may be left out.
+std::string analyseBackupEntries(std::span<const LogEntry> entries, const ReportContext& context,
+                                 BackupAnalysis& found);
 
 } // namespace quillfen

@@ -4,17 +4,11 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string_view>
 
 namespace quillfen {
 
 namespace {
-
-constexpr std::string_view kNoDestination = "No destinations are potentially available";
-
-void raise(BackupTally& tally, std::int64_t level)
-{
-    tally.BUassessment = std::max(tally.BUassessment, level);
-}
 
 std::string count(std::size_t n)
 {
@@ -26,33 +20,40 @@ std::string count(std::int64_t n)
     return std::to_string(n);
 }
 
-double minutesSince(Date time, Date now)
+// The report as it grows, with the number of the line being written.
+class ReportWriter {
+public:
+    ReportWriter& operator+=(std::string_view text)
+    {
+        text_ += text;
+        return *this;
+    }
+    std::size_t line()
+    {
+        lines_ += static_cast<std::size_t>(
+            std::count(text_.begin() + static_cast<std::ptrdiff_t>(counted_), text_.end(), '\n'));
+        counted_ = text_.size();
+        return lines_;
+    }
+    void markCause(ReportLayout& layout, GapCause cause) { layout.causeLines.push_back({cause, line()}); }
+    std::string& text() { return text_; }
+
+private:
+    std::string text_;
+    std::size_t counted_ = 0;
+    std::size_t lines_ = 0;
+};
+
+bool hasCause(const CheckAssessment& assessment, GapCause cause)
 {
-    return secondsBetween(time, now) / 60;
+    return std::find(assessment.causes.begin(), assessment.causes.end(), cause) != assessment.causes.end();
 }
 
-// Whether the newest skipped backup explains why backups are overdue: the
-// scheduler ran lately, found no destination, and nothing was backed up since.
-// Skips prove the scheduler runs, so it need not be checked for that.
-bool diskWasAway(const BackupTally& tally, const AnalysisValues& values, Date now)
-{
-    if (values.skippedBackups.empty())
-        return false;
-    const DatedText& newest = values.skippedBackups.back();
-    const bool completedLately =
-        tally.lastBUEnd < kDistantFuture && minutesSince(tally.lastBUEnd, now) <= kOverdueMinutes;
-    Date lastActivity = tally.startBU.empty() ? Date{} : tally.startBU.back();
-    for (const Date time : {tally.lastBUEnd, tally.lastManualBackup})
-        if (time < kDistantFuture)
-            lastActivity = std::max(lastActivity, time);
-    return newest.text.starts_with(kNoDestination) && !completedLately && newest.time > lastActivity &&
-           minutesSince(newest.time, now) <= kOverdueMinutes;
-}
-
-void appendDestinations(std::string& report, BackupTally& tally, const ReportContext& context)
+void appendDestinations(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
+                        const ReportContext& context)
 {
     if (tally.BUdisksSet.empty()) {
-        raise(tally, 3);
+        report.markCause(layout, GapCause::noDestination);
         report += "No backup folder was selected.\n";
     } else {
         for (const auto& destination : tally.BUdisksSet)
@@ -67,11 +68,11 @@ void appendDestinations(std::string& report, BackupTally& tally, const ReportCon
     }
 }
 
-void appendBackupCounts(std::string& report, BackupTally& tally, AnalysisValues& values, const ReportContext& context,
-                        bool diskAway, bool& runDAScheck)
+void appendBackupCounts(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
+                        const AnalysisValues& values, const CheckAssessment& assessment)
 {
     if (tally.startBU.empty()) {
-        raise(tally, 2);
+        report.markCause(layout, GapCause::noAutoBackups);
         report += "No auto backups started in the period, ";
     } else {
         report += "Started " + count(tally.startBU.size()) + " auto backup cycles, and " +
@@ -81,40 +82,25 @@ void appendBackupCounts(std::string& report, BackupTally& tally, AnalysisValues&
         report += "completed " + count(static_cast<std::int64_t>(tally.endBU.size()) + values.unpairedCompletions) +
                   " volume backups successfully,\n";
     }
-
-    const Date now = context.clock.now();
-    const double sinceLastEnd = secondsBetween(now, tally.lastBUEnd);
-    if (sinceLastEnd > 0 || (sinceLastEnd == 0 && !context.endsAtNewestEntry)) {
+    if (!assessment.minutesSinceLastCompletion) {
+        report.markCause(layout, GapCause::noCompletion);
         report += "no backup has been completed successfully in the period,\n";
-        raise(tally, 2);
     } else {
-        const double minutes = sinceLastEnd < 0 ? -sinceLastEnd / 60 : 0.0;
-        values.minutesSinceLastCompletion = minutes;
-        report += "last backup completed successfully " + formatMinutes(minutes) + " minutes ago,\n";
-        if (minutes > kOverdueMinutes) {
-            raise(tally, 3);
-            if (!diskAway) {
-                runDAScheck = true;
-                tally.DAScheckPeriod = roundHalfAwayFromZero(minutes) + 2;
-            }
-        }
+        if (hasCause(assessment, GapCause::overdue))
+            report.markCause(layout, GapCause::overdue);
+        report += "last backup completed successfully " + formatMinutes(*assessment.minutesSinceLastCompletion) +
+                  " minutes ago,\n";
     }
-    if (tally.backingUpNow) {
+    if (tally.backingUpNow)
         report += "currently still making an auto backup,\n";
-        raise(tally, 2);
-    }
-    if (tally.manualBackup) {
+    if (tally.manualBackup)
         report += "currently still making a manual backup,\n";
-        raise(tally, 2);
-    }
-    const double sinceManual = secondsBetween(now, tally.lastManualBackup);
-    if (sinceManual < 0) {
-        values.minutesSinceManualStart = -sinceManual / 60;
-        report += "last manual backup started " + formatMinutes(*values.minutesSinceManualStart) + " minutes ago,\n";
-    }
+    if (assessment.minutesSinceManualStart)
+        report +=
+            "last manual backup started " + formatMinutes(*assessment.minutesSinceManualStart) + " minutes ago,\n";
 }
 
-void appendCopied(std::string& report, const BackupTally& tally, const ReportContext& context)
+void appendCopied(ReportWriter& report, const BackupTally& tally, const ReportContext& context)
 {
     const auto& numbers = tally.copiedNumbers;
     if (numbers.size() == 1) {
@@ -128,78 +114,49 @@ void appendCopied(std::string& report, const BackupTally& tally, const ReportCon
         report += "backed up a total of " + count(total) + " files, range " + count(*smallest) + " to " +
                   count(*largest) + " in each backup,\n";
     }
-    if (context.osVersion < 16 && !tally.copiedCapacities.empty())
+    if (context.osVersion.logsCopiedData() && !tally.copiedCapacities.empty())
         report += "total data for each backup was " + joined(tally.copiedCapacities, ", ") + ".\n";
 }
 
-void appendDurations(std::string& report, BackupTally& tally, const ReportContext& context, bool diskAway,
-                     bool& runDAScheck)
+void appendDurations(ReportWriter& report, const CheckAssessment& assessment)
 {
-    const std::size_t n = tally.startBU.size();
-    if (n >= 1 && n == tally.endBU.size()) {
-        for (std::size_t i = 0; i < n; ++i) {
-            tally.BUdurations.push_back(formatMinutes(secondsBetween(tally.startBU[i], tally.endBU[i]) / 60));
-            if (i == 0)
-                continue;
-            const double gap = secondsBetween(tally.startBU[i - 1], tally.startBU[i]) / 60;
-            if (gap > kOverdueMinutes && i == n - 1 && !diskAway) {
-                runDAScheck = true;
-                tally.DAScheckPeriod = std::max(tally.DAScheckPeriod, roundHalfAwayFromZero(gap) + 2);
-            }
-            tally.BUstartTimes.push_back(formatMinutes(gap));
-        }
-        report += "Times taken for each auto backup were " + joined(tally.BUdurations, ", ") + " minutes,\n";
-        if (!tally.BUstartTimes.empty())
-            report += "intervals between the start of each auto backup were " + joined(tally.BUstartTimes, ", ") +
-                      " minutes.\n";
-    } else if (tally.startBU.empty() && tally.endBU.empty() && !tally.backingUpNow && !tally.manualBackup &&
-               context.theTimePeriod >= 2) {
-        if (!diskAway) {
-            runDAScheck = true;
-            tally.DAScheckPeriod = kOverdueMinutes;
-        }
-        raise(tally, 2);
-    }
+    if (assessment.BUdurations.empty())
+        return;
+    report += "Times taken for each auto backup were " + joined(assessment.BUdurations, ", ") + " minutes,\n";
+    if (!assessment.BUstartTimes.empty())
+        report += "intervals between the start of each auto backup were " + joined(assessment.BUstartTimes, ", ") +
+                  " minutes.\n";
 }
 
-// One line per reason, in the order the reasons first appear, then the cause
-// when the newest skip explains why backups are overdue.
-void appendSkips(std::string& report, const BackupTally& tally, const AnalysisValues& values, Date now, bool diskAway)
+// One line per reason, then the cause when the newest skip explains why backups are overdue.
+void appendSkips(ReportWriter& report, ReportLayout& layout, const CheckAssessment& assessment)
 {
-    std::vector<std::pair<std::string_view, std::vector<Date>>> byReason;
-    for (const DatedText& skip : values.skippedBackups) {
-        auto same = std::find_if(byReason.begin(), byReason.end(), [&](const auto& r) { return r.first == skip.text; });
-        if (same == byReason.end())
-            same = byReason.insert(byReason.end(), {skip.text, {}});
-        same->second.push_back(skip.time);
+    for (const SkipReason& reason : assessment.skipReasons) {
+        report += count(reason.count) +
+                  (reason.count == 1 ? " scheduled backup skipped: " : " scheduled backups skipped: ") + reason.text +
+                  " (last " + formatMinutes(reason.minutesAgo) + " minutes ago).\n";
     }
-    for (const auto& [reason, times] : byReason) {
-        report += count(times.size()) +
-                  (times.size() == 1 ? " scheduled backup skipped: " : " scheduled backups skipped: ") +
-                  std::string(reason) + " (last " + formatMinutes(minutesSince(times.back(), now)) + " minutes ago).\n";
-    }
-    if (!diskAway)
+    if (!hasCause(assessment, GapCause::diskNotConnected))
         return;
+    report.markCause(layout, GapCause::diskNotConnected);
     report += "The backup disk was not connected, so scheduled backups were skipped. ";
-    if (tally.lastBUEnd < kDistantFuture)
-        report += "It was last used " + formatMinutes(minutesSince(tally.lastBUEnd, now) / 60) + " hours ago (" +
-                  dateDescription(tally.lastBUEnd) + ").\n";
+    if (assessment.diskLastUsed)
+        report += "It was last used " + formatMinutes(*assessment.hoursSinceDiskUse) + " hours ago (" +
+                  dateDescription(*assessment.diskLastUsed) + ").\n";
     else
         report += "It was not used in the period.\n";
 }
 
-void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisValues& values,
-                        const ReportContext& context, bool diskAway)
+void appendHousekeeping(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
+                        const AnalysisValues& values, const CheckAssessment& assessment, const ReportContext& context)
 {
     report += "Created " + count(tally.createdBackups) + " new backups, and deleted " + count(tally.deletedBackups) +
               " old backups,\n";
-    if (context.osVersion > 12)
+    if (context.osVersion.logsSnapshots())
         report += "Created " + count(tally.createdSnapshots) + " new snapshots, and deleted " +
                   count(tally.deletedSnapshots) + " old snapshots,\n";
-    if (!tally.startDT.empty()) {
+    if (!tally.startDT.empty())
         report += "started " + count(tally.startDT.size()) + " deep traversal scans,\n";
-        raise(tally, 2);
-    }
     if (!tally.endDT.empty())
         report += "completed " + count(tally.endDT.size()) + " deep traversal scans,\n";
     if (values.compactionsStarted > 0)
@@ -208,8 +165,8 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
         report += "completed " + count(values.compactionsCompleted) + " compactions,\n";
     if (!tally.cancelBU.empty())
         report += "cancelled " + count(tally.cancelBU.size()) + " backups.\n";
-    appendSkips(report, tally, values, context.clock.now(), diskAway);
-    if (context.osVersion > 14) {
+    appendSkips(report, layout, assessment);
+    if (context.osVersion.logsBackupMethods()) {
         report += "Of " + count(tally.catVolCount) + " volume backups:\n";
         report += "\t" + count(tally.catFirstBU) + " were full first backups,\n";
         report += "\t" + count(tally.catDeepScan) + " were deep scans,\n";
@@ -225,42 +182,56 @@ void appendHousekeeping(std::string& report, BackupTally& tally, const AnalysisV
     }
 }
 
-} // namespace
-
-std::string composeBackupReport(BackupTally& tally, AnalysisValues& values, const ReportContext& context,
-                                bool& runDAScheck)
+// The error block: its header, then each error line verbatim (a message may hold line feeds).
+void appendErrors(ReportWriter& report, ReportLayout& layout, const AnalysisValues& values)
 {
-    const bool diskAway = diskWasAway(tally, values, context.clock.now());
-    values.diskWasAway = diskAway;
-    std::string report = analysisHeader(context.analysisNow, context.theTimePeriod);
-    appendDestinations(report, tally, context);
-    appendBackupCounts(report, tally, values, context, diskAway, runDAScheck);
-    appendCopied(report, tally, context);
-    appendDurations(report, tally, context, diskAway, runDAScheck);
-    appendHousekeeping(report, tally, values, context, diskAway);
-
     if (values.errorCount < 1) {
         report += "\u2705 No error messages found.\n";
-    } else {
-        report += "\u26D4\uFE0F " + count(values.errorCount) + " errors reported:\n" + values.errorLines;
-        raise(tally, 3);
+        return;
     }
-    if (runDAScheck)
-        report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
-    return report;
+    report += "\u26D4\uFE0F " + count(values.errorCount) + " errors reported:\n";
+    std::size_t line = report.line();
+    std::size_t counted = 0;
+    const std::string_view lines = values.errorLines;
+    layout.errorLines.reserve(values.errors.size());
+    for (const ErrorLine& error : values.errors) {
+        line += static_cast<std::size_t>(std::count(lines.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                    lines.begin() + static_cast<std::ptrdiff_t>(error.offset), '\n'));
+        counted = error.offset;
+        layout.errorLines.push_back(line);
+    }
+    report += lines;
 }
 
-SystemColour trafficLightColour(std::int64_t assessment)
+} // namespace
+
+void ReportLayout::moveDown(std::size_t lines)
 {
-    switch (assessment) {
-    case 0:
-    case 1:
-        return SystemColour::Green;
-    case 2:
-        return SystemColour::Orange;
-    default:
-        return SystemColour::Red;
+    for (std::size_t& line : errorLines)
+        line += lines;
+    for (CauseLine& cause : causeLines)
+        cause.line += lines;
+}
+
+ComposedReport composeBackupReport(const BackupTally& tally, const AnalysisValues& values,
+                                   const CheckAssessment& assessment, const ReportContext& context)
+{
+    ComposedReport composed;
+    ReportLayout& layout = composed.layout;
+    ReportWriter report;
+    report += analysisHeader(context.analysisNow, context.theTimePeriod);
+    appendDestinations(report, layout, tally, context);
+    appendBackupCounts(report, layout, tally, values, assessment);
+    appendCopied(report, tally, context);
+    appendDurations(report, assessment);
+    appendHousekeeping(report, layout, tally, values, assessment, context);
+    appendErrors(report, layout, values);
+    if (assessment.runDAScheck) {
+        report.markCause(layout, GapCause::schedulerToCheck);
+        report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
     }
+    composed.text = std::move(report.text());
+    return composed;
 }
 
 } // namespace quillfen

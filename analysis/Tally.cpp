@@ -85,7 +85,7 @@ void failSpan(AnalysisValues& values, Date time)
 }
 
 void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues::CompletionLine line, Date time,
-                     std::int64_t osVersion)
+                     Release osVersion)
 {
     using Line = AnalysisValues::CompletionLine;
     if (values.completionLine != Line::none && values.completionLine != line)
@@ -99,7 +99,7 @@ void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues:
     tally.lastBUEnd = time;
     tally.backingUpNow = false;
     tally.manualBackup = false;
-    if (osVersion > 12)
+    if (osVersion.logsSnapshots())
         ++tally.createdBackups;
 }
 
@@ -128,7 +128,7 @@ void addMountedDestination(BackupTally& tally, AnalysisValues& values, std::stri
 }
 
 void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryClass, std::string_view message, Date time,
-                 std::int64_t osVersion)
+                 Release osVersion)
 {
     using Line = AnalysisValues::CompletionLine;
     switch (entryClass) {
@@ -308,7 +308,7 @@ bool affectsTally(std::string_view message)
     return classifyEntry(message) != EntryClass::unclassified || isErrorMessage(message);
 }
 
-void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, std::int64_t osVersion)
+void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion)
 {
     const EntryClass entryClass = classifyEntry(entry.eventMessage);
     const bool error = isErrorEntry(entryClass, entry.eventMessage);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analysis/Classify.h"
+#include "analysis/Release.h"
 #include "logquery/LogDecoder.h"
 #include "platform/Date.h"
 
@@ -24,8 +25,6 @@ struct BackupTally {
     std::vector<Date> cancelBU;
     std::vector<std::int64_t> copiedNumbers;
     std::vector<std::string> copiedCapacities;
-    std::vector<std::string> BUstartTimes;
-    std::vector<std::string> BUdurations;
     std::vector<std::string> BUdiskCaps;
     // Ordered, so the destinations list and the free-space list walk it alike.
     std::set<std::string, std::less<>> BUdisksSet;
@@ -36,9 +35,7 @@ struct BackupTally {
     std::int64_t deletedBackups = 0;
     std::int64_t createdSnapshots = 0;
     std::int64_t deletedSnapshots = 0;
-    std::int64_t BUassessment = 1;
     std::int64_t numManualBackups = 0;
-    std::int64_t DAScheckPeriod = 2;
     Date lastManualBackup = kDistantFuture;
     std::int64_t catDeepScan = 0;
     std::int64_t catFSEvents = 0;
@@ -84,11 +81,6 @@ struct AnalysisValues {
     std::vector<DatedText> skippedBackups;
     // Failed backups with their whole message, in log order.
     std::vector<DatedText> failedBackups;
-    // The ages the report gives, in minutes; none when it says there was no such event.
-    std::optional<double> minutesSinceLastCompletion;
-    std::optional<double> minutesSinceManualStart;
-    // The report says that the backup disk was not connected.
-    bool diskWasAway = false;
     // The times the counts above leave out, for the timeline.
     std::vector<BackupSpan> backups;
     std::vector<Date> snapshotTimes;
@@ -109,7 +101,7 @@ struct AnalysisValues {
 // Applies one entry: its class's effect, then the error-line test. An entry of
 // a class that records a time but whose timestamp does not read changes nothing
 // but the error lines.
-void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, std::int64_t osVersion);
+void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion);
 
 // Whether tallyEntry does anything with a message: the main check keeps only
 // these entries of a query's output.

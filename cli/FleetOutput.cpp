@@ -81,13 +81,14 @@ std::optional<std::string_view> lightName(const std::optional<SystemColour>& lig
 
 std::int64_t completedBackups(const CheckOutcome& outcome)
 {
-    return static_cast<std::int64_t>(outcome.controller.endBU.size()) + outcome.record.values.unpairedCompletions;
+    const BackupAnalysis& found = outcome.result.found;
+    return static_cast<std::int64_t>(found.tally.endBU.size()) + found.values.unpairedCompletions;
 }
 
 std::vector<Destination> destinations(const CheckOutcome& outcome)
 {
     std::vector<Destination> found;
-    for (const auto& message : outcome.controller.BUdisksSet) {
+    for (const auto& message : outcome.result.found.tally.BUdisksSet) {
         Destination& destination = found.emplace_back(Destination{message, backupTargetPath(message), {}});
         // A saved log's disks are not this machine's.
         if (destination.path && !outcome.controller.logFile() &&
@@ -95,20 +96,6 @@ std::vector<Destination> destinations(const CheckOutcome& outcome)
             destination.freeBytes = outcome.volumes.availableCapacity(*destination.path);
     }
     return found;
-}
-
-std::vector<SkipReason> skipsByReason(const AnalysisValues& values)
-{
-    std::vector<SkipReason> reasons;
-    std::unordered_map<std::string_view, std::size_t> index;
-    for (const DatedText& skip : values.skippedBackups) {
-        const auto [at, added] = index.try_emplace(skip.text, reasons.size());
-        if (added)
-            reasons.push_back({skip.text, 0, skip.time});
-        reasons[at->second].count += 1;
-        reasons[at->second].newest = skip.time;
-    }
-    return reasons;
 }
 
 std::vector<Cause> causes(const CheckOutcome& outcome)
@@ -119,25 +106,26 @@ std::vector<Cause> causes(const CheckOutcome& outcome)
         cause.code = code;
         return cause;
     };
-    if (!lightName(outcome.light) || !outcome.record.decoded)
+    if (!lightName(outcome.light) || !outcome.result.decoded)
         return found;
-    const ViewController& vc = outcome.controller;
-    const AnalysisValues& values = outcome.record.values;
-    const bool completed = vc.lastBUEnd < kDistantFuture;
-    if (values.diskWasAway) {
+    const BackupTally& tally = outcome.result.found.tally;
+    const AnalysisValues& values = outcome.result.found.values;
+    const CheckAssessment& assessment = outcome.result.found.assessment;
+    const bool completed = tally.lastBUEnd < kDistantFuture;
+    if (std::ranges::find(assessment.causes, GapCause::diskNotConnected) != assessment.causes.end()) {
         Cause& cause = add(Cause::Code::diskNotConnected);
         // The newest skip's reason is the one that says the disk was away.
         for (const DatedText& skip : values.skippedBackups)
             cause.skipped += skip.text == values.skippedBackups.back().text ? 1 : 0;
-        cause.minutesSinceLastBackup = values.minutesSinceLastCompletion;
+        cause.minutesSinceLastBackup = assessment.minutesSinceLastCompletion;
     }
-    if (!values.failedBackups.empty() && (!completed || values.failedBackups.back().time > vc.lastBUEnd)) {
+    if (!values.failedBackups.empty() && (!completed || values.failedBackups.back().time > tally.lastBUEnd)) {
         Cause& cause = add(Cause::Code::backupsFailed);
         for (const DatedText& failure : values.failedBackups)
-            cause.failures += !completed || failure.time > vc.lastBUEnd ? 1 : 0;
+            cause.failures += !completed || failure.time > tally.lastBUEnd ? 1 : 0;
         readFailureResult(values.failedBackups.back().text, cause);
     }
-    const CheckRecord& record = outcome.record;
+    const CheckResult& record = outcome.result;
     const auto stopped = [](SchedulerFinding finding) {
         return finding == SchedulerFinding::stopped || finding == SchedulerFinding::failedToRun;
     };
@@ -146,7 +134,7 @@ std::vector<Cause> causes(const CheckOutcome& outcome)
         cause.das = record.dasFinding;
         cause.cts = record.ctsFinding;
     }
-    if (vc.BUdisksSet.empty())
+    if (tally.BUdisksSet.empty())
         add(Cause::Code::noDestination);
     return found;
 }
@@ -185,64 +173,65 @@ namespace {
 
 void writeFigures(JsonWriter& json, const CheckOutcome& outcome)
 {
-    const ViewController& vc = outcome.controller;
-    const AnalysisValues& values = outcome.record.values;
+    const BackupTally& tally = outcome.result.found.tally;
+    const AnalysisValues& values = outcome.result.found.values;
+    const CheckAssessment& assessment = outcome.result.found.assessment;
     json.beginObject("backups")
-        .integer("auto_started", static_cast<std::int64_t>(vc.startBU.size()))
+        .integer("auto_started", static_cast<std::int64_t>(tally.startBU.size()))
         .integer("completed", completedBackups(outcome))
-        .integer("manual_started", vc.numManualBackups);
-    const auto sinceLast = minutesText(values.minutesSinceLastCompletion);
-    const auto sinceManual = minutesText(values.minutesSinceManualStart);
+        .integer("manual_started", tally.numManualBackups);
+    const auto sinceLast = minutesText(assessment.minutesSinceLastCompletion);
+    const auto sinceManual = minutesText(assessment.minutesSinceManualStart);
     json.number("minutes_since_last_completed", optionalView(sinceLast))
         .number("minutes_since_last_manual_start", optionalView(sinceManual))
-        .boolean("auto_backup_running", vc.backingUpNow)
-        .boolean("manual_backup_running", vc.manualBackup);
+        .boolean("auto_backup_running", tally.backingUpNow)
+        .boolean("manual_backup_running", tally.manualBackup);
     json.beginArray("durations_minutes");
-    for (const auto& duration : vc.BUdurations)
+    for (const auto& duration : assessment.BUdurations)
         json.number({}, duration);
     json.endArray().beginArray("intervals_minutes");
-    for (const auto& interval : vc.BUstartTimes)
+    for (const auto& interval : assessment.BUstartTimes)
         json.number({}, interval);
     json.endArray()
-        .integer("created", vc.createdBackups)
-        .integer("deleted", vc.deletedBackups)
-        .integer("cancelled", static_cast<std::int64_t>(vc.cancelBU.size()))
+        .integer("created", tally.createdBackups)
+        .integer("deleted", tally.deletedBackups)
+        .integer("cancelled", static_cast<std::int64_t>(tally.cancelBU.size()))
         .integer("failed", static_cast<std::int64_t>(values.failedBackups.size()))
         .endObject();
 
     json.beginArray("skipped");
-    for (const SkipReason& skip : skipsByReason(values)) {
+    for (const SkipReason& skip : assessment.skipReasons) {
         json.beginObject()
-            .text("reason", skip.reason)
-            .integer("count", skip.count)
-            .number("minutes_since_last", formatMinutes(secondsBetween(skip.newest, outcome.record.end) / 60))
+            .text("reason", skip.text)
+            .integer("count", static_cast<std::int64_t>(skip.count))
+            .number("minutes_since_last", formatMinutes(secondsBetween(skip.last, outcome.result.end) / 60))
             .endObject();
     }
     json.endArray();
 
     json.beginObject("copied").beginArray("files");
-    for (const auto files : vc.copiedNumbers)
+    for (const auto files : tally.copiedNumbers)
         json.integer({}, files);
     json.endArray().beginArray("data");
-    for (const auto& data : vc.copiedCapacities)
+    for (const auto& data : tally.copiedCapacities)
         json.text({}, data);
     json.endArray().endObject();
 
     json.beginObject("snapshots")
-        .integer("created", vc.createdSnapshots)
-        .integer("deleted", vc.deletedSnapshots)
+        .integer("created", tally.createdSnapshots)
+        .integer("deleted", tally.deletedSnapshots)
         .endObject();
 
     json.beginObject("scans")
-        .integer("volume_backups", vc.catVolCount)
-        .integer("full_first_backups", vc.catFirstBU)
-        .integer("deep_scans", vc.catDeepScan)
-        .integer("fsevents", vc.catFSEvents)
-        .integer("snapshot_diffs", vc.catSnaps)
-        .integer("consistency_scans", vc.catConsist)
-        .integer("cached_events", vc.catCachedEvents)
-        .integer("deep_traversals_started", static_cast<std::int64_t>(vc.startDT.size()))
-        .integer("deep_traversals_completed", static_cast<std::int64_t>(vc.endDT.size()))
+        .integer("volume_backups", tally.catVolCount)
+        .integer("full_first_backups", tally.catFirstBU)
+        .integer("deep_scans", tally.catDeepScan)
+        .integer("fsevents", tally.catFSEvents)
+        .integer("snapshot_diffs", tally.catSnaps)
+        .integer("consistency_scans", tally.catConsist)
+        .integer("cached_events", tally.catCachedEvents)
+        .integer("deep_traversals_started", static_cast<std::int64_t>(tally.startDT.size()))
+        .integer("deep_traversals_completed", static_cast<std::int64_t>(tally.endDT.size()))
         .endObject();
 
     json.beginArray("destinations");
@@ -329,19 +318,21 @@ std::string oneLine(std::string_view text, std::string_view forbidden, char repl
 std::string checkJson(const CheckOutcome& outcome)
 {
     const ViewController& vc = outcome.controller;
+    const CheckAssessment& assessment = outcome.result.found.assessment;
     const bool verdict = lightName(outcome.light).has_value();
     JsonWriter json;
     json.beginObject()
         .integer("schema_version", kSchemaVersion)
         .text("status", lightName(outcome.light))
-        .integer("assessment", verdict ? std::optional(vc.BUassessment) : std::nullopt)
+        .integer("assessment",
+                 verdict ? std::optional(static_cast<std::int64_t>(assessment.BUassessment)) : std::nullopt)
         .integer("period_hours", vc.theTimePeriod)
         .text("report", outcome.report);
     json.beginArray("alerts");
     for (const auto& alert : outcome.alerts)
         json.text({}, alert);
     json.endArray();
-    if (verdict && outcome.record.decoded) {
+    if (verdict && outcome.result.decoded) {
         json.beginArray("causes");
         for (const Cause& cause : causes(outcome))
             writeCause(json, cause);
@@ -351,12 +342,12 @@ std::string checkJson(const CheckOutcome& outcome)
     } else {
         json.null("causes").null("figures");
     }
-    const CheckRecord& record = outcome.record;
+    const CheckResult& result = outcome.result;
     json.beginObject("scheduler_check")
-        .boolean("ran", record.schedulerCheckRan)
-        .integer("minutes", record.schedulerCheckRan ? std::optional(vc.DAScheckPeriod) : std::nullopt)
-        .text("das", optionalText(record.dasVerdict))
-        .text("cts", optionalText(record.ctsVerdict))
+        .boolean("ran", result.schedulerCheckRan)
+        .integer("minutes", result.schedulerCheckRan ? std::optional(assessment.DAScheckPeriod) : std::nullopt)
+        .text("das", optionalText(result.dasVerdict))
+        .text("cts", optionalText(result.ctsVerdict))
         .endObject();
     return json.endObject().str() + "\n";
 }
@@ -367,7 +358,7 @@ std::string nagiosLine(const CheckOutcome& outcome)
     const std::string state = !name ? "UNKNOWN" : *name == "green" ? "OK" : *name == "orange" ? "WARNING" : "CRITICAL";
     // The text ends at the first "|" and at the line's end: what comes from outside keeps clear of both.
     std::string line = "QUILLFEN " + state + " - ";
-    if (!name || !outcome.record.decoded) {
+    if (!name || !outcome.result.decoded) {
         line += oneLine(outcome.alerts.empty() ? "couldn't get log entries and parse them" : outcome.alerts.front(),
                         "|", ' ');
         return line + "\n";
@@ -376,13 +367,13 @@ std::string nagiosLine(const CheckOutcome& outcome)
     const std::vector<Cause> found = causes(outcome);
     if (!found.empty())
         line += oneLine(causeWords(found.front()), "|", ' ') + "; ";
-    const auto sinceLast = outcome.record.values.minutesSinceLastCompletion;
-    const std::int64_t errors = outcome.record.values.errorCount;
+    const auto sinceLast = outcome.result.found.assessment.minutesSinceLastCompletion;
+    const std::int64_t errors = outcome.result.found.values.errorCount;
     const std::string completed = std::to_string(completedBackups(outcome));
     line += sinceLast ? "last backup completed " + formatMinutes(*sinceLast) + " minutes ago" : "no backup completed";
     line += ", " + completed + " completed in the last " + std::to_string(vc.theTimePeriod) + " hours, " +
             std::to_string(errors) + " errors";
-    if (outcome.record.schedulerCheckRan)
+    if (outcome.result.schedulerCheckRan)
         line += ", scheduler checked";
     // Performance data as 'label'=value[unit];warn;crit;min[;max]: the report's own limits of 90 minutes
     // and no error, and the free-space markers' 50 GB and 10 GB.
@@ -390,7 +381,7 @@ std::string nagiosLine(const CheckOutcome& outcome)
             (sinceLast ? std::to_string(roundHalfAwayFromZero(*sinceLast * 60)) + "s" : std::string("U")) + ";;" +
             std::to_string(kOverdueMinutes * 60) + ";0 errors=" + std::to_string(errors) +
             "c;;0;0 backups_completed=" + completed +
-            "c;;;0 skipped_backups=" + std::to_string(outcome.record.values.skippedBackups.size()) + "c;;;0";
+            "c;;;0 skipped_backups=" + std::to_string(outcome.result.found.values.skippedBackups.size()) + "c;;;0";
     for (const Destination& destination : destinations(outcome)) {
         if (!destination.freeBytes)
             continue;

@@ -13,7 +13,7 @@ namespace quillfen::cli {
 // Everything one Check run left, as the fleet formats read it.
 struct CheckOutcome {
     const ViewController& controller;
-    const CheckRecord& record;
+    const CheckResult& result;
     std::optional<SystemColour> light; // no value: no verdict
     std::string report;
     std::vector<std::string> alerts; // informative texts of the alerts shown
@@ -58,14 +58,6 @@ struct Destination {
     std::optional<std::int64_t> freeBytes;
 };
 std::vector<Destination> destinations(const CheckOutcome& outcome);
-
-struct SkipReason {
-    std::string_view reason;
-    std::int64_t count = 0;
-    Date newest;
-};
-// The skipped backups by reason, in the order the reasons first appear.
-std::vector<SkipReason> skipsByReason(const AnalysisValues& values);
 
 // One JSON object with the verdict, the report and the figures it is made of.
 std::string checkJson(const CheckOutcome& outcome);

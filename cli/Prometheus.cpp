@@ -80,7 +80,7 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
 {
     MetricsText metrics;
     const auto light = lightName(outcome.light);
-    const bool failed = !light || !outcome.record.decoded;
+    const bool failed = !light || !outcome.result.decoded;
     const ViewController& vc = outcome.controller;
     metrics
         .gauge("quillfen_check_failed", "1 when the Check reached no verdict: a tool failed or the log could not "
@@ -109,23 +109,25 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
         metrics.sample(flag(given), {{"cause", causeCode(code)}});
     }
 
-    const AnalysisValues& values = outcome.record.values;
-    if (values.minutesSinceLastCompletion)
+    const BackupTally& tally = outcome.result.found.tally;
+    const AnalysisValues& values = outcome.result.found.values;
+    const CheckAssessment& assessment = outcome.result.found.assessment;
+    if (assessment.minutesSinceLastCompletion)
         metrics
             .gauge("quillfen_last_backup_age_seconds", "Seconds from the last completed backup to the end of the "
                                                        "period; absent when none completed in the period.")
-            .sample(std::round(*values.minutesSinceLastCompletion * 60000) / 1000);
+            .sample(std::round(*assessment.minutesSinceLastCompletion * 60000) / 1000);
     metrics.gauge("quillfen_backups_started", "Backups started in the period, by kind.")
-        .sample(static_cast<double>(vc.startBU.size()), {{"kind", "auto"}})
-        .sample(static_cast<double>(vc.numManualBackups), {{"kind", "manual"}});
+        .sample(static_cast<double>(tally.startBU.size()), {{"kind", "auto"}})
+        .sample(static_cast<double>(tally.numManualBackups), {{"kind", "manual"}});
     metrics.gauge("quillfen_backups_completed", "Backups completed in the period.")
         .sample(static_cast<double>(completedBackups(outcome)));
     metrics.gauge("quillfen_backups_failed", "Backups that failed in the period.")
         .sample(static_cast<double>(values.failedBackups.size()));
     metrics.gauge("quillfen_error_lines", "Error lines in the period.").sample(static_cast<double>(values.errorCount));
     metrics.gauge("quillfen_skipped_backups", "Scheduled backups skipped in the period, by the reason the log gives.");
-    for (const SkipReason& skip : skipsByReason(values))
-        metrics.sample(static_cast<double>(skip.count), {{"reason", skip.reason}});
+    for (const SkipReason& skip : assessment.skipReasons)
+        metrics.sample(static_cast<double>(skip.count), {{"reason", skip.text}});
 
     const std::vector<Destination> seen = destinations(outcome);
     metrics.gauge("quillfen_destinations", "Backup destinations named in the period.")
@@ -138,7 +140,7 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
         if (destination.freeBytes && listed.insert(*destination.path).second)
             metrics.sample(static_cast<double>(*destination.freeBytes), {{"destination", *destination.path}});
 
-    const CheckRecord& record = outcome.record;
+    const CheckResult& record = outcome.result;
     metrics
         .gauge("quillfen_scheduler_checked", "1 when backups looked overdue and the scheduler (DAS and CTS) "
                                              "was checked.")

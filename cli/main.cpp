@@ -60,9 +60,9 @@ int usageError(const std::string& message)
 class Session {
 public:
     // `release`: the one a log file came from, as named, instead of this Mac's.
-    Session(const ToolLimits& limits, const std::optional<OsVersion>& release)
-        : paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
-          systemVersion_(namedOrQueried(release, runTool_)),
+    Session(const ToolLimits& limits, const std::optional<OsVersion>& release, bool drawsTimeline = false)
+        : timeline_(drawsTimeline), paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)),
+          volumes_(paths_.root()), systemVersion_(namedOrQueried(release, runTool_)),
           controller_(controlsOf(window_, timeline_),
                       ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
     {
@@ -154,7 +154,7 @@ int exitStatusFor(const std::optional<SystemColour>& light)
 
 int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
-    Session session(limits, namedRelease(arguments));
+    Session session(limits, namedRelease(arguments), arguments.svgPath.has_value());
     session.press(arguments, &ViewController::runCheckButton);
     const cli::CheckOutcome outcome = session.outcome();
     // The files first, so that a monitoring line can say when one failed.
@@ -197,7 +197,7 @@ int runListing(const Arguments& arguments, const ToolLimits& limits, void (ViewC
             print("quillfen-cli: " + session.systemVersion().failure + '\n', stderr);
             return kNoVerdict;
         }
-        if (session.controller().osVersion < 16) {
+        if (!session.controller().osVersion.backsUpToAPFS()) {
             std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
             return kNoVerdict;
         }

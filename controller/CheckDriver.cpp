@@ -5,6 +5,8 @@
 #include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
 
+#include <algorithm>
+
 namespace quillfen {
 
 namespace {
@@ -24,7 +26,6 @@ void ViewController::runTMCheck()
     readPeriodField();
     showBusyIndicator();
     clampTimePeriod();
-    runDAScheck = false;
     if (logFile_) {
         readLogFile({kPredicateTM, kPredicateDAS, kPredicateCTS},
                     [](ViewController& self, SavedLogResult& result) { self.finishFileCheck(result); });
@@ -43,13 +44,14 @@ LogQueryResult ViewController::queryTMLog(const RunTool& runTool, const std::vec
 
 void ViewController::finishTMCheck(const LogQueryResult& result)
 {
-    lastCheck_ = CheckRecord{};
+    lastCheck_ = CheckResult{};
     if (const auto failure = toolFailureText(result.run, "TM log command"))
         showErrorAlert(*failure);
     else
         analyseBackupLog(result.log);
     finishSchedulerCheck([this](const SchedulerVerdictSink& append) {
-        runSchedulerCheck(services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS}, DAScheckPeriod, append,
+        runSchedulerCheck(services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS},
+                          lastCheck_.found.assessment.DAScheckPeriod, append,
                           [this](const std::string& failure) { showErrorAlert(failure); });
     });
     hideBusyIndicator();
@@ -57,12 +59,12 @@ void ViewController::finishTMCheck(const LogQueryResult& result)
 
 void ViewController::finishFileCheck(const SavedLogResult& result)
 {
-    lastCheck_ = CheckRecord{};
+    lastCheck_ = CheckResult{};
     if (const SavedLog* log = acceptLogFile(result)) {
         const StoppedClock clock(log->newest);
         analyseEntries(log->inPeriod(kFileTM, static_cast<double>(theTimePeriod) * 60 * 60), log->newest, clock);
         finishSchedulerCheck([this, log](const SchedulerVerdictSink& append) {
-            checkSchedulerInFile(*log, kFileDAS, kFileCTS, DAScheckPeriod, append);
+            checkSchedulerInFile(*log, kFileDAS, kFileCTS, lastCheck_.found.assessment.DAScheckPeriod, append);
         });
     }
     hideBusyIndicator();
@@ -70,8 +72,9 @@ void ViewController::finishFileCheck(const SavedLogResult& result)
 
 void ViewController::finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run)
 {
-    DAScheckPeriod = std::min(DAScheckPeriod, kOverdueMinutes);
-    if (!runDAScheck)
+    CheckAssessment& assessment = lastCheck_.found.assessment;
+    assessment.DAScheckPeriod = std::min(assessment.DAScheckPeriod, kOverdueMinutes);
+    if (!assessment.runDAScheck)
         return;
     lastCheck_.schedulerCheckRan = true;
     run([this](SchedulerService service, SchedulerFinding finding, const std::string& verdict) {
@@ -85,7 +88,6 @@ void ViewController::finishSchedulerCheck(const std::function<void(const Schedul
 void ViewController::analyseBackupLog(const DecodedLog& log)
 {
     if (!log.isArray()) {
-        static_cast<BackupTally&>(*this) = BackupTally{};
         setReportText(kParseErrorLine);
         timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
         return;
@@ -95,7 +97,6 @@ void ViewController::analyseBackupLog(const DecodedLog& log)
 
 void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)
 {
-    static_cast<BackupTally&>(*this) = BackupTally{};
     const bool saved = logFile_.has_value();
     const ReportContext context{end,
                                 theTimePeriod,
@@ -106,14 +107,16 @@ void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end,
                                                  : volumeFreeSpaceLine(message, services_.volumes);
                                 },
                                 saved};
-    const std::string report = analyseBackupEntries(entries, *this, context, runDAScheck, &lastCheck_.values);
+    const std::string note = withSourceNote({});
+    const std::string report = note + analyseBackupEntries(entries, context, lastCheck_.found);
     lastCheck_.decoded = true;
     lastCheck_.end = end;
-    const std::string shown = withSourceNote(report);
-    setReportText(shown);
-    const SystemColour light = trafficLightColour(BUassessment);
+    lastCheck_.found.layout.moveDown(static_cast<std::size_t>(std::count(note.begin(), note.end(), '\n')));
+    setReportText(report);
+    const SystemColour light = trafficLightColour(lastCheck_.found.assessment.BUassessment);
     trafficLight.setColour(light);
-    timeline.showTimeline(collectTimeline(*this, lastCheck_.values, shown, end, theTimePeriod, light));
+    if (timeline.drawsTimeline())
+        timeline.showTimeline(collectTimeline(lastCheck_.found, end, theTimePeriod, light));
 }
 
 } // namespace quillfen

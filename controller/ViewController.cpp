@@ -15,14 +15,6 @@ constexpr double kDefaultFontSize = 12.0;
 constexpr double kMinimumFontSize = 4.0;
 constexpr double kMaximumFontSize = 60.0;
 
-// The release code the checks compare against: 10.x gives x, 11 gives 16, anything else 17.
-std::int64_t releaseCode(const OsVersion& version)
-{
-    if (version.major == 10)
-        return version.minor;
-    return version.major == 11 ? 16 : 17;
-}
-
 } // namespace
 
 ViewController::ViewController(const WindowControls& controls, ControllerServices services)
@@ -35,9 +27,9 @@ ViewController::ViewController(const WindowControls& controls, ControllerService
 {
     // Before any analysis the window holds no verdict and its dates are its creation time.
     const Date now = services_.clock.now();
-    lastBUEnd = now;
-    lastManualBackup = now;
-    BUassessment = 0;
+    lastCheck_.found.tally.lastBUEnd = now;
+    lastCheck_.found.tally.lastManualBackup = now;
+    lastCheck_.found.assessment.BUassessment = BackupAssessment::none;
 }
 
 ViewController::~ViewController()
@@ -56,8 +48,8 @@ void ViewController::viewDidLoad()
     progressSpinner.setHidden(true);
     timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
     if (services_.systemVersion.version)
-        osVersion = releaseCode(*services_.systemVersion.version);
-    if (osVersion < 16) {
+        osVersion = Release::of(*services_.systemVersion.version);
+    if (!osVersion.backsUpToAPFS()) {
         theAPFSButton.setHidden(true);
         theAPFSButton.setEnabled(false);
     }
@@ -101,7 +93,9 @@ void ViewController::decFontSize()
 
 ReportStyle ViewController::reportStyle() const
 {
-    return ReportStyle{osVersion >= 15 ? ReportFont::MonospacedSystem : ReportFont::MonospacedDigitSystem, theFontSize};
+    return ReportStyle{osVersion.hasMonospacedSystemFont() ? ReportFont::MonospacedSystem
+                                                           : ReportFont::MonospacedDigitSystem,
+                       theFontSize};
 }
 
 void ViewController::setReportText(std::string_view text)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/Tally.h"
+#include "analysis/Analysis.h"
 #include "checks/SchedulerCheck.h"
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
@@ -57,12 +57,12 @@ template <typename Window> WindowControls controlsOf(Window& window, TimelineVie
 
 inline constexpr std::string_view kFontSizeKey = "fontSize";
 
-// What the last Check run found beyond the controller's statistics, for front
-// ends that report in figures rather than text.
-struct CheckRecord {
+// What the last Check found: the tally, what it means, where the report's
+// lines stand, and the scheduler's verdicts. Written by the controller alone.
+struct CheckResult {
     bool decoded = false; // the log output was analysed
     Date end;             // the end of the analysed period
-    AnalysisValues values;
+    BackupAnalysis found;
     bool schedulerCheckRan = false;
     std::string dasVerdict; // empty when that query failed
     std::string ctsVerdict;
@@ -72,9 +72,8 @@ struct CheckRecord {
 
 // The controller of one main window: the whole state of its checks, and the
 // operations the window's buttons run. Main thread only, except the tool runs
-// it hands to processingQueue. The backup statistics it inherits are the ones
-// every analysis starts afresh.
-class ViewController : public BackupTally {
+// it hands to processingQueue.
+class ViewController {
 public:
     ViewController(const WindowControls& controls, ControllerServices services);
     ~ViewController();
@@ -132,7 +131,7 @@ public:
     void startBackupNow();
     void finishBackupNow(const ToolResult& result);
 
-    const CheckRecord& lastCheck() const { return lastCheck_; }
+    const CheckResult& lastCheck() const { return lastCheck_; }
 
     // The modal error alert every check uses for a failed tool run.
     void showErrorAlert(const std::string& text);
@@ -143,10 +142,9 @@ public:
     const std::vector<std::string> theBaseCmdStrCTS;
     const std::vector<std::string> theBaseCmdStrSpeed;
     const std::vector<std::string> theBaseCmdStrAPFS;
-    bool runDAScheck = false;
     double lastTimeBetween = 0.0;
     double theFontSize = 12.0;
-    std::int64_t osVersion = 10;
+    Release osVersion{10};
     TextField& periodText;
     Stepper& periodStep;
     ColourWell& trafficLight;
@@ -182,7 +180,7 @@ private:
     void finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run);
 
     ControllerServices services_;
-    CheckRecord lastCheck_;
+    CheckResult lastCheck_;
     std::optional<std::string> logFile_;
     bool periodFromFile_ = false;
     std::string logFileReading_; // how the last read of the file went, for the source note

@@ -142,13 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const FixedClock clock;
     const HashedVolumes volumes;
     const ReportContext context{
-        clock.now(), static_cast<std::int64_t>(size % 48) + 1, kOsVersions[size % 4], clock,
+        clock.now(), static_cast<std::int64_t>(size % 48) + 1, Release(kOsVersions[size % 4]), clock,
         [&volumes](const std::string& message) { return volumeFreeSpaceLine(message, volumes); }};
-    BackupTally tally;
-    bool runDAScheck = false;
+    BackupAnalysis found;
     const DecodedLog log = decodeLog(bytes, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
-    const auto report =
-        log.isArray() ? std::optional(analyseBackupEntries(log.views(), tally, context, runDAScheck)) : std::nullopt;
+    const auto report = log.isArray() ? std::optional(analyseBackupEntries(log.views(), context, found)) : std::nullopt;
 
     // Only arrays decode into a report; the scheduler check sees the same shape.
     const JsonTopLevel top = decodeLog(bytes, {}).shape;
@@ -159,8 +157,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decodingOf(bytes, 0) != decodingOf(bytes, hashOf(bytes) | 1))
         __builtin_trap();
     if (report) {
-        if (tally.BUassessment < 1 || tally.BUassessment > 3)
+        if (found.assessment.BUassessment < BackupAssessment::healthy ||
+            found.assessment.BUassessment > BackupAssessment::critical)
             __builtin_trap();
+        // Each error's line in the layout is the line the report writes it on.
+        std::vector<std::size_t> lineStarts{0};
+        for (std::size_t i = 0; i < report->size(); ++i)
+            if ((*report)[i] == '\n')
+                lineStarts.push_back(i + 1);
+        const std::vector<ErrorLine>& errors = found.values.errors;
+        if (found.layout.errorLines.size() != errors.size())
+            __builtin_trap();
+        for (std::size_t i = 0; i < errors.size(); ++i) {
+            const std::size_t line = found.layout.errorLines[i];
+            const std::string_view text = std::string_view(found.values.errorLines).substr(errors[i].offset);
+            if (line >= lineStarts.size() ||
+                std::string_view(*report).substr(lineStarts[line], text.find('\n')) != text.substr(0, text.find('\n')))
+                __builtin_trap();
+        }
         if (checkUtf8 && !simdjson::validate_utf8(report->data(), report->size()))
             __builtin_trap();
     }

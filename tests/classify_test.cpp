@@ -23,7 +23,7 @@ std::pair<BackupTally, AnalysisValues> feed(const std::vector<Line>& lines, std:
 {
     std::pair<BackupTally, AnalysisValues> result;
     for (const auto& [timestamp, message] : lines)
-        tallyEntry(result.first, result.second, LogEntry{timestamp, message, {}}, osVersion);
+        tallyEntry(result.first, result.second, LogEntry{timestamp, message, {}}, Release(osVersion));
     return result;
 }
 

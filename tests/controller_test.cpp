@@ -46,7 +46,7 @@ TEST(ViewLoading, ReleaseDecidesTheApfsButtonAndTheReportFont)
          {Row{{10, 14}, 14, ReportFont::MonospacedDigitSystem}, Row{{10, 15}, 15, ReportFont::MonospacedSystem},
           Row{{11, 7}, 16, ReportFont::MonospacedSystem}, Row{{26, 1}, 17, ReportFont::MonospacedSystem}}) {
         Harness h(version);
-        EXPECT_EQ(std::pair(h.controller().osVersion, h.controller().reportStyle().font), std::pair(code, font));
+        EXPECT_EQ(std::pair(h.controller().osVersion.code(), h.controller().reportStyle().font), std::pair(code, font));
         EXPECT_TRUE(h.window.apfsButton.isHidden() == (code < 16) && h.window.apfsButton.isEnabled() == (code >= 16));
         EXPECT_EQ(shown(h), "grey 2/2\n"); // the default period, no verdict, nothing under way
     }
@@ -145,7 +145,6 @@ TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
         vc.setReportText("before");
         h.window.periodText.setText("100");
         h.window.trafficLight.setColour(SystemColour::Green);
-        vc.runDAScheck = true; // a scheduler request from an earlier check must not leak into this one
         h.tools.push(c.result, c.output);
         (vc.*c.button)();
         EXPECT_TRUE(h.window.progressSpinner.isAnimating() && !h.window.progressSpinner.isHidden());

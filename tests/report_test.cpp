@@ -84,19 +84,25 @@ struct BackupReport : ::testing::Test {
     {
         return ReportContext{kNow,
                              period,
-                             osVersion,
+                             Release(osVersion),
                              clock,
                              [this](const std::string& message) { return volumeFreeSpaceLine(message, volumes); },
                              savedLog};
     }
-    std::string compose() { return composeBackupReport(tally, values, context(), runDAScheck); }
+    std::string compose()
+    {
+        assessment = assessBackups(tally, values, context());
+        return composeBackupReport(tally, values, assessment, context()).text;
+    }
     std::optional<std::string> analyse(const std::string& output)
     {
         const DecodedLog log =
             decodeLog(output, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
         if (!log.isArray())
             return std::nullopt;
-        return analyseBackupEntries(log.views(), tally, context(), runDAScheck);
+        std::string report = analyseBackupEntries(log.views(), context(), found);
+        std::tie(tally, assessment) = std::tie(found.tally, found.assessment);
+        return report;
     }
     // Automatic backups, each a start then an end in minutes ago, the last end the last completion;
     // a start without an end is a backup under way.
@@ -124,9 +130,10 @@ struct BackupReport : ::testing::Test {
     testing::FakeVolumes volumes;
     BackupTally tally;
     AnalysisValues values;
+    CheckAssessment assessment;
+    BackupAnalysis found;
     std::int64_t period = 1;
     std::int64_t osVersion = 17;
-    bool runDAScheck = false;
     bool savedLog = false;
 };
 
@@ -134,28 +141,36 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
 {
     const std::string header = "Analysis from 2027-01-15 06:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 2 hours:\n";
     period = 2;
-    runDAScheck = true; // by an earlier part of the run; never withdrawn
-    EXPECT_EQ(analyse(healthyLog({{"2027-01-15 00:55:00.123456-0700", "Error: disk full"},
+    EXPECT_EQ(analyse(healthyLog({{"2027-01-15 00:55:00.123456-0700", "Error: disk\nfull"},
                                   {timestampAt(ago(5)), "Failed to mount: Error: 17"}})),
               header + kHealthy +
-                  "\u26D4\uFE0F 2 errors reported:\n2027-01-15 00:55:00.123456-0700 Error: disk full\n" +
-                  "2027-01-15 07:55:00.000000+0000 Failed to mount: Error: 17\n" + kSchedulerLine);
-    EXPECT_EQ(tally.BUassessment, 3);
-    EXPECT_EQ(tally.DAScheckPeriod, 2);
+                  "\u26D4\uFE0F 2 errors reported:\n2027-01-15 00:55:00.123456-0700 Error: disk\nfull\n" +
+                  "2027-01-15 07:55:00.000000+0000 Failed to mount: Error: 17\n");
+    EXPECT_EQ(std::pair(assessment.BUassessment, assessment.DAScheckPeriod),
+              std::pair(BackupAssessment::critical, std::int64_t{2}));
+    // Where the timeline's marks lead: each error's first line, past a message's own line feeds.
+    EXPECT_EQ(found.layout.errorLines, (std::vector<std::size_t>{21, 23}));
+    EXPECT_TRUE(assessment.causes.empty() && found.layout.causeLines.empty());
 
-    tally = {};
-    runDAScheck = false;
     EXPECT_EQ(analyse("[]"), header + "No backup folder was selected.\nNo auto backups started in the period, no " +
                                  "backup has been completed successfully in the period,\nCreated 0 new backups, and " +
                                  "deleted 0 old backups,\n" + kSnapshotsZero + kCategoriesZero + kNoErrors +
                                  kSchedulerLine);
-    EXPECT_EQ(tally.BUassessment, 3);
-    EXPECT_EQ(tally.DAScheckPeriod, 90);
+    EXPECT_EQ(std::pair(assessment.BUassessment, assessment.DAScheckPeriod),
+              std::pair(BackupAssessment::critical, std::int64_t{90}));
+    // The cause lines as data, with the lines the report writes them on.
+    using enum GapCause;
+    EXPECT_EQ(assessment.causes, (std::vector{noDestination, noAutoBackups, noCompletion, schedulerToCheck}));
+    std::vector<std::pair<GapCause, std::size_t>> lines;
+    for (const auto& [cause, line] : found.layout.causeLines)
+        lines.emplace_back(cause, line);
+    EXPECT_EQ(lines, (std::vector<std::pair<GapCause, std::size_t>>{
+                         {noDestination, 1}, {noAutoBackups, 2}, {noCompletion, 2}, {schedulerToCheck, 14}}));
 
     // Undecodable output gives no report, so no idle period asks for the scheduler check.
-    runDAScheck = false;
+    found = {};
     for (const std::string output : {"", "  ", "not json", "{}", "42", "[1,", "[] x"})
-        EXPECT_FALSE(analyse(output).has_value() || runDAScheck) << output;
+        EXPECT_FALSE(analyse(output).has_value() || found.assessment.runDAScheck) << output;
 }
 
 TEST_F(BackupReport, EveryOptionalLineInOrder)
@@ -201,12 +216,12 @@ TEST_F(BackupReport, EveryOptionalLineInOrder)
               "\t2 were deep scans,\n\t3 used FSEvents,\n\t4 used snapshot diffs,\n\t5 used consistency scans,\n"
               "\t6 used cached events.\n\nBig Sur backup results:\nBackup result: ok\nBackup result: failed\n"
               "\u26D4\uFE0F 1 errors reported:\n2027-01-15 07:59:00.000000+0000 Error: x\n");
-    EXPECT_EQ(tally.BUdurations, (std::vector<std::string>{"5.0", "10.0"}));
-    EXPECT_EQ(tally.BUstartTimes, std::vector<std::string>{"60.0"});
-    EXPECT_EQ(values.minutesSinceLastCompletion, 30.0);
-    EXPECT_EQ(values.minutesSinceManualStart, 12.5);
-    EXPECT_EQ(tally.BUassessment, 3);
-    EXPECT_FALSE(runDAScheck);
+    EXPECT_EQ(assessment.BUdurations, (std::vector<std::string>{"5.0", "10.0"}));
+    EXPECT_EQ(assessment.BUstartTimes, std::vector<std::string>{"60.0"});
+    EXPECT_EQ(assessment.minutesSinceLastCompletion, 30.0);
+    EXPECT_EQ(assessment.minutesSinceManualStart, 12.5);
+    EXPECT_EQ(assessment.BUassessment, BackupAssessment::critical);
+    EXPECT_FALSE(assessment.runDAScheck);
 }
 
 // Each case changes what the healthy log leaves, and gives how that changes the report (bar its header).
@@ -300,21 +315,21 @@ TEST_F(BackupReport, WhatEachChangeDoesToTheReportTheLightAndTheSchedulerCheck)
     const DecodedLog log = decodeLog(healthyLog(), [](const LogEntry&) { return true; });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diff);
-        std::tie(tally, values, period, osVersion, runDAScheck, savedLog) =
-            std::tuple(BackupTally{}, AnalysisValues{}, 1, 17, false, false);
+        std::tie(tally, values, period, osVersion, savedLog) =
+            std::tuple(BackupTally{}, AnalysisValues{}, 1, 17, false);
         for (const LogEntry& entry : log.views())
-            tallyEntry(tally, values, entry, osVersion);
+            tallyEntry(tally, values, entry, Release(osVersion));
         c.change();
         const std::string report = compose();
         EXPECT_EQ(lineDiff(kHealthy + kNoErrors, report.substr(report.find('\n') + 1)),
                   c.diff + (c.DAScheckPeriod > 2 ? "+" + kSchedulerLine : ""));
-        EXPECT_EQ(tally.BUassessment, c.assessment);
-        EXPECT_EQ(tally.DAScheckPeriod, c.DAScheckPeriod);
+        EXPECT_EQ(static_cast<int>(assessment.BUassessment), c.assessment);
+        EXPECT_EQ(assessment.DAScheckPeriod, c.DAScheckPeriod);
     }
     using enum SystemColour;
-    const SystemColour lights[] = {Red, Green, Green, Orange, Red};
-    for (std::int64_t assessment = -1; assessment <= 3; ++assessment)
-        EXPECT_EQ(trafficLightColour(assessment), lights[assessment + 1]);
+    const SystemColour lights[] = {Green, Green, Orange, Red};
+    for (const int level : {0, 1, 2, 3})
+        EXPECT_EQ(trafficLightColour(static_cast<BackupAssessment>(level)), lights[level]);
 }
 
 // The URL form of a path drops its trailing slash.

@@ -1,28 +1,14 @@
 #include "timeline/Timeline.h"
 
-#include <algorithm>
+#include <unordered_set>
 
 namespace quillfen {
 
 namespace {
 
-constexpr std::string_view kErrorHeaderEnd = " errors reported:\n";
-
-std::size_t linesBefore(std::string_view text, std::size_t position)
+// The error marks, with the report's line of each.
+std::vector<TimelineFacts::ErrorMark> errorMarks(const AnalysisValues& values, const ReportLayout& layout)
 {
-    const auto prefix = text.substr(0, position);
-    return static_cast<std::size_t>(std::count(prefix.begin(), prefix.end(), '\n'));
-}
-
-// The error marks, with the report's line of each. The error block is the
-// header's line followed by the error lines verbatim.
-std::vector<TimelineFacts::ErrorMark> errorMarks(const AnalysisValues& values, std::string_view report)
-{
-    std::optional<std::size_t> firstLine;
-    const std::string block = std::string(kErrorHeaderEnd) + values.errorLines;
-    if (const std::size_t found = report.find(block); found != std::string_view::npos)
-        firstLine = linesBefore(report, found) + 1;
-
     std::vector<TimelineFacts::ErrorMark> marks;
     const std::string_view lines = values.errorLines;
     for (std::size_t i = 0; i < values.errors.size(); ++i) {
@@ -34,19 +20,23 @@ std::vector<TimelineFacts::ErrorMark> errorMarks(const AnalysisValues& values, s
         if (text.ends_with('\n'))
             text.remove_suffix(1);
         std::optional<std::size_t> line;
-        if (firstLine)
-            line = *firstLine + linesBefore(lines, error.offset);
+        if (i < layout.errorLines.size())
+            line = layout.errorLines[i];
         marks.push_back({*error.time, std::string(text), line});
     }
     return marks;
 }
 
-// Every skipped scheduled backup, with the reason the later releases give.
+// Every skipped scheduled backup, with the reason the later releases give;
+// a cancellation at the time of a skip with a reason is that skip.
 std::vector<DatedText> skippedBackups(const BackupTally& tally, const AnalysisValues& values)
 {
     std::vector<DatedText> skipped = values.skippedBackups;
-    for (Date time : tally.cancelBU)
-        if (std::none_of(skipped.begin(), skipped.end(), [&](const DatedText& known) { return known.time == time; }))
+    std::unordered_set<double> known;
+    for (const DatedText& skip : skipped)
+        known.insert(skip.time.sinceEpoch);
+    for (const Date time : tally.cancelBU)
+        if (known.insert(time.sinceEpoch).second)
             skipped.push_back({time, {}});
     return skipped;
 }
@@ -61,15 +51,15 @@ TimelineFacts emptyTimeline(Date end, std::int64_t hours)
     return facts;
 }
 
-TimelineFacts collectTimeline(const BackupTally& tally, const AnalysisValues& values, std::string_view report, Date end,
-                              std::int64_t hours, SystemColour light)
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours, SystemColour light)
 {
+    const BackupTally& tally = found.tally;
     TimelineFacts facts = emptyTimeline(end, hours);
-    facts.backups = values.backups;
+    facts.backups = found.values.backups;
     facts.deepScans = tally.startDT;
-    facts.snapshots = values.snapshotTimes;
-    facts.skipped = skippedBackups(tally, values);
-    facts.errors = errorMarks(values, report);
+    facts.snapshots = found.values.snapshotTimes;
+    facts.skipped = skippedBackups(tally, found.values);
+    facts.errors = errorMarks(found.values, found.layout);
     facts.destinations.assign(tally.BUdisksSet.begin(), tally.BUdisksSet.end());
     facts.light = light;
     return facts;

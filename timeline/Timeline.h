@@ -1,6 +1,6 @@
 #pragma once
 
-#include "analysis/Tally.h"
+#include "analysis/Analysis.h"
 #include "platform/Controls.h"
 #include "platform/Date.h"
 
@@ -35,25 +35,29 @@ struct TimelineFacts {
 // The period's axis and nothing on it, as before the first Check.
 TimelineFacts emptyTimeline(Date end, std::int64_t hours);
 
-// The timeline of a Check that ended its period at `end`. `report` is the text
-// written from the same values; the error marks lead to its lines.
-TimelineFacts collectTimeline(const BackupTally& tally, const AnalysisValues& values, std::string_view report, Date end,
-                              std::int64_t hours, SystemColour light);
+// The timeline of a Check that ended its period at `end`; the error marks lead
+// to the report's lines where its layout puts them.
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours, SystemColour light);
 
 // The window's timeline control: shows a Check's facts, redrawn at its own size.
 class TimelineView {
 public:
     virtual ~TimelineView() = default;
     virtual void showTimeline(const TimelineFacts& facts) = 0;
+    // Whether a Check's timeline is shown at all; when not, it is not collected.
+    virtual bool drawsTimeline() const { return true; }
 };
 
 // Keeps what it was last shown, for the command line and tests.
 class RecordingTimelineView final : public TimelineView {
 public:
+    explicit RecordingTimelineView(bool drawn = true) : drawn_(drawn) {}
     void showTimeline(const TimelineFacts& facts) override { shown_ = facts; }
+    bool drawsTimeline() const override { return drawn_; }
     const TimelineFacts& shown() const { return shown_; }
 
 private:
+    bool drawn_;
     TimelineFacts shown_;
 };
 
