@@ -15,8 +15,8 @@
 
 namespace quillfen {
 
-// The window's backup statistics that every analysis starts afresh. The member
-// initialisers are the values of that fresh start.
+// The backup statistics each analysis counts from its entries; the member
+// initialisers are the values of a fresh start.
 struct BackupTally {
     std::vector<Date> startBU;
     std::vector<Date> endBU;
@@ -69,7 +69,7 @@ struct ErrorLine {
     std::size_t offset = 0;
 };
 
-// What one analysis gathers beside the window's statistics; dropped when it ends.
+// What one analysis gathers beside those statistics, for the figures and the timeline.
 struct AnalysisValues {
     std::int64_t unpairedCompletions = 0;
     std::int64_t compactionsStarted = 0;
