@@ -20,9 +20,13 @@ struct BackupAnalysis {
     ReportLayout layout;
 };
 
+// Assesses the tally and values in `found` (from tallyEntry on every entry of
+// the period, in log order) and composes the report, which is returned.
+std::string assessAndCompose(BackupAnalysis& found, const ReportContext& context);
+
 // The main analysis of decoded entries (from the tool or a saved log): each is
-// classified and tallied, the tally assessed, then the report composed, which
-// is returned. Entries that affectsTally() refuses may be left out.
+// classified and tallied, then assessAndCompose. Entries that affectsTally()
+// refuses may be left out.
 std::string analyseBackupEntries(std::span<const LogEntry> entries, const ReportContext& context,
                                  BackupAnalysis& found);
 

@@ -32,23 +32,30 @@ void ViewController::runTMCheck()
         return;
     }
     auto args = withPeriod(theBaseCmdStrTM, theTimePeriod, 'h');
-    runInBackground<LogQueryResult>(
-        [runTool = services_.runTool, args = std::move(args)] { return queryTMLog(runTool, args); },
-        [](ViewController& self, LogQueryResult& result) { self.finishTMCheck(result); });
+    runInBackground<TalliedLog>(
+        [runTool = services_.runTool, args = std::move(args), release = osVersion] {
+            return queryTMLog(runTool, args, release);
+        },
+        [](ViewController& self, TalliedLog& result) { self.finishTMCheck(result); });
 }
 
-LogQueryResult ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args)
+ViewController::TalliedLog ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args,
+                                                      Release release)
 {
-    return runLogCommand(runTool, args, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
+    TalliedLog log;
+    log.stream = streamLogCommand(runTool, args, [&log, release](const LogEntry& entry) {
+        tallyEntry(log.found.tally, log.found.values, entry, release);
+    });
+    return log;
 }
 
-void ViewController::finishTMCheck(const LogQueryResult& result)
+void ViewController::finishTMCheck(TalliedLog& result)
 {
     lastCheck_ = CheckResult{};
-    if (const auto failure = toolFailureText(result.run, "TM log command"))
+    if (const auto failure = toolFailureText(result.stream.run, "TM log command"))
         showErrorAlert(*failure);
     else
-        analyseBackupLog(result.log);
+        analyseBackupLog(result);
     finishSchedulerCheck([this](const SchedulerVerdictSink& append) {
         runSchedulerCheck(services_.runTool, {theBaseCmdStrDAS, theBaseCmdStrCTS},
                           lastCheck_.found.assessment.DAScheckPeriod, append,
@@ -85,17 +92,25 @@ void ViewController::finishSchedulerCheck(const std::function<void(const Schedul
     });
 }
 
-void ViewController::analyseBackupLog(const DecodedLog& log)
+void ViewController::analyseBackupLog(TalliedLog& log)
 {
-    if (!log.isArray()) {
+    if (!isArray(log.stream.shape)) {
         setReportText(kParseErrorLine);
         timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
         return;
     }
-    analyseEntries(log.views(), services_.clock.now(), services_.clock);
+    lastCheck_.found = std::move(log.found);
+    reportAnalysis(services_.clock.now(), services_.clock);
 }
 
 void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)
+{
+    for (const LogEntry& entry : entries)
+        tallyEntry(lastCheck_.found.tally, lastCheck_.found.values, entry, osVersion);
+    reportAnalysis(end, clock);
+}
+
+void ViewController::reportAnalysis(Date end, const Clock& clock)
 {
     const bool saved = logFile_.has_value();
     const ReportContext context{end,
@@ -108,7 +123,7 @@ void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end,
                                 },
                                 saved};
     const std::string note = withSourceNote({});
-    const std::string report = note + analyseBackupEntries(entries, context, lastCheck_.found);
+    const std::string report = note + assessAndCompose(lastCheck_.found, context);
     lastCheck_.decoded = true;
     lastCheck_.end = end;
     lastCheck_.found.layout.moveDown(static_cast<std::size_t>(std::count(note.begin(), note.end(), '\n')));

@@ -107,12 +107,17 @@ public:
 
     // The Check run: started here, its query on processingQueue, finished on the main queue.
     void runTMCheck();
-    // The query decodes its output in the background and keeps only the
-    // entries the analysis uses, so the main thread gets a short list.
-    static LogQueryResult queryTMLog(const RunTool& runTool, const std::vector<std::string>& args);
-    void finishTMCheck(const LogQueryResult& result);
+    // The query decodes its output in the background and tallies each entry
+    // as it comes, so that no entry is kept and the main thread is left only
+    // the assessment and the report.
+    struct TalliedLog {
+        LogStreamResult stream;
+        BackupAnalysis found; // counts only when the output is an array
+    };
+    static TalliedLog queryTMLog(const RunTool& runTool, const std::vector<std::string>& args, Release release);
+    void finishTMCheck(TalliedLog& result);
     void finishFileCheck(const SavedLogResult& result);
-    void analyseBackupLog(const DecodedLog& log);
+    void analyseBackupLog(TalliedLog& log);
 
     // The Speed and APFS listings, run by one shared runner on the tool's
     // output or the log file's entries; `end` closes the listed period.
@@ -176,6 +181,8 @@ private:
     // The log file as the report and alerts name it.
     std::string logFileName() const;
     void analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock);
+    // Assesses the tally in lastCheck_, shows the report and the light, and draws the timeline.
+    void reportAnalysis(Date end, const Clock& clock);
     // Caps DAScheckPeriod and, when the analysis asked for it, has `run` give the scheduler verdicts.
     void finishSchedulerCheck(const std::function<void(const SchedulerVerdictSink&)>& run);
 

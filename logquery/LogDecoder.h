@@ -26,6 +26,11 @@ struct LogEntry {
 // the entries handed over may be used (only for an array).
 enum class JsonTopLevel { Invalid, EmptyArray, NonEmptyArray, Object };
 
+inline bool isArray(JsonTopLevel shape)
+{
+    return shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray;
+}
+
 // Decodes the log tool's output as its bytes arrive, with the verdict of
 // decoding the whole output as one JSON text: a top-level array is cut into
 // batches at element boundaries, each batch validated in full and its entries
@@ -141,7 +146,7 @@ struct DecodedLog {
     JsonTopLevel shape = JsonTopLevel::Invalid;
     std::vector<StoredEntry> entries;
 
-    bool isArray() const { return shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray; }
+    bool isArray() const { return quillfen::isArray(shape); }
     // The kept entries as the consumers read them; they point into this log.
     std::vector<LogEntry> views() const;
 };

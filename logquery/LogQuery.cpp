@@ -19,15 +19,22 @@ std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::i
     return args;
 }
 
+LogStreamResult streamLogCommand(const RunTool& runTool, const std::vector<std::string>& args,
+                                 LogDecoder::EntryHandler onEntry)
+{
+    LogDecoder decoder(std::move(onEntry));
+    LogStreamResult result;
+    result.run = runTool(std::string(kLogToolPath), args, &decoder);
+    if (result.run.outputUsable())
+        result.shape = decoder.finish();
+    return result;
+}
+
 LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep)
 {
     EntryCollector collector(keep);
-    LogDecoder decoder(collector.handler());
-    LogQueryResult result;
-    result.run = runTool(std::string(kLogToolPath), args, &decoder);
-    if (result.run.outputUsable())
-        result.log = collector.finish(decoder.finish());
-    return result;
+    LogStreamResult streamed = streamLogCommand(runTool, args, collector.handler());
+    return {std::move(streamed.run), collector.finish(streamed.shape)};
 }
 
 } // namespace quillfen

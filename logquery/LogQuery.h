@@ -31,15 +31,27 @@ std::string periodArgument(std::int64_t count, char unit);
 // A copy of `base` with the period argument appended.
 std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::int64_t count, char unit);
 
+// One log query whose entries went to a handler as they were decoded: how the
+// tool ran, and the shape of its output (Invalid when the tool failed).
+struct LogStreamResult {
+    ToolResult run;
+    JsonTopLevel shape = JsonTopLevel::Invalid;
+};
+
+// runTool with /usr/bin/log, its output decoded while the tool writes it and
+// each entry handed to `onEntry` at once. What the handler gathered counts only
+// when the shape is an array: nothing of the output is used unless the tool
+// exited 0 or the decoder refused the output.
+LogStreamResult streamLogCommand(const RunTool& runTool, const std::vector<std::string>& args,
+                                 LogDecoder::EntryHandler onEntry);
+
 // One log query: how the tool ran, and its output decoded as it arrived.
 struct LogQueryResult {
     ToolResult run;
     DecodedLog log;
 };
 
-// runTool with /usr/bin/log, its output decoded while the tool writes it,
-// keeping copies of the entries `keep` accepts. Nothing of the output is used
-// unless the tool exited 0 or the decoder refused the output.
+// streamLogCommand keeping copies of the entries `keep` accepts.
 LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep);
 
 } // namespace quillfen
