@@ -3,7 +3,12 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 namespace quillfen {
 
@@ -124,6 +129,15 @@ bool readEntry(simdjson::dom::element element, LogEntry& entry)
     return hasTimestamp && hasMessage;
 }
 
+void handEntries(simdjson::dom::array batch, const LogDecoder::EntryHandler& onEntry)
+{
+    for (const simdjson::dom::element element : batch) {
+        LogEntry entry;
+        if (readEntry(element, entry))
+            onEntry(entry);
+    }
+}
+
 // `text` must be followed by the parser's padding.
 bool parse(simdjson::dom::parser& parser, char* text, std::size_t length, simdjson::dom::element& root)
 {
@@ -142,8 +156,85 @@ struct LogDecoder::Parser {
     simdjson::dom::element root;
 };
 
+// Hands the entries of one parsed batch over on a thread of its own while the
+// decoder reads and parses the next: in a large output the two take about as
+// long, and the tool's writing overlaps both. A handler's exception reaches
+// the decoder's caller at its next batch or at the end.
+struct LogDecoder::Walker {
+    explicit Walker(const EntryHandler& onEntry) : onEntry(onEntry), thread([this] { run(); }) {}
+
+    ~Walker()
+    {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_one();
+        thread.join();
+    }
+
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
+
+    // Waits until the batch handed over before is walked, then hands this one over.
+    void walk(simdjson::dom::array next)
+    {
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return !pending; });
+        rethrow();
+        batch = next;
+        pending = true;
+        wake.notify_one();
+    }
+
+    void waitIdle()
+    {
+        std::unique_lock lock(mutex);
+        idle.wait(lock, [this] { return !pending; });
+        rethrow();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            wake.wait(lock, [this] { return pending || stopping; });
+            if (!pending)
+                return;
+            lock.unlock();
+            try {
+                if (!failure)
+                    handEntries(batch, onEntry);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            pending = false;
+            idle.notify_one();
+        }
+    }
+
+    void rethrow()
+    {
+        if (failure)
+            std::rethrow_exception(std::exchange(failure, nullptr));
+    }
+
+    const EntryHandler& onEntry;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    simdjson::dom::array batch;
+    bool pending = false;
+    bool stopping = false;
+    std::exception_ptr failure; // written by the walker between batches
+    std::thread thread;         // last, so that it starts on everything above
+};
+
 LogDecoder::LogDecoder(EntryHandler onEntry, std::size_t batchBytes)
-    : onEntry_(std::move(onEntry)), batchBytes_(batchBytes), parser_(std::make_unique<Parser>())
+    : onEntry_(std::move(onEntry)), batchBytes_(batchBytes),
+      parsers_{std::make_unique<Parser>(), std::make_unique<Parser>()}
 {
 }
 
@@ -330,7 +421,7 @@ bool LogDecoder::decodeBatch(std::size_t end, bool last)
     if (!last)
         data[end] = saved;
     simdjson::dom::array array;
-    if (!decoded || parser_->root.get_array().get(array) != simdjson::SUCCESS)
+    if (!decoded || parsers_[current_]->root.get_array().get(array) != simdjson::SUCCESS)
         return false;
     const std::size_t count = array.size();
     if (count == 0 && !(firstBatch_ && last))
@@ -338,22 +429,25 @@ bool LogDecoder::decodeBatch(std::size_t end, bool last)
     elements_ += count;
     if (!onEntry_)
         return true;
-    for (const simdjson::dom::element element : array) {
-        LogEntry entry;
-        if (readEntry(element, entry))
-            onEntry_(entry);
+    if (last && !walker_) {
+        handEntries(array, onEntry_); // the whole output in one batch: no thread for it
+        return true;
     }
+    if (!walker_)
+        walker_ = std::make_unique<Walker>(onEntry_);
+    walker_->walk(array);
+    current_ ^= 1;
     return true;
 }
 
 bool LogDecoder::decode(std::size_t length)
 {
-    simdjson::dom::parser& parser = parser_->parser;
+    simdjson::dom::parser& parser = parsers_[current_]->parser;
     // Grown by doubling, so batches reuse the same, already touched memory and
     // small outputs get a small parser.
     if (parser.capacity() < length && parser.allocate(std::max(length, 2 * parser.capacity())) != simdjson::SUCCESS)
         return false;
-    return parse(parser, buffer_.data(), length, parser_->root);
+    return parse(parser, buffer_.data(), length, parsers_[current_]->root);
 }
 
 void LogDecoder::advance(std::size_t cut)
@@ -376,12 +470,20 @@ void LogDecoder::fail()
 
 JsonTopLevel LogDecoder::finish()
 {
+    const JsonTopLevel shape = judge();
+    if (walker_)
+        walker_->waitIdle();
+    return shape;
+}
+
+JsonTopLevel LogDecoder::judge()
+{
     switch (phase_) {
     case Phase::Start:
     case Phase::Failed:
         return JsonTopLevel::Invalid;
     case Phase::Whole:
-        if (decode(size_) && parser_->root.type() == simdjson::dom::element_type::OBJECT)
+        if (decode(size_) && parsers_[current_]->root.type() == simdjson::dom::element_type::OBJECT)
             return JsonTopLevel::Object;
         return JsonTopLevel::Invalid;
     case Phase::Array:

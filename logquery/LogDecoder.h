@@ -3,6 +3,7 @@
 #include "platform/MappedBuffer.h"
 #include "platform/OutputSink.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -37,6 +38,9 @@ inline bool isArray(JsonTopLevel shape)
 // handed to `onEntry` in order; an object is kept (up to 16 MiB) and decoded at
 // the end; anything else, an element over 16 MiB, and anything but blanks after
 // the array are refused as soon as seen (refusesMore()), so the rest need not be read.
+// When the output runs to several batches, `onEntry` is called on a thread of
+// the decoder's own, one call at a time and in log order, while the next batch
+// is parsed; every call has returned when finish() or the destructor returns.
 // Array elements that are not objects with text "timestamp" and "eventMessage"
 // are not entries and are passed over. A UTF-8 byte-order mark before the text
 // is allowed, and so are numbers beyond what a machine number holds (the
@@ -67,6 +71,7 @@ public:
 private:
     enum class Phase { Start, Array, Whole, Failed };
     struct Parser;
+    struct Walker;
     struct Scan {
         std::size_t position = 0;
         std::size_t depth = 0;
@@ -85,10 +90,15 @@ private:
     bool decode(std::size_t length);
     void advance(std::size_t cut);
     void fail();
+    JsonTopLevel judge();
 
     EntryHandler onEntry_;
     std::size_t batchBytes_;
-    std::unique_ptr<Parser> parser_;
+    // Batches are parsed by turns into these, while the walker hands over the
+    // entries of the one parsed before.
+    std::array<std::unique_ptr<Parser>, 2> parsers_;
+    std::size_t current_ = 0;
+    std::unique_ptr<Walker> walker_; // from the first batch of several; before the parsers it walks go
     MappedBuffer buffer_;
     std::size_t size_ = 0;
     Phase phase_ = Phase::Start;

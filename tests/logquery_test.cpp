@@ -127,6 +127,20 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
         EXPECT_EQ(decode(text), expected) << text.substr(text.size() - 120);
         EXPECT_EQ(decode(text, 4093), expected) << text.substr(text.size() - 120);
     }
+    // A handler's failure reaches whoever feeds the decoder, whichever thread ran the handler.
+    LogDecoder failing(
+        [](const LogEntry& e) {
+            EXPECT_NE(e.timestamp, "t6000") << "an entry after the failure";
+            if (e.timestamp == "t5000")
+                throw std::length_error("full");
+        },
+        4093);
+    EXPECT_THROW(
+        {
+            failing.feed(largeLog("{}"));
+            failing.finish();
+        },
+        std::length_error);
     // What can no longer decode is refused while it arrives, so the rest is never read.
     for (const std::string& start : {std::string("y\ny\n"), largeLog("{}") + std::string(2 << 20, ' ') + "x" + huge,
                                      "{" + std::string(17 << 20, ' ')}) {
