@@ -1,5 +1,7 @@
 #include "cli/TerminalText.h"
 
+#include <array>
+
 namespace quillfen::cli {
 
 namespace {
@@ -11,27 +13,43 @@ bool isC1Continuation(unsigned char c)
     return c >= 0x80 && c <= 0x9f;
 }
 
+// The bytes that may begin a control character: C0 but line feed and tab, DEL,
+// and the lead byte of C1 in UTF-8. One look-up a byte keeps the scan fast.
+constexpr std::array<bool, 256> kMayBeginControl = [] {
+    std::array<bool, 256> table{};
+    for (unsigned c = 0; c < 0x20; ++c)
+        table[c] = c != '\n' && c != '\t';
+    table[0x7f] = true;
+    table[0xc2] = true;
+    return table;
+}();
+
 } // namespace
 
 std::string inertText(std::string_view text)
 {
     std::string out;
     out.reserve(text.size());
+    std::size_t plain = 0; // where the bytes not yet copied begin
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
-        unsigned code = 0;
-        if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f)
-            code = c;
-        else if (c == 0xc2 && i + 1 < text.size() && isC1Continuation(static_cast<unsigned char>(text[i + 1])))
-            code = static_cast<unsigned char>(text[++i]);
-        else {
-            out += text[i];
+        if (!kMayBeginControl[c])
             continue;
+        unsigned code = c;
+        if (c == 0xc2) {
+            if (i + 1 == text.size() || !isC1Continuation(static_cast<unsigned char>(text[i + 1])))
+                continue;
+            code = static_cast<unsigned char>(text[i + 1]);
         }
+        // Plain bytes go in runs: a report may be megabytes of error lines.
+        out.append(text, plain, i - plain);
         out += "\\u00";
         out += kHexDigits[code >> 4];
         out += kHexDigits[code & 0xf];
+        i += c == 0xc2 ? 1 : 0;
+        plain = i + 1;
     }
+    out.append(text, plain);
     return out;
 }
 
