@@ -66,26 +66,39 @@ void setThroughput(benchmark::State& state, std::size_t bytes)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
 }
 
-bool keptByCheck(const LogEntry& entry)
+// What the Check does with each entry as it is decoded.
+struct CheckTally {
+    BackupTally tally;
+    AnalysisValues values;
+    LogDecoder::EntryHandler handler()
+    {
+        return [this](const LogEntry& entry) { tallyEntry(tally, values, entry, Release(17)); };
+    }
+};
+
+// Decodes `text` from memory as the Check does; the shape of the whole.
+JsonTopLevel decodeAsCheck(std::string_view text, CheckTally& found)
 {
-    return affectsTally(entry.eventMessage);
+    LogDecoder decoder(found.handler());
+    decoder.feed(text);
+    return decoder.finish();
 }
 
-// The decoder with the main check's filter, fed from memory.
+// The decoder with the Check's tally, fed from memory.
 void BM_DecodeLog(benchmark::State& state)
 {
     const auto& output = logOutput(static_cast<std::size_t>(state.range(0)));
-    std::size_t kept = 0;
+    std::size_t backups = 0;
     for (auto _ : state) {
-        const DecodedLog log = decodeLog(output, keptByCheck);
-        if (!log.isArray()) {
+        CheckTally found;
+        if (!isArray(decodeAsCheck(output, found))) {
             state.SkipWithError("the generated log did not decode");
             return;
         }
-        kept = log.entries.size();
+        backups = found.tally.startBU.size();
     }
     setThroughput(state, output.size());
-    state.counters["kept"] = static_cast<double>(kept);
+    state.counters["backups"] = static_cast<double>(backups);
 }
 
 // Its ceiling: simdjson's DOM parse of the whole padded output, parser reused.
@@ -104,7 +117,7 @@ void BM_SimdjsonParse(benchmark::State& state)
     setThroughput(state, output.size());
 }
 
-// A log query as the check runs it, with `cat` of the file as the tool.
+// A log query as the Check runs it, with `cat` of the file as the tool.
 void BM_RunLogQuery(benchmark::State& state)
 {
     const std::string& file = logFile(static_cast<std::size_t>(state.range(0)));
@@ -112,8 +125,9 @@ void BM_RunLogQuery(benchmark::State& state)
         return spawnTool("/bin/cat", {file}, output);
     };
     for (auto _ : state) {
-        const LogQueryResult result = runLogCommand(cat, {}, keptByCheck);
-        if (result.run.terminationStatus != 0 || !result.log.isArray()) {
+        CheckTally found;
+        const LogStreamResult result = streamLogCommand(cat, {}, found.handler());
+        if (result.run.terminationStatus != 0 || !isArray(result.shape)) {
             state.SkipWithError("the query did not decode");
             return;
         }
@@ -151,7 +165,8 @@ void BM_DecodeLongEntry(benchmark::State& state)
         text += ",\n  \"p" + std::to_string(i) + "\" : \"" + filler + "\", \"o" + std::to_string(i) + "\" : " + object;
     text += "\n}]\n";
     for (auto _ : state) {
-        if (decodeLog(text, keptByCheck).shape != JsonTopLevel::NonEmptyArray) {
+        CheckTally found;
+        if (decodeAsCheck(text, found) != JsonTopLevel::NonEmptyArray) {
             state.SkipWithError("the long entry did not decode");
             return;
         }
