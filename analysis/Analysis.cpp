@@ -2,12 +2,9 @@
 
 namespace quillfen {
 
-std::string analyseBackupEntries(std::span<const LogEntry> entries, const ReportContext& context, BackupAnalysis& found)
+LogDecoder::EntryHandler tallyInto(BackupAnalysis& found, Release osVersion)
 {
-    found = BackupAnalysis{};
-    for (const LogEntry& entry : entries)
-        tallyEntry(found.tally, found.values, entry, context.osVersion);
-    return assessAndCompose(found, context);
+    return [&found, osVersion](const LogEntry& entry) { tallyEntry(found.tally, found.values, entry, osVersion); };
 }
 
 std::string assessAndCompose(BackupAnalysis& found, const ReportContext& context)

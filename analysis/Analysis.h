@@ -20,14 +20,12 @@ struct BackupAnalysis {
     ReportLayout layout;
 };
 
-// Assesses the tally and values in `found` (from tallyEntry on every entry of
-// the period, in log order) and composes the report, which is returned.
-std::string assessAndCompose(BackupAnalysis& found, const ReportContext& context);
+// The main analysis takes each decoded entry of the period (from the tool or a
+// saved log) as it comes: this handler classifies and tallies it into `found`.
+LogDecoder::EntryHandler tallyInto(BackupAnalysis& found, Release osVersion);
 
-// The main analysis of decoded entries (from the tool or a saved log): each is
-// classified and tallied, then assessAndCompose. Entries that affectsTally()
-// refuses may be left out.
-std::string analyseBackupEntries(std::span<const LogEntry> entries, const ReportContext& context,
-                                 BackupAnalysis& found);
+// Assesses the tally and values in `found`, once every entry of the period has
+// been tallied in log order, and composes the report, which is returned.
+std::string assessAndCompose(BackupAnalysis& found, const ReportContext& context);
 
 } // namespace quillfen

@@ -303,11 +303,6 @@ std::optional<MountedDestination> extractMountedDestination(std::string_view mes
     return MountedDestination{std::move(volume), "Backup volume: " + std::string(path)};
 }
 
-bool affectsTally(std::string_view message)
-{
-    return classifyEntry(message) != EntryClass::unclassified || isErrorMessage(message);
-}
-
 void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion)
 {
     const EntryClass entryClass = classifyEntry(entry.eventMessage);

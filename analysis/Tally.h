@@ -103,10 +103,6 @@ struct AnalysisValues {
 // but the error lines.
 void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion);
 
-// Whether tallyEntry does anything with a message: the main check keeps only
-// these entries of a query's output.
-bool affectsTally(std::string_view message);
-
 // The message split at every single blank; two blanks in a row give an empty word.
 std::vector<std::string_view> splitWords(std::string_view message);
 

@@ -1,6 +1,6 @@
 // Throughput of decoding the log tool's output and of running a tool into the
 // decoder, each beside the ceiling it is measured against (bench/README.md).
-#include "analysis/Tally.h"
+#include "analysis/Analysis.h"
 #include "bench/LogGenerator.h"
 #include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
@@ -66,20 +66,10 @@ void setThroughput(benchmark::State& state, std::size_t bytes)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(bytes));
 }
 
-// What the Check does with each entry as it is decoded.
-struct CheckTally {
-    BackupTally tally;
-    AnalysisValues values;
-    LogDecoder::EntryHandler handler()
-    {
-        return [this](const LogEntry& entry) { tallyEntry(tally, values, entry, Release(17)); };
-    }
-};
-
 // Decodes `text` from memory as the Check does; the shape of the whole.
-JsonTopLevel decodeAsCheck(std::string_view text, CheckTally& found)
+JsonTopLevel decodeAsCheck(std::string_view text, BackupAnalysis& found)
 {
-    LogDecoder decoder(found.handler());
+    LogDecoder decoder(tallyInto(found, Release(17)));
     decoder.feed(text);
     return decoder.finish();
 }
@@ -90,7 +80,7 @@ void BM_DecodeLog(benchmark::State& state)
     const auto& output = logOutput(static_cast<std::size_t>(state.range(0)));
     std::size_t backups = 0;
     for (auto _ : state) {
-        CheckTally found;
+        BackupAnalysis found;
         if (!isArray(decodeAsCheck(output, found))) {
             state.SkipWithError("the generated log did not decode");
             return;
@@ -125,8 +115,8 @@ void BM_RunLogQuery(benchmark::State& state)
         return spawnTool("/bin/cat", {file}, output);
     };
     for (auto _ : state) {
-        CheckTally found;
-        const LogStreamResult result = streamLogCommand(cat, {}, found.handler());
+        BackupAnalysis found;
+        const LogStreamResult result = streamLogCommand(cat, {}, tallyInto(found, Release(17)));
         if (result.run.terminationStatus != 0 || !isArray(result.shape)) {
             state.SkipWithError("the query did not decode");
             return;
@@ -165,7 +155,7 @@ void BM_DecodeLongEntry(benchmark::State& state)
         text += ",\n  \"p" + std::to_string(i) + "\" : \"" + filler + "\", \"o" + std::to_string(i) + "\" : " + object;
     text += "\n}]\n";
     for (auto _ : state) {
-        CheckTally found;
+        BackupAnalysis found;
         if (decodeAsCheck(text, found) != JsonTopLevel::NonEmptyArray) {
             state.SkipWithError("the long entry did not decode");
             return;

@@ -43,9 +43,7 @@ ViewController::TalliedLog ViewController::queryTMLog(const RunTool& runTool, co
                                                       Release release)
 {
     TalliedLog log;
-    log.stream = streamLogCommand(runTool, args, [&log, release](const LogEntry& entry) {
-        tallyEntry(log.found.tally, log.found.values, entry, release);
-    });
+    log.stream = streamLogCommand(runTool, args, tallyInto(log.found, release));
     return log;
 }
 
@@ -105,8 +103,7 @@ void ViewController::analyseBackupLog(TalliedLog& log)
 
 void ViewController::analyseEntries(std::span<const LogEntry> entries, Date end, const Clock& clock)
 {
-    for (const LogEntry& entry : entries)
-        tallyEntry(lastCheck_.found.tally, lastCheck_.found.values, entry, osVersion);
+    std::ranges::for_each(entries, tallyInto(lastCheck_.found, osVersion));
     reportAnalysis(end, clock);
 }
 

@@ -120,8 +120,7 @@ std::string decodingOf(std::string_view bytes, std::uint64_t seed)
     }
     decoder.feed(bytes);
     const JsonTopLevel shape = decoder.finish();
-    const bool array = shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray;
-    return std::to_string(static_cast<int>(shape)) + (array ? seen : std::string());
+    return std::to_string(static_cast<int>(shape)) + (isArray(shape) ? seen : std::string());
 }
 
 } // namespace
@@ -145,13 +144,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         clock.now(), static_cast<std::int64_t>(size % 48) + 1, Release(kOsVersions[size % 4]), clock,
         [&volumes](const std::string& message) { return volumeFreeSpaceLine(message, volumes); }};
     BackupAnalysis found;
-    const DecodedLog log = decodeLog(bytes, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
-    const auto report = log.isArray() ? std::optional(analyseBackupEntries(log.views(), context, found)) : std::nullopt;
+    LogDecoder decoder(tallyInto(found, context.osVersion));
+    decoder.feed(bytes);
+    const JsonTopLevel shape = decoder.finish();
+    const auto report = isArray(shape) ? std::optional(assessAndCompose(found, context)) : std::nullopt;
 
     // Only arrays decode into a report; the scheduler check sees the same shape.
     const JsonTopLevel top = decodeLog(bytes, {}).shape;
-    const bool isArray = top == JsonTopLevel::EmptyArray || top == JsonTopLevel::NonEmptyArray;
-    if (report.has_value() != isArray || top != log.shape)
+    if (report.has_value() != isArray(top) || top != shape)
         __builtin_trap();
     // However the output arrives, it decodes alike.
     if (decodingOf(bytes, 0) != decodingOf(bytes, hashOf(bytes) | 1))

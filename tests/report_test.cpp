@@ -96,11 +96,12 @@ struct BackupReport : ::testing::Test {
     }
     std::optional<std::string> analyse(const std::string& output)
     {
-        const DecodedLog log =
-            decodeLog(output, [](const LogEntry& entry) { return affectsTally(entry.eventMessage); });
-        if (!log.isArray())
+        found = BackupAnalysis{};
+        LogDecoder decoder(tallyInto(found, Release(osVersion)));
+        decoder.feed(output);
+        if (!isArray(decoder.finish()))
             return std::nullopt;
-        std::string report = analyseBackupEntries(log.views(), context(), found);
+        std::string report = assessAndCompose(found, context());
         std::tie(tally, assessment) = std::tie(found.tally, found.assessment);
         return report;
     }
