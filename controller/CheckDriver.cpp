@@ -32,11 +32,9 @@ void ViewController::runTMCheck()
         return;
     }
     auto args = withPeriod(theBaseCmdStrTM, theTimePeriod, 'h');
-    runInBackground<TalliedLog>(
-        [runTool = services_.runTool, args = std::move(args), release = osVersion] {
-            return queryTMLog(runTool, args, release);
-        },
-        [](ViewController& self, TalliedLog& result) { self.finishTMCheck(result); });
+    runInBackground<TalliedLog>([runTool = services_.runTool, args = std::move(args),
+                                 release = osVersion] { return queryTMLog(runTool, args, release); },
+                                [](ViewController& self, TalliedLog& result) { self.finishTMCheck(result); });
 }
 
 ViewController::TalliedLog ViewController::queryTMLog(const RunTool& runTool, const std::vector<std::string>& args,

@@ -233,8 +233,8 @@ private:
 };
 
 LogDecoder::LogDecoder(EntryHandler onEntry, std::size_t batchBytes)
-    : onEntry_(std::move(onEntry)), batchBytes_(batchBytes),
-      parsers_{std::make_unique<Parser>(), std::make_unique<Parser>()}
+    : onEntry_(std::move(onEntry)),
+      batchBytes_(batchBytes), parsers_{std::make_unique<Parser>(), std::make_unique<Parser>()}
 {
 }
 
