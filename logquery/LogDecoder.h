@@ -98,7 +98,8 @@ private:
     // entries of the one parsed before.
     std::array<std::unique_ptr<Parser>, 2> parsers_;
     std::size_t current_ = 0;
-    std::unique_ptr<Walker> walker_; // from the first batch of several; before the parsers it walks go
+    // Started at the first of several batches; declared after the parsers, so it stops before they go.
+    std::unique_ptr<Walker> walker_;
     MappedBuffer buffer_;
     std::size_t size_ = 0;
     Phase phase_ = Phase::Start;
