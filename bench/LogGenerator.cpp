@@ -161,12 +161,14 @@ std::string generateLogJson(const LogShape& shape)
         }
         std::string message;
         const std::size_t n = stamps.size() + 1;
-        if (shape.errorEvery > 0 && n % shape.errorEvery == 0) {
+        // Past the size asked for, only the backup under way is finished, even when every entry was to be an error.
+        const bool finishing = out.size() >= shape.targetBytes;
+        if (!finishing && shape.errorEvery > 0 && n % shape.errorEvery == 0) {
             message =
                 "Error: Error Domain=NSPOSIXErrorDomain Code=5 \"Input/output error\" at item " + std::to_string(n);
-        } else if (shape.skipEvery > 0 && n % shape.skipEvery == 0) {
+        } else if (!finishing && shape.skipEvery > 0 && n % shape.skipEvery == 0) {
             message = "Skipping scheduled Time Machine backup: Volume " + std::to_string(n) + " is busy";
-        } else if (!pending.empty() && (dense || random.between(0, 3) == 0)) {
+        } else if (!pending.empty() && (finishing || dense || random.between(0, 3) == 0)) {
             message = std::move(pending.back());
             pending.pop_back();
         } else {
