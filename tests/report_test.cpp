@@ -168,6 +168,11 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
     EXPECT_EQ(lines, (std::vector<std::pair<GapCause, std::size_t>>{
                          {noDestination, 1}, {noAutoBackups, 2}, {noCompletion, 2}, {schedulerToCheck, 14}}));
 
+    // The release reaches the tally: before 10.13 a completion is not a new backup of its own.
+    osVersion = 12;
+    EXPECT_NE(analyse(healthyLog()).value_or("").find("Created 0 new backups"), std::string::npos);
+    osVersion = 17;
+
     // Undecodable output gives no report, so no idle period asks for the scheduler check.
     found = {};
     for (const std::string output : {"", "  ", "not json", "{}", "42", "[1,", "[] x"})
