@@ -5,7 +5,6 @@
 #include "analysis/Tally.h"
 #include "logquery/LogDecoder.h"
 
-#include <span>
 #include <string>
 
 namespace quillfen {
@@ -15,17 +14,16 @@ inline constexpr std::string_view kParseErrorLine = "Error: couldn't get log ent
 // What the main analysis found in a period's entries, beside the report's text.
 struct BackupAnalysis {
     BackupTally tally;
-    AnalysisValues values;
     CheckAssessment assessment;
     ReportLayout layout;
 };
 
 // The main analysis takes each decoded entry of the period (from the tool or a
-// saved log) as it comes: this handler classifies and tallies it into `found`.
-LogDecoder::EntryHandler tallyInto(BackupAnalysis& found, Release osVersion);
+// saved log) as it comes: this handler classifies and tallies it.
+LogDecoder::EntryHandler tallyInto(BackupTally& tally, Release osVersion);
 
-// Assesses the tally and values in `found`, once every entry of the period has
-// been tallied in log order, and composes the report, which is returned.
+// Assesses the tally in `found`, once every entry of the period has been
+// tallied in log order, and composes the report, which is returned.
 std::string assessAndCompose(BackupAnalysis& found, const ReportContext& context);
 
 } // namespace quillfen

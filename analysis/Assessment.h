@@ -2,10 +2,10 @@
 
 #include "analysis/Release.h"
 #include "analysis/Tally.h"
-#include "platform/Controls.h"
+#include "platform/Date.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +16,7 @@ namespace quillfen {
 // timeline shades, the longest look-back of the scheduler check and the monitoring line's critical level.
 inline constexpr std::int64_t kOverdueMinutes = 90;
 
-// How healthy the backups look, worst last; the traffic light shows it.
+// How healthy the backups look, worst last: the traffic light.
 enum class BackupAssessment : std::int8_t {
     none,     // no Check has given a verdict yet
     healthy,  // green
@@ -24,17 +24,41 @@ enum class BackupAssessment : std::int8_t {
     critical, // red: backups fail, are overdue, or have nowhere to go
 };
 
-// The traffic light's colour for an assessment.
-SystemColour trafficLightColour(BackupAssessment assessment);
+// What the scheduler check found of one service: at work, stopped, told to run a
+// backup that never came (CTS), or not known.
+enum class SchedulerFinding : std::int8_t { unknown, running, stopped, failedToRun };
 
-// The cause lines the report can write about backups that are missing or late.
-enum class GapCause : std::int8_t {
-    noDestination,    // no backup folder was selected
-    noAutoBackups,    // no automatic backup started in the period
-    noCompletion,     // no backup completed in the period
-    overdue,          // the last completion is older than 90 minutes
+// Why the light is not green, the most telling first: the order of the enumerators.
+enum class CauseCode : std::int8_t {
     diskNotConnected, // the newest skip found no destination, and nothing ran since
-    schedulerToCheck, // the scheduler is to be checked for the minutes in DAScheckPeriod
+    backupsFailed,    // backups failed since the last completed one
+    schedulerStopped, // the scheduler check found DAS or CTS stopped, or CTS's request unanswered
+    noDestination,    // no backup folder was selected
+    overdue,          // the last completion is older than 90 minutes
+    errorLines,       // the log reports errors
+    noCompletion,     // no backup completed in the period
+    noAutoBackups,    // no automatic backup started in the period
+    backupUnderWay,   // a backup is still being made
+    deepTraversal,    // a deep traversal scan was started
+};
+inline constexpr CauseCode kCauseCodes[] = {
+    CauseCode::diskNotConnected, CauseCode::backupsFailed, CauseCode::schedulerStopped, CauseCode::noDestination,
+    CauseCode::overdue,          CauseCode::errorLines,    CauseCode::noCompletion,     CauseCode::noAutoBackups,
+    CauseCode::backupUnderWay,   CauseCode::deepTraversal};
+
+// One cause of the light, with the figures that tell it.
+struct Cause {
+    CauseCode code = CauseCode::noDestination;
+    // diskNotConnected: skips that say so; backupsFailed: failures since the last completion; errorLines: lines.
+    std::int64_t count = 0;
+    // diskNotConnected and overdue: minutes since the last completed backup (none: not in the period).
+    std::optional<double> minutes;
+    // backupsFailed: the newest failure's result, as "BACKUP_FAILED_DISCONNECTED_NETWORK" (26) or "error 18".
+    std::optional<std::string> result;
+    std::optional<std::int64_t> resultCode;
+    // schedulerStopped: what the check found of each service.
+    SchedulerFinding das = SchedulerFinding::unknown;
+    SchedulerFinding cts = SchedulerFinding::unknown;
 };
 
 // Scheduled backups skipped for one reason, in the order the reasons first appear.
@@ -49,18 +73,23 @@ struct SkipReason {
 struct CheckAssessment {
     BackupAssessment BUassessment = BackupAssessment::healthy;
     bool runDAScheck = false;
-    std::int64_t DAScheckPeriod = 2;       // minutes
-    std::vector<std::string> BUdurations;  // minutes each auto backup took, as the report writes them
-    std::vector<std::string> BUstartTimes; // minutes between auto backup starts, likewise
+    std::int64_t DAScheckPeriod = 2;  // minutes, at most 90 when the check runs
+    std::vector<double> BUdurations;  // minutes each auto backup took
+    std::vector<double> BUstartTimes; // minutes between auto backup starts
     // The ages the report gives, in minutes; none when it says there was no such event.
     std::optional<double> minutesSinceLastCompletion;
     std::optional<double> minutesSinceManualStart;
     std::vector<SkipReason> skipReasons;
-    // In the order the report writes their lines.
-    std::vector<GapCause> causes;
+    // Every cause of an orange or red light, the most telling first; none for green.
+    std::vector<Cause> causes;
     // For diskNotConnected: when the disk was last used, if in the period, and how many hours ago.
     std::optional<Date> diskLastUsed;
     std::optional<double> hoursSinceDiskUse;
+
+    bool has(CauseCode code) const
+    {
+        return std::ranges::any_of(causes, [code](const Cause& cause) { return cause.code == code; });
+    }
 };
 
 struct ReportContext {
@@ -68,14 +97,21 @@ struct ReportContext {
     std::int64_t theTimePeriod; // hours
     Release osVersion;
     const Clock& clock; // "now" for the ages of the last backups
-    // One line, without its line end, about the free space of a destination message.
-    std::function<std::string(const std::string&)> volumeLine;
     // The period ends at the newest entry of a saved log, so a completion may be
-    // dated at its very end; on a live Mac that moment has not come yet.
-    bool endsAtNewestEntry = false;
+    // dated at its very end; on a live Mac that moment has not come yet. A saved
+    // log's disks are not this machine's, so their free space is not measured.
+    bool savedLog = false;
 };
 
-// The light, the scheduler check and the causes of a gap, from what the entries left.
-CheckAssessment assessBackups(const BackupTally& tally, const AnalysisValues& values, const ReportContext& context);
+// The light, the scheduler check and every cause, from what the entries left.
+CheckAssessment assessBackups(const BackupTally& tally, const ReportContext& context);
+
+// What the scheduler check found: a stopped service is a cause of a light that is not green already; the
+// check itself never changes the light.
+void assessScheduler(CheckAssessment& assessment, SchedulerFinding das, SchedulerFinding cts);
+
+// The result a failure message names: "… with BACKUP_FAILED_DISCONNECTED_DISK_IMAGE (70) because …",
+// "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)", "Backup failed with error: 19".
+void readFailureResult(std::string_view message, Cause& cause);
 
 } // namespace quillfen

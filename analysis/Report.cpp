@@ -1,6 +1,7 @@
 #include "analysis/Report.h"
 
 #include "analysis/Formatting.h"
+#include "analysis/VolumeSpace.h"
 
 #include <algorithm>
 #include <numeric>
@@ -35,7 +36,12 @@ public:
         counted_ = text_.size();
         return lines_;
     }
-    void markCause(ReportLayout& layout, GapCause cause) { layout.causeLines.push_back({cause, line()}); }
+    // Marks the line about to be written as the one of `cause`, when the assessment gives it.
+    void markCause(ReportLayout& layout, const CheckAssessment& assessment, CauseCode cause)
+    {
+        if (assessment.has(cause))
+            layout.causeLines.push_back({cause, line()});
+    }
     std::string& text() { return text_; }
 
 private:
@@ -44,50 +50,58 @@ private:
     std::size_t lines_ = 0;
 };
 
-bool hasCause(const CheckAssessment& assessment, GapCause cause)
+} // namespace
+
+std::string freeSpaceLine(const Destination& destination, bool savedLog)
 {
-    return std::find(assessment.causes.begin(), assessment.causes.end(), cause) != assessment.causes.end();
+    if (!destination.path)
+        return destinationText(destination);
+    if (savedLog)
+        return *destination.path + ": free space not measured for a saved log";
+    if (!destination.space)
+        return *destination.path;
+    return std::string(freeSpaceMarker(destination.space->freeBytes)) + "\t" + destination.space->urlPath + " = " +
+           formatByteCountFile(destination.space->freeBytes);
 }
 
+namespace {
+
 void appendDestinations(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
-                        const ReportContext& context)
+                        const CheckAssessment& assessment, const ReportContext& context)
 {
-    if (tally.BUdisksSet.empty()) {
-        report.markCause(layout, GapCause::noDestination);
+    if (tally.destinations.empty()) {
+        report.markCause(layout, assessment, CauseCode::noDestination);
         report += "No backup folder was selected.\n";
     } else {
-        for (const auto& destination : tally.BUdisksSet)
-            report += destination + "\n";
+        for (const auto& [text, destination] : tally.destinations)
+            report += text + "\n";
     }
     if (!tally.BUdiskCaps.empty())
         report += "on which there were " + joined(tally.BUdiskCaps, ", ") + " available.\n";
-    if (!tally.BUdisksSet.empty()) {
+    if (!tally.destinations.empty()) {
         report += "Current free space on backup volumes:\n";
-        for (const auto& destination : tally.BUdisksSet)
-            report += context.volumeLine(destination) + "\n";
+        for (const auto& [text, destination] : tally.destinations)
+            report += freeSpaceLine(destination, context.savedLog) + "\n";
     }
 }
 
 void appendBackupCounts(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
-                        const AnalysisValues& values, const CheckAssessment& assessment)
+                        const CheckAssessment& assessment)
 {
     if (tally.startBU.empty()) {
-        report.markCause(layout, GapCause::noAutoBackups);
+        report.markCause(layout, assessment, CauseCode::noAutoBackups);
         report += "No auto backups started in the period, ";
     } else {
         report += "Started " + count(tally.startBU.size()) + " auto backup cycles, and " +
                   count(tally.numManualBackups) + " manual backups;\n";
     }
-    if (!tally.endBU.empty()) {
-        report += "completed " + count(static_cast<std::int64_t>(tally.endBU.size()) + values.unpairedCompletions) +
-                  " volume backups successfully,\n";
-    }
+    if (!tally.endBU.empty())
+        report += "completed " + count(tally.completedBackups()) + " volume backups successfully,\n";
     if (!assessment.minutesSinceLastCompletion) {
-        report.markCause(layout, GapCause::noCompletion);
+        report.markCause(layout, assessment, CauseCode::noCompletion);
         report += "no backup has been completed successfully in the period,\n";
     } else {
-        if (hasCause(assessment, GapCause::overdue))
-            report.markCause(layout, GapCause::overdue);
+        report.markCause(layout, assessment, CauseCode::overdue);
         report += "last backup completed successfully " + formatMinutes(*assessment.minutesSinceLastCompletion) +
                   " minutes ago,\n";
     }
@@ -118,13 +132,21 @@ void appendCopied(ReportWriter& report, const BackupTally& tally, const ReportCo
         report += "total data for each backup was " + joined(tally.copiedCapacities, ", ") + ".\n";
 }
 
+std::string minutesList(const std::vector<double>& minutes)
+{
+    std::string list;
+    for (const double each : minutes)
+        list += (list.empty() ? "" : ", ") + formatMinutes(each);
+    return list;
+}
+
 void appendDurations(ReportWriter& report, const CheckAssessment& assessment)
 {
     if (assessment.BUdurations.empty())
         return;
-    report += "Times taken for each auto backup were " + joined(assessment.BUdurations, ", ") + " minutes,\n";
+    report += "Times taken for each auto backup were " + minutesList(assessment.BUdurations) + " minutes,\n";
     if (!assessment.BUstartTimes.empty())
-        report += "intervals between the start of each auto backup were " + joined(assessment.BUstartTimes, ", ") +
+        report += "intervals between the start of each auto backup were " + minutesList(assessment.BUstartTimes) +
                   " minutes.\n";
 }
 
@@ -136,9 +158,9 @@ void appendSkips(ReportWriter& report, ReportLayout& layout, const CheckAssessme
                   (reason.count == 1 ? " scheduled backup skipped: " : " scheduled backups skipped: ") + reason.text +
                   " (last " + formatMinutes(reason.minutesAgo) + " minutes ago).\n";
     }
-    if (!hasCause(assessment, GapCause::diskNotConnected))
+    if (!assessment.has(CauseCode::diskNotConnected))
         return;
-    report.markCause(layout, GapCause::diskNotConnected);
+    report.markCause(layout, assessment, CauseCode::diskNotConnected);
     report += "The backup disk was not connected, so scheduled backups were skipped. ";
     if (assessment.diskLastUsed)
         report += "It was last used " + formatMinutes(*assessment.hoursSinceDiskUse) + " hours ago (" +
@@ -148,7 +170,7 @@ void appendSkips(ReportWriter& report, ReportLayout& layout, const CheckAssessme
 }
 
 void appendHousekeeping(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
-                        const AnalysisValues& values, const CheckAssessment& assessment, const ReportContext& context)
+                        const CheckAssessment& assessment, const ReportContext& context)
 {
     report += "Created " + count(tally.createdBackups) + " new backups, and deleted " + count(tally.deletedBackups) +
               " old backups,\n";
@@ -159,12 +181,12 @@ void appendHousekeeping(ReportWriter& report, ReportLayout& layout, const Backup
         report += "started " + count(tally.startDT.size()) + " deep traversal scans,\n";
     if (!tally.endDT.empty())
         report += "completed " + count(tally.endDT.size()) + " deep traversal scans,\n";
-    if (values.compactionsStarted > 0)
-        report += "started " + count(values.compactionsStarted) + " compactions to recover free space,\n";
-    if (values.compactionsCompleted > 0)
-        report += "completed " + count(values.compactionsCompleted) + " compactions,\n";
-    if (!tally.cancelBU.empty())
-        report += "cancelled " + count(tally.cancelBU.size()) + " backups.\n";
+    if (tally.compactionsStarted > 0)
+        report += "started " + count(tally.compactionsStarted) + " compactions to recover free space,\n";
+    if (tally.compactionsCompleted > 0)
+        report += "completed " + count(tally.compactionsCompleted) + " compactions,\n";
+    if (!tally.skips.empty())
+        report += "cancelled " + count(tally.skips.size()) + " backups.\n";
     appendSkips(report, layout, assessment);
     if (context.osVersion.logsBackupMethods()) {
         report += "Of " + count(tally.catVolCount) + " volume backups:\n";
@@ -175,32 +197,29 @@ void appendHousekeeping(ReportWriter& report, ReportLayout& layout, const Backup
         report += "\t" + count(tally.catConsist) + " used consistency scans,\n";
         report += "\t" + count(tally.catCachedEvents) + " used cached events.\n\n";
     }
-    if (!values.backupResults.empty()) {
+    if (!tally.backupResults.empty()) {
         report += "Big Sur backup results:\n";
-        for (const auto& result : values.backupResults)
+        for (const auto& result : tally.backupResults)
             report += result + "\n";
     }
 }
 
 // The error block: its header, then each error line verbatim (a message may hold line feeds).
-void appendErrors(ReportWriter& report, ReportLayout& layout, const AnalysisValues& values)
+void appendErrors(ReportWriter& report, ReportLayout& layout, const BackupTally& tally)
 {
-    if (values.errorCount < 1) {
+    if (tally.errors.empty()) {
         report += "\u2705 No error messages found.\n";
         return;
     }
-    report += "\u26D4\uFE0F " + count(values.errorCount) + " errors reported:\n";
-    std::size_t line = report.line();
-    std::size_t counted = 0;
-    const std::string_view lines = values.errorLines;
-    layout.errorLines.reserve(values.errors.size());
-    for (const ErrorLine& error : values.errors) {
-        line += static_cast<std::size_t>(std::count(lines.begin() + static_cast<std::ptrdiff_t>(counted),
-                                                    lines.begin() + static_cast<std::ptrdiff_t>(error.offset), '\n'));
-        counted = error.offset;
-        layout.errorLines.push_back(line);
+    report += "\u26D4\uFE0F " + count(tally.errors.size()) + " errors reported:\n";
+    layout.errorLines.reserve(tally.errors.size());
+    for (const ErrorEntry& error : tally.errors) {
+        layout.errorLines.push_back(report.line());
+        report += error.timestamp;
+        report += " ";
+        report += error.message;
+        report += "\n";
     }
-    report += lines;
 }
 
 } // namespace
@@ -213,23 +232,21 @@ void ReportLayout::moveDown(std::size_t lines)
         cause.line += lines;
 }
 
-ComposedReport composeBackupReport(const BackupTally& tally, const AnalysisValues& values,
-                                   const CheckAssessment& assessment, const ReportContext& context)
+ComposedReport composeBackupReport(const BackupTally& tally, const CheckAssessment& assessment,
+                                   const ReportContext& context)
 {
     ComposedReport composed;
     ReportLayout& layout = composed.layout;
     ReportWriter report;
     report += analysisHeader(context.analysisNow, context.theTimePeriod);
-    appendDestinations(report, layout, tally, context);
-    appendBackupCounts(report, layout, tally, values, assessment);
+    appendDestinations(report, layout, tally, assessment, context);
+    appendBackupCounts(report, layout, tally, assessment);
     appendCopied(report, tally, context);
     appendDurations(report, assessment);
-    appendHousekeeping(report, layout, tally, values, assessment, context);
-    appendErrors(report, layout, values);
-    if (assessment.runDAScheck) {
-        report.markCause(layout, GapCause::schedulerToCheck);
+    appendHousekeeping(report, layout, tally, assessment, context);
+    appendErrors(report, layout, tally);
+    if (assessment.runDAScheck)
         report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
-    }
     composed.text = std::move(report.text());
     return composed;
 }

@@ -11,13 +11,14 @@ namespace quillfen {
 
 // Where lines stand in a composed report, counted from 0.
 struct ReportLayout {
-    // The line of each error, in the order of AnalysisValues::errors.
+    // The line of each error, in the order of the tally's errors.
     std::vector<std::size_t> errorLines;
     struct CauseLine {
-        GapCause cause;
+        CauseCode cause;
         std::size_t line;
+        bool operator==(const CauseLine&) const = default;
     };
-    // The line each cause of the assessment is written on, in the same order.
+    // The line each cause of the assessment that has a line of its own is written on, in report order.
     std::vector<CauseLine> causeLines;
 
     // For a report shown below `lines` lines of other text.
@@ -29,8 +30,13 @@ struct ComposedReport {
     ReportLayout layout;
 };
 
-// Writes the main report from what the entries left and what they were found to mean.
-ComposedReport composeBackupReport(const BackupTally& tally, const AnalysisValues& values,
-                                   const CheckAssessment& assessment, const ReportContext& context);
+// The free-space line of one destination: the marker, a tab, its path, " = " and the free space. A
+// destination without a path gives its text, one whose volume cannot say its free space the bare path;
+// a saved log's disks are not this machine's, so the path is followed by a note instead.
+std::string freeSpaceLine(const Destination& destination, bool savedLog);
+
+// Writes the main report from what the entries left and what they were found to mean; decides nothing.
+ComposedReport composeBackupReport(const BackupTally& tally, const CheckAssessment& assessment,
+                                   const ReportContext& context);
 
 } // namespace quillfen

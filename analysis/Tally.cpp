@@ -1,11 +1,23 @@
 #include "analysis/Tally.h"
 
 #include "analysis/Punctuation.h"
+#include "analysis/VolumeSpace.h"
 #include "logquery/LogTimestamp.h"
 
 #include <charconv>
 
 namespace quillfen {
+
+std::string destinationText(const Destination& destination)
+{
+    return destination.named == Destination::Named::mountPoint ? "Backup volume: " + destination.path.value_or("")
+                                                               : destination.message;
+}
+
+std::string errorText(const ErrorEntry& error)
+{
+    return error.timestamp + " " + error.message;
+}
 
 std::vector<std::string_view> splitWords(std::string_view message)
 {
@@ -36,6 +48,20 @@ std::optional<std::int64_t> readWholeInteger(std::string_view word)
     return value;
 }
 
+// "56.7", "1,234" or "Zero" (as the Mac writes no bytes): the figure of a size, nothing else.
+bool isSizeNumber(std::string_view text)
+{
+    return text == "Zero" || (text.find_first_of("0123456789") != std::string_view::npos &&
+                              text.find_first_not_of("0123456789.,") == std::string_view::npos);
+}
+
+// "MB", "bytes", "KB": letters only, as a unit of bytes is written.
+bool isSizeUnit(std::string_view text)
+{
+    return !text.empty() && text.size() <= 5 &&
+           text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string_view::npos;
+}
+
 // Only these classes read the entry's time.
 bool needsTime(EntryClass entryClass)
 {
@@ -55,45 +81,44 @@ bool needsTime(EntryClass entryClass)
     }
 }
 
-bool spanUnderWay(const AnalysisValues& values)
+bool spanUnderWay(const BackupTally& tally)
 {
-    return !values.backups.empty() && !values.backups.back().end;
+    return !tally.backups.empty() && !tally.backups.back().end;
 }
 
-void startSpan(AnalysisValues& values, Date time, bool manual)
+void startSpan(BackupTally& tally, Date time, bool manual)
 {
-    if (spanUnderWay(values))
-        values.backups.back().end = time;
-    values.backups.push_back(BackupSpan{time, std::nullopt, manual, false});
+    if (spanUnderWay(tally))
+        tally.backups.back().end = time;
+    tally.backups.push_back(BackupSpan{time, std::nullopt, manual, false});
 }
 
 // A completion without a start in the period belongs to a backup that began before it.
-void completeSpan(AnalysisValues& values, Date time)
+void completeSpan(BackupTally& tally, Date time)
 {
-    if (!spanUnderWay(values))
-        values.backups.push_back(BackupSpan{});
-    values.backups.back().end = time;
-    values.backups.back().completed = true;
+    if (!spanUnderWay(tally))
+        tally.backups.push_back(BackupSpan{});
+    tally.backups.back().end = time;
+    tally.backups.back().completed = true;
 }
 
-void failSpan(AnalysisValues& values, Date time)
+void failSpan(BackupTally& tally, Date time)
 {
-    if (spanUnderWay(values)) {
-        values.backups.back().end = time;
-        values.backups.back().failed = true;
+    if (spanUnderWay(tally)) {
+        tally.backups.back().end = time;
+        tally.backups.back().failed = true;
     }
 }
 
-void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues::CompletionLine line, Date time,
-                     Release osVersion)
+void applyCompletion(BackupTally& tally, BackupTally::Walk::CompletionLine line, Date time, Release osVersion)
 {
-    using Line = AnalysisValues::CompletionLine;
-    if (values.completionLine != Line::none && values.completionLine != line)
+    using Line = BackupTally::Walk::CompletionLine;
+    if (tally.walk.completionLine != Line::none && tally.walk.completionLine != line)
         return;
-    values.completionLine = line;
-    completeSpan(values, time);
+    tally.walk.completionLine = line;
+    completeSpan(tally, time);
     if (tally.startBU.empty() || tally.manualBackup)
-        ++values.unpairedCompletions;
+        ++tally.unpairedCompletions;
     else
         tally.endBU.push_back(time);
     tally.lastBUEnd = time;
@@ -103,51 +128,59 @@ void applyCompletion(BackupTally& tally, AnalysisValues& values, AnalysisValues:
         ++tally.createdBackups;
 }
 
-void addBackupTarget(BackupTally& tally, AnalysisValues& values, std::string_view message)
+// Lists `destination` under its text, in place of what was listed before under `key`.
+void addDestination(BackupTally& tally, const std::string& key, Destination destination)
 {
-    if (!values.backingUpToSeen) {
-        for (const auto& [volume, member] : values.mountedDestinations)
-            tally.BUdisksSet.erase(member);
-        values.mountedDestinations.clear();
-        values.backingUpToSeen = true;
+    std::string text = destinationText(destination);
+    auto [known, added] = tally.walk.byPath.try_emplace(key, text);
+    if (!added && known->second != text) {
+        tally.destinations.erase(known->second);
+        known->second = text;
     }
-    tally.BUdisksSet.emplace(message);
+    tally.destinations.insert_or_assign(std::move(text), std::move(destination));
 }
 
-void addMountedDestination(BackupTally& tally, AnalysisValues& values, std::string_view message)
+void addBackupTarget(BackupTally& tally, std::string_view message)
 {
-    auto destination = extractMountedDestination(message);
-    if (values.backingUpToSeen || !destination)
+    if (!tally.walk.backingUpToSeen) {
+        tally.destinations.clear();
+        tally.walk.byPath.clear();
+        tally.walk.backingUpToSeen = true;
+    }
+    Destination destination{Destination::Named::backingUpTo, std::string(message), backupTargetPath(message), {}};
+    const std::string key = destination.path.value_or(destination.message);
+    addDestination(tally, key, std::move(destination));
+}
+
+void addMountedDestination(BackupTally& tally, std::string_view message)
+{
+    auto mounted = extractMountedDestination(message);
+    if (tally.walk.backingUpToSeen || !mounted)
         return;
-    auto [known, added] = values.mountedDestinations.try_emplace(destination->volume, destination->member);
-    if (!added) {
-        tally.BUdisksSet.erase(known->second);
-        known->second = destination->member;
-    }
-    tally.BUdisksSet.insert(std::move(destination->member));
+    addDestination(tally, mounted->volume,
+                   Destination{Destination::Named::mountPoint, {}, std::move(mounted->path), {}});
 }
 
-void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryClass, std::string_view message, Date time,
-                 Release osVersion)
+void applyEffect(BackupTally& tally, EntryClass entryClass, std::string_view message, Date time, Release osVersion)
 {
-    using Line = AnalysisValues::CompletionLine;
+    using Line = BackupTally::Walk::CompletionLine;
     switch (entryClass) {
     case EntryClass::autoStart:
-        startSpan(values, time, false);
+        startSpan(tally, time, false);
         tally.startBU.push_back(time);
         tally.backingUpNow = true;
         tally.manualBackup = false;
-        values.completionLine = Line::none;
+        tally.walk.completionLine = Line::none;
         break;
     case EntryClass::manualStart:
-        startSpan(values, time, true);
+        startSpan(tally, time, true);
         tally.manualBackup = true;
         tally.lastManualBackup = time;
         ++tally.numManualBackups;
-        values.completionLine = Line::none;
+        tally.walk.completionLine = Line::none;
         break;
     case EntryClass::backupTarget:
-        addBackupTarget(tally, values, message);
+        addBackupTarget(tally, message);
         break;
     case EntryClass::backupCreated:
         ++tally.createdBackups;
@@ -159,7 +192,8 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
         if (auto report = extractCopyReport(message)) {
             if (report->itemCount)
                 tally.copiedNumbers.push_back(*report->itemCount);
-            tally.copiedCapacities.push_back(std::move(report->sizeText));
+            if (report->sizeText)
+                tally.copiedCapacities.push_back(std::move(*report->sizeText));
         }
         break;
     case EntryClass::spaceAvailable:
@@ -171,24 +205,22 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
             tally.BUdiskCaps.push_back(std::move(*space));
         break;
     case EntryClass::backupCompleted:
-        applyCompletion(tally, values, Line::other, time, osVersion);
+        applyCompletion(tally, Line::other, time, osVersion);
         break;
     case EntryClass::backupSucceeded:
-        applyCompletion(tally, values, Line::succeeded, time, osVersion);
+        applyCompletion(tally, Line::succeeded, time, osVersion);
         break;
     case EntryClass::mountedDestination:
-        addMountedDestination(tally, values, message);
+        addMountedDestination(tally, message);
         break;
     case EntryClass::backupFailed:
-        failSpan(values, time);
+        failSpan(tally, time);
         tally.backingUpNow = false;
         tally.manualBackup = false;
-        values.failedBackups.push_back({time, std::string(message)});
+        tally.failedBackups.push_back({time, std::string(message)});
         break;
     case EntryClass::backupSkipped:
-        tally.cancelBU.push_back(time);
-        values.skippedBackups.push_back(
-            {time, std::string(message.substr(message.find(kSkipPhrase) + kSkipPhrase.size()))});
+        tally.skips.push_back({time, std::string(message.substr(message.find(kSkipPhrase) + kSkipPhrase.size()))});
         break;
     case EntryClass::deepTraversal:
         tally.startDT.push_back(time);
@@ -197,13 +229,13 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
         tally.endDT.push_back(time);
         break;
     case EntryClass::scheduleSkipped:
-        tally.cancelBU.push_back(time);
+        tally.skips.push_back({time, std::nullopt});
         break;
     case EntryClass::compacting:
-        ++values.compactionsStarted;
+        ++tally.compactionsStarted;
         break;
     case EntryClass::compactionDone:
-        ++values.compactionsCompleted;
+        ++tally.compactionsCompleted;
         break;
     case EntryClass::snapshotCreated:
         ++tally.createdSnapshots;
@@ -234,7 +266,7 @@ void applyEffect(BackupTally& tally, AnalysisValues& values, EntryClass entryCla
         ++tally.catCachedEvents;
         break;
     case EntryClass::backupResult:
-        values.backupResults.emplace_back(message);
+        tally.backupResults.emplace_back(message);
         break;
     case EntryClass::unclassified:
         break;
@@ -250,7 +282,9 @@ std::optional<CopyReport> extractCopyReport(std::string_view message)
         return std::nullopt;
     CopyReport report;
     report.itemCount = readWholeInteger(words[1]);
-    report.sizeText = std::string(trimPunctuation(words[3])) + " " + std::string(trimPunctuation(words[4]));
+    const std::string_view number = trimPunctuation(words[3]), unit = trimPunctuation(words[4]);
+    if (isSizeNumber(number) && isSizeUnit(unit))
+        report.sizeText = std::string(number) + " " + std::string(unit);
     return report;
 }
 
@@ -300,10 +334,10 @@ std::optional<MountedDestination> extractMountedDestination(std::string_view mes
             volume = std::string(path.substr(0, host)).append(share);
         }
     }
-    return MountedDestination{std::move(volume), "Backup volume: " + std::string(path)};
+    return MountedDestination{std::move(volume), std::string(path)};
 }
 
-void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion)
+void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion)
 {
     const EntryClass entryClass = classifyEntry(entry.eventMessage);
     const bool error = isErrorEntry(entryClass, entry.eventMessage);
@@ -312,15 +346,12 @@ void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entr
     if (needsTime(entryClass) || entryClass == EntryClass::snapshotCreated || error)
         time = parseLogTimestamp(entry.timestamp);
     if (time || !needsTime(entryClass))
-        applyEffect(tally, values, entryClass, entry.eventMessage, time.value_or(Date{}), osVersion);
+        applyEffect(tally, entryClass, entry.eventMessage, time.value_or(Date{}), osVersion);
     if (time && entryClass == EntryClass::snapshotCreated)
-        values.snapshotTimes.push_back(*time);
+        tally.snapshotTimes.push_back(*time);
 
-    if (error) {
-        values.errors.push_back(ErrorLine{time, values.errorLines.size()});
-        values.errorLines.append(entry.timestamp).append(" ").append(entry.eventMessage).append("\n");
-        ++values.errorCount;
-    }
+    if (error)
+        tally.errors.push_back({std::string(entry.timestamp), time, std::string(entry.eventMessage)});
 }
 
 } // namespace quillfen

@@ -8,42 +8,45 @@
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace quillfen {
 
-// The backup statistics each analysis counts from its entries; the member
-// initialisers are the values of a fresh start.
-struct BackupTally {
-    std::vector<Date> startBU;
-    std::vector<Date> endBU;
-    std::vector<Date> startDT;
-    std::vector<Date> endDT;
-    std::vector<Date> cancelBU;
-    std::vector<std::int64_t> copiedNumbers;
-    std::vector<std::string> copiedCapacities;
-    std::vector<std::string> BUdiskCaps;
-    // Ordered, so the destinations list and the free-space list walk it alike.
-    std::set<std::string, std::less<>> BUdisksSet;
-    Date lastBUEnd = kDistantFuture;
-    bool backingUpNow = false;
-    bool manualBackup = false;
-    std::int64_t createdBackups = 0;
-    std::int64_t deletedBackups = 0;
-    std::int64_t createdSnapshots = 0;
-    std::int64_t deletedSnapshots = 0;
-    std::int64_t numManualBackups = 0;
-    Date lastManualBackup = kDistantFuture;
-    std::int64_t catDeepScan = 0;
-    std::int64_t catFSEvents = 0;
-    std::int64_t catFirstBU = 0;
-    std::int64_t catSnaps = 0;
-    std::int64_t catConsist = 0;
-    std::int64_t catCachedEvents = 0;
-    std::int64_t catVolCount = 0;
+// A destination's volume as this machine measured it.
+struct VolumeSpace {
+    std::string urlPath; // the path as a file URL reads it back
+    std::int64_t freeBytes = 0;
+};
+
+// A backup destination as the log names it.
+struct Destination {
+    enum class Named { backingUpTo, mountPoint };
+    Named named = Named::backingUpTo;
+    std::string message;              // backingUpTo: the log's whole message
+    std::optional<std::string> path;  // the path it names; none when it names none
+    std::optional<VolumeSpace> space; // measured after the tally, on a live Mac only
+};
+
+// How the report and every other output name a destination: the message, or the mount point.
+std::string destinationText(const Destination& destination);
+
+// An error line: the entry's timestamp as the log writes it, its time when that reads, and its message.
+struct ErrorEntry {
+    std::string timestamp;
+    std::optional<Date> time;
+    std::string message;
+};
+
+// The error line as the report writes it, without its line end; the message keeps its own line feeds.
+std::string errorText(const ErrorEntry& error);
+
+// A scheduled backup that did not run, with the reason later releases give.
+struct SkippedBackup {
+    Date time;
+    std::optional<std::string> reason;
 };
 
 // An event with its time and the text that tells what happened.
@@ -63,52 +66,75 @@ struct BackupSpan {
     bool failed = false;
 };
 
-// An error line: its time when it reads, and where its text begins in errorLines.
-struct ErrorLine {
-    std::optional<Date> time;
-    std::size_t offset = 0;
-};
-
-// What one analysis gathers beside those statistics, for the figures and the timeline.
-struct AnalysisValues {
+// Everything one analysis counts from its entries, each fact once; the member
+// initialisers are the values of a fresh start.
+struct BackupTally {
+    std::vector<Date> startBU;
+    std::vector<Date> endBU;
+    std::vector<Date> startDT;
+    std::vector<Date> endDT;
+    std::vector<SkippedBackup> skips;
+    std::vector<std::int64_t> copiedNumbers;
+    std::vector<std::string> copiedCapacities; // sizes as the log writes them, "56.7 MB"
+    std::vector<std::string> BUdiskCaps;
+    // By the text that names them, so every output lists them alike; one per path.
+    std::map<std::string, Destination, std::less<>> destinations;
+    Date lastBUEnd = kDistantFuture;
+    bool backingUpNow = false;
+    bool manualBackup = false;
+    std::int64_t createdBackups = 0;
+    std::int64_t deletedBackups = 0;
+    std::int64_t createdSnapshots = 0;
+    std::int64_t deletedSnapshots = 0;
+    std::int64_t numManualBackups = 0;
+    Date lastManualBackup = kDistantFuture;
+    std::int64_t catDeepScan = 0;
+    std::int64_t catFSEvents = 0;
+    std::int64_t catFirstBU = 0;
+    std::int64_t catSnaps = 0;
+    std::int64_t catConsist = 0;
+    std::int64_t catCachedEvents = 0;
+    std::int64_t catVolCount = 0;
     std::int64_t unpairedCompletions = 0;
     std::int64_t compactionsStarted = 0;
     std::int64_t compactionsCompleted = 0;
     std::vector<std::string> backupResults;
-    std::string errorLines;
-    std::int64_t errorCount = 0;
-    // Scheduled backups skipped for a reason worth reporting (the text), in log order.
-    std::vector<DatedText> skippedBackups;
+    std::vector<ErrorEntry> errors;
     // Failed backups with their whole message, in log order.
     std::vector<DatedText> failedBackups;
     // The times the counts above leave out, for the timeline.
     std::vector<BackupSpan> backups;
     std::vector<Date> snapshotTimes;
-    std::vector<ErrorLine> errors;
+
+    // Completed backups: those paired with a start, and those without one.
+    std::int64_t completedBackups() const { return static_cast<std::int64_t>(endBU.size()) + unpairedCompletions; }
 
     // Kept while the entries are walked.
-    // Which kind of completion line the backup under way has counted: a release
-    // may write "Backup succeeded" next to another completion line, and the kind
-    // seen first is the one that counts.
-    enum class CompletionLine { none, succeeded, other };
-    CompletionLine completionLine = CompletionLine::none;
-    // Mount-point destinations in BUdisksSet, by the volume they stand for. They
-    // stand in only until a "Backing up to" message names a destination itself.
-    std::map<std::string, std::string, std::less<>> mountedDestinations;
-    bool backingUpToSeen = false;
+    struct Walk {
+        // Which kind of completion line the backup under way has counted: a release
+        // may write "Backup succeeded" next to another completion line, and the kind
+        // seen first is the one that counts.
+        enum class CompletionLine { none, succeeded, other };
+        CompletionLine completionLine = CompletionLine::none;
+        // The text each path's destination is listed under, so a disk that comes back
+        // under another device name is still one destination.
+        std::unordered_map<std::string, std::string> byPath;
+        // Mount-point destinations stand in only until a "Backing up to" message names one itself.
+        bool backingUpToSeen = false;
+    } walk;
 };
 
 // Applies one entry: its class's effect, then the error-line test. An entry of
 // a class that records a time but whose timestamp does not read changes nothing
 // but the error lines.
-void tallyEntry(BackupTally& tally, AnalysisValues& values, const LogEntry& entry, Release osVersion);
+void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion);
 
 // The message split at every single blank; two blanks in a row give an empty word.
 std::vector<std::string_view> splitWords(std::string_view message);
 
 struct CopyReport {
     std::optional<std::int64_t> itemCount;
-    std::string sizeText;
+    std::optional<std::string> sizeText; // only a number and a unit, as "56.7 MB"
 };
 // "Copied 1234 items (56.7 MB) from volume Data." gives 1234 and "56.7 MB";
 // nothing for five words or fewer.
@@ -122,9 +148,9 @@ std::optional<std::string> extractShareSpace(std::string_view message);
 
 struct MountedDestination {
     std::string volume; // the same for every mount of one network share
-    std::string member; // the BUdisksSet text, "Backup volume: " and the mount point
+    std::string path;   // the mount point
 };
-// "Mountpoint '/Volumes/8tb' is still valid" gives "/Volumes/8tb" and "Backup volume: /Volumes/8tb".
+// "Mountpoint '/Volumes/8tb' is still valid" gives "/Volumes/8tb" twice.
 // A network share is mounted under a new folder each time,
 // /Volumes/.timemachine/<host>/<UUID>/<share>, so its volume leaves the UUID out.
 std::optional<MountedDestination> extractMountedDestination(std::string_view message);

@@ -1,7 +1,5 @@
 #include "analysis/VolumeSpace.h"
 
-#include "analysis/Formatting.h"
-
 namespace quillfen {
 
 std::string_view freeSpaceMarker(std::int64_t freeBytes)
@@ -25,26 +23,21 @@ std::optional<std::string> backupTargetPath(std::string_view message)
         message.substr(start, second == std::string_view::npos ? std::string_view::npos : second - start));
 }
 
-std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes)
+std::optional<VolumeSpace> measureVolume(const std::string& path, const VolumeQueries& volumes)
 {
-    const auto target = backupTargetPath(message);
-    if (!target)
-        return message;
-    const std::string& path = *target;
-
-    if (volumes.supportsVolumeSizes(path).value_or(false) == false)
-        return path;
+    if (!volumes.supportsVolumeSizes(path).value_or(false))
+        return std::nullopt;
     const auto available = volumes.availableCapacity(path);
     if (!available)
-        return path;
-    return std::string(freeSpaceMarker(*available)) + "\t" + volumes.fileURLPath(path) + " = " +
-           formatByteCountFile(*available);
+        return std::nullopt;
+    return VolumeSpace{volumes.fileURLPath(path), *available};
 }
 
-std::string unmeasuredFreeSpaceLine(const std::string& message)
+void measureDestinations(BackupTally& tally, const VolumeQueries& volumes)
 {
-    const auto target = backupTargetPath(message);
-    return target ? *target + ": free space not measured for a saved log" : message;
+    for (auto& [text, destination] : tally.destinations)
+        if (destination.path)
+            destination.space = measureVolume(*destination.path, volumes);
 }
 
 } // namespace quillfen

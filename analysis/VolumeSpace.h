@@ -1,5 +1,6 @@
 #pragma once
 
+#include "analysis/Tally.h"
 #include "platform/Volumes.h"
 
 #include <cstdint>
@@ -16,14 +17,10 @@ std::string_view freeSpaceMarker(std::int64_t freeBytes);
 // to the next one; nothing when it has no ": ".
 std::optional<std::string> backupTargetPath(std::string_view message);
 
-// The free-space line for one backup-target message: the marker, a tab, the
-// path named after the message's first ": ", " = " and the free space. A
-// message without ": " comes back unchanged, and a volume that cannot say its
-// free space gives the bare path.
-std::string volumeFreeSpaceLine(const std::string& message, const VolumeQueries& volumes);
+// The free space of the volume that holds `path`; nothing when the volume cannot say.
+std::optional<VolumeSpace> measureVolume(const std::string& path, const VolumeQueries& volumes);
 
-// The same line for a saved log: this machine's disks say nothing of the Mac
-// the log came from, so the path is followed by a note instead.
-std::string unmeasuredFreeSpaceLine(const std::string& message);
+// Measures each destination's volume once, for the report and every other output.
+void measureDestinations(BackupTally& tally, const VolumeQueries& volumes);
 
 } // namespace quillfen

@@ -37,7 +37,7 @@ Document::~Document()
 
 QByteArray Document::reportData() const
 {
-    return QByteArray::fromStdString(window_->controller().outputText.plainText());
+    return QByteArray::fromStdString(window_->controller().reportText());
 }
 
 QString Document::displayName() const

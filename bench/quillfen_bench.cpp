@@ -69,7 +69,7 @@ void setThroughput(benchmark::State& state, std::size_t bytes)
 // Decodes `text` from memory as the Check does; the shape of the whole.
 JsonTopLevel decodeAsCheck(std::string_view text, BackupAnalysis& found)
 {
-    LogDecoder decoder(tallyInto(found, Release(17)));
+    LogDecoder decoder(tallyInto(found.tally, Release(17)));
     decoder.feed(text);
     return decoder.finish();
 }
@@ -116,7 +116,7 @@ void BM_RunLogQuery(benchmark::State& state)
     };
     for (auto _ : state) {
         BackupAnalysis found;
-        const LogStreamResult result = streamLogCommand(cat, {}, tallyInto(found, Release(17)));
+        const LogStreamResult result = streamLogCommand(cat, {}, tallyInto(found.tally, Release(17)));
         if (result.run.terminationStatus != 0 || !isArray(result.shape)) {
             state.SkipWithError("the query did not decode");
             return;

@@ -21,7 +21,7 @@ TimelineFacts busyPeriod()
         if (i % 7 == 0)
             facts.errors.push_back({Date{start.sinceEpoch + 60}, "Error: something went wrong", 40});
     }
-    facts.light = SystemColour::Red;
+    facts.light = BackupAssessment::critical;
     return facts;
 }
 

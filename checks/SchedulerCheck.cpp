@@ -53,29 +53,43 @@ SchedulerFinding schedulerFinding(SchedulerService service, JsonTopLevel shape)
     return service == SchedulerService::DAS ? SchedulerFinding::running : SchedulerFinding::failedToRun;
 }
 
-void runSchedulerCheck(const RunTool& runTool, const SchedulerCheckQueries& queries, std::int64_t minutes,
-                       const SchedulerVerdictSink& append, const std::function<void(const std::string&)>& showError)
+namespace {
+
+void setVerdict(SchedulerVerdicts& verdicts, SchedulerService service, SchedulerFinding finding, std::string text)
+{
+    const bool das = service == SchedulerService::DAS;
+    (das ? verdicts.das : verdicts.cts) = std::move(text);
+    (das ? verdicts.dasFinding : verdicts.ctsFinding) = finding;
+}
+
+} // namespace
+
+SchedulerVerdicts runSchedulerCheck(const RunTool& runTool, std::int64_t minutes)
 {
     struct Query {
         SchedulerService service;
-        const std::vector<std::string>& base;
+        std::string_view predicate;
         std::string_view command;
         std::string (*verdict)(JsonTopLevel, std::int64_t);
     };
-    const Query steps[] = {{SchedulerService::DAS, queries.das, "DAS log command", dasVerdict},
-                           {SchedulerService::CTS, queries.cts, "CTS log command", ctsVerdict}};
+    const Query steps[] = {{SchedulerService::DAS, kPredicateDAS, "DAS log command", dasVerdict},
+                           {SchedulerService::CTS, kPredicateCTS, "CTS log command", ctsVerdict}};
+    SchedulerVerdicts verdicts;
+    verdicts.minutes = minutes;
     for (const Query& query : steps) {
-        const LogQueryResult result = runLogCommand(runTool, withPeriod(query.base, minutes, 'm'), {});
-        if (const auto failure = toolFailureText(result.run, query.command))
-            showError(*failure);
+        const LogQueryResult result =
+            runLogCommand(runTool, withPeriod(baseLogArguments(query.predicate), minutes, 'm'), {});
+        if (auto failure = toolFailureText(result.run, query.command))
+            verdicts.alerts.push_back(std::move(*failure));
         else
-            append(query.service, schedulerFinding(query.service, result.log.shape),
-                   query.verdict(result.log.shape, minutes));
+            setVerdict(verdicts, query.service, schedulerFinding(query.service, result.log.shape),
+                       query.verdict(result.log.shape, minutes));
     }
+    return verdicts;
 }
 
-void checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery, std::int64_t minutes,
-                          const SchedulerVerdictSink& append)
+SchedulerVerdicts checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery,
+                                       std::int64_t minutes)
 {
     struct Step {
         SchedulerService service;
@@ -85,17 +99,20 @@ void checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t
     };
     const Step steps[] = {{SchedulerService::DAS, dasQuery, "DAS", dasVerdict},
                           {SchedulerService::CTS, ctsQuery, "CTS", ctsVerdict}};
+    SchedulerVerdicts verdicts;
+    verdicts.minutes = minutes;
     for (const Step& step : steps) {
         if (!log.queries.at(step.query).subsystemSeen) {
             const std::string name(step.name);
-            append(step.service, SchedulerFinding::unknown,
-                   "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
+            setVerdict(verdicts, step.service, SchedulerFinding::unknown,
+                       "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
             continue;
         }
         const bool found = !log.inPeriod(step.query, static_cast<double>(minutes) * 60).empty();
         const JsonTopLevel shape = found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray;
-        append(step.service, schedulerFinding(step.service, shape), step.verdict(shape, minutes));
+        setVerdict(verdicts, step.service, schedulerFinding(step.service, shape), step.verdict(shape, minutes));
     }
+    return verdicts;
 }
 
 } // namespace quillfen

@@ -5,7 +5,6 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <unordered_set>
 #include <utility>
 
 namespace quillfen::cli {
@@ -79,39 +78,35 @@ double flag(bool value)
 std::string prometheusMetrics(const CheckOutcome& outcome)
 {
     MetricsText metrics;
-    const auto light = lightName(outcome.light);
-    const bool failed = !light || !outcome.result.decoded;
-    const ViewController& vc = outcome.controller;
+    const auto light = outcome.light();
+    const CheckResult& result = outcome.result;
     metrics
         .gauge("quillfen_check_failed", "1 when the Check reached no verdict: a tool failed or the log could not "
                                         "be read. The other figures are then left out.")
-        .sample(flag(failed));
+        .sample(flag(!light));
     metrics.gauge("quillfen_check_timestamp_seconds", "When the Check ran, in seconds since 1970-01-01 UTC.")
         .sample(std::round(outcome.checkedAt.sinceEpoch));
     metrics.gauge("quillfen_period_seconds", "The length of the period the Check read.")
-        .sample(static_cast<double>(vc.theTimePeriod) * 3600);
-    if (failed)
+        .sample(static_cast<double>(result.hours) * 3600);
+    if (!light)
         return metrics.str();
 
     const std::string_view lights[] = {"green", "orange", "red"};
+    const std::string_view shown = *lightName(light);
     metrics.gauge("quillfen_light", "The traffic light: 0 green, 1 orange, 2 red.");
     for (std::size_t level = 0; level < std::size(lights); ++level)
-        if (lights[level] == *light)
+        if (lights[level] == shown)
             metrics.sample(static_cast<double>(level));
     metrics.gauge("quillfen_light_state", "1 for the traffic light's colour, 0 for the others.");
     for (const std::string_view name : lights)
-        metrics.sample(flag(name == *light), {{"light", name}});
+        metrics.sample(flag(name == shown), {{"light", name}});
 
-    const std::vector<Cause> found = causes(outcome);
+    const BackupTally& tally = result.found.tally;
+    const CheckAssessment& assessment = result.found.assessment;
     metrics.gauge("quillfen_cause", "1 for each cause the report gives for backups not happening, 0 for the others.");
-    for (const Cause::Code code : kCauseCodes) {
-        const bool given = std::ranges::any_of(found, [code](const Cause& cause) { return cause.code == code; });
-        metrics.sample(flag(given), {{"cause", causeCode(code)}});
-    }
+    for (const CauseCode code : kCauseCodes)
+        metrics.sample(flag(assessment.has(code)), {{"cause", causeCode(code)}});
 
-    const BackupTally& tally = outcome.result.found.tally;
-    const AnalysisValues& values = outcome.result.found.values;
-    const CheckAssessment& assessment = outcome.result.found.assessment;
     if (assessment.minutesSinceLastCompletion)
         metrics
             .gauge("quillfen_last_backup_age_seconds", "Seconds from the last completed backup to the end of the "
@@ -121,34 +116,33 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
         .sample(static_cast<double>(tally.startBU.size()), {{"kind", "auto"}})
         .sample(static_cast<double>(tally.numManualBackups), {{"kind", "manual"}});
     metrics.gauge("quillfen_backups_completed", "Backups completed in the period.")
-        .sample(static_cast<double>(completedBackups(outcome)));
+        .sample(static_cast<double>(tally.completedBackups()));
     metrics.gauge("quillfen_backups_failed", "Backups that failed in the period.")
-        .sample(static_cast<double>(values.failedBackups.size()));
-    metrics.gauge("quillfen_error_lines", "Error lines in the period.").sample(static_cast<double>(values.errorCount));
+        .sample(static_cast<double>(tally.failedBackups.size()));
+    metrics.gauge("quillfen_error_lines", "Error lines in the period.")
+        .sample(static_cast<double>(tally.errors.size()));
     metrics.gauge("quillfen_skipped_backups", "Scheduled backups skipped in the period, by the reason the log gives.");
     for (const SkipReason& skip : assessment.skipReasons)
         metrics.sample(static_cast<double>(skip.count), {{"reason", skip.text}});
 
-    const std::vector<Destination> seen = destinations(outcome);
     metrics.gauge("quillfen_destinations", "Backup destinations named in the period.")
-        .sample(static_cast<double>(seen.size()));
-    // Two messages may name one path; a label set may appear only once.
-    std::unordered_set<std::string_view> listed;
+        .sample(static_cast<double>(tally.destinations.size()));
+    // One destination a path, so each path's label set appears once.
     metrics.gauge("quillfen_destination_free_bytes", "Free bytes on the volume of each backup destination that "
                                                      "tells its free space, by its path.");
-    for (const Destination& destination : seen)
-        if (destination.freeBytes && listed.insert(*destination.path).second)
-            metrics.sample(static_cast<double>(*destination.freeBytes), {{"destination", *destination.path}});
+    for (const auto& [text, destination] : tally.destinations)
+        if (destination.space)
+            metrics.sample(static_cast<double>(destination.space->freeBytes), {{"destination", *destination.path}});
 
-    const CheckResult& record = outcome.result;
     metrics
         .gauge("quillfen_scheduler_checked", "1 when backups looked overdue and the scheduler (DAS and CTS) "
                                              "was checked.")
-        .sample(flag(record.schedulerCheckRan));
-    if (record.schedulerCheckRan) {
+        .sample(flag(result.scheduler.has_value()));
+    if (const auto& scheduler = result.scheduler) {
         metrics.gauge("quillfen_scheduler_state", "1 for what the scheduler check found of each service, 0 for "
                                                   "the other states.");
-        for (const auto& [service, finding] : {std::pair{"das", record.dasFinding}, {"cts", record.ctsFinding}})
+        for (const auto& [service, finding] :
+             {std::pair{"das", scheduler->dasFinding}, std::pair{"cts", scheduler->ctsFinding}})
             for (const SchedulerFinding state : kFindings)
                 metrics.sample(flag(state == finding), {{"service", service}, {"state", findingName(state)}});
     }

@@ -1,13 +1,13 @@
-#include "analysis/Analysis.h"
 #include "cli/FleetOutput.h"
 #include "cli/Help.h"
 #include "cli/TerminalText.h"
-#include "controller/ViewController.h"
 #include "platform/FileWrite.h"
+#include "platform/IntegerText.h"
 #include "platform/TimeZone.h"
-#include "platform/headless/HeadlessControls.h"
+#include "service/CheckService.h"
 #include "timeline/Svg.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -56,58 +56,30 @@ int usageError(const std::string& message)
     return kNoVerdict;
 }
 
-// One window on headless controls, wired to the real (or simulated) Mac.
+// The check service on the real (or simulated) Mac, with a main queue this thread drains.
 class Session {
 public:
     // `release`: the one a log file came from, as named, instead of this Mac's.
-    Session(const ToolLimits& limits, const std::optional<OsVersion>& release, bool drawsTimeline = false)
-        : timeline_(drawsTimeline), paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)),
-          volumes_(paths_.root()), systemVersion_(namedOrQueried(release, runTool_)),
-          controller_(controlsOf(window_, timeline_),
-                      ControllerServices{mainQueue_, alerts_, defaults_, clock_, runTool_, volumes_, systemVersion_})
+    Session(const ToolLimits& limits, const std::optional<OsVersion>& release)
+        : paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
+          service_(CheckServices{mainQueue_, clock_, runTool_, volumes_, namedOrQueried(release, runTool_)})
     {
-        controller_.viewDidLoad();
     }
 
-    // Presses a button, with the period field holding the hours and the log
-    // file in place of the tool when given, and waits until its run has finished.
-    void press(const Arguments& arguments, void (ViewController::*button)())
+    const SystemVersion& systemVersion() const { return service_.systemVersion(); }
+    Date now() const { return clock_.now(); }
+
+    // Starts a run with `start`, which hands its result to the function it is given, and waits for it.
+    template <typename Result, typename Start> Result await(Start start)
     {
-        if (arguments.hours)
-            window_.periodText.setText(*arguments.hours);
-        if (arguments.file)
-            controller_.useLogFile(*arguments.file, !arguments.hours);
-        (controller_.*button)();
-        while (!window_.progressSpinner.isHidden())
+        std::optional<Result> result;
+        start([&result](Result& done) { result = std::move(done); });
+        while (!result)
             mainQueue_.runOne();
-        for (const Alert& alert : alerts_.alerts())
-            alertTexts_.push_back(alert.informativeText);
+        return std::move(*result);
     }
 
-    void printAlerts() const
-    {
-        for (const Alert& alert : alerts_.alerts())
-            print(alert.messageText + ' ' + alert.informativeText + '\n', stderr);
-    }
-
-    ViewController& controller() { return controller_; }
-    const SystemVersion& systemVersion() const { return systemVersion_; }
-    std::string report() const { return window_.outputText.plainText(); }
-    bool alerted() const { return !alerts_.alerts().empty(); }
-
-    cli::CheckOutcome outcome() const
-    {
-        const auto light = window_.trafficLight.colour();
-        return cli::CheckOutcome{controller_,
-                                 controller_.lastCheck(),
-                                 light == SystemColour::Grey ? std::nullopt : light,
-                                 report(),
-                                 alertTexts_,
-                                 volumes_,
-                                 clock_.now()};
-    }
-
-    const TimelineFacts& timeline() const { return timeline_.shown(); }
+    CheckService& service() { return service_; }
 
 private:
     static SystemVersion namedOrQueried(const std::optional<OsVersion>& release, const RunTool& runTool)
@@ -119,18 +91,12 @@ private:
         return named;
     }
 
-    headless::Window window_;
-    RecordingTimelineView timeline_;
-    headless::FifoMainQueue mainQueue_;
-    headless::RecordingAlerts alerts_; // the text formats print them on standard error
-    InMemoryDefaults defaults_;
+    FifoMainQueue mainQueue_;
     SystemClock clock_;
     ToolPaths paths_;
     RunTool runTool_;
     StatvfsVolumes volumes_;
-    SystemVersion systemVersion_;
-    ViewController controller_;
-    std::vector<std::string> alertTexts_;
+    CheckService service_;
 };
 
 std::optional<OsVersion> namedRelease(const Arguments& arguments)
@@ -138,85 +104,108 @@ std::optional<OsVersion> namedRelease(const Arguments& arguments)
     return arguments.macos ? parseProductVersion(*arguments.macos) : std::nullopt;
 }
 
-int exitStatusFor(const std::optional<SystemColour>& light)
+// The period as the window's field reads it; a saved log without one gives its own.
+CheckRequest requestOf(const Arguments& arguments)
+{
+    CheckRequest request;
+    if (arguments.hours)
+        request.hours = std::clamp<std::int64_t>(scanInteger(*arguments.hours), 1, 48);
+    request.logFile = arguments.file;
+    request.periodFromFile = arguments.file && !arguments.hours;
+    return request;
+}
+
+void printAlerts(const std::vector<std::string>& alerts)
+{
+    for (const std::string& alert : alerts)
+        print(std::string(kErrorAlertMessage) + ' ' + alert + '\n', stderr);
+}
+
+int exitStatusFor(const std::optional<BackupAssessment>& light)
 {
     if (!light)
         return kNoVerdict;
     switch (*light) {
-    case SystemColour::Green:
+    case BackupAssessment::none:
+        break;
+    case BackupAssessment::healthy:
         return kGreen;
-    case SystemColour::Orange:
+    case BackupAssessment::warning:
         return kOrange;
-    default:
+    case BackupAssessment::critical:
         return kRed;
     }
+    return kNoVerdict;
 }
 
 int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
-    Session session(limits, namedRelease(arguments), arguments.svgPath.has_value());
-    session.press(arguments, &ViewController::runCheckButton);
-    const cli::CheckOutcome outcome = session.outcome();
-    // The files first, so that a monitoring line can say when one failed.
-    std::optional<std::string> unwritten;
-    const auto write = [&unwritten](const std::optional<std::string>& path, const std::function<std::string()>& data) {
+    Session session(limits, namedRelease(arguments));
+    const CheckRequest request = requestOf(arguments);
+    const CheckResult result =
+        session.await<CheckResult>([&](auto done) { session.service().check(request, std::move(done)); });
+    cli::CheckOutcome outcome{result, std::nullopt, session.now()};
+    // The files first, so that every format, the metrics among them, can say when one failed.
+    const auto write = [&outcome](const std::optional<std::string>& path, const std::function<std::string()>& data) {
         if (!path)
             return;
         if (const auto failure = writeFileAtomically(*path, data())) {
-            unwritten = "cannot write '" + *path + "': " + *failure;
-            print("quillfen-cli: " + *unwritten + '\n', stderr);
+            const std::string unwritten = "cannot write '" + *path + "': " + *failure;
+            print("quillfen-cli: " + unwritten + '\n', stderr);
+            outcome.unwritten = outcome.unwritten.value_or(unwritten);
         }
     };
     write(arguments.svgPath,
-          [&session] { return timelineSvg(drawTimeline(session.timeline(), kSvgWidth, kSvgHeight, localUtcOffset)); });
+          [&result] { return timelineSvg(drawTimeline(result.timeline, kSvgWidth, kSvgHeight, localUtcOffset)); });
     write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
     switch (arguments.format) {
     case Format::Text:
-        session.printAlerts();
-        print(outcome.report);
+        printAlerts(result.alerts);
+        print(result.report);
         break;
     case Format::Json:
         print(cli::checkJson(outcome));
         break;
     case Format::Nagios:
-        print(unwritten ? "QUILLFEN UNKNOWN - " + *unwritten + '\n' : cli::nagiosLine(outcome));
+        print(cli::nagiosLine(outcome));
         break;
     case Format::Ea:
         print(cli::extensionAttributeLine(outcome));
         break;
     }
-    return unwritten ? kNoVerdict : exitStatusFor(outcome.light);
+    return exitStatusFor(outcome.light());
 }
 
-int runListing(const Arguments& arguments, const ToolLimits& limits, void (ViewController::*button)())
+int runListing(const Arguments& arguments, const ToolLimits& limits, Listing listing)
 {
     Session session(limits, namedRelease(arguments));
     // A saved log may come from another Mac, so this one's release does not matter then.
-    if (button == &ViewController::runAPFSButton && !arguments.file) {
-        if (!session.systemVersion().version) {
-            print("quillfen-cli: " + session.systemVersion().failure + '\n', stderr);
+    if (listing == Listing::apfs && !arguments.file) {
+        const SystemVersion& system = session.systemVersion();
+        if (!system.version) {
+            print("quillfen-cli: " + system.failure + '\n', stderr);
             return kNoVerdict;
         }
-        if (!session.controller().osVersion.backsUpToAPFS()) {
+        if (!Release::of(*system.version).backsUpToAPFS()) {
             std::cerr << "quillfen-cli: the APFS listing needs macOS 11 or later\n";
             return kNoVerdict;
         }
     }
-    session.press(arguments, button);
-    session.printAlerts();
-    const std::string report = session.report();
-    print(report);
-    // The listing's header ends in a blank line; right after it, the decoding error.
-    const bool undecodable = report.ends_with(":\n\n" + std::string(kParseErrorLine));
-    return session.alerted() || undecodable ? kNoVerdict : 0;
+    const CheckRequest request = requestOf(arguments);
+    const ListingResult result =
+        session.await<ListingResult>([&](auto done) { session.service().list(listing, request, std::move(done)); });
+    printAlerts(result.alerts);
+    print(result.text);
+    return result.status == RunStatus::finished ? 0 : kNoVerdict;
 }
 
 int runBackupNow(const ToolLimits& limits)
 {
     Session session(limits, std::nullopt);
-    session.press(Arguments{}, &ViewController::runBackupNow);
-    session.printAlerts();
-    return session.alerted() ? kNoVerdict : 0;
+    const auto alerts =
+        session.await<std::vector<std::string>>([&](auto done) { session.service().backUpNow(std::move(done)); });
+    printAlerts(alerts);
+    return alerts.empty() ? 0 : kNoVerdict;
 }
 
 // The options that take a value, written "--name VALUE" or "--name=VALUE".
@@ -336,8 +325,8 @@ int main(int argc, char** argv)
     if (arguments.command == "check")
         return runCheck(arguments, *limits);
     if (arguments.command == "speed")
-        return runListing(arguments, *limits, &ViewController::runSpeedButton);
+        return runListing(arguments, *limits, Listing::speed);
     if (arguments.command == "apfs")
-        return runListing(arguments, *limits, &ViewController::runAPFSButton);
+        return runListing(arguments, *limits, Listing::apfs);
     return runBackupNow(*limits);
 }

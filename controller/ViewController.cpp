@@ -1,10 +1,6 @@
 #include "controller/ViewController.h"
 
-#include "analysis/Formatting.h"
-#include "logquery/LogQuery.h"
-
 #include <algorithm>
-#include <filesystem>
 #include <string>
 
 namespace quillfen {
@@ -18,23 +14,13 @@ constexpr double kMaximumFontSize = 60.0;
 } // namespace
 
 ViewController::ViewController(const WindowControls& controls, ControllerServices services)
-    : theBaseCmdStrTM(baseLogArguments(kPredicateTM)), theBaseCmdStrDAS(baseLogArguments(kPredicateDAS)),
-      theBaseCmdStrCTS(baseLogArguments(kPredicateCTS)), theBaseCmdStrSpeed(baseLogArguments(kPredicateSpeed)),
-      theBaseCmdStrAPFS(baseLogArguments(kPredicateAPFS)), periodText(controls.periodText),
-      periodStep(controls.periodStep), trafficLight(controls.trafficLight), outputTextScroll(controls.outputTextScroll),
-      outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
-      timeline(controls.timeline), services_(std::move(services))
+    : periodText(controls.periodText), periodStep(controls.periodStep), trafficLight(controls.trafficLight),
+      outputTextScroll(controls.outputTextScroll), outputText(controls.outputText),
+      theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner), timeline(controls.timeline),
+      services_(std::move(services)), service_(CheckServices{services_.mainQueue, services_.clock, services_.runTool,
+                                                             services_.volumes, services_.systemVersion})
 {
-    // Before any analysis the window holds no verdict and its dates are its creation time.
-    const Date now = services_.clock.now();
-    lastCheck_.found.tally.lastBUEnd = now;
-    lastCheck_.found.tally.lastManualBackup = now;
     lastCheck_.found.assessment.BUassessment = BackupAssessment::none;
-}
-
-ViewController::~ViewController()
-{
-    results_->close();
 }
 
 void ViewController::viewDidLoad()
@@ -46,6 +32,7 @@ void ViewController::viewDidLoad()
     periodStep.setStringValue(period);
     trafficLight.setColour(SystemColour::Grey);
     progressSpinner.setHidden(true);
+    // Before any Check the period is only an axis: no result, so no finding on it.
     timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
     if (services_.systemVersion.version)
         osVersion = Release::of(*services_.systemVersion.version);
@@ -103,11 +90,6 @@ void ViewController::setReportText(std::string_view text)
     outputText.replaceText(text, reportStyle());
 }
 
-void ViewController::appendReportText(std::string_view text)
-{
-    outputText.appendText(text, reportStyle());
-}
-
 void ViewController::restyleReport()
 {
     outputText.replaceText(outputText.plainText(), reportStyle());
@@ -115,7 +97,13 @@ void ViewController::restyleReport()
 
 void ViewController::showErrorAlert(const std::string& text)
 {
-    services_.alerts.runModal(Alert{AlertStyle::Critical, "An error occurred in your last action:", text, "OK"});
+    services_.alerts.runModal(Alert{AlertStyle::Critical, std::string(kErrorAlertMessage), text, "OK"});
+}
+
+void ViewController::showAlerts(const std::vector<std::string>& alerts)
+{
+    for (const std::string& alert : alerts)
+        showErrorAlert(alert);
 }
 
 void ViewController::showBusyIndicator()
@@ -131,63 +119,74 @@ void ViewController::hideBusyIndicator()
     progressSpinner.setHidden(true);
 }
 
-void ViewController::clampTimePeriod()
-{
-    theTimePeriod = std::clamp<std::int64_t>(theTimePeriod, 1, 48);
-}
-
 void ViewController::useLogFile(std::string path, bool periodFromFile)
 {
     logFile_ = std::move(path);
     periodFromFile_ = periodFromFile;
 }
 
-void ViewController::readLogFile(std::vector<std::string_view> predicates,
-                                 std::function<void(ViewController&, SavedLogResult&)> finish)
+CheckRequest ViewController::startRun()
 {
-    // Without a period of its own, the file's span decides it, up to the longest period.
-    const std::int64_t hours = periodFromFile_ ? 48 : theTimePeriod;
-    const SavedLogLimits limits{static_cast<double>(hours) * 60 * 60};
-    runInBackground<SavedLogResult>(
-        [path = *logFile_, predicates = std::move(predicates), limits, runTool = services_.runTool] {
-            return readSavedLog(path, predicates, limits, runTool);
-        },
-        std::move(finish));
+    readPeriodField();
+    showBusyIndicator();
+    return CheckRequest{theTimePeriod, logFile_, periodFromFile_};
 }
 
-const SavedLog* ViewController::acceptLogFile(const SavedLogResult& result)
+void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hours)
 {
-    if (!result.log) {
-        showErrorAlert("The log file \"" + logFileName() + "\" could not be read: " + result.failure + ".");
-        return nullptr;
-    }
-    logFileReading_ = result.log->readingNote();
-    if (periodFromFile_) {
-        periodFromFile_ = false;
-        theTimePeriod = result.log->hoursSpanned();
-        periodText.setIntegerValue(theTimePeriod);
-        periodStep.setIntegerValue(theTimePeriod);
-    }
-    return &*result.log;
+    if (!request.periodFromFile || !periodFromFile_)
+        return;
+    periodFromFile_ = false;
+    theTimePeriod = hours;
+    periodText.setIntegerValue(theTimePeriod);
+    periodStep.setIntegerValue(theTimePeriod);
 }
 
-std::string ViewController::withSourceNote(std::string text) const
+void ViewController::runCheckButton()
 {
-    if (!logFile_)
-        return text;
-    std::string release;
-    if (const SystemVersion& system = services_.systemVersion; system.version) {
-        const std::string number = std::to_string(system.version->major) + "." + std::to_string(system.version->minor);
-        release = system.named ? "macOS " + number + " (--macos)" : "this Mac's macOS " + number;
-    }
-    return logFileNote(logFileName(), logFileReading_, release) + text;
+    const CheckRequest request = startRun();
+    service_.check(request, [this, request](CheckResult& result) { showCheck(result, request); });
 }
 
-std::string ViewController::logFileName() const
+// A failed run leaves the report, the light and the timeline as they were; output
+// that could not be decoded replaces the report but gives no verdict.
+void ViewController::showCheck(CheckResult& result, const CheckRequest& request)
 {
-    // A path that ends in a separator has no file name of its own.
-    const std::string name = std::filesystem::path(*logFile_).filename().string();
-    return name.empty() ? *logFile_ : name;
+    lastCheck_ = std::move(result);
+    if (lastCheck_.status != RunStatus::failed) {
+        showPeriodOf(request, lastCheck_.hours);
+        setReportText(lastCheck_.report);
+        if (const auto light = lastCheck_.light())
+            trafficLight.setColour(lightColour(*light));
+        timeline.showTimeline(lastCheck_.timeline);
+    }
+    showAlerts(lastCheck_.alerts);
+    hideBusyIndicator();
+}
+
+void ViewController::runListing(Listing listing)
+{
+    const CheckRequest request = startRun();
+    service_.list(listing, request, [this, request](ListingResult& result) { showListing(result, request); });
+}
+
+void ViewController::showListing(const ListingResult& result, const CheckRequest& request)
+{
+    if (result.status != RunStatus::failed) {
+        showPeriodOf(request, result.hours);
+        setReportText(result.text);
+    }
+    showAlerts(result.alerts);
+    hideBusyIndicator();
+}
+
+void ViewController::runBackupNow()
+{
+    showBusyIndicator();
+    service_.backUpNow([this](const std::vector<std::string>& alerts) {
+        showAlerts(alerts);
+        hideBusyIndicator();
+    });
 }
 
 } // namespace quillfen

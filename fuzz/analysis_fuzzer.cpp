@@ -140,13 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static constexpr std::array<std::int64_t, 4> kOsVersions{13, 15, 16, 17};
     const FixedClock clock;
     const HashedVolumes volumes;
-    const ReportContext context{
-        clock.now(), static_cast<std::int64_t>(size % 48) + 1, Release(kOsVersions[size % 4]), clock,
-        [&volumes](const std::string& message) { return volumeFreeSpaceLine(message, volumes); }};
+    const ReportContext context{clock.now(), static_cast<std::int64_t>(size % 48) + 1, Release(kOsVersions[size % 4]),
+                                clock, size % 5 == 0};
     BackupAnalysis found;
-    LogDecoder decoder(tallyInto(found, context.osVersion));
+    LogDecoder decoder(tallyInto(found.tally, context.osVersion));
     decoder.feed(bytes);
     const JsonTopLevel shape = decoder.finish();
+    if (isArray(shape))
+        measureDestinations(found.tally, volumes);
     const auto report = isArray(shape) ? std::optional(assessAndCompose(found, context)) : std::nullopt;
 
     // Only arrays decode into a report; the scheduler check sees the same shape.
@@ -157,20 +158,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (decodingOf(bytes, 0) != decodingOf(bytes, hashOf(bytes) | 1))
         __builtin_trap();
     if (report) {
-        if (found.assessment.BUassessment < BackupAssessment::healthy ||
-            found.assessment.BUassessment > BackupAssessment::critical)
+        const CheckAssessment& assessment = found.assessment;
+        if (assessment.BUassessment < BackupAssessment::healthy || assessment.BUassessment > BackupAssessment::critical)
+            __builtin_trap();
+        // Every light but green has a cause, and green has none.
+        if (assessment.causes.empty() != (assessment.BUassessment == BackupAssessment::healthy))
             __builtin_trap();
         // Each error's line in the layout is the line the report writes it on.
         std::vector<std::size_t> lineStarts{0};
         for (std::size_t i = 0; i < report->size(); ++i)
             if ((*report)[i] == '\n')
                 lineStarts.push_back(i + 1);
-        const std::vector<ErrorLine>& errors = found.values.errors;
+        const std::vector<ErrorEntry>& errors = found.tally.errors;
         if (found.layout.errorLines.size() != errors.size())
             __builtin_trap();
         for (std::size_t i = 0; i < errors.size(); ++i) {
             const std::size_t line = found.layout.errorLines[i];
-            const std::string_view text = std::string_view(found.values.errorLines).substr(errors[i].offset);
+            const std::string text = errorText(errors[i]);
             if (line >= lineStarts.size() ||
                 std::string_view(*report).substr(lineStarts[line], text.find('\n')) != text.substr(0, text.find('\n')))
                 __builtin_trap();

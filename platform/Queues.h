@@ -1,11 +1,13 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace quillfen {
 
@@ -33,6 +35,26 @@ public:
 private:
     mutable std::mutex mutex_;
     MainQueue* queue_;
+};
+
+// A main queue drained by its owner: closures wait until runOne() takes them.
+class FifoMainQueue final : public MainQueue {
+public:
+    void post(Operation operation) override;
+    // Runs the oldest closure, waiting for one to arrive if there is none.
+    void runOne();
+    // The same, waiting at most `limit`; false when nothing arrived (a test fails rather than hangs).
+    bool runOne(std::chrono::milliseconds limit);
+    // Runs every closure that is waiting now, without blocking.
+    void runPending();
+
+private:
+    // Waits for a closure as long as `wait` says, for ever when it says nothing.
+    std::optional<Operation> take(std::optional<std::chrono::milliseconds> wait);
+
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::deque<Operation> operations_;
 };
 
 // A queue of closures run on background threads, at most `maxConcurrent` at

@@ -19,12 +19,12 @@ const auto at = [](double m) { return testing::timestampAt(minute(m)); };
 
 using Line = std::pair<std::string, std::string>; // timestamp, message
 
-std::pair<BackupTally, AnalysisValues> feed(const std::vector<Line>& lines, std::int64_t osVersion = 17)
+BackupTally feed(const std::vector<Line>& lines, std::int64_t osVersion = 17)
 {
-    std::pair<BackupTally, AnalysisValues> result;
+    BackupTally tally;
     for (const auto& [timestamp, message] : lines)
-        tallyEntry(result.first, result.second, LogEntry{timestamp, message, {}}, Release(osVersion));
-    return result;
+        tallyEntry(tally, LogEntry{timestamp, message, {}}, Release(osVersion));
+    return tally;
 }
 
 // Each class's own phrase is counted in the TallyEntry tests; these are overlaps and near misses.
@@ -58,8 +58,8 @@ TEST(ClassifyEntry, FirstMatchingPhraseWinsCaseAndBlanksCount)
         EXPECT_EQ(static_cast<int>(classifyEntry(message)), static_cast<int>(expected)) << message;
 }
 
-// Copy reports give the item count (? when it does not read) and the size, available space its two words;
-// "none" when there is nothing to extract.
+// Copy reports give the item count (? when it does not read) and the size (- when it is no number and
+// unit), available space its two words; "none" when there is nothing to extract.
 TEST(ExtractFigures, SplitAtSingleBlanksAndTrimOnlyTheCopiedSize)
 {
     const std::pair<std::string_view, std::string_view> copies[] = {
@@ -71,9 +71,11 @@ TEST(ExtractFigures, SplitAtSingleBlanksAndTrimOnlyTheCopiedSize)
         {"Copied + items (1 KB) from x", "?, 1 KB"},
         {"Copied -9223372036854775808 items (1 KB) from x", "-9223372036854775808, 1 KB"},
         {"Copied 9223372036854775808 items (1 KB) from x", "?, 1 KB"},
-        {"Copied  12 items (1 KB) from x", "?, items 1"},
-        {"Copied 5 items\t(1 KB) from x", "5, KB from"},
+        {"Copied  12 items (1 KB) from x", "?, -"},
+        {"Copied 5 items\t(1 KB) from x", "5, -"},
         {"Copied 12 items («3.5» MB…) from x", "12, 3.5 MB"},
+        {"Copied 0 items (Zero KB) from x", "0, Zero KB"},
+        {"Finished copying from volume \"Data\"\n\t 12 Files Copied", "?, -"},
     };
     const std::pair<std::string_view, std::string_view> spaces[] = {
         {"4.39 GB required, 1.23 TB available", "1.23 TB"},
@@ -85,7 +87,8 @@ TEST(ExtractFigures, SplitAtSingleBlanksAndTrimOnlyTheCopiedSize)
     };
     for (const auto& [message, expected] : copies) {
         const auto r = extractCopyReport(message);
-        EXPECT_EQ(r ? (r->itemCount ? std::to_string(*r->itemCount) : "?") + ", " + r->sizeText : "none", expected)
+        EXPECT_EQ(r ? (r->itemCount ? std::to_string(*r->itemCount) : "?") + ", " + r->sizeText.value_or("-") : "none",
+                  expected)
             << message;
     }
     for (const auto& [message, expected] : spaces)
@@ -122,8 +125,8 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
                                : event == 'F'                 ? "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"
                                : event == 'S' || event == 's' ? "Backup succeeded"
                                                               : "Backup completed successfully");
-        const auto [tally, values] = feed(lines);
-        EXPECT_EQ(std::tuple(tally.startBU.size(), tally.endBU.size(), values.unpairedCompletions),
+        const BackupTally tally = feed(lines);
+        EXPECT_EQ(std::tuple(tally.startBU.size(), tally.endBU.size(), tally.unpairedCompletions),
                   std::tuple(c.starts, c.paired, c.unpaired));
         EXPECT_EQ(std::pair(tally.backingUpNow, tally.manualBackup), std::pair(c.backingUpNow, c.manualBackup));
         const auto lastOf = [&](std::string_view events) {
@@ -136,8 +139,7 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
         // From macOS 10.13 on, each counted completion is a new backup; before, only the explicit line counts.
         EXPECT_EQ(tally.createdBackups, static_cast<std::int64_t>(c.paired) + c.unpaired);
     }
-    EXPECT_EQ(feed({{at(0), "Created new backup"}, {at(1), "Backup completed successfully"}}, 12).first.createdBackups,
-              1);
+    EXPECT_EQ(feed({{at(0), "Created new backup"}, {at(1), "Backup completed successfully"}}, 12).createdBackups, 1);
 }
 
 // Each entry counts where its class belongs, and only there: the i-th counted message comes i + 1 times, so a
@@ -175,34 +177,40 @@ TEST(TallyEntry, EachEntryCountsWhereItBelongsAndErrorLinesKeepTheirText)
         lines.emplace_back("2027-01-15T08:00:00", message + std::string(" Error: a"));
     lines.emplace_back(at(103), "Failing backup with X Error: once");
     lines.emplace_back(at(104), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)");
-    const auto [tally, values] = feed(lines);
+    const BackupTally tally = feed(lines);
 
-    EXPECT_EQ((std::vector<std::int64_t>{
-                  tally.createdBackups, tally.deletedBackups, tally.createdSnapshots, tally.deletedSnapshots,
-                  tally.catVolCount, tally.catDeepScan, tally.catFSEvents, tally.catFirstBU, tally.catSnaps,
-                  tally.catConsist, tally.catCachedEvents, values.compactionsStarted, values.compactionsCompleted}),
+    EXPECT_EQ((std::vector<std::int64_t>{tally.createdBackups, tally.deletedBackups, tally.createdSnapshots,
+                                         tally.deletedSnapshots, tally.catVolCount, tally.catDeepScan,
+                                         tally.catFSEvents, tally.catFirstBU, tally.catSnaps, tally.catConsist,
+                                         tally.catCachedEvents, tally.compactionsStarted, tally.compactionsCompleted}),
               (std::vector<std::int64_t>{1, 2, 3, 4, 5 + 8, 6, 7, 8, 9, 10, 11, 12, 13}));
-    EXPECT_EQ(std::tuple(tally.startDT.size(), tally.endDT.size(), tally.cancelBU.size()), std::tuple(14u, 15u, 17u));
+    EXPECT_EQ(std::tuple(tally.startDT.size(), tally.endDT.size(), tally.skips.size()), std::tuple(14u, 15u, 17u));
     EXPECT_EQ(tally.startDT.front(), minute(13));
-    EXPECT_EQ(values.skippedBackups,
-              (std::vector<DatedText>{{minute(101), "No destinations are potentially available"}}));
-    EXPECT_EQ(values.backupResults, std::vector<std::string>{"Backup result: ok"});
+    // Each skip once, in log order, with its reason where the log gives one.
+    ASSERT_EQ(tally.skips.size(), 17u);
+    EXPECT_EQ(std::pair(tally.skips[15].time, tally.skips[15].reason),
+              std::pair(minute(15), std::optional<std::string>()));
+    EXPECT_EQ(std::pair(tally.skips[16].time, tally.skips[16].reason),
+              std::pair(minute(101), std::optional<std::string>("No destinations are potentially available")));
+    EXPECT_EQ(tally.backupResults, std::vector<std::string>{"Backup result: ok"});
     EXPECT_EQ(tally.BUdiskCaps, (std::vector<std::string>{"1.23 TB", "1.2 TB"}));
     EXPECT_EQ(std::pair(tally.copiedNumbers, tally.copiedCapacities),
               std::pair(std::vector<std::int64_t>{10}, std::vector<std::string>{"1.5 GB"}));
     EXPECT_EQ(std::pair(tally.startBU, tally.endBU), std::pair(std::vector<Date>{minute(102)}, std::vector<Date>{}));
-    EXPECT_EQ(std::tuple(tally.backingUpNow, tally.manualBackup, tally.numManualBackups, values.unpairedCompletions),
+    EXPECT_EQ(std::tuple(tally.backingUpNow, tally.manualBackup, tally.numManualBackups, tally.unpairedCompletions),
               std::tuple(false, false, 0, 0));
     EXPECT_EQ(std::pair(tally.lastBUEnd, tally.lastManualBackup), std::pair(kDistantFuture, kDistantFuture));
-    EXPECT_EQ(values.failedBackups,
+    EXPECT_EQ(tally.failedBackups,
               (std::vector<DatedText>{{minute(103), "Failing backup with X Error: once"},
                                       {minute(104), "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"}}));
-    std::string errorLines;
+    std::string errorLines, tallied;
     for (const auto& [timestamp, message] : lines)
         if (message.find("Error:") != std::string::npos || message.starts_with("Backup failed"))
             errorLines += timestamp + " " + message + "\n";
-    EXPECT_EQ(values.errorLines, errorLines);
-    EXPECT_EQ(values.errorCount, 12);
+    for (const ErrorEntry& error : tally.errors)
+        tallied += errorText(error) + "\n";
+    EXPECT_EQ(tallied, errorLines);
+    EXPECT_EQ(tally.errors.size(), 12u);
 }
 
 TEST(TallyEntry, MountPointsNameTheDestinationsOnlyWithoutBackingUpTo)
@@ -226,16 +234,22 @@ TEST(TallyEntry, MountPointsNameTheDestinationsOnlyWithoutBackingUpTo)
          {mount("/Volumes/8tb"), "Backing up to: /Volumes/B", mount("/Volumes/C")},
          {"Backing up to: /Volumes/B"}},
         {"no mount point named", {"Mountpoint '' is still valid", "' is still valid Mountpoint '/x"}, {}},
-        {"Backing up to messages, distinct as they are",
+        {"Backing up to messages, one a path",
          {"Backing up to: /Volumes/B", "Backing up to: /Volumes/B ", "Backing up to: /Volumes/B"},
          {"Backing up to: /Volumes/B", "Backing up to: /Volumes/B "}},
+        {"a disk back under another device name, listed once as the latest",
+         {"Backing up to /dev/disk4s2: /Volumes/8tb", "Backing up to /dev/disk5s2: /Volumes/8tb",
+          "Backing up to /dev/disk9s1: /Volumes/Other"},
+         {"Backing up to /dev/disk5s2: /Volumes/8tb", "Backing up to /dev/disk9s1: /Volumes/Other"}},
     };
     for (const auto& c : cases) {
         std::vector<Line> lines;
         for (const auto& message : c.messages)
             lines.emplace_back(at(0), message);
-        const BackupTally tally = feed(lines).first;
-        EXPECT_EQ(std::vector<std::string>(tally.BUdisksSet.begin(), tally.BUdisksSet.end()), c.destinations) << c.name;
+        std::vector<std::string> listed;
+        for (const auto& [text, destination] : feed(lines).destinations)
+            listed.push_back(text);
+        EXPECT_EQ(listed, c.destinations) << c.name;
     }
 }
 

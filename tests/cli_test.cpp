@@ -8,8 +8,12 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <ostream>
 #include <ranges>
+#include <set>
 #include <span>
+#include <tuple>
 #include <unistd.h>
 
 namespace quillfen::testing {
@@ -121,7 +125,8 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
     const std::string hostile = fakeRoot("hostile", "echo 14.5", R"(cat <<'EOF'
 [{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backing up to /dev/disk4s2: /V/a'b=c\"d\\e\nf"},
 {"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Skipping scheduled Time Machine backup: x\"y\\z\n"},
-{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backup failed: BACKUP_FAILED_NETWORK (26) x|y"}]
+{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Backup failed: BACKUP_FAILED_NETWORK (26) x|y"},
+{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Error: disk\nfull"}]
 EOF)");
     std::filesystem::create_directories(scratch("hostile") + "/V/a'b=c\"d\\e\nf");
     const std::string prom = scratch("check.prom");
@@ -158,10 +163,6 @@ EOF)");
         {{"check", "--svg", "/none/out.svg"}, 3, "Analysis from …", "quillfen-cli: cannot write '/none/out.svg': …\n"},
         // What is no regular file is written in place, never replaced.
         {{archive("errors"), "check", "--nagios", "--svg", "/dev/stdout"}, 2, "<?xml …</svg>\nQUILLFEN CRITICAL …"},
-        {{"check", "--nagios", "--svg", "/none/out.svg"},
-         3,
-         "QUILLFEN UNKNOWN - cannot write '/none/out.svg': No such file or directory\n",
-         "quillfen-cli: cannot write '/none/out.svg': …\n"},
         // Killed midway through its output, the log tool gives a failure, not a report.
         {{killed, "check"}, 3, "", alert("TM log command was killed by signal 15")},
         // A tool that stalls is ended at the deadline, one that prints without end as soon as it is no log.
@@ -178,27 +179,14 @@ EOF)");
         {{future, "check", "--json"}, 2, "…\"minutes_since_last_completed\":null,…"},
         // The monitoring-plugin line.
         {{"check", "--nagios"}, 0, nagiosHealthy},
-        {{archive("errors"), "check", "--nagios"}, 2, "QUILLFEN CRITICAL - last backup completed … errors=3c;;0;0 …"},
-        {{archive("idle"), "check", "--nagios"}, 1, "QUILLFEN WARNING - no backup completed, 0 completed …"},
-        {{archive("stopped"), "check", "--nagios"},
-         2,
-         "QUILLFEN CRITICAL - backup disk not connected, not used in the period; no backup completed, …"},
-        {{archive("idle"), "check", "--nagios", "--hours", "48"},
-         2,
-         "QUILLFEN CRITICAL - backup scheduling stopped (DAS running, CTS failed to run); … scheduler checked|…"},
-        {{"SIM_LOG_OUTPUT=garbage", "check", "--nagios"}, 3, "QUILLFEN UNKNOWN - couldn't get log entries …\n"},
         {{hostile, "check", "--nagios"},
          2,
          "QUILLFEN CRITICAL - 1 backup failed, last with BACKUP_FAILED_NETWORK (26); …skipped_backups=1c;;;0 "
          "'free /V/a''b_c\"d\\e_f'=…B;…\n"},
         // The inventory line.
-        {{"check", "--ea"}, 0, "<result>green</result>\n"},
         {{archive("stopped"), "check", "--ea", "--hours", "8"},
          2,
          "<result>red: backup disk not connected, last used 5.0 hours ago</result>\n"},
-        {{"SIM_LOG_STATUS=1", "check", "--ea"},
-         3,
-         "<result>no verdict: TM log command returned error number 1</result>\n"},
         // The metrics file: replaced whole, also when the Check fails.
         {{"check", "--prometheus", prom}, 0, "Analysis from …", "", "…\nquillfen_light 0\n…"},
         {{hostile, "check", "--prometheus", prom},
@@ -237,7 +225,14 @@ EOF)");
         {{archive("stopped"), "check", "--json"},
          2,
          R"(…"causes":[{"code":"disk_not_connected","skipped":2,"minutes_since_last_backup":null},)"
-         R"({"code":"no_destination"}],…"skipped":[{"reason":"No destinations are potentially available","count":2,…)"},
+         R"({"code":"no_destination"},{"code":"no_completed_backup"},{"code":"no_auto_backups"}],…"skipped":[)"
+         R"({"reason":"No destinations are potentially available","count":2,…)"},
+        // An error message's own line feed stays inside its one line.
+        {{hostile, "check", "--json"},
+         2,
+         R"(…"causes":[{"code":"backups_failed","failures":1,"result":"BACKUP_FAILED_NETWORK","result_code":26},)"
+         R"(…{"code":"error_lines","lines":2},…"errors":{"count":2,"lines":["2099-01-01 00:00:00.000000+0000 )"
+         R"(Backup failed: BACKUP_FAILED_NETWORK (26) x|y","2099-01-01 00:00:00.000000+0000 Error: disk\nfull"]}},…)"},
         {{"check", "--json", "--file", kSamples + "gone.json"},
          3,
          R"({"schema_version":1,"status":null,"assessment":null,"period_hours":2,"report":"","alerts":["The log file )"
@@ -250,6 +245,114 @@ EOF)");
     const double minutes = figures["backups"]["minutes_since_last_completed"];
     EXPECT_TRUE(minutes > 0 && minutes < 90) << minutes;
     EXPECT_GT(std::int64_t(figures["destinations"].at(0)["free_bytes"]), 0);
+}
+
+// What one run tells in every format: the exit status, the light, and the causes, the most telling first.
+struct Told {
+    int status;
+    std::string light;  // green, orange, red, or "none"
+    std::string causes; // their codes, blank-separated
+    bool operator==(const Told&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Told& told)
+{
+    return out << told.status << " " << told.light << " [" << told.causes << "]";
+}
+
+// Runs the CLI once per format and reads each back; fails where two formats tell different outcomes.
+Told toldByEveryFormat(std::vector<std::string> words)
+{
+    const std::string prom = scratch("agree.prom");
+    std::filesystem::remove(prom);
+    std::vector<std::string> text = words;
+    text.insert(text.end(), {"--prometheus", prom});
+    const auto with = [&](const char* format) {
+        std::vector<std::string> run = words;
+        run.push_back(format);
+        return cli(run);
+    };
+    const Outcome plain = cli(text), json = with("--json"), nagios = with("--nagios"), ea = with("--ea");
+    EXPECT_EQ(std::set({plain.status, json.status, nagios.status, ea.status}).size(), 1u) << "exit statuses";
+
+    simdjson::dom::parser parser;
+    const simdjson::dom::element document = parser.parse(json.out);
+    Told told{json.status, "none", ""};
+    if (auto status = document["status"].get_string(); !status.error())
+        told.light = std::string(status.value());
+    std::vector<std::string> codes;
+    if (auto causes = document["causes"].get_array(); !causes.error())
+        for (const simdjson::dom::element cause : causes.value())
+            codes.emplace_back(std::string_view(cause["code"]));
+    for (const std::string& code : codes)
+        told.causes += (told.causes.empty() ? "" : " ") + code;
+
+    const std::map<std::string, std::tuple<int, std::string, std::string>> lights{
+        {"green", {0, "OK", "0"}}, {"orange", {1, "WARNING", "1"}}, {"red", {2, "CRITICAL", "2"}}};
+    const auto [status, state, level] =
+        told.light == "none" ? std::tuple(3, std::string("UNKNOWN"), std::string()) : lights.at(told.light);
+    EXPECT_EQ(json.status, status);
+    EXPECT_TRUE(nagios.out.starts_with("QUILLFEN " + state + " - ")) << nagios.out;
+    const std::string eaWord = told.light == "none" ? "no verdict" : told.light;
+    EXPECT_TRUE(ea.out.starts_with("<result>" + eaWord)) << ea.out;
+    // A light other than green has a cause, and the one-line formats name the first alike.
+    EXPECT_EQ(codes.empty(), told.light == "green" || told.light == "none") << told;
+    if (!codes.empty()) {
+        const std::string eaCause =
+            ea.out.substr(ea.out.find(": ") + 2, ea.out.find("</result>") - ea.out.find(": ") - 2);
+        EXPECT_TRUE(nagios.out.starts_with("QUILLFEN " + state + " - " + eaCause + "; ")) << nagios.out << ea.out;
+    }
+    std::ifstream file(prom);
+    std::string metrics((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(metrics.find(told.light == "none" ? "quillfen_check_failed 1\n" : "quillfen_light " + level + "\n"),
+              std::string::npos)
+        << metrics;
+    for (const std::string_view code :
+         {"disk_not_connected", "backups_failed", "scheduler_stopped", "no_destination", "backup_overdue",
+          "error_lines", "no_completed_backup", "no_auto_backups", "backup_under_way", "deep_traversal"}) {
+        const bool named = std::ranges::count(codes, code) != 0;
+        EXPECT_EQ(metrics.find("quillfen_cause{cause=\"" + std::string(code) + "\"} 1\n") != std::string::npos, named)
+            << code;
+    }
+    return told;
+}
+
+TEST(CliCheck, EveryOutputTellsTheSameOutcome)
+{
+    // A laptop asleep for 2.5 hours that then backed up as usual: the long interval asks for the scheduler
+    // check, which finds DAS and CTS quiet, but the light stays green and so names no cause.
+    const std::string slept =
+        fakeRoot("slept", "echo 14.5", R"sh(case "$*" in *TimeMachine*) ;; *) echo '[]'; exit 0;; esac
+at() { date -u -d "@$(( $(date +%s) - $1 * 60 ))" '+%Y-%m-%d %H:%M:%S.000000+0000'; }
+printf '[{"timestamp":"%s","eventMessage":"Starting automatic backup"},' "$(at 175)"
+printf '{"timestamp":"%s","eventMessage":"Backing up to /dev/disk4s2: /Volumes/TM"},' "$(at 174)"
+printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."},' "$(at 170)"
+printf '{"timestamp":"%s","eventMessage":"Starting automatic backup"},' "$(at 25)"
+printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."}]' "$(at 20)")sh");
+    const std::string file = "--file=" + kSamples;
+    const std::pair<std::vector<std::string>, Told> cases[] = {
+        {{"check"}, {0, "green", ""}},
+        {{slept, "check", "--hours", "4"}, {0, "green", ""}},
+        // Red for error lines alone names them.
+        {{archive("errors"), "check"}, {2, "red", "error_lines"}},
+        {{archive("stopped"), "check"},
+         {2, "red", "disk_not_connected no_destination no_completed_backup no_auto_backups"}},
+        {{archive("idle"), "check"}, {1, "orange", "no_completed_backup backup_under_way"}},
+        {{archive("idle"), "check", "--hours", "48"}, {2, "red", "scheduler_stopped backup_overdue backup_under_way"}},
+        {{archive("gap"), "check", "--hours", "6"}, {2, "red", "error_lines"}},
+        {{archive("macos26-network"), "SIM_MACOS=26.0", "check"}, {0, "green", ""}},
+        {{"check", file + "macos13-disk-away.json"}, {2, "red", "disk_not_connected backup_overdue no_auto_backups"}},
+        {{"check", file + "idle.json", "--hours", "2"}, {1, "orange", "no_completed_backup backup_under_way"}},
+        // No verdict, in every format, also when only a file could not be written.
+        {{"SIM_LOG_STATUS=1", "check"}, {3, "none", ""}},
+        {{"SIM_LOG_OUTPUT=garbage", "check"}, {3, "none", ""}},
+        {{"check", "--svg", "/none/out.svg"}, {3, "none", ""}},
+        {{"check", file + "gone.json"}, {3, "none", ""}},
+    };
+    for (const auto& [words, told] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(words));
+        EXPECT_EQ(toldByEveryFormat(words), told);
+    }
 }
 
 // Built for a Mac, the CLI runs the Mac's own tools whatever root the environment names.
@@ -327,8 +430,8 @@ EOF)");
         // The release the file came from, not this Mac's, decides the release-dependent lines.
         {{"check", "--file", kSamples + "macos13-disk-away.json", "--macos", "10.12"},
          2,
-         "Read from … Release-dependent lines follow macOS 10.12 (--macos).\n…total data for each backup was …\n…"
-         "\u2705 No error messages found.\n"},
+         "Read from … Release-dependent lines follow macOS 10.12 (--macos).\n…1151.0 minutes ago,\nCreated 0 new "
+         "backups, and deleted 0 old backups,\ncancelled 18 backups.\n…\u2705 No error messages found.\n"},
         {{"check", "--file", empty},
          3,
          "",

@@ -153,9 +153,9 @@ TEST(Buttons, EachRunsItsToolOnceAndLeavesTheLightAndOnFailureTheReport)
         EXPECT_EQ(shown(h), std::string(c.button == kBackUp ? "green 100/2" : "green 48/48") +
                                 (c.alert.empty() ? "" : alerted(c.alert)) + "\n" + c.report);
         using Call = std::tuple<std::string, std::vector<std::string>, bool>; // path, arguments, output read
-        const auto& query = c.button == kCheck   ? vc.theBaseCmdStrTM
-                            : c.button == kSpeed ? vc.theBaseCmdStrSpeed
-                                                 : vc.theBaseCmdStrAPFS;
+        const auto query = baseLogArguments(c.button == kCheck   ? kPredicateTM
+                                            : c.button == kSpeed ? kPredicateSpeed
+                                                                 : kPredicateAPFS);
         const auto calls = h.tools.calls();
         ASSERT_EQ(calls.size(), 1u);
         EXPECT_EQ(Call(calls[0].path, calls[0].args, calls[0].capture),
@@ -189,11 +189,10 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
         for (const auto& [status, output] : results)
             h.tools.push(status, output);
         h.check();
-        ViewController& vc = h.controller();
         const auto calls = h.tools.calls();
         ASSERT_EQ(calls.size(), 3u);
-        EXPECT_EQ(calls[1].args, withPeriod(vc.theBaseCmdStrDAS, 90, 'm'));
-        EXPECT_EQ(calls[2].args, withPeriod(vc.theBaseCmdStrCTS, 90, 'm'));
+        EXPECT_EQ(calls[1].args, withPeriod(baseLogArguments(kPredicateDAS), 90, 'm'));
+        EXPECT_EQ(calls[2].args, withPeriod(baseLogArguments(kPredicateCTS), 90, 'm'));
         EXPECT_TRUE(shown(h).starts_with("red 2/2" + alerts + "\n")) << shown(h);
         EXPECT_TRUE(shown(h).ends_with("\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + tail))
             << shown(h);
@@ -238,8 +237,9 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
     h.runTool = gatedRunner(gate, healthyLog(20), "");
     h.controller().runCheckButton();
     gate->open.release();
-    // The query lets go of its runner once it has handed in its result.
-    ASSERT_TRUE(waitFor("the query to hand in its result", [&] { return gate.use_count() <= 3; }));
+    // The query lets go of its runner once it has handed in its result; the test, the harness, the
+    // controller's services and the check service keep theirs.
+    ASSERT_TRUE(waitFor("the query to hand in its result", [&] { return gate.use_count() <= 4; }));
     h.closeWindow();
     ASSERT_TRUE(h.mainQueue.runOne(kPatience));
     EXPECT_EQ(h.window.outputText.plainText(), "");

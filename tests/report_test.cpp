@@ -80,30 +80,41 @@ std::string lineDiff(std::string_view base, std::string_view report)
 struct BackupReport : ::testing::Test {
     BackupReport() { volumes.freeBytes["/Volumes/Backup"] = 123'456'789'012; }
 
-    ReportContext context()
-    {
-        return ReportContext{kNow,
-                             period,
-                             Release(osVersion),
-                             clock,
-                             [this](const std::string& message) { return volumeFreeSpaceLine(message, volumes); },
-                             savedLog};
-    }
+    ReportContext context() { return ReportContext{kNow, period, Release(osVersion), clock, savedLog}; }
     std::string compose()
     {
-        assessment = assessBackups(tally, values, context());
-        return composeBackupReport(tally, values, assessment, context()).text;
+        measureDestinations(tally, volumes);
+        assessment = assessBackups(tally, context());
+        return composeBackupReport(tally, assessment, context()).text;
     }
     std::optional<std::string> analyse(const std::string& output)
     {
         found = BackupAnalysis{};
-        LogDecoder decoder(tallyInto(found, Release(osVersion)));
+        LogDecoder decoder(tallyInto(found.tally, Release(osVersion)));
         decoder.feed(output);
         if (!isArray(decoder.finish()))
             return std::nullopt;
+        measureDestinations(found.tally, volumes);
         std::string report = assessAndCompose(found, context());
         std::tie(tally, assessment) = std::tie(found.tally, found.assessment);
         return report;
+    }
+    // Entries of the newest minute, by their messages.
+    void tallyMessages(std::initializer_list<std::string_view> messages)
+    {
+        const std::string now = timestampAt(kNow);
+        for (const std::string_view message : messages)
+            tallyEntry(tally, LogEntry{now, message, {}}, Release(osVersion));
+    }
+    // The causes, the most telling first, each by a word.
+    std::string causes() const
+    {
+        static constexpr const char* kWords[] = {"disk",   "failed",     "scheduler", "destination", "overdue",
+                                                 "errors", "completion", "auto",      "underway",    "traversal"};
+        std::string words;
+        for (const Cause& cause : assessment.causes)
+            words += (words.empty() ? "" : " ") + std::string(kWords[static_cast<int>(cause.code)]);
+        return words;
     }
     // Automatic backups, each a start then an end in minutes ago, the last end the last completion;
     // a start without an end is a backup under way.
@@ -123,14 +134,12 @@ struct BackupReport : ::testing::Test {
     }
     void skip(double minutesAgo, std::string_view reason = kNoDestination)
     {
-        tally.cancelBU.push_back(ago(minutesAgo));
-        values.skippedBackups.push_back({ago(minutesAgo), std::string(reason)});
+        tally.skips.push_back({ago(minutesAgo), std::string(reason)});
     }
 
     testing::FixedClock clock{kNow};
     testing::FakeVolumes volumes;
     BackupTally tally;
-    AnalysisValues values;
     CheckAssessment assessment;
     BackupAnalysis found;
     std::int64_t period = 1;
@@ -151,7 +160,9 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
               std::pair(BackupAssessment::critical, std::int64_t{2}));
     // Where the timeline's marks lead: each error's first line, past a message's own line feeds.
     EXPECT_EQ(found.layout.errorLines, (std::vector<std::size_t>{21, 23}));
-    EXPECT_TRUE(assessment.causes.empty() && found.layout.causeLines.empty());
+    ASSERT_EQ(assessment.causes.size(), 1u);
+    EXPECT_EQ(std::pair(assessment.causes[0].code, assessment.causes[0].count), std::pair(CauseCode::errorLines, 2L));
+    EXPECT_TRUE(found.layout.causeLines.empty());
 
     EXPECT_EQ(analyse("[]"), header + "No backup folder was selected.\nNo auto backups started in the period, no " +
                                  "backup has been completed successfully in the period,\nCreated 0 new backups, and " +
@@ -159,14 +170,11 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
                                  kSchedulerLine);
     EXPECT_EQ(std::pair(assessment.BUassessment, assessment.DAScheckPeriod),
               std::pair(BackupAssessment::critical, std::int64_t{90}));
-    // The cause lines as data, with the lines the report writes them on.
-    using enum GapCause;
-    EXPECT_EQ(assessment.causes, (std::vector{noDestination, noAutoBackups, noCompletion, schedulerToCheck}));
-    std::vector<std::pair<GapCause, std::size_t>> lines;
-    for (const auto& [cause, line] : found.layout.causeLines)
-        lines.emplace_back(cause, line);
-    EXPECT_EQ(lines, (std::vector<std::pair<GapCause, std::size_t>>{
-                         {noDestination, 1}, {noAutoBackups, 2}, {noCompletion, 2}, {schedulerToCheck, 14}}));
+    // The causes, the most telling first, and the lines the report writes them on, in report order.
+    using enum CauseCode;
+    EXPECT_EQ(causes(), "destination completion auto");
+    EXPECT_EQ(found.layout.causeLines,
+              (std::vector<ReportLayout::CauseLine>{{noDestination, 1}, {noAutoBackups, 2}, {noCompletion, 2}}));
 
     // The release reaches the tally: before 10.13 a completion is not a new backup of its own.
     osVersion = 12;
@@ -182,7 +190,9 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
 TEST_F(BackupReport, EveryOptionalLineInOrder)
 {
     osVersion = 15;
-    tally.BUdisksSet = {"Backing up to: /Volumes/A: extra", "Backing up to: /Volumes/Gone"};
+    // One destination a path, listed under the newest message that names it.
+    tallyMessages({"Mountpoint '/Volumes/M' is still valid", "Backing up to: /Volumes/Gone",
+                   "Backing up to /dev/disk2: /Volumes/A: extra", "Backing up to: /Volumes/A: extra"});
     volumes.freeBytes["/Volumes/A"] = 20'000'000'000;
     tally.BUdiskCaps = {"1.23 TB", "456 GB"};
     backups(100, 95, 40, 30);
@@ -195,13 +205,12 @@ TEST_F(BackupReport, EveryOptionalLineInOrder)
         std::tuple(7, 8, 5, 6);
     tally.startDT = {ago(50), ago(45)};
     tally.endDT = {ago(44)};
-    tally.cancelBU = {ago(70)};
+    tally.skips = {{ago(70), std::nullopt}};
     std::tie(tally.catVolCount, tally.catFirstBU, tally.catDeepScan, tally.catFSEvents, tally.catSnaps,
              tally.catConsist, tally.catCachedEvents) = std::tuple(9, 1, 2, 3, 4, 5, 6);
-    std::tie(values.unpairedCompletions, values.compactionsStarted, values.compactionsCompleted, values.errorCount) =
-        std::tuple(1, 3, 4, 1);
-    values.backupResults = {"Backup result: ok", "Backup result: failed"};
-    values.errorLines = "2027-01-15 07:59:00.000000+0000 Error: x\n";
+    std::tie(tally.unpairedCompletions, tally.compactionsStarted, tally.compactionsCompleted) = std::tuple(1, 3, 4);
+    tally.backupResults = {"Backup result: ok", "Backup result: failed"};
+    tally.errors = {{"2027-01-15 07:59:00.000000+0000", ago(1), "Error: x"}};
 
     EXPECT_EQ(compose(),
               "Analysis from 2027-01-15 07:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 1 hours:\n"
@@ -222,11 +231,12 @@ TEST_F(BackupReport, EveryOptionalLineInOrder)
               "\t2 were deep scans,\n\t3 used FSEvents,\n\t4 used snapshot diffs,\n\t5 used consistency scans,\n"
               "\t6 used cached events.\n\nBig Sur backup results:\nBackup result: ok\nBackup result: failed\n"
               "\u26D4\uFE0F 1 errors reported:\n2027-01-15 07:59:00.000000+0000 Error: x\n");
-    EXPECT_EQ(assessment.BUdurations, (std::vector<std::string>{"5.0", "10.0"}));
-    EXPECT_EQ(assessment.BUstartTimes, std::vector<std::string>{"60.0"});
+    EXPECT_EQ(assessment.BUdurations, (std::vector<double>{5, 10}));
+    EXPECT_EQ(assessment.BUstartTimes, std::vector<double>{60});
     EXPECT_EQ(assessment.minutesSinceLastCompletion, 30.0);
     EXPECT_EQ(assessment.minutesSinceManualStart, 12.5);
     EXPECT_EQ(assessment.BUassessment, BackupAssessment::critical);
+    EXPECT_EQ(causes(), "errors underway traversal");
     EXPECT_FALSE(assessment.runDAScheck);
 }
 
@@ -260,82 +270,82 @@ TEST_F(BackupReport, WhatEachChangeDoesToTheReportTheLightAndTheSchedulerCheck)
         std::function<void()> change;
         std::int64_t assessment;
         std::int64_t DAScheckPeriod; // 2: no scheduler check, else its line ends the report
+        std::string causes;          // the most telling first
         std::string diff;
     } cases[] = {
-        {[] {}, 1, 2, ""},
+        {[] {}, 1, 2, "", ""},
         // A completion is overdue after 90 minutes.
-        {[this] { backups(100, 90); }, 1, 2, last20 + last("90.0")},
-        {[this] { backups(105.5, 95.5); }, 3, 98, last20 + last("95.5")},
-        {[this] { tally.lastBUEnd = kDistantFuture; }, 2, 2,
+        {[this] { backups(100, 90); }, 1, 2, "", last20 + last("90.0")},
+        {[this] { backups(105.5, 95.5); }, 3, 90, "overdue", last20 + last("95.5")},
+        {[this] { tally.lastBUEnd = kDistantFuture; }, 2, 2, "completion",
          last20 + "+no backup has been completed successfully in the period,\n"},
         // A completion at the period's end is yet to come on a live Mac, and just done in a saved log.
-        {[this] { backups(10, 0); }, 2, 2, last20 + "+no backup has been completed successfully in the period,\n"},
-        {[this] { backups(10, 0), savedLog = true; }, 1, 2, last20 + last("0.0")},
-        {[this] { tally.backingUpNow = true; }, 2, 2, "+currently still making an auto backup,\n"},
-        {[this] { tally.manualBackup = true; }, 2, 2, "+currently still making a manual backup,\n"},
-        {[this] { tally.startDT = {ago(5)}; }, 2, 2, "+started 1 deep traversal scans,\n"},
+        {[this] { backups(10, 0); }, 2, 2, "completion",
+         last20 + "+no backup has been completed successfully in the period,\n"},
+        {[this] { backups(10, 0), savedLog = true; }, 1, 2, "",
+         "-\u2705\t/Volumes/Backup = 123.46 GB\n" + last20 +
+             "+/Volumes/Backup: free space not measured for a saved log\n" + last("0.0")},
+        {[this] { tally.backingUpNow = true; }, 2, 2, "underway", "+currently still making an auto backup,\n"},
+        {[this] { tally.manualBackup = true; }, 2, 2, "underway", "+currently still making a manual backup,\n"},
+        {[this] { tally.startDT = {ago(5)}; }, 2, 2, "traversal", "+started 1 deep traversal scans,\n"},
         // The completion of a backup started before the period.
-        {[this] { tally.startBU.clear(), tally.endBU.clear(); }, 2, 2,
+        {[this] { tally.startBU.clear(), tally.endBU.clear(); }, 2, 2, "auto",
          none + "last backup completed successfully 20.0 minutes ago,\n"},
         // No activity at all asks for the scheduler check in periods of two hours or more.
-        {[this] { backups(); }, 2, 2, idle},
-        {[this] { backups(), period = 2, tally.manualBackup = true; }, 2, 2,
+        {[this] { backups(); }, 2, 2, "completion auto", idle},
+        {[this] { backups(), period = 2, tally.manualBackup = true; }, 2, 2, "completion auto underway",
          idle + "+currently still making a manual backup,\n"},
-        {[this] { backups(), period = 2, tally.lastBUEnd = ago(150); }, 3, 90,
+        {[this] { backups(), period = 2, tally.lastBUEnd = ago(150); }, 3, 90, "overdue auto",
          none + "last backup completed successfully 150.0 minutes ago,\n"},
         // Only the last interval between starts asks for it, unless a stale completion asked for more.
-        {[this] { backups(181, 171, 121, 116, 30, 20); }, 1, 93,
+        {[this] { backups(181, 171, 121, 116, 30, 20); }, 1, 90, "",
          oneDone + times + three + durations("10.0, 5.0, 10.0", "60.0, 91.0")},
-        {[this] { backups(240, 230, 120, 115, 30, 20); }, 1, 2,
+        {[this] { backups(240, 230, 120, 115, 30, 20); }, 1, 2, "",
          oneDone + times + three + durations("10.0, 5.0, 10.0", "120.0, 90.0")},
-        {[this] { backups(400, 390, 340, 335, 220, 200); }, 3, 202,
+        {[this] { backups(400, 390, 340, 335, 220, 200); }, 3, 90, "overdue",
          oneDone + last20 + times + three + last("200.0") + durations("10.0, 5.0, 20.0", "60.0, 120.0")},
         // A completion logged before its start; a start without its end gives no durations.
-        {[this] { backups(20, 30); }, 1, 2, last20 + times + last("30.0") + durations("-10.0", "")},
-        {[this] { backups(60, 50, 10); }, 2, 2,
+        {[this] { backups(20, 30); }, 1, 2, "", last20 + times + last("30.0") + durations("-10.0", "")},
+        {[this] { backups(60, 50, 10); }, 2, 2, "underway",
          one + last20 + times + "+Started 2 auto backup cycles, and 0 manual backups;\n" + last("50.0") +
              "+currently still making an auto backup,\n"},
         // The release decides the data, snapshot and method lines.
-        {[this] { osVersion = 12; }, 1, 2, lineDiff(kSnapshotsZero + kCategoriesZero, "") + data},
-        {[this] { osVersion = 13; }, 1, 2, lineDiff(kCategoriesZero, "") + data},
-        {[this] { osVersion = 14; }, 1, 2, lineDiff(kCategoriesZero, "") + data},
-        {[this] { osVersion = 15; }, 1, 2, data},
-        {[this] { osVersion = 16; }, 1, 2, ""},
+        {[this] { osVersion = 12; }, 1, 2, "", lineDiff(kSnapshotsZero + kCategoriesZero, "") + data},
+        {[this] { osVersion = 13; }, 1, 2, "", lineDiff(kCategoriesZero, "") + data},
+        {[this] { osVersion = 14; }, 1, 2, "", lineDiff(kCategoriesZero, "") + data},
+        {[this] { osVersion = 15; }, 1, 2, "", data},
+        {[this] { osVersion = 16; }, 1, 2, "", ""},
         // Skipped backups give their reasons, and the missing disk as the cause when the newest
         // skip is recent, finds no destination, and nothing was backed up since.
-        {[this] { backups(1093.5, 1083.5), skip(134), skip(74), skip(14.2); }, 3, 2,
+        {[this] { backups(1093.5, 1083.5), skip(134), skip(74), skip(14.2); }, 3, 2, "disk overdue",
          last20 + last("1083.5") + "+cancelled 3 backups.\n" + skips("3", kNoDestination, "14.2") + away +
              "It was last used 18.1 hours ago (2027-01-14 13:56:30 +0000).\n"},
-        {[this] { backups(), period = 2, skip(14.2); }, 2, 2,
+        {[this] { backups(), period = 2, skip(14.2); }, 2, 2, "disk completion auto",
          idle + "+cancelled 1 backups.\n" + skips("1", kNoDestination, "14.2") + away +
              "It was not used in the period.\n"},
-        {[this] { skip(74); }, 1, 2, "+cancelled 1 backups.\n" + skips("1", kNoDestination, "74.0")},
-        {[this] { backups(160, 150), skip(74), skip(40, "Low"), skip(14), skip(10, "Low"); }, 3, 152,
+        {[this] { skip(74); }, 1, 2, "", "+cancelled 1 backups.\n" + skips("1", kNoDestination, "74.0")},
+        {[this] { backups(160, 150), skip(74), skip(40, "Low"), skip(14), skip(10, "Low"); }, 3, 90, "overdue",
          last20 + last("150.0") + "+cancelled 4 backups.\n" + skips("2", kNoDestination, "14.0") +
              skips("2", "Low", "10.0")},
-        {[this] { backups(410, 400), skip(100); }, 3, 402,
+        {[this] { backups(410, 400), skip(100); }, 3, 90, "overdue",
          last20 + last("400.0") + "+cancelled 1 backups.\n" + skips("1", kNoDestination, "100.0")},
-        {[this] { backups(160, 150), skip(160); }, 3, 152,
+        {[this] { backups(160, 150), skip(160); }, 3, 90, "overdue",
          last20 + last("150.0") + "+cancelled 1 backups.\n" + skips("1", kNoDestination, "160.0")},
     };
     const DecodedLog log = decodeLog(healthyLog(), [](const LogEntry&) { return true; });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.diff);
-        std::tie(tally, values, period, osVersion, savedLog) =
-            std::tuple(BackupTally{}, AnalysisValues{}, 1, 17, false);
+        std::tie(tally, period, osVersion, savedLog) = std::tuple(BackupTally{}, 1, 17, false);
         for (const LogEntry& entry : log.views())
-            tallyEntry(tally, values, entry, Release(osVersion));
+            tallyEntry(tally, entry, Release(osVersion));
         c.change();
         const std::string report = compose();
         EXPECT_EQ(lineDiff(kHealthy + kNoErrors, report.substr(report.find('\n') + 1)),
                   c.diff + (c.DAScheckPeriod > 2 ? "+" + kSchedulerLine : ""));
         EXPECT_EQ(static_cast<int>(assessment.BUassessment), c.assessment);
         EXPECT_EQ(assessment.DAScheckPeriod, c.DAScheckPeriod);
+        EXPECT_EQ(causes(), c.causes);
     }
-    using enum SystemColour;
-    const SystemColour lights[] = {Green, Green, Orange, Red};
-    for (const int level : {0, 1, 2, 3})
-        EXPECT_EQ(trafficLightColour(static_cast<BackupAssessment>(level)), lights[level]);
 }
 
 // The URL form of a path drops its trailing slash.
@@ -369,13 +379,21 @@ TEST(VolumeFreeSpaceLine, MarkerByDecimalThresholdsOrTheBarePath)
         {"A: /Volumes/B/", true, std::nullopt, "/Volumes/B/"},
         {"A: /Volumes/B/", true, 60'000'000'000, "\u2705\t/Volumes/B = 60 GB"},
     };
+    const auto destination = [](std::string_view message, const VolumeQueries& volumes) {
+        Destination named{Destination::Named::backingUpTo, std::string(message), backupTargetPath(message), {}};
+        if (named.path)
+            named.space = measureVolume(*named.path, volumes);
+        return named;
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        EXPECT_EQ(volumeFreeSpaceLine(std::string(c.message), ScriptedVolumes(c.supports, c.freeBytes)), c.expected);
+        EXPECT_EQ(freeSpaceLine(destination(c.message, ScriptedVolumes(c.supports, c.freeBytes)), false), c.expected);
     }
     // A saved log's disks are not measured here.
-    EXPECT_EQ(unmeasuredFreeSpaceLine("A: /Volumes/B: C"), "/Volumes/B: free space not measured for a saved log");
-    EXPECT_EQ(unmeasuredFreeSpaceLine("A:/Volumes/B"), "A:/Volumes/B");
+    const ScriptedVolumes none(std::nullopt, std::nullopt);
+    EXPECT_EQ(freeSpaceLine(destination("A: /Volumes/B: C", none), true),
+              "/Volumes/B: free space not measured for a saved log");
+    EXPECT_EQ(freeSpaceLine(destination("A:/Volumes/B", none), true), "A:/Volumes/B");
 }
 
 } // namespace

@@ -15,9 +15,11 @@ const UtcOffset kUtc = [](Date) { return 0L; };
 
 const auto before = [](double minutes) { return Date{kEnd.sinceEpoch - minutes * 60}; };
 
+// A Check's facts: its verdict, and its backups.
 const auto withBackups = [](std::int64_t hours, std::vector<BackupSpan> backups) {
     TimelineFacts facts = emptyTimeline(kEnd, hours);
     facts.backups = std::move(backups);
+    facts.light = BackupAssessment::healthy;
     return facts;
 };
 
@@ -39,6 +41,8 @@ std::string drawn(const TimelineFacts& facts, const UtcOffset& offset = kUtc)
 TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup)
 {
     EXPECT_EQ(drawn(withBackups(1, {})), "--\n07:00\n08:00\n");
+    // Before a Check gives its verdict the period is only an axis: no gap is a finding yet.
+    EXPECT_EQ(drawn(emptyTimeline(kEnd, 3)), "--\n05:00\n06:00\n07:00\n08:00\n");
     EXPECT_EQ(drawn(withBackups(1, {{before(30), before(24), false, true}})),
               "Automatic backup 07:30 to 07:36 (6.0 minutes)\n--\n07:00\n08:00\n");
     EXPECT_EQ(drawn(withBackups(1, {{{}, before(55), false, true}, {before(10), {}, true, false}})),
@@ -112,7 +116,7 @@ TEST(TimelineSvg, IsWellFormedWhateverTheNamesHold)
     facts.deepScans = {before(80)};
     facts.snapshots = {before(70)};
     facts.skipped = {{before(65), "No destinations are potentially available"}};
-    facts.light = SystemColour::Red;
+    facts.light = BackupAssessment::critical;
     const std::string svg = timelineSvg(drawTimeline(facts, 960, 120, kUtc));
 
     // A real XML parser gathers the elements' names and all character data.

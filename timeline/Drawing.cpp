@@ -198,8 +198,9 @@ void addAxis(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& 
 }
 
 // Dashes tell the light's colours apart without seeing them.
-void addLightBand(TimelineDrawing& drawing, SystemColour light)
+void addLightBand(TimelineDrawing& drawing, BackupAssessment assessment)
 {
+    const SystemColour light = lightColour(assessment);
     const double dash = light == SystemColour::Orange ? 12 : light == SystemColour::Red ? 4 : 0;
     drawing.items.push_back(
         {Stroke{0, kBandHeight / 2, drawing.width, kBandHeight / 2, Colour{systemColourRgb(light)}, kBandHeight, dash},
@@ -211,12 +212,12 @@ void addMarks(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale&
               const LocalClock& clock)
 {
     const auto inPeriod = [&](Date time) { return time >= facts.start && time <= facts.end; };
-    for (const DatedText& skip : facts.skipped)
+    for (const SkippedBackup& skip : facts.skipped)
         if (inPeriod(skip.time)) {
             const double x = scale.x(skip.time);
             drawing.items.push_back(
                 {Stroke{x, rows.laneBottom + 2, x, rows.laneBottom + 10, kSkipped, 2},
-                 "Scheduled backup skipped " + clock.text(skip.time) + (skip.text.empty() ? "" : ": " + skip.text),
+                 "Scheduled backup skipped " + clock.text(skip.time) + (skip.reason ? ": " + *skip.reason : ""),
                  std::nullopt});
         }
     for (Date time : facts.snapshots)
@@ -249,7 +250,8 @@ TimelineDrawing drawTimeline(const TimelineFacts& facts, double width, double he
 
     const Scale scale{facts.start, kMargin, seconds > 0 ? std::max(width - 2 * kMargin, 0.0) / seconds : 0.0};
     const Rows rows = rowsFor(height);
-    addGaps(drawing, facts, scale, rows, clock);
+    if (facts.light)
+        addGaps(drawing, facts, scale, rows, clock);
     addAxis(drawing, facts, scale, rows, clock);
     if (facts.light)
         addLightBand(drawing, *facts.light);

@@ -1,47 +1,41 @@
 #include "timeline/Timeline.h"
 
-#include <unordered_set>
-
 namespace quillfen {
 
 namespace {
 
 // The error marks, with the report's line of each.
-std::vector<TimelineFacts::ErrorMark> errorMarks(const AnalysisValues& values, const ReportLayout& layout)
+std::vector<TimelineFacts::ErrorMark> errorMarks(const BackupTally& tally, const ReportLayout& layout)
 {
     std::vector<TimelineFacts::ErrorMark> marks;
-    const std::string_view lines = values.errorLines;
-    for (std::size_t i = 0; i < values.errors.size(); ++i) {
-        const ErrorLine& error = values.errors[i];
+    for (std::size_t i = 0; i < tally.errors.size(); ++i) {
+        const ErrorEntry& error = tally.errors[i];
         if (!error.time)
             continue;
-        const std::size_t next = i + 1 < values.errors.size() ? values.errors[i + 1].offset : lines.size();
-        std::string_view text = lines.substr(error.offset, next - error.offset);
-        if (text.ends_with('\n'))
-            text.remove_suffix(1);
         std::optional<std::size_t> line;
         if (i < layout.errorLines.size())
             line = layout.errorLines[i];
-        marks.push_back({*error.time, std::string(text), line});
+        marks.push_back({*error.time, errorText(error), line});
     }
     return marks;
 }
 
-// Every skipped scheduled backup, with the reason the later releases give;
-// a cancellation at the time of a skip with a reason is that skip.
-std::vector<DatedText> skippedBackups(const BackupTally& tally, const AnalysisValues& values)
-{
-    std::vector<DatedText> skipped = values.skippedBackups;
-    std::unordered_set<double> known;
-    for (const DatedText& skip : skipped)
-        known.insert(skip.time.sinceEpoch);
-    for (const Date time : tally.cancelBU)
-        if (known.insert(time.sinceEpoch).second)
-            skipped.push_back({time, {}});
-    return skipped;
-}
-
 } // namespace
+
+SystemColour lightColour(BackupAssessment light)
+{
+    switch (light) {
+    case BackupAssessment::none:
+        return SystemColour::Grey;
+    case BackupAssessment::healthy:
+        return SystemColour::Green;
+    case BackupAssessment::warning:
+        return SystemColour::Orange;
+    case BackupAssessment::critical:
+        break;
+    }
+    return SystemColour::Red;
+}
 
 TimelineFacts emptyTimeline(Date end, std::int64_t hours)
 {
@@ -51,17 +45,18 @@ TimelineFacts emptyTimeline(Date end, std::int64_t hours)
     return facts;
 }
 
-TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours, SystemColour light)
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours)
 {
     const BackupTally& tally = found.tally;
     TimelineFacts facts = emptyTimeline(end, hours);
-    facts.backups = found.values.backups;
+    facts.backups = tally.backups;
     facts.deepScans = tally.startDT;
-    facts.snapshots = found.values.snapshotTimes;
-    facts.skipped = skippedBackups(tally, found.values);
-    facts.errors = errorMarks(found.values, found.layout);
-    facts.destinations.assign(tally.BUdisksSet.begin(), tally.BUdisksSet.end());
-    facts.light = light;
+    facts.snapshots = tally.snapshotTimes;
+    facts.skipped = tally.skips;
+    facts.errors = errorMarks(tally, found.layout);
+    for (const auto& [text, destination] : tally.destinations)
+        facts.destinations.push_back(text);
+    facts.light = found.assessment.BUassessment;
     return facts;
 }
 

@@ -26,18 +26,22 @@ struct TimelineFacts {
     std::vector<BackupSpan> backups;
     std::vector<Date> deepScans;
     std::vector<Date> snapshots;
-    std::vector<DatedText> skipped; // with the reason, where the log gives one
+    std::vector<SkippedBackup> skipped;
     std::vector<ErrorMark> errors;
     std::vector<std::string> destinations;
-    std::optional<SystemColour> light; // none until a Check has given a verdict
+    // None until a Check has given a verdict; without one, nothing is a finding, not even a gap.
+    std::optional<BackupAssessment> light;
 };
+
+// The window's colour of a light.
+SystemColour lightColour(BackupAssessment light);
 
 // The period's axis and nothing on it, as before the first Check.
 TimelineFacts emptyTimeline(Date end, std::int64_t hours);
 
 // The timeline of a Check that ended its period at `end`; the error marks lead
 // to the report's lines where its layout puts them.
-TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours, SystemColour light);
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours);
 
 // The window's timeline control: shows a Check's facts, redrawn at its own size.
 class TimelineView {

@@ -3,10 +3,6 @@
 #include "platform/Controls.h"
 #include "platform/Queues.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -111,26 +107,6 @@ struct Window {
     TextView outputText;
     Button apfsButton;
     ProgressIndicator progressSpinner;
-};
-
-// A main queue drained by its owner: closures wait until runOne() takes them.
-class FifoMainQueue final : public MainQueue {
-public:
-    void post(Operation operation) override;
-    // Runs the oldest closure, waiting for one to arrive if there is none.
-    void runOne();
-    // The same, waiting at most `limit`; false when nothing arrived (a test fails rather than hangs).
-    bool runOne(std::chrono::milliseconds limit);
-    // Runs every closure that is waiting now, without blocking.
-    void runPending();
-
-private:
-    // Waits for a closure as long as `wait` says, for ever when it says nothing.
-    std::optional<Operation> take(std::optional<std::chrono::milliseconds> wait);
-
-    std::mutex mutex_;
-    std::condition_variable arrived_;
-    std::deque<Operation> operations_;
 };
 
 // Answers every alert at once and keeps it, for the CLI and tests.

@@ -84,7 +84,7 @@ struct Harness {
 
     headless::Window window;
     RecordingTimelineView timeline;
-    headless::FifoMainQueue mainQueue;
+    FifoMainQueue mainQueue;
     headless::RecordingAlerts alerts;
     InMemoryDefaults defaults;
     FixedClock clock;

@@ -1,0 +1,233 @@
+#include "service/CheckService.h"
+
+#include "analysis/Formatting.h"
+#include "analysis/VolumeSpace.h"
+#include "checks/Listings.h"
+#include "logquery/LogFile.h"
+#include "logquery/LogQuery.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace quillfen {
+
+namespace {
+
+// The queries a Check reads from a log file, in this order.
+enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS };
+
+const std::string kTmutilPath = "/usr/bin/tmutil";
+const std::vector<std::string> kBackupNowArguments{"startbackup", "-a", "-r"};
+
+double seconds(std::int64_t hours)
+{
+    return static_cast<double>(hours) * 60 * 60;
+}
+
+// A saved log, read on the run's thread with what it needs to be named in the report.
+class LogFileRun {
+public:
+    LogFileRun(const CheckServices& services, const CheckRequest& request, std::vector<std::string_view> predicates)
+        // Without a period of its own, the file's span decides it, up to the longest period.
+        : read_(readSavedLog(*request.logFile, predicates,
+                             SavedLogLimits{seconds(request.periodFromFile ? 48 : request.hours)}, services.runTool)),
+          name_(fileName(*request.logFile)), release_(releaseText(services.systemVersion))
+    {
+    }
+
+    const SavedLog* log() const { return read_.log ? &*read_.log : nullptr; }
+    std::string failure() const { return "The log file \"" + name_ + "\" could not be read: " + read_.failure + "."; }
+    std::int64_t hours(const CheckRequest& request) const
+    {
+        return request.periodFromFile ? read_.log->hoursSpanned() : request.hours;
+    }
+    // The line that says where the report's entries come from.
+    std::string note() const { return logFileNote(name_, read_.log->readingNote(), release_); }
+
+private:
+    static std::string fileName(const std::string& path)
+    {
+        // A path that ends in a separator has no file name of its own.
+        const std::string name = std::filesystem::path(path).filename().string();
+        return name.empty() ? path : name;
+    }
+    static std::string releaseText(const SystemVersion& system)
+    {
+        if (!system.version)
+            return {};
+        const std::string number = std::to_string(system.version->major) + "." + std::to_string(system.version->minor);
+        return system.named ? "macOS " + number + " (--macos)" : "this Mac's macOS " + number;
+    }
+
+    SavedLogResult read_;
+    std::string name_;
+    std::string release_;
+};
+
+// Assesses and composes what was tallied, runs the scheduler check when the
+// assessment asks for it, and collects the timeline.
+void finishCheck(CheckResult& result, const ReportContext& context, std::string_view note,
+                 const std::function<SchedulerVerdicts(std::int64_t minutes)>& checkScheduler)
+{
+    result.status = RunStatus::finished;
+    result.end = context.analysisNow;
+    result.report = std::string(note) + assessAndCompose(result.found, context);
+    result.found.layout.moveDown(static_cast<std::size_t>(std::ranges::count(note, '\n')));
+    CheckAssessment& assessment = result.found.assessment;
+    if (assessment.runDAScheck) {
+        result.scheduler = checkScheduler(assessment.DAScheckPeriod);
+        assessScheduler(assessment, result.scheduler->dasFinding, result.scheduler->ctsFinding);
+        result.report += result.scheduler->text();
+        result.alerts.insert(result.alerts.end(), result.scheduler->alerts.begin(), result.scheduler->alerts.end());
+    }
+    result.timeline = collectTimeline(result.found, result.end, result.hours);
+}
+
+CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& request, Release release)
+{
+    CheckResult result;
+    result.hours = request.hours;
+    const LogStreamResult stream =
+        streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateTM), request.hours, 'h'),
+                         tallyInto(result.found.tally, release));
+    const Date now = services.clock.now();
+    result.timeline = emptyTimeline(now, request.hours);
+    if (auto failure = toolFailureText(stream.run, "TM log command")) {
+        result.alerts.push_back(std::move(*failure));
+        return result;
+    }
+    if (!isArray(stream.shape)) {
+        result.status = RunStatus::undecodable;
+        result.end = now;
+        result.found = {};
+        result.report = kParseErrorLine;
+        return result;
+    }
+    measureDestinations(result.found.tally, services.volumes);
+    finishCheck(result, ReportContext{now, request.hours, release, services.clock, false}, {},
+                [&services](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes); });
+    return result;
+}
+
+CheckResult checkLogFile(const CheckServices& services, const CheckRequest& request, Release release)
+{
+    CheckResult result;
+    result.savedLog = true;
+    result.hours = request.hours;
+    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS});
+    const SavedLog* log = file.log();
+    if (!log) {
+        result.timeline = emptyTimeline(services.clock.now(), request.hours);
+        result.alerts.push_back(file.failure());
+        return result;
+    }
+    result.hours = file.hours(request);
+    for (const LogEntry& entry : log->inPeriod(kFileTM, seconds(result.hours)))
+        tallyEntry(result.found.tally, entry, release);
+    const StoppedClock clock(log->newest);
+    finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true}, file.note(),
+                [log](std::int64_t minutes) { return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes); });
+    return result;
+}
+
+CheckResult checkRun(const CheckServices& services, const CheckRequest& request)
+{
+    // The report depends on the release; none is made up.
+    if (!services.systemVersion.version) {
+        CheckResult result;
+        result.hours = request.hours;
+        result.timeline = emptyTimeline(services.clock.now(), request.hours);
+        result.alerts.push_back(services.systemVersion.failure);
+        return result;
+    }
+    const Release release = Release::of(*services.systemVersion.version);
+    return request.logFile ? checkLogFile(services, request, release) : checkLiveMac(services, request, release);
+}
+
+std::string listingOf(Listing listing, std::span<const LogEntry> entries, Date end, std::int64_t hours)
+{
+    return listing == Listing::speed ? speedListing(entries, end, hours) : apfsListing(entries, end, hours);
+}
+
+ListingResult listRun(const CheckServices& services, Listing listing, const CheckRequest& request)
+{
+    const std::string_view predicate = listing == Listing::speed ? kPredicateSpeed : kPredicateAPFS;
+    ListingResult result;
+    result.hours = request.hours;
+    if (request.logFile) {
+        const LogFileRun file(services, request, {predicate});
+        if (const SavedLog* log = file.log()) {
+            result.status = RunStatus::finished;
+            result.hours = file.hours(request);
+            result.text =
+                file.note() + listingOf(listing, log->inPeriod(0, seconds(result.hours)), log->newest, result.hours);
+        } else {
+            result.alerts.push_back(file.failure());
+        }
+        return result;
+    }
+    const EntryFilter keep = [listing](const LogEntry& entry) {
+        return listing == Listing::speed || hasAPFSMarker(entry.eventMessage);
+    };
+    const LogQueryResult query =
+        runLogCommand(services.runTool, withPeriod(baseLogArguments(predicate), request.hours, 'h'), keep);
+    const Date now = services.clock.now();
+    if (auto failure = toolFailureText(query.run, "TM log command")) {
+        result.alerts.push_back(std::move(*failure));
+    } else if (query.log.isArray()) {
+        result.status = RunStatus::finished;
+        result.text = listingOf(listing, query.log.views(), now, request.hours);
+    } else {
+        result.status = RunStatus::undecodable;
+        result.text = undecodableListing(now, request.hours);
+    }
+    return result;
+}
+
+} // namespace
+
+CheckService::CheckService(CheckServices services)
+    : services_(std::move(services)), results_(std::make_shared<ClosableMainQueue>(services_.mainQueue))
+{
+}
+
+CheckService::~CheckService()
+{
+    results_->close();
+}
+
+template <typename Result> void CheckService::run(std::function<Result()> work, std::function<void(Result&)> done)
+{
+    processingQueue_.add([work = std::move(work), done = std::move(done), results = results_] {
+        auto result = std::make_shared<Result>(work());
+        results->post([done, results, result] {
+            if (results->isOpen())
+                done(*result);
+        });
+    });
+}
+
+void CheckService::check(const CheckRequest& request, std::function<void(CheckResult&)> done)
+{
+    run<CheckResult>([services = services_, request] { return checkRun(services, request); }, std::move(done));
+}
+
+void CheckService::list(Listing listing, const CheckRequest& request, std::function<void(ListingResult&)> done)
+{
+    run<ListingResult>([services = services_, listing, request] { return listRun(services, listing, request); },
+                       std::move(done));
+}
+
+void CheckService::backUpNow(std::function<void(std::vector<std::string>&)> done)
+{
+    run<std::vector<std::string>>(
+        [runTool = services_.runTool] {
+            std::vector<std::string> alerts;
+            if (auto failure = toolFailureText(runTool(kTmutilPath, kBackupNowArguments, nullptr), "Back up command"))
+                alerts.push_back(std::move(*failure));
+            return alerts;
+        },
+        std::move(done));
+}
+
+} // namespace quillfen
