@@ -64,7 +64,7 @@ bool AppDelegate::isAdminUser(const std::string& name) const
 bool AppDelegate::startUpChecks()
 {
     if (!isAdminUser(loginName_)) {
-        showAppAlert("Lumenreed can't get logs unless you're an admin user.\n"
+        showAppAlert("Quillfen can't get logs unless you're an admin user.\n"
                      "Please switch to an admin account and try again.");
         return false;
     }

@@ -128,7 +128,7 @@ TEST_F(AppTest, LaunchChecksForAnAdminAndSchedulesTheUpdateCheck)
     }
     EXPECT_EQ(tools.calls().front().path, "/usr/bin/id");
     ASSERT_EQ(alerts.alerts().size(), 4u);
-    EXPECT_EQ(alerts.alerts().back().informativeText, "Lumenreed can't get logs unless you're an admin user.\n"
+    EXPECT_EQ(alerts.alerts().back().informativeText, "Quillfen can't get logs unless you're an admin user.\n"
                                                       "Please switch to an admin account and try again.");
 }
 
