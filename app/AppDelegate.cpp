@@ -34,11 +34,12 @@ void showCheckedForUpdate(Ui::TMWindow& form)
 
 } // namespace
 
-AppDelegate::AppDelegate(ControllerServices services, std::string loginName, UpdateServices update)
-    : services_(std::move(services)), loginName_(std::move(loginName)),
+AppDelegate::AppDelegate(ControllerServices services, std::string loginName, RunTool idTool, UpdateServices update)
+    : services_(std::move(services)), loginName_(std::move(loginName)), idTool_(std::move(idTool)),
       // The Help menu item's title and tick last until the application quits, in new windows too.
       updateCheck_(new UpdateCheck(
-          services_, std::move(update),
+          UpdateCheckContext{services_.mainQueue, services_.alerts, services_.defaults, services_.clock},
+          std::move(update),
           [this] {
               for (Document* document : documents())
                   showCheckedForUpdate(document->window().form());
@@ -54,18 +55,23 @@ AppDelegate::~AppDelegate()
     terminateRunningTools();
 }
 
-bool AppDelegate::isAdminUser(const std::string& name) const
+std::optional<std::string> AppDelegate::adminRefusal(const std::string& name) const
 {
     TextOutput output;
-    services_.runTool("/usr/bin/id", {"-G", name}, &output);
-    return listsAdminGroup(output.text());
+    const ToolResult result = idTool_("/usr/bin/id", {"-G", name}, &output);
+    // No answer says nothing of the user's rights, so the user is not sent to another account for it.
+    if (const auto failure = toolFailureText(result, "/usr/bin/id"))
+        return "Quillfen could not find out whether you're an admin user: " + *failure + ".\nPlease try again.";
+    if (listsAdminGroup(output.text()))
+        return std::nullopt;
+    return "Quillfen can't get logs unless you're an admin user.\n"
+           "Please switch to an admin account and try again.";
 }
 
 bool AppDelegate::startUpChecks()
 {
-    if (!isAdminUser(loginName_)) {
-        showAppAlert("Lumenreed can't get logs unless you're an admin user.\n"
-                     "Please switch to an admin account and try again.");
+    if (const auto refusal = adminRefusal(loginName_)) {
+        showAppAlert(*refusal);
         return false;
     }
     updateCheck_->startIfDue();

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,14 +18,14 @@ class Document;
 // the commands of the File and Help menus that no window owns.
 class AppDelegate final : public QObject {
 public:
-    // `services` outlive the delegate; every window's controller shares them.
-    AppDelegate(ControllerServices services, std::string loginName, UpdateServices update);
+    // `services` outlive the delegate; every window's controller shares them. `idTool` runs
+    // `/usr/bin/id` at launch, under a deadline of its own.
+    AppDelegate(ControllerServices services, std::string loginName, RunTool idTool, UpdateServices update);
     // The application quits: ends the tools still running for its windows.
     ~AppDelegate() override;
 
-    // False when the user is not an admin: the application must quit.
+    // False when the user is not an admin, or `id` could not tell: the application must quit.
     bool startUpChecks();
-    bool isAdminUser(const std::string& name) const;
     void showAppAlert(const std::string& text);
     UpdateCheck& updateCheck() { return *updateCheck_; }
 
@@ -39,11 +40,14 @@ public:
     void openUpdates();
 
 private:
+    // Why `name` may not use the application: not an admin, or `id` gave no answer; nothing for an admin.
+    std::optional<std::string> adminRefusal(const std::string& name) const;
     void chooseFileToOpen();
     void chooseLogFileToAnalyse();
 
     ControllerServices services_;
     std::string loginName_;
+    RunTool idTool_;
     UpdateCheck* updateCheck_;
     int untitledCount_ = 0;
 };

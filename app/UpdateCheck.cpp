@@ -2,7 +2,9 @@
 
 #include "app/LaunchRules.h"
 #include "app/QtServices.h"
-#include "controller/ViewController.h"
+#include "platform/Date.h"
+#include "platform/Queues.h"
+#include "platform/UserDefaults.h"
 #include "update/UpdateList.h"
 
 #include <QApplication>
@@ -88,8 +90,7 @@ std::optional<QUrl> downloadAddressWithin(std::string_view address, const QUrl& 
     return within ? std::optional<QUrl>(url) : std::nullopt;
 }
 
-UpdateCheck::UpdateCheck(const ControllerServices& app, UpdateServices update, std::function<void()> checked,
-                         QObject* parent)
+UpdateCheck::UpdateCheck(UpdateCheckContext app, UpdateServices update, std::function<void()> checked, QObject* parent)
     : QObject(parent), mainQueue_(app.mainQueue), alerts_(app.alerts), defaults_(app.defaults), clock_(app.clock),
       update_(std::move(update)), onChecked_(std::move(checked)), network_(new QNetworkAccessManager(this))
 {

@@ -23,7 +23,6 @@ class QWidget;
 
 namespace quillfen {
 
-struct ControllerServices;
 class Clock;
 class MainQueue;
 class UserDefaults;
@@ -73,12 +72,20 @@ UpdateServices deployedUpdateServices(ChoicePresenter& choices);
 // port are the base's and whose normalised path begins with the base's path.
 std::optional<QUrl> downloadAddressWithin(std::string_view address, const QUrl& base);
 
+// What the update check borrows from the application, all of which outlives it.
+struct UpdateCheckContext {
+    MainQueue& mainQueue;
+    AlertPresenter& alerts;
+    UserDefaults& defaults;
+    const Clock& clock;
+};
+
 // The update check, whole: when launch makes it, the request for the list, which answers count,
 // what the list offers and what the user chose.
 class UpdateCheck final : public QObject {
 public:
-    // `app` outlives the check; `checked` is called once a list has named this application.
-    UpdateCheck(const ControllerServices& app, UpdateServices update, std::function<void()> checked, QObject* parent);
+    // `checked` is called once a list has named this application.
+    UpdateCheck(UpdateCheckContext app, UpdateServices update, std::function<void()> checked, QObject* parent);
 
     // At launch: starts the check when the stored schedule says it is due, and writes the schedule back.
     void startIfDue();

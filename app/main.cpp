@@ -66,11 +66,13 @@ int main(int argc, char** argv)
     SystemClock clock;
     const ToolPaths paths = ToolPaths::configured();
     const RunTool runTool = runOffMainThread(makeRunTool(paths));
+    // `id` may wait on an unreachable directory server; the user hears of it in seconds, not minutes.
+    const RunTool idTool = runOffMainThread(makeRunTool(paths, ToolLimits{.timeout = std::chrono::seconds(10)}));
     const StatvfsVolumes volumes(paths.root());
 
     AppDelegate delegate(
         ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName(),
-        deployedUpdateServices(choices));
+        idTool, deployedUpdateServices(choices));
     if (!delegate.startUpChecks())
         return 0;
 

@@ -61,9 +61,10 @@ protected:
     {
         UpdateServices update = deployedUpdateServices(choices);
         update.bundleInfoPath.clear();
+        const RunTool idRunner = runOffMainThread(idTool ? idTool : runTool);
         const ControllerServices services{
             queue, alerts, defaults, clock, runOffMainThread(std::move(runTool)), volumes, OsVersion{14, 5}};
-        return std::make_unique<AppDelegate>(services, "tester", std::move(update));
+        return std::make_unique<AppDelegate>(services, "tester", idRunner, std::move(update));
     }
 
     AppDelegate& delegate()
@@ -95,41 +96,59 @@ protected:
     testing::FixedClock clock{testing::kNow};
     testing::FakeVolumes volumes;
     testing::ScriptedTools tools;
+    // When set before the delegate is built, runs `id` at launch instead of `tools`.
+    RunTool idTool;
     std::unique_ptr<AppDelegate> delegate_;
 };
 
-// Not an admin (no group 80): told so, and the app quits without touching the preferences. The update
-// check is due once more than the interval has passed; an interval below 1 s, or unreadable, is 12 hours.
+// Not an admin (no group 80), or `id` failing or stalling: told which, and the app quits without touching the
+// preferences. The update check is due once more than the interval has passed; an interval below 1 s, or unreadable, is
+// 12 hours.
 TEST_F(AppTest, LaunchChecksForAnAdminAndSchedulesTheUpdateCheck)
 {
+    // `id` is a script, ended past a short deadline; asked about anyone but the tester, it fails.
+    const QString id = dir.filePath(u"usr/bin/id"_s);
+    idTool = makeRunTool(ToolPaths(dir.path().toStdString()), ToolLimits{.timeout = std::chrono::milliseconds(500)});
     const double now = secondsSinceReferenceDate(testing::kNow);
-    // Stored preferences (invalid: none), then those written back (0 and 0: none).
-    const std::tuple<const char*, QVariant, QVariant, QVariant, double, double> cases[] = {
-        {"20 12 61 79 81\n", {}, {}, {}, 0.0, 0.0},
-        {"20 180\n", {}, {}, {}, 0.0, 0.0},
-        {"800 8 080\n", {}, {}, {}, 0.0, 0.0},
-        {"", {}, {}, {}, 0.0, 0.0},
-        {"80", {}, {}, {}, now, 43200.0},                                     // first launch: checked now
-        {"20 12 80\n", {}, now - 43200.0, 0.5, now - 43200.0, 43200.0},       // exactly the interval: not due
-        {"20 12 61 79 80 81 98 701\n", {}, now - 43200.5, 0.5, now, 43200.0}, // just over it
-        {"20 80\n", {}, u"yesterday"_s, u"soon"_s, now, 43200.0},             // not numbers
-        {"20 80\n", true, now - 1e6, 3600.0, now - 1e6, 3600.0},              // never checks when switched off
+    const std::string notAdmin = "Quillfen can't get logs unless you're an admin user.\n"
+                                 "Please switch to an admin account and try again.";
+    const auto unknown = [](const std::string& why) {
+        return "Quillfen could not find out whether you're an admin user: /usr/bin/id " + why + ".\nPlease try again.";
     };
-    for (const auto& [groups, noUpdateCheck, last, interval, expectedLast, expectedInterval] : cases) {
+    // What `id` does, the stored preferences (invalid: none), those written back (0 and 0: none), and the alert.
+    const std::tuple<const char*, QVariant, QVariant, QVariant, double, double, std::string> cases[] = {
+        {"echo 20 12 61 79 81", {}, {}, {}, 0.0, 0.0, notAdmin},
+        {"echo 20 180", {}, {}, {}, 0.0, 0.0, notAdmin},
+        {"echo 800 8 080", {}, {}, {}, 0.0, 0.0, notAdmin},
+        {":", {}, {}, {}, 0.0, 0.0, notAdmin},
+        {"echo 20 80; exit 1", {}, {}, {}, 0.0, 0.0, unknown("returned error number 1")},
+        {"echo 20 80; exec sleep 60", {}, {}, {}, 0.0, 0.0, unknown("did not finish within 500 milliseconds")},
+        {"printf 80", {}, {}, {}, now, 43200.0, ""},                                 // first launch: checked now
+        {"echo 20 12 80", {}, now - 43200.0, 0.5, now - 43200.0, 43200.0, ""},       // exactly the interval: not due
+        {"echo 20 12 61 79 80 81 98 701", {}, now - 43200.5, 0.5, now, 43200.0, ""}, // just over it
+        {"printf '20\\n80\\n'", {}, u"yesterday"_s, u"soon"_s, now, 43200.0, ""},    // not numbers
+        {"echo 20 80", true, now - 1e6, 3600.0, now - 1e6, 3600.0, ""},              // never checks when switched off
+    };
+    for (const auto& [script, noUpdateCheck, last, interval, expectedLast, expectedInterval, alert] : cases) {
+        SCOPED_TRACE(script);
+        writeFile(id, "#!/bin/sh\n[ \"$*\" = '-G tester' ] || exit 64\n" + QByteArray(script) + "\n");
+        QFile(id).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         settings.setValue(u"noUpdateCheck"_s, noUpdateCheck);
         settings.setValue(u"dateLastUpdateCheck"_s, last);
         settings.setValue(u"updateCheckInt"_s, interval);
-        tools.push(0, groups);
-        EXPECT_EQ(delegate().startUpChecks(), expectedInterval != 0.0) << groups;
+        const std::size_t shown = alerts.alerts().size();
+        EXPECT_EQ(delegate().startUpChecks(), expectedInterval != 0.0);
         EXPECT_EQ(settings.value(u"noUpdateCheck"_s).toBool(), noUpdateCheck.isValid());
         EXPECT_DOUBLE_EQ(settings.value(u"dateLastUpdateCheck"_s).toDouble(), expectedLast) << expectedLast - now;
         EXPECT_EQ(settings.value(u"updateCheckInt"_s).toDouble(), expectedInterval) << expectedLast - now;
-        EXPECT_EQ(tools.calls().back().args, (std::vector<std::string>{"-G", "tester"}));
+        ASSERT_EQ(alerts.alerts().size(), shown + (alert.empty() ? 0 : 1));
+        if (alert.empty())
+            continue;
+        const Alert& told = alerts.alerts().back();
+        EXPECT_EQ(std::tuple(told.style, told.messageText, told.informativeText),
+                  std::tuple(AlertStyle::Critical, std::string("An error occurred:"), alert));
     }
-    EXPECT_EQ(tools.calls().front().path, "/usr/bin/id");
-    ASSERT_EQ(alerts.alerts().size(), 4u);
-    EXPECT_EQ(alerts.alerts().back().informativeText, "Lumenreed can't get logs unless you're an admin user.\n"
-                                                      "Please switch to an admin account and try again.");
+    EXPECT_TRUE(tools.calls().empty()) << "`id` runs under its own deadline, not the other tools'";
 }
 
 // Outside text (a file name here, the update list elsewhere) never becomes markup or a link.

@@ -317,7 +317,7 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         ScriptedChoices choices;
         AppDelegate delegate(
             ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock, h.tools.runner(), h.volumes, h.version},
-            "tester",
+            "tester", h.tools.runner(),
             UpdateServices{choices, open, server.url, base, info.fileName(), tls, 10s, c.trickle ? 600ms : 10s, 65536});
         TMWindow& window = delegate.newDocument().window();
         delegate.updateCheck().start();
