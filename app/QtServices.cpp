@@ -1,13 +1,9 @@
 #include "app/QtServices.h"
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QLabel>
 #include <QMessageBox>
 #include <QSettings>
-#include <QThread>
-
-#include <thread>
 
 namespace quillfen {
 
@@ -106,24 +102,6 @@ bool SettingsDefaults::boolForKey(const std::string& key) const
 void SettingsDefaults::setBool(const std::string& key, bool value)
 {
     settings_.setValue(qtKey(key), value);
-}
-
-RunTool runOffMainThread(RunTool runTool)
-{
-    return [runTool = std::move(runTool)](const std::string& path, const std::vector<std::string>& args,
-                                          OutputSink* output) {
-        if (QThread::currentThread() != QCoreApplication::instance()->thread())
-            return runTool(path, args, output);
-        ToolResult result;
-        QEventLoop loop;
-        std::thread helper([&] {
-            result = runTool(path, args, output);
-            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-        });
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-        helper.join();
-        return result;
-    };
 }
 
 } // namespace quillfen

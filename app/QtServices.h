@@ -1,7 +1,6 @@
 #pragma once
 
 #include "platform/Controls.h"
-#include "platform/Process.h"
 #include "platform/Queues.h"
 #include "platform/UserDefaults.h"
 
@@ -57,9 +56,5 @@ public:
 private:
     QSettings& settings_;
 };
-
-// A tool run on the main thread (the scheduler check) goes to a helper thread
-// while the window keeps repainting but takes no input; elsewhere it runs in place.
-RunTool runOffMainThread(RunTool runTool);
 
 } // namespace quillfen

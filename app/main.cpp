@@ -65,9 +65,9 @@ int main(int argc, char** argv)
     QtMainQueue mainQueue;
     SystemClock clock;
     const ToolPaths paths = ToolPaths::configured();
-    const RunTool runTool = runOffMainThread(makeRunTool(paths));
+    const RunTool runTool = makeRunTool(paths);
     // `id` may wait on an unreachable directory server; the user hears of it in seconds, not minutes.
-    const RunTool idTool = runOffMainThread(makeRunTool(paths, ToolLimits{.timeout = std::chrono::seconds(10)}));
+    const RunTool idTool = makeRunTool(paths, ToolLimits{.timeout = std::chrono::seconds(10)});
     const StatvfsVolumes volumes(paths.root());
 
     AppDelegate delegate(
