@@ -399,6 +399,12 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
 [{"timestamp" : "2026-03-18 07:00:00.000000+0000",
   "eventMessage" : "Copied \u001b]52;c;aGk=\u0007\u001b[2J\r\u007f\u009b31m\ttab \u2705"}]
 EOF)");
+    // A message that ends as an undecodable output's listing does.
+    const std::string sentence = scratch("sentence.json");
+    std::ofstream(sentence)
+        << R"([{"timestamp":"2026-03-18 07:00:00.000000+0000","subsystem":"com.apple.TimeMachine",)"
+           R"("eventMessage":"Copied 1 items (1 KB) from x:\n\nError: couldn't get log entries and )"
+           R"(parse them."}])";
     const CliRun runs[] = {
         {{escapes, "speed"},
          0,
@@ -427,6 +433,8 @@ EOF)");
          "…for 3 hours:\n…DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n"
          "The log file holds no CTS entries, so CTS could not be checked.\n"},
         {{"speed", "--file", kSamples + "README.md"}, 3, "", alert("The log file \"README.md\" could not be read: …")},
+        // A listing's status is its own, whatever its last lines say.
+        {{"speed", "--file", sentence}, 0, "…Copied 1 items (1 KB) from x:\n\n" + kParseError},
         // The release the file came from, not this Mac's, decides the release-dependent lines.
         {{"check", "--file", kSamples + "macos13-disk-away.json", "--macos", "10.12"},
          2,
