@@ -134,7 +134,7 @@ CheckRequest ViewController::startRun()
 
 void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hours)
 {
-    if (!request.periodFromFile || !periodFromFile_)
+    if (!request.periodFromFile)
         return;
     periodFromFile_ = false;
     theTimePeriod = hours;
