@@ -49,7 +49,9 @@ OPTIONS
         first entry, and the closing summary, "^C" and the next prompt after
         the last, are passed over. The file is read once, front to back, so
         a pipe will do too. The file may hold every subsystem; only the entries the
-        queries ask for are used. The period ends at the file's newest entry,
+        queries ask for are used, in time order whatever order the file
+        has them in; an exact repeat (the same time and message) counts
+        once. The period ends at the file's newest entry,
         not now, and "minutes ago" counts back from there; the report's
         first line says so. Without --hours the period reaches back to the
         file's oldest entry (at most 48 hours). DAS and CTS are judged from

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <unordered_set>
 
 namespace quillfen {
 
@@ -50,9 +51,45 @@ public:
     }
 
     bool found() const { return found_; }
-    SavedLog take() { return std::move(log_); }
+    SavedLog take()
+    {
+        for (FileQuery& query : log_.queries)
+            settle(query.entries);
+        return std::move(log_);
+    }
 
 private:
+    // Puts entries in time order and keeps one of each exact repeat (the same time and message), so
+    // that captures joined in any order, reversed, saved twice or overlapping read as the log they hold.
+    void settle(std::deque<KeptEntry>& entries)
+    {
+        const auto byTime = [](const KeptEntry& a, const KeptEntry& b) { return a.time < b.time; };
+        if (!std::ranges::is_sorted(entries, byTime)) {
+            std::ranges::stable_sort(entries, byTime);
+            log_.reordered = true;
+        }
+        std::vector<bool> repeat(entries.size());
+        for (std::size_t start = 0, end = 0; start < entries.size(); start = end) {
+            for (end = start + 1; end < entries.size() && entries[end].time == entries[start].time;)
+                ++end;
+            if (end - start == 1)
+                continue;
+            std::unordered_set<std::string_view> seen;
+            for (std::size_t i = start; i < end; ++i)
+                repeat[i] = !seen.insert(entries[i].eventMessage).second;
+        }
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            if (repeat[i])
+                continue;
+            if (kept != i)
+                entries[kept] = std::move(entries[i]);
+            ++kept;
+        }
+        log_.repeats += entries.size() - kept;
+        entries.resize(kept);
+    }
+
     std::vector<Predicate> predicates_;
     double keptSeconds_;
     SavedLog log_;
@@ -135,6 +172,11 @@ std::string SavedLog::readingNote() const
     if (linesPassedOver > 0)
         note += ", " + std::to_string(linesPassedOver) + (linesPassedOver == 1 ? " leading line" : " leading lines") +
                 " passed over";
+    if (reordered)
+        note += ", entries put in time order";
+    if (repeats > 0)
+        note +=
+            ", " + std::to_string(repeats) + (repeats == 1 ? " repeated entry" : " repeated entries") + " counted once";
     return note;
 }
 

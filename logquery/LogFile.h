@@ -38,6 +38,8 @@ struct SavedLog {
     std::uint64_t linesPassedOver = 0; // before the first entry
     std::string zone;                  // the compact style's times were read in; empty for the others
     bool archive = false;              // a log archive folder, read by the log tool
+    bool reordered = false;            // its entries came out of time order and were put in order
+    std::uint64_t repeats = 0;         // exact repeats of an entry, counted once
 
     // How the file was read, for the report ("syslog style, 3 leading lines passed over").
     std::string readingNote() const;

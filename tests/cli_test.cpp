@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <numeric>
 #include <ostream>
 #include <ranges>
 #include <set>
@@ -448,25 +449,44 @@ EOF)");
     };
     expectRuns(runs);
     // The same day in every style, behind the terminal's text, reads as its JSON twin: only the first
-    // line differs. Compact has no offsets: read in another zone, only the instants printed move.
+    // line differs; so do its entries reversed, saved twice, or in two captures joined newest first.
+    // Compact has no offsets: read in another zone, only the instants printed move.
     const Outcome json = cli({"check", "--file", kSamples + "macos13-disk-away.json"});
     const auto rest = [](const std::string& out) { return out.substr(out.find('\n')); };
+    std::vector<std::string> entries;
+    std::ifstream ndjson(kSamples + "macos13-disk-away.ndjson");
+    for (std::string line; std::getline(ndjson, line);)
+        if (line.starts_with("{\"timezoneName\""))
+            entries.push_back(line + "\n");
+    const auto captured = [](const std::string& name, const auto& lines) {
+        std::ofstream(scratch(name)) << std::accumulate(lines.begin(), lines.end(), std::string());
+        return scratch(name);
+    };
+    std::vector<std::string> halves(entries.begin() + 100, entries.end());
+    halves.insert(halves.end(), entries.begin(), entries.begin() + 100);
+    std::vector<std::string> twice = entries;
+    twice.insert(twice.end(), entries.begin(), entries.end());
     const std::pair<std::vector<std::string>, std::string> styles[] = {
-        {{"macos13-disk-away.log"}, "(default style, 3 leading lines passed over)"},
-        {{"macos13-disk-away.syslog.txt"}, "(syslog style, 4 leading lines passed over)"},
-        {{"macos13-disk-away.compact.txt", "--tz", "America/Los_Angeles"},
+        {{kSamples + "macos13-disk-away.log"}, "(default style, 3 leading lines passed over)"},
+        {{kSamples + "macos13-disk-away.syslog.txt"}, "(syslog style, 4 leading lines passed over)"},
+        {{kSamples + "macos13-disk-away.compact.txt", "--tz", "America/Los_Angeles"},
          "(compact style, times read in America/Los_Angeles, 3 leading lines passed over)"},
-        {{"macos13-disk-away.ndjson"}, "(ndjson style)"},
-        {{"macos13-disk-away.logarchive"}, R"((a log archive, read by "log show --archive"))"},
+        {{kSamples + "macos13-disk-away.ndjson"}, "(ndjson style)"},
+        {{kSamples + "macos13-disk-away.logarchive"}, R"((a log archive, read by "log show --archive"))"},
+        {{captured("reversed.ndjson", entries | std::views::reverse)}, "(ndjson style, entries put in time order)"},
+        {{captured("newest-first.ndjson", halves)}, "(ndjson style, entries put in time order)"},
+        {{captured("twice.ndjson", twice)},
+         "(ndjson style, entries put in time order, 326 repeated entries counted once)"},
     };
     for (const auto& [arguments, reading] : styles) {
-        std::vector<std::string> command = {"check", "--file", kSamples + arguments[0]};
-        command.insert(command.end(), arguments.begin() + 1, arguments.end());
+        std::vector<std::string> command = {"check", "--file"};
+        command.insert(command.end(), arguments.begin(), arguments.end());
         const Outcome outcome = cli(command);
+        const std::string name = std::filesystem::path(arguments[0]).filename().string();
         EXPECT_EQ(outcome.status, 2);
-        EXPECT_TRUE(outcome.out.starts_with("Read from the log file \"" + arguments[0] + "\" " + reading + ":"))
+        EXPECT_TRUE(outcome.out.starts_with("Read from the log file \"" + name + "\" " + reading + ":"))
             << outcome.out.substr(0, 200);
-        EXPECT_EQ(rest(outcome.out), rest(json.out)) << arguments[0];
+        EXPECT_EQ(rest(outcome.out), rest(json.out)) << name;
     }
     const Outcome tokyo = cli({"check", "--file", kSamples + "macos13-disk-away.compact.txt", "--tz", "Asia/Tokyo"});
     EXPECT_TRUE(rest(tokyo.out).starts_with("\nAnalysis from 2023-02-17 10:00:00 +0000 to 2023-02-18 07:00:00 +0000"));

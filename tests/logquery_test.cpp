@@ -347,6 +347,10 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     const Case cases[] = {
         {json, "2 4 1 json style"},
         {preamble + json, read},
+        // Of the entries of one instant, only an exact repeat counts once.
+        {"[" + tm + "2023-02-17 20:00:00.000000-0800\"}," + tm + "2023-02-18 04:00:00.000000+0000\"}," +
+             R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
+         "2 1 2 json style, 1 repeated entry counted once"},
         {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
         {"[]\n", noEntry},
         {"", noEntry},
