@@ -26,11 +26,6 @@ QString fromUtf8(std::string_view text)
 
 } // namespace
 
-void QtView::setHidden(bool hidden)
-{
-    widget_.setHidden(hidden);
-}
-
 std::string QtTextField::text() const
 {
     return edit_.text().toStdString();

@@ -20,15 +20,6 @@ class ColourSwatch;
 // The window's controls on Qt widgets. Setting a value from the controller never
 // fires the control's own action, as on the Mac.
 
-class QtView final : public View {
-public:
-    explicit QtView(QWidget& widget) : widget_(widget) {}
-    void setHidden(bool hidden) override;
-
-private:
-    QWidget& widget_;
-};
-
 class QtTextField final : public TextField {
 public:
     explicit QtTextField(QLineEdit& edit) : edit_(edit) {}

@@ -22,15 +22,14 @@ constexpr int kReportColumns = 88;
 struct TMWindow::Controls {
     explicit Controls(Ui::TMWindow& ui)
         : periodText(*ui.periodText), periodStep(*ui.periodStep), trafficLight(*ui.trafficLight),
-          outputTextScroll(*ui.outputText), outputText(*ui.outputText), apfsButton(*ui.apfsButton),
-          progressSpinner(*ui.progressSpinner), timeline(*ui.timeline)
+          outputText(*ui.outputText), apfsButton(*ui.apfsButton), progressSpinner(*ui.progressSpinner),
+          timeline(*ui.timeline)
     {
     }
 
     QtTextField periodText;
     QtStepper periodStep;
     QtColourWell trafficLight;
-    QtView outputTextScroll;
     QtTextView outputText;
     QtButton apfsButton;
     QtProgressIndicator progressSpinner;

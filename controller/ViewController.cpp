@@ -15,10 +15,10 @@ constexpr double kMaximumFontSize = 60.0;
 
 ViewController::ViewController(const WindowControls& controls, ControllerServices services)
     : periodText(controls.periodText), periodStep(controls.periodStep), trafficLight(controls.trafficLight),
-      outputTextScroll(controls.outputTextScroll), outputText(controls.outputText),
-      theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner), timeline(controls.timeline),
-      services_(std::move(services)), service_(CheckServices{services_.mainQueue, services_.clock, services_.runTool,
-                                                             services_.volumes, services_.systemVersion})
+      outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
+      timeline(controls.timeline), services_(std::move(services)),
+      service_(CheckServices{services_.mainQueue, services_.clock, services_.runTool, services_.volumes,
+                             services_.systemVersion})
 {
     lastCheck_.found.assessment.BUassessment = BackupAssessment::none;
 }

@@ -34,7 +34,6 @@ struct WindowControls {
     TextField& periodText;
     Stepper& periodStep;
     ColourWell& trafficLight;
-    View& outputTextScroll;
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;
@@ -44,8 +43,8 @@ struct WindowControls {
 // The controls of any window that holds them under these names (Qt widgets or headless ones).
 template <typename Window> WindowControls controlsOf(Window& window, TimelineView& timeline)
 {
-    return {window.periodText, window.periodStep, window.trafficLight,    window.outputTextScroll,
-            window.outputText, window.apfsButton, window.progressSpinner, timeline};
+    return {window.periodText,      window.periodStep, window.trafficLight, window.outputText, window.apfsButton,
+            window.progressSpinner, timeline};
 }
 
 inline constexpr std::string_view kFontSizeKey = "fontSize";
@@ -111,7 +110,6 @@ private:
     TextField& periodText;
     Stepper& periodStep;
     ColourWell& trafficLight;
-    View& outputTextScroll;
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;

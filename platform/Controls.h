@@ -9,12 +9,6 @@ namespace quillfen {
 // The window's controls as the controller sees them. The desktop app implements
 // them on its widgets; platform/headless keeps them in memory for the CLI and tests.
 
-class View {
-public:
-    virtual ~View() = default;
-    virtual void setHidden(bool hidden) = 0;
-};
-
 class TextField {
 public:
     virtual ~TextField() = default;

@@ -11,15 +11,6 @@ namespace quillfen::headless {
 
 // In-memory controls for the CLI and tests: each records what the controller did to it.
 
-class View final : public quillfen::View {
-public:
-    void setHidden(bool hidden) override { hidden_ = hidden; }
-    bool isHidden() const { return hidden_; }
-
-private:
-    bool hidden_ = false;
-};
-
 class TextField final : public quillfen::TextField {
 public:
     std::string text() const override { return text_; }
@@ -103,7 +94,6 @@ struct Window {
     TextField periodText;
     Stepper periodStep;
     ColourWell trafficLight;
-    View outputTextScroll;
     TextView outputText;
     Button apfsButton;
     ProgressIndicator progressSpinner;
