@@ -59,17 +59,18 @@ bool diskWasAway(const BackupTally& tally, Date now)
            minutesSince(newest->time, now) <= kOverdueMinutes;
 }
 
-// Asks for the scheduler check unless the missing disk already explains the gap.
-void checkScheduler(CheckAssessment& assessment, bool diskAway, std::int64_t minutes)
+// Asks for the scheduler check unless the missing disk, or a backup running since before the
+// period, already explains the gap.
+void checkScheduler(CheckAssessment& assessment, bool explained, std::int64_t minutes)
 {
-    if (diskAway)
+    if (explained)
         return;
     assessment.runDAScheck = true;
     assessment.DAScheckPeriod = minutes;
 }
 
 void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, const ReportContext& context, Date now,
-                       bool diskAway)
+                       bool explained)
 {
     if (tally.startBU.empty())
         raise(assessment, BackupAssessment::warning, CauseCode::noAutoBackups);
@@ -81,7 +82,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceLastCompletion = minutes;
         if (minutes > kOverdueMinutes) {
             raise(assessment, BackupAssessment::critical, CauseCode::overdue).minutes = minutes;
-            checkScheduler(assessment, diskAway, roundHalfAwayFromZero(minutes) + 2);
+            checkScheduler(assessment, explained, roundHalfAwayFromZero(minutes) + 2);
         }
     }
     if (tally.backingUpNow || tally.manualBackup)
@@ -90,7 +91,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceManualStart = -sinceManual / 60;
 }
 
-void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std::int64_t hours, bool diskAway)
+void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std::int64_t hours, bool explained)
 {
     const std::size_t n = tally.startBU.size();
     if (n >= 1 && n == tally.endBU.size()) {
@@ -101,14 +102,14 @@ void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std:
             const double gap = secondsBetween(tally.startBU[i - 1], tally.startBU[i]) / 60;
             // Only the newest interval asks, and never for less than a stale completion did.
             if (gap > kOverdueMinutes && i == n - 1)
-                checkScheduler(assessment, diskAway,
+                checkScheduler(assessment, explained,
                                std::max(assessment.DAScheckPeriod, roundHalfAwayFromZero(gap) + 2));
             assessment.BUstartTimes.push_back(gap);
         }
     } else if (tally.startBU.empty() && tally.endBU.empty() && !tally.backingUpNow && !tally.manualBackup &&
                hours >= 2) {
         // No automatic start has already made the light orange and said so.
-        checkScheduler(assessment, diskAway, kOverdueMinutes);
+        checkScheduler(assessment, explained, kOverdueMinutes);
     }
 }
 
@@ -167,11 +168,13 @@ CheckAssessment assessBackups(const BackupTally& tally, const ReportContext& con
 {
     const Date now = context.clock.now();
     const bool diskAway = diskWasAway(tally, now);
+    const bool explained = diskAway || tally.stillRunningFromBefore();
     CheckAssessment assessment;
-    if (tally.destinations.empty())
+    // A backup that ran since before the period had a destination, even where the log does not name it.
+    if (tally.destinations.empty() && !tally.runningFromBefore)
         raise(assessment, BackupAssessment::critical, CauseCode::noDestination);
-    assessCompletions(assessment, tally, context, now, diskAway);
-    assessDurations(assessment, tally, context.theTimePeriod, diskAway);
+    assessCompletions(assessment, tally, context, now, explained);
+    assessDurations(assessment, tally, context.theTimePeriod, explained);
     if (!tally.startDT.empty())
         raise(assessment, BackupAssessment::warning, CauseCode::deepTraversal);
     assessment.skipReasons = skipReasons(tally, now);

@@ -36,15 +36,15 @@ enum class CauseCode : std::int8_t {
     noDestination,    // no backup folder was selected
     overdue,          // the last completion is older than 90 minutes
     errorLines,       // the log reports errors
+    backupUnderWay,   // a backup is still being made
     noCompletion,     // no backup completed in the period
     noAutoBackups,    // no automatic backup started in the period
-    backupUnderWay,   // a backup is still being made
     deepTraversal,    // a deep traversal scan was started
 };
 inline constexpr CauseCode kCauseCodes[] = {
     CauseCode::diskNotConnected, CauseCode::backupsFailed, CauseCode::schedulerStopped, CauseCode::noDestination,
-    CauseCode::overdue,          CauseCode::errorLines,    CauseCode::noCompletion,     CauseCode::noAutoBackups,
-    CauseCode::backupUnderWay,   CauseCode::deepTraversal};
+    CauseCode::overdue,          CauseCode::errorLines,    CauseCode::backupUnderWay,   CauseCode::noCompletion,
+    CauseCode::noAutoBackups,    CauseCode::deepTraversal};
 
 // One cause of the light, with the figures that tell it.
 struct Cause {

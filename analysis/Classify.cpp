@@ -60,9 +60,9 @@ constexpr std::array<Rule, 35> kRules{{
     {"Failing backup with ", {}, EntryClass::backupFailed},
     {"Backup failed", {}, EntryClass::backupFailed},
     // macOS 13, hourly from backupd-helper. A backup not yet due and one already running are
-    // the scheduler working as it should, so they count for nothing; any other reason is kept.
+    // the scheduler working as it should, so they count as no skip; any other reason is kept.
     {"Skipping scheduled Time Machine backup: Automatic backup not attempted", {}, EntryClass::unclassified},
-    {"Skipping scheduled Time Machine backup: Backup already running", {}, EntryClass::unclassified},
+    {"Skipping scheduled Time Machine backup: Backup already running", {}, EntryClass::backupRunning},
     {kSkipPhrase, {}, EntryClass::backupSkipped},
 }};
 

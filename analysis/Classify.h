@@ -35,6 +35,7 @@ enum class EntryClass {
     mountedDestination,  // a destination named by its mount point
     backupFailed,
     backupSkipped, // a scheduled backup not started, for a reason worth reporting
+    backupRunning, // a scheduled backup not started because one is running
     unclassified,
 };
 

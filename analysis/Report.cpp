@@ -4,6 +4,8 @@
 #include "analysis/VolumeSpace.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <numeric>
 #include <string_view>
 
@@ -50,6 +52,24 @@ private:
     std::size_t lines_ = 0;
 };
 
+// The backup the period began inside of, still running at its end: where to, and how far.
+void appendRunningFromBefore(ReportWriter& report, const BackupTally& tally)
+{
+    if (!tally.stillRunningFromBefore())
+        return;
+    report += "A backup" + (tally.runningTo ? " to " + *tally.runningTo : std::string()) +
+              " has been under way since before the period";
+    if (tally.percentDone) {
+        std::array<char, 32> figure{};
+        report += ", " +
+                  std::string(figure.data(), std::to_chars(figure.data(), figure.data() + figure.size(),
+                                                           *tally.percentDone, std::chars_format::general, 3)
+                                                 .ptr) +
+                  "% done when last logged";
+    }
+    report += ".\n";
+}
+
 } // namespace
 
 std::string freeSpaceLine(const Destination& destination, bool savedLog)
@@ -69,7 +89,7 @@ namespace {
 void appendDestinations(ReportWriter& report, ReportLayout& layout, const BackupTally& tally,
                         const CheckAssessment& assessment, const ReportContext& context)
 {
-    if (tally.destinations.empty()) {
+    if (assessment.has(CauseCode::noDestination)) {
         report.markCause(layout, assessment, CauseCode::noDestination);
         report += "No backup folder was selected.\n";
     } else {
@@ -247,6 +267,7 @@ ComposedReport composeBackupReport(const BackupTally& tally, const CheckAssessme
     appendErrors(report, layout, tally);
     if (assessment.runDAScheck)
         report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
+    appendRunningFromBefore(report, tally);
     composed.text = std::move(report.text());
     return composed;
 }

@@ -4,6 +4,7 @@
 #include "analysis/VolumeSpace.h"
 #include "logquery/LogTimestamp.h"
 
+#include <cctype>
 #include <charconv>
 
 namespace quillfen {
@@ -161,6 +162,48 @@ void addMountedDestination(BackupTally& tally, std::string_view message)
                    Destination{Destination::Named::mountPoint, {}, std::move(mounted->path), {}});
 }
 
+// The path a "Backup result" names as its destination's mount point.
+std::optional<std::string> resultDestination(std::string_view message)
+{
+    constexpr std::string_view kKey = "DestinationMountPoint = \"";
+    const std::size_t start = message.find(kKey);
+    if (start == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view rest = message.substr(start + kKey.size());
+    const std::size_t end = rest.find('"');
+    if (end == std::string_view::npos || end == 0)
+        return std::nullopt;
+    return std::string(rest.substr(0, end));
+}
+
+// Signs that a backup is being made: a scheduled run skipped because one is, a result that says so,
+// its in-progress folder or its progress. Before any start or completion in the period they show a
+// backup that began before it; the destination they name stands in like a mount point.
+void noteRunning(BackupTally& tally, EntryClass entryClass, std::string_view message)
+{
+    const bool result = entryClass == EntryClass::backupResult;
+    const auto destination = result ? resultDestination(message) : extractInProgressDestination(message);
+    const auto percent = extractPercentDone(message);
+    const bool running = entryClass == EntryClass::backupRunning ||
+                         (result && message.find("Running = 1;") != std::string_view::npos) ||
+                         (!result && destination) || percent;
+    if (destination && !tally.walk.backingUpToSeen)
+        addDestination(tally, *destination, Destination{Destination::Named::mountPoint, {}, *destination, {}});
+    if (!running)
+        return;
+    if (tally.backups.empty()) {
+        tally.backups.push_back(BackupSpan{});
+        tally.runningFromBefore = true;
+        tally.backingUpNow = true;
+    }
+    if (!tally.stillRunningFromBefore())
+        return;
+    if (destination)
+        tally.runningTo = destination;
+    if (percent)
+        tally.percentDone = percent;
+}
+
 void applyEffect(BackupTally& tally, EntryClass entryClass, std::string_view message, Date time, Release osVersion)
 {
     using Line = BackupTally::Walk::CompletionLine;
@@ -268,6 +311,7 @@ void applyEffect(BackupTally& tally, EntryClass entryClass, std::string_view mes
     case EntryClass::backupResult:
         tally.backupResults.emplace_back(message);
         break;
+    case EntryClass::backupRunning:
     case EntryClass::unclassified:
         break;
     }
@@ -310,6 +354,52 @@ std::optional<std::string> extractShareSpace(std::string_view message)
     return std::string(figures.substr(0, of));
 }
 
+std::optional<std::string> extractInProgressDestination(std::string_view message)
+{
+    std::size_t folder = message.find(".inProgress");
+    if (folder == std::string_view::npos)
+        folder = message.find(".inprogress");
+    if (folder == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t volumes = message.rfind("/Volumes/", folder);
+    if (volumes == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view path = message.substr(volumes, folder - volumes);
+    const std::size_t database = path.find("/Backups.backupdb/");
+    const std::size_t end = database != std::string_view::npos ? database : path.rfind('/');
+    if (end <= std::string_view("/Volumes/").size())
+        return std::nullopt;
+    return std::string(path.substr(0, end));
+}
+
+std::optional<double> extractPercentDone(std::string_view message)
+{
+    constexpr std::string_view kOpening = "Progress: ";
+    const std::size_t opening = message.find(kOpening);
+    if (opening == std::string_view::npos)
+        return std::nullopt;
+    std::string_view rest = message.substr(opening + kOpening.size());
+    // Digits, then at most one point and more digits: read by hand, as the figure's point is no locale's.
+    double percent = 0, scale = 1;
+    bool digits = false, point = false;
+    for (; !rest.empty() && (std::isdigit(static_cast<unsigned char>(rest.front())) || (rest.front() == '.' && !point));
+         rest.remove_prefix(1)) {
+        if (rest.front() == '.') {
+            point = true;
+            continue;
+        }
+        const int digit = rest.front() - '0';
+        digits = true;
+        if (point)
+            percent += digit * (scale /= 10);
+        else
+            percent = percent * 10 + digit;
+    }
+    if (!digits || !rest.starts_with("% done") || percent > 100)
+        return std::nullopt;
+    return percent;
+}
+
 std::optional<MountedDestination> extractMountedDestination(std::string_view message)
 {
     constexpr std::string_view kOpening = "Mountpoint '";
@@ -349,6 +439,8 @@ void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion)
         applyEffect(tally, entryClass, entry.eventMessage, time.value_or(Date{}), osVersion);
     if (time && entryClass == EntryClass::snapshotCreated)
         tally.snapshotTimes.push_back(*time);
+
+    noteRunning(tally, entryClass, entry.eventMessage);
 
     if (error)
         tally.errors.push_back({std::string(entry.timestamp), time, std::string(entry.eventMessage)});

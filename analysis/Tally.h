@@ -105,9 +105,16 @@ struct BackupTally {
     // The times the counts above leave out, for the timeline.
     std::vector<BackupSpan> backups;
     std::vector<Date> snapshotTimes;
+    // A backup already under way when the period began: signs of it running came before any
+    // start or completion in the period. Its progress, as the log last gave it, in percent.
+    bool runningFromBefore = false;
+    std::optional<std::string> runningTo; // the volume it writes to, when the log names it
+    std::optional<double> percentDone;
 
     // Completed backups: those paired with a start, and those without one.
     std::int64_t completedBackups() const { return static_cast<std::int64_t>(endBU.size()) + unpairedCompletions; }
+    // The backup under way since before the period is still running at its end.
+    bool stillRunningFromBefore() const { return runningFromBefore && backups.size() == 1 && !backups[0].end; }
 
     // Kept while the entries are walked.
     struct Walk {
@@ -150,6 +157,14 @@ struct MountedDestination {
     std::string volume; // the same for every mount of one network share
     std::string path;   // the mount point
 };
+// The destination a running backup writes to, from the in-progress folder a message names:
+// "… at /Volumes/8tb/Backups.backupdb/Mac/2023-02-17-184532.inProgress/…" gives "/Volumes/8tb",
+// "… /Volumes/Backups of Mac/2021-03-10-070621.inprogress name: …" gives "/Volumes/Backups of Mac".
+std::optional<std::string> extractInProgressDestination(std::string_view message);
+
+// "Progress: 37% done" (a copy progress block) gives 37.
+std::optional<double> extractPercentDone(std::string_view message);
+
 // "Mountpoint '/Volumes/8tb' is still valid" gives "/Volumes/8tb" twice.
 // A network share is mounted under a new folder each time,
 // /Volumes/.timemachine/<host>/<UUID>/<share>, so its volume leaves the UUID out.

@@ -93,6 +93,33 @@ TEST(ExtractFigures, SplitAtSingleBlanksAndTrimOnlyTheCopiedSize)
     }
     for (const auto& [message, expected] : spaces)
         EXPECT_EQ(extractAvailableSpace(message).value_or("none"), expected) << message;
+    // A running backup's destination, from the in-progress folder a message names, and its progress.
+    const std::pair<std::string_view, std::string_view> running[] = {
+        {"Saved clone family cache for 'Data' at /Volumes/8tb/Backups.backupdb/B’s "
+         "Air/2023-02-17-184532.inProgress/F/.A",
+         "/Volumes/8tb"},
+        {"Copying source: /Volumes/com.apple.TimeMachine.localsnapshots/Backups.backupdb/A/2021-03-10-070620/Data to "
+         "destination: /Volumes/Backups of A 1/2021-03-10-070621.inprogress name: Data",
+         "/Volumes/Backups of A 1"},
+        {"Failed reading completion date xattr for '/Volumes/.timemachine/nas/5C3E/TM/2026-06-25.inprogress/HD'",
+         "/Volumes/.timemachine/nas/5C3E/TM"},
+        {"at /Volumes/x.inProgress", "none"},
+        {"at /Volumes/.inprogress", "none"},
+        {"no folder.inProgress", "none"},
+        {".\n\tProgress: 5% done, 48.29%/h, 1.44 MB/s", "5"},
+        {"Progress: 48.29% done", "48.29"},
+        {"Progress: .5% done", "0.5"},
+        {"Progress: 101% done", "none"},
+        {"Progress: -, - MB/s", "none"},
+        {"Progress: 8% complete", "none"},
+    };
+    for (const auto& [message, expected] : running) {
+        const auto percent = extractPercentDone(message);
+        EXPECT_EQ(percent ? (std::ostringstream() << *percent).str()
+                          : extractInProgressDestination(message).value_or("none"),
+                  expected)
+            << message;
+    }
 }
 
 TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)

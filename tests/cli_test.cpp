@@ -338,12 +338,16 @@ printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."}]' "$(
         {{archive("errors"), "check"}, {2, "red", "error_lines"}},
         {{archive("stopped"), "check"},
          {2, "red", "disk_not_connected no_destination no_completed_backup no_auto_backups"}},
-        {{archive("idle"), "check"}, {1, "orange", "no_completed_backup backup_under_way"}},
+        {{archive("idle"), "check"}, {1, "orange", "backup_under_way no_completed_backup"}},
         {{archive("idle"), "check", "--hours", "48"}, {2, "red", "scheduler_stopped backup_overdue backup_under_way"}},
         {{archive("gap"), "check", "--hours", "6"}, {2, "red", "error_lines"}},
         {{archive("macos26-network"), "SIM_MACOS=26.0", "check"}, {0, "green", ""}},
         {{"check", file + "macos13-disk-away.json"}, {2, "red", "disk_not_connected backup_overdue no_auto_backups"}},
-        {{"check", file + "idle.json", "--hours", "2"}, {1, "orange", "no_completed_backup backup_under_way"}},
+        {{"check", file + "idle.json", "--hours", "2"}, {1, "orange", "backup_under_way no_completed_backup"}},
+        // A Check in the middle of a long first backup: under way, to a known disk, and no scheduler alarm.
+        {{archive("long-backup"), "check"}, {1, "orange", "backup_under_way no_completed_backup no_auto_backups"}},
+        {{"check", file + "long-backup.json", "--hours", "2"},
+         {1, "orange", "backup_under_way no_completed_backup no_auto_backups"}},
         // No verdict, in every format, also when only a file could not be written.
         {{"SIM_LOG_STATUS=1", "check"}, {3, "none", ""}},
         {{"SIM_LOG_OUTPUT=garbage", "check"}, {3, "none", ""}},

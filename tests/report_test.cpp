@@ -109,8 +109,8 @@ struct BackupReport : ::testing::Test {
     // The causes, the most telling first, each by a word.
     std::string causes() const
     {
-        static constexpr const char* kWords[] = {"disk",   "failed",     "scheduler", "destination", "overdue",
-                                                 "errors", "completion", "auto",      "underway",    "traversal"};
+        static constexpr const char* kWords[] = {"disk",   "failed",   "scheduler",  "destination", "overdue",
+                                                 "errors", "underway", "completion", "auto",        "traversal"};
         std::string words;
         for (const Cause& cause : assessment.causes)
             words += (words.empty() ? "" : " ") + std::string(kWords[static_cast<int>(cause.code)]);
@@ -175,6 +175,25 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
     EXPECT_EQ(causes(), "destination completion auto");
     EXPECT_EQ(found.layout.causeLines,
               (std::vector<ReportLayout::CauseLine>{{noDestination, 1}, {noAutoBackups, 2}, {noCompletion, 2}}));
+
+    // A backup under way since before the period: its destination and progress from the lines it logs
+    // while it runs; orange for that, and no scheduler check on its account.
+    const std::string folder = "/Volumes/8tb/Backups.backupdb/Mac/2027-01-15-030000.inProgress";
+    period = 1;
+    EXPECT_EQ(
+        analyse(testing::logJson({
+            {timestampAt(ago(50)), "Skipping scheduled Time Machine backup: Backup already running"},
+            {timestampAt(ago(40)), "Saved event cache at " + folder + "/.7F28.eventdb"},
+            {timestampAt(ago(30)), ".\n\tProgress: 37.5% done, 48%/h\n\tCopied: 913 (l:1.49 GB)"},
+        })),
+        "Analysis from 2027-01-15 07:00:00 +0000 to 2027-01-15 08:00:00 +0000 for 1 hours:\n"
+        "Backup volume: /Volumes/8tb\nCurrent free space on backup volumes:\n/Volumes/8tb\n"
+        "No auto backups started in the period, no backup has been completed successfully in the period,\n"
+        "currently still making an auto backup,\nCreated 0 new backups, and deleted 0 old backups,\n" +
+            kSnapshotsZero + kCategoriesZero + kNoErrors +
+            "A backup to /Volumes/8tb has been under way since before the period, 37.5% done when last logged.\n");
+    EXPECT_EQ(std::pair(causes(), assessment.runDAScheck), std::pair(std::string("underway completion auto"), false));
+    period = 2;
 
     // The release reaches the tally: before 10.13 a completion is not a new backup of its own.
     osVersion = 12;
@@ -293,7 +312,7 @@ TEST_F(BackupReport, WhatEachChangeDoesToTheReportTheLightAndTheSchedulerCheck)
          none + "last backup completed successfully 20.0 minutes ago,\n"},
         // No activity at all asks for the scheduler check in periods of two hours or more.
         {[this] { backups(); }, 2, 2, "completion auto", idle},
-        {[this] { backups(), period = 2, tally.manualBackup = true; }, 2, 2, "completion auto underway",
+        {[this] { backups(), period = 2, tally.manualBackup = true; }, 2, 2, "underway completion auto",
          idle + "+currently still making a manual backup,\n"},
         {[this] { backups(), period = 2, tally.lastBUEnd = ago(150); }, 3, 90, "overdue auto",
          none + "last backup completed successfully 150.0 minutes ago,\n"},

@@ -41,13 +41,20 @@ std::string drawn(const TimelineFacts& facts, const UtcOffset& offset = kUtc)
 TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup)
 {
     EXPECT_EQ(drawn(withBackups(1, {})), "--\n07:00\n08:00\n");
+    // While an automatic backup runs no start is due, so no gap follows its start.
+    EXPECT_EQ(drawn(withBackups(3, {{{}, {}, false, false}})),
+              "Automatic backup started before the period, still under way\n--\n05:00\n06:00\n07:00\n08:00\n\u25C0\n");
+    EXPECT_EQ(drawn(withBackups(5, {{before(150), {}, false, false}})),
+              "No automatic backup started from 03:00 to 05:30 (\u2265 2 h 30 min)\n"
+              "Automatic backup started 05:30, still under way\n--\n"
+              "\u2265 2 h 30 min\n03:00\n04:00\n05:00\n06:00\n07:00\n08:00\n");
     // Before a Check gives its verdict the period is only an axis: no gap is a finding yet.
     EXPECT_EQ(drawn(emptyTimeline(kEnd, 3)), "--\n05:00\n06:00\n07:00\n08:00\n");
     EXPECT_EQ(drawn(withBackups(1, {{before(30), before(24), false, true}})),
               "Automatic backup 07:30 to 07:36 (6.0 minutes)\n--\n07:00\n08:00\n");
     EXPECT_EQ(drawn(withBackups(1, {{{}, before(55), false, true}, {before(10), {}, true, false}})),
               "Automatic backup completed 07:05, started before the period\n"
-              "Manual backup started 07:50, still under way\n--\n07:00\n08:00\n");
+              "Manual backup started 07:50, still under way\n--\n07:00\n08:00\n\u25C0\n");
     EXPECT_EQ(drawn(withBackups(5, {{before(280), before(275), false, true}, {before(100), before(95), false, true}})),
               "No automatic backup started from 03:20 to 06:20 (3 h 00 min)\n"
               "No automatic backup started from 06:20 to 08:00 (\u2265 1 h 40 min)\n"

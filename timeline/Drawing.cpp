@@ -100,6 +100,8 @@ std::string hoursAndMinutes(double seconds)
 std::string spanHint(const BackupSpan& span, const LocalClock& clock)
 {
     std::string hint = span.manual ? "Manual backup " : "Automatic backup ";
+    if (!span.start && !span.end)
+        return hint + "started before the period, still under way";
     if (!span.start)
         return hint + "completed " + clock.text(*span.end) + ", started before the period";
     if (!span.end)
@@ -126,21 +128,33 @@ void addBackups(TimelineDrawing& drawing, const TimelineFacts& facts, const Scal
         drawing.items.push_back({Box{from, top, std::max(to - from, 1.0), rows.laneBottom - top,
                                      span.manual ? kManualBackup : kAutoBackup, fill},
                                  spanHint(span, clock), std::nullopt});
+        // A bar cut off at the left edge says so: it began earlier. Hovering it finds the bar.
+        if (!span.start)
+            drawing.items.push_back({Label{from + 1, (top + rows.laneBottom) / 2 + kLabelSize / 3, "\u25C0", kLabelSize,
+                                           Anchor::Start, kAxis},
+                                     "", std::nullopt});
     }
 }
 
 // Every stretch of more than 90 minutes without an automatic start, the
-// period's edges included: those at an edge lasted at least as long.
+// period's edges included: those at an edge lasted at least as long. While an
+// automatic backup runs, no start is due, so nothing after its start is a gap.
 void addGaps(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& scale, const Rows& rows,
              const LocalClock& clock)
 {
     std::vector<Date> starts;
-    for (const BackupSpan& span : facts.backups)
-        if (span.start && !span.manual)
+    Date running = facts.end;
+    for (const BackupSpan& span : facts.backups) {
+        if (span.manual)
+            continue;
+        if (span.start)
             starts.push_back(*span.start);
+        if (!span.end)
+            running = std::min(running, span.start.value_or(facts.start));
+    }
     std::sort(starts.begin(), starts.end());
     Date from = facts.start;
-    for (std::size_t i = 0; i <= starts.size(); ++i) {
+    for (std::size_t i = 0; i <= starts.size() && from < running; ++i) {
         const Date to = i < starts.size() ? std::clamp(starts[i], facts.start, facts.end) : facts.end;
         const double seconds = secondsBetween(from, to);
         if (seconds > kOverdueMinutes * 60) {
