@@ -63,12 +63,12 @@ int main(int argc, char** argv)
     MessageBoxAlerts alerts;
     MessageBoxChoices choices;
     QtMainQueue mainQueue;
-    SystemClock clock;
+    const auto clock = std::make_shared<SystemClock>();
     const ToolPaths paths = ToolPaths::configured();
     const RunTool runTool = makeRunTool(paths);
     // `id` may wait on an unreachable directory server; the user hears of it in seconds, not minutes.
     const RunTool idTool = makeRunTool(paths, ToolLimits{.timeout = std::chrono::seconds(10)});
-    const StatvfsVolumes volumes(paths.root());
+    const auto volumes = std::make_shared<StatvfsVolumes>(paths.root());
 
     AppDelegate delegate(
         ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName(),

@@ -61,13 +61,14 @@ class Session {
 public:
     // `release`: the one a log file came from, as named, instead of this Mac's.
     Session(const ToolLimits& limits, const std::optional<OsVersion>& release)
-        : paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)), volumes_(paths_.root()),
-          service_(CheckServices{mainQueue_, clock_, runTool_, volumes_, namedOrQueried(release, runTool_)})
+        : paths_(ToolPaths::configured()), runTool_(makeRunTool(paths_, limits)),
+          service_(CheckServices{mainQueue_, clock_, runTool_, std::make_shared<StatvfsVolumes>(paths_.root()),
+                                 namedOrQueried(release, runTool_)})
     {
     }
 
     const SystemVersion& systemVersion() const { return service_.systemVersion(); }
-    Date now() const { return clock_.now(); }
+    Date now() const { return clock_->now(); }
 
     // Starts a run with `start`, which hands its result to the function it is given, and waits for it.
     template <typename Result, typename Start> Result await(Start start)
@@ -92,10 +93,9 @@ private:
     }
 
     FifoMainQueue mainQueue_;
-    SystemClock clock_;
+    std::shared_ptr<const Clock> clock_ = std::make_shared<SystemClock>();
     ToolPaths paths_;
     RunTool runTool_;
-    StatvfsVolumes volumes_;
     CheckService service_;
 };
 

@@ -33,7 +33,7 @@ void ViewController::viewDidLoad()
     trafficLight.setColour(SystemColour::Grey);
     progressSpinner.setHidden(true);
     // Before any Check the period is only an axis: no result, so no finding on it.
-    timeline.showTimeline(emptyTimeline(services_.clock.now(), theTimePeriod));
+    timeline.showTimeline(emptyTimeline(services_.clock->now(), theTimePeriod));
     if (services_.systemVersion.version)
         osVersion = Release::of(*services_.systemVersion.version);
     if (!osVersion.backsUpToAPFS()) {

@@ -11,6 +11,7 @@
 #include "timeline/Timeline.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,14 +19,15 @@
 namespace quillfen {
 
 // What the controller needs from the system, handed in by whoever builds it
-// (the app, a test). All of it outlives the controller.
+// (the app, a test). The rest outlives the controller; the clock and the volumes
+// are shared with the runs, which may end after it.
 struct ControllerServices {
     MainQueue& mainQueue;
     AlertPresenter& alerts;
     UserDefaults& defaults;
-    const Clock& clock;
+    std::shared_ptr<const Clock> clock;
     RunTool runTool;
-    const VolumeQueries& volumes;
+    std::shared_ptr<const VolumeQueries> volumes;
     SystemVersion systemVersion;
 };
 

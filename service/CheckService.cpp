@@ -90,7 +90,7 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
     const LogStreamResult stream =
         streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateTM), request.hours, 'h'),
                          tallyInto(result.found.tally, release));
-    const Date now = services.clock.now();
+    const Date now = services.clock->now();
     result.timeline = emptyTimeline(now, request.hours);
     if (auto failure = toolFailureText(stream.run, "TM log command")) {
         result.alerts.push_back(std::move(*failure));
@@ -103,8 +103,8 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
         result.report = kParseErrorLine;
         return result;
     }
-    measureDestinations(result.found.tally, services.volumes);
-    finishCheck(result, ReportContext{now, request.hours, release, services.clock, false}, {},
+    measureDestinations(result.found.tally, *services.volumes);
+    finishCheck(result, ReportContext{now, request.hours, release, *services.clock, false}, {},
                 [&services](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes); });
     return result;
 }
@@ -117,7 +117,7 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS});
     const SavedLog* log = file.log();
     if (!log) {
-        result.timeline = emptyTimeline(services.clock.now(), request.hours);
+        result.timeline = emptyTimeline(services.clock->now(), request.hours);
         result.alerts.push_back(file.failure());
         return result;
     }
@@ -136,7 +136,7 @@ CheckResult checkRun(const CheckServices& services, const CheckRequest& request)
     if (!services.systemVersion.version) {
         CheckResult result;
         result.hours = request.hours;
-        result.timeline = emptyTimeline(services.clock.now(), request.hours);
+        result.timeline = emptyTimeline(services.clock->now(), request.hours);
         result.alerts.push_back(services.systemVersion.failure);
         return result;
     }
@@ -171,7 +171,7 @@ ListingResult listRun(const CheckServices& services, Listing listing, const Chec
     };
     const LogQueryResult query =
         runLogCommand(services.runTool, withPeriod(baseLogArguments(predicate), request.hours, 'h'), keep);
-    const Date now = services.clock.now();
+    const Date now = services.clock->now();
     if (auto failure = toolFailureText(query.run, "TM log command")) {
         result.alerts.push_back(std::move(*failure));
     } else if (query.log.isArray()) {

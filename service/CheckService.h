@@ -23,12 +23,13 @@ namespace quillfen {
 inline constexpr std::string_view kErrorAlertMessage = "An error occurred in your last action:";
 
 // What the service needs from the system, handed in by whoever builds it. The
-// queue, clock and volumes outlive every run, which may end after the service.
+// queue outlives the service; the clock and the volumes are shared with every
+// run, which may end after the service and its owner.
 struct CheckServices {
     MainQueue& mainQueue;
-    const Clock& clock;
+    std::shared_ptr<const Clock> clock;
     RunTool runTool;
-    const VolumeQueries& volumes;
+    std::shared_ptr<const VolumeQueries> volumes;
     SystemVersion systemVersion;
 };
 

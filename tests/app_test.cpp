@@ -78,7 +78,7 @@ protected:
     TMWindow& checkedOnSample(const QString& name, Date minuteAfterNewest, const QString& hours = u"2"_s)
     {
         tools.push(0, readFile(QStringLiteral(QUILLFEN_SAMPLES_DIR "/") + name).toStdString());
-        clock.set(minuteAfterNewest);
+        clock->set(minuteAfterNewest);
         TMWindow& window = delegate().newDocument().window();
         window.show();
         window.form().periodText->setText(hours);
@@ -93,8 +93,8 @@ protected:
     headless::RecordingAlerts alerts;
     MessageBoxChoices choices;
     QtMainQueue mainQueue;
-    testing::FixedClock clock{testing::kNow};
-    testing::FakeVolumes volumes;
+    std::shared_ptr<testing::FixedClock> clock = std::make_shared<testing::FixedClock>(testing::kNow);
+    std::shared_ptr<testing::FakeVolumes> volumes = std::make_shared<testing::FakeVolumes>();
     testing::ScriptedTools tools;
     // When set before the delegate is built, runs `id` at launch instead of `tools`.
     RunTool idTool;

@@ -88,7 +88,7 @@ TEST(PeriodField, ClampsToOneToFortyEightAndUpdatesTheStepper)
 TEST(CheckRun, HealthyLogGivesGreenTheSameReportEachTimeAndNoSchedulerCheck)
 {
     Harness h;
-    h.volumes.freeBytes["/Volumes/TM"] = 60'000'000'000;
+    h.volumes->freeBytes["/Volumes/TM"] = 60'000'000'000;
     h.tools.push(0, healthyLog(20));
     h.tools.push(0, healthyLog(20));
     h.check();

@@ -30,7 +30,7 @@ RunTool ScriptedTools::runner()
     };
 }
 
-Harness::Harness(SystemVersion version, Date now) : clock(now), version(version) {}
+Harness::Harness(SystemVersion version, Date now) : clock(std::make_shared<FixedClock>(now)), version(version) {}
 
 ViewController& Harness::controller()
 {

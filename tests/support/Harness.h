@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -87,8 +88,8 @@ struct Harness {
     FifoMainQueue mainQueue;
     headless::RecordingAlerts alerts;
     InMemoryDefaults defaults;
-    FixedClock clock;
-    FakeVolumes volumes;
+    std::shared_ptr<FixedClock> clock;
+    std::shared_ptr<FakeVolumes> volumes = std::make_shared<FakeVolumes>();
     ScriptedTools tools;
     SystemVersion version;
     // When set before the controller is built, runs the tools instead of `tools`.
