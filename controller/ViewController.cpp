@@ -20,7 +20,6 @@ ViewController::ViewController(const WindowControls& controls, ControllerService
       service_(CheckServices{services_.mainQueue, services_.clock, services_.runTool, services_.volumes,
                              services_.systemVersion})
 {
-    lastCheck_.found.assessment.BUassessment = BackupAssessment::none;
 }
 
 void ViewController::viewDidLoad()
@@ -145,22 +144,21 @@ void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hour
 void ViewController::runCheckButton()
 {
     const CheckRequest request = startRun();
-    service_.check(request, [this, request](CheckResult& result) { showCheck(result, request); });
+    service_.check(request, [this, request](const CheckResult& result) { showCheck(result, request); });
 }
 
 // A failed run leaves the report, the light and the timeline as they were; output
 // that could not be decoded replaces the report but gives no verdict.
-void ViewController::showCheck(CheckResult& result, const CheckRequest& request)
+void ViewController::showCheck(const CheckResult& result, const CheckRequest& request)
 {
-    lastCheck_ = std::move(result);
-    if (lastCheck_.status != RunStatus::failed) {
-        showPeriodOf(request, lastCheck_.hours);
-        setReportText(lastCheck_.report);
-        if (const auto light = lastCheck_.light())
+    if (result.status != RunStatus::failed) {
+        showPeriodOf(request, result.hours);
+        setReportText(result.report);
+        if (const auto light = result.light())
             trafficLight.setColour(lightColour(*light));
-        timeline.showTimeline(lastCheck_.timeline);
+        timeline.showTimeline(result.timeline);
     }
-    showAlerts(lastCheck_.alerts);
+    showAlerts(result.alerts);
     hideBusyIndicator();
 }
 

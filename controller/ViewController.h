@@ -88,9 +88,6 @@ public:
     // The report as the window shows it, for saving.
     std::string reportText() const { return outputText.plainText(); }
 
-    // The last Check's result, as the window shows it.
-    const CheckResult& lastCheck() const { return lastCheck_; }
-
     std::int64_t theTimePeriod = 2;
     double theFontSize = 12.0;
     Release osVersion{10};
@@ -106,7 +103,7 @@ private:
     // A run's period, when it came from the saved log, goes back to the field.
     void showPeriodOf(const CheckRequest& request, std::int64_t hours);
     void showAlerts(const std::vector<std::string>& alerts);
-    void showCheck(CheckResult& result, const CheckRequest& request);
+    void showCheck(const CheckResult& result, const CheckRequest& request);
     void showListing(const ListingResult& result, const CheckRequest& request);
 
     TextField& periodText;
@@ -119,7 +116,6 @@ private:
     TimelineView& timeline;
 
     ControllerServices services_;
-    CheckResult lastCheck_;
     std::optional<std::string> logFile_;
     bool periodFromFile_ = false;
     // Last, so that it goes first: the results of runs still under way go with it.
