@@ -177,7 +177,7 @@ std::optional<std::string> resultDestination(std::string_view message)
 }
 
 // Signs that a backup is being made: a scheduled run skipped because one is, a result that says so,
-// its in-progress folder or its progress. Before any start or completion in the period they show a
+// its in-progress folder or its progress short of done. Before any start or completion in the period they show a
 // backup that began before it; the destination they name stands in like a mount point.
 void noteRunning(BackupTally& tally, EntryClass entryClass, std::string_view message)
 {
@@ -186,7 +186,7 @@ void noteRunning(BackupTally& tally, EntryClass entryClass, std::string_view mes
     const auto percent = extractPercentDone(message);
     const bool running = entryClass == EntryClass::backupRunning ||
                          (result && message.find("Running = 1;") != std::string_view::npos) ||
-                         (!result && destination) || percent;
+                         (!result && destination) || (percent && *percent < 100);
     if (destination && !tally.walk.backingUpToSeen)
         addDestination(tally, *destination, Destination{Destination::Named::mountPoint, {}, *destination, {}});
     if (!running)

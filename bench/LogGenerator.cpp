@@ -42,7 +42,7 @@ constexpr std::array<std::string_view, 8> kNoise{
     "Spotlight index is up to date for '/Volumes/TM'",
     "TMPowerState: 2",
     "Not prioritizing backups with priority errors. lockState=0",
-    ".          .\n\tProgress: 42% done, -, - MB/s, avg: 0.00 MB/s\n\tCopied: 1708 (l:75.6 MB p:63.2 MB)",
+    ".          .\n\tCopied: 1708 (l:75.6 MB p:63.2 MB) Propagated: 17712 (l:1.46 GB p:1.31 GB)",
     "'/Volumes/タイムマシンのバックアップ' - no volume mounted at this path",
 };
 
