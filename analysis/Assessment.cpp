@@ -60,13 +60,14 @@ bool diskWasAway(const BackupTally& tally, Date now)
 }
 
 // Asks for the scheduler check unless the missing disk, or a backup running since before the
-// period, already explains the gap.
-void checkScheduler(CheckAssessment& assessment, bool explained, std::int64_t minutes)
+// period, already explains the gap. It looks back over the gap and two minutes more, at most 90
+// minutes; every gap that asks is longer than 90 minutes, so it always looks back 90.
+void checkScheduler(CheckAssessment& assessment, bool explained)
 {
     if (explained)
         return;
     assessment.runDAScheck = true;
-    assessment.DAScheckPeriod = minutes;
+    assessment.DAScheckPeriod = kOverdueMinutes;
 }
 
 void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, const ReportContext& context, Date now,
@@ -82,7 +83,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceLastCompletion = minutes;
         if (minutes > kOverdueMinutes) {
             raise(assessment, BackupAssessment::critical, CauseCode::overdue).minutes = minutes;
-            checkScheduler(assessment, explained, roundHalfAwayFromZero(minutes) + 2);
+            checkScheduler(assessment, explained);
         }
     }
     if (tally.backingUpNow || tally.manualBackup)
@@ -100,16 +101,15 @@ void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std:
             if (i == 0)
                 continue;
             const double gap = secondsBetween(tally.startBU[i - 1], tally.startBU[i]) / 60;
-            // Only the newest interval asks, and never for less than a stale completion did.
+            // Only the newest interval asks.
             if (gap > kOverdueMinutes && i == n - 1)
-                checkScheduler(assessment, explained,
-                               std::max(assessment.DAScheckPeriod, roundHalfAwayFromZero(gap) + 2));
+                checkScheduler(assessment, explained);
             assessment.BUstartTimes.push_back(gap);
         }
     } else if (tally.startBU.empty() && tally.endBU.empty() && !tally.backingUpNow && !tally.manualBackup &&
                hours >= 2) {
         // No automatic start has already made the light orange and said so.
-        checkScheduler(assessment, explained, kOverdueMinutes);
+        checkScheduler(assessment, explained);
     }
 }
 
@@ -186,7 +186,6 @@ CheckAssessment assessBackups(const BackupTally& tally, const ReportContext& con
     if (!tally.errors.empty())
         raise(assessment, BackupAssessment::critical, CauseCode::errorLines).count =
             static_cast<std::int64_t>(tally.errors.size());
-    assessment.DAScheckPeriod = std::min(assessment.DAScheckPeriod, kOverdueMinutes);
     sortCauses(assessment);
     return assessment;
 }

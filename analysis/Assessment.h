@@ -73,7 +73,7 @@ struct SkipReason {
 struct CheckAssessment {
     BackupAssessment BUassessment = BackupAssessment::healthy;
     bool runDAScheck = false;
-    std::int64_t DAScheckPeriod = 2;  // minutes, at most 90 when the check runs
+    std::int64_t DAScheckPeriod = 2;  // minutes, 90 when the check runs
     std::vector<double> BUdurations;  // minutes each auto backup took
     std::vector<double> BUstartTimes; // minutes between auto backup starts
     // The ages the report gives, in minutes; none when it says there was no such event.

@@ -193,6 +193,12 @@ TEST_F(BackupReport, WholeReportsOfDecodedLogs)
             kSnapshotsZero + kCategoriesZero + kNoErrors +
             "A backup to /Volumes/8tb has been under way since before the period, 37.5% done when last logged.\n");
     EXPECT_EQ(std::pair(causes(), assessment.runDAScheck), std::pair(std::string("underway completion auto"), false));
+    // A backup running had somewhere to go, even where the log does not say where.
+    EXPECT_EQ(analyse(testing::logJson(
+                          {{timestampAt(ago(50)), "Skipping scheduled Time Machine backup: Backup already running"}}))
+                  .value_or("")
+                  .find("No backup folder"),
+              std::string::npos);
     period = 2;
 
     // The release reaches the tally: before 10.13 a completion is not a new backup of its own.
@@ -316,7 +322,7 @@ TEST_F(BackupReport, WhatEachChangeDoesToTheReportTheLightAndTheSchedulerCheck)
          idle + "+currently still making a manual backup,\n"},
         {[this] { backups(), period = 2, tally.lastBUEnd = ago(150); }, 3, 90, "overdue auto",
          none + "last backup completed successfully 150.0 minutes ago,\n"},
-        // Only the last interval between starts asks for it, unless a stale completion asked for more.
+        // Only the last interval between starts asks for it.
         {[this] { backups(181, 171, 121, 116, 30, 20); }, 1, 90, "",
          oneDone + times + three + durations("10.0, 5.0, 10.0", "60.0, 91.0")},
         {[this] { backups(240, 230, 120, 115, 30, 20); }, 1, 2, "",

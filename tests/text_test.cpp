@@ -123,6 +123,14 @@ TEST(FormatByteCountFile, DecimalUnitsAdaptivePrecision)
               "1.23 GB\n50 GB\n1.23 TB\n9223.37 PB\n");
 }
 
+// Whole seconds and minutes taken from a double: halves away from zero, beyond 64 bits saturated.
+TEST(RoundHalfAwayFromZero, HalvesAwayAndSaturates)
+{
+    EXPECT_EQ(each<double>({0.4, 0.5, 1.5, 2.5, -0.5, -1.5, 1e300, -1e300},
+                           [](double value) { return std::to_string(roundHalfAwayFromZero(value)); }),
+              "0\n1\n2\n3\n-1\n-2\n9223372036854775807\n-9223372036854775808\n");
+}
+
 TEST(DecodeUtf8, ReadsOnlyTheShortestFormOfAScalarValue)
 {
     const auto decode = [](std::string_view text) {

@@ -48,6 +48,10 @@ TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup
               "No automatic backup started from 03:00 to 05:30 (\u2265 2 h 30 min)\n"
               "Automatic backup started 05:30, still under way\n--\n"
               "\u2265 2 h 30 min\n03:00\n04:00\n05:00\n06:00\n07:00\n08:00\n");
+    // The window's colour of each light.
+    EXPECT_EQ((std::vector{lightColour(BackupAssessment::none), lightColour(BackupAssessment::healthy),
+                           lightColour(BackupAssessment::warning), lightColour(BackupAssessment::critical)}),
+              (std::vector{SystemColour::Grey, SystemColour::Green, SystemColour::Orange, SystemColour::Red}));
     // Before a Check gives its verdict the period is only an axis: no gap is a finding yet.
     EXPECT_EQ(drawn(emptyTimeline(kEnd, 3)), "--\n05:00\n06:00\n07:00\n08:00\n");
     EXPECT_EQ(drawn(withBackups(1, {{before(30), before(24), false, true}})),
