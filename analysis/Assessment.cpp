@@ -59,19 +59,20 @@ bool diskWasAway(const BackupTally& tally, Date now)
            minutesSince(newest->time, now) <= kOverdueMinutes;
 }
 
-// Asks for the scheduler check unless the missing disk, or a backup running since before the
-// period, already explains the gap. It looks back over the gap and two minutes more, at most 90
-// minutes; every gap that asks is longer than 90 minutes, so it always looks back 90.
-void checkScheduler(CheckAssessment& assessment, bool explained)
+// Asks for the scheduler check unless the missing disk already explains the gap; a backup running
+// since before the period asks for none, as it neither completed nor started in it. The check looks
+// back over the gap and two minutes more, at most 90 minutes: every gap that asks is longer than 90
+// minutes, so it always looks back 90.
+void checkScheduler(CheckAssessment& assessment, bool diskAway)
 {
-    if (explained)
+    if (diskAway)
         return;
     assessment.runDAScheck = true;
     assessment.DAScheckPeriod = kOverdueMinutes;
 }
 
 void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, const ReportContext& context, Date now,
-                       bool explained)
+                       bool diskAway)
 {
     if (tally.startBU.empty())
         raise(assessment, BackupAssessment::warning, CauseCode::noAutoBackups);
@@ -83,7 +84,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceLastCompletion = minutes;
         if (minutes > kOverdueMinutes) {
             raise(assessment, BackupAssessment::critical, CauseCode::overdue).minutes = minutes;
-            checkScheduler(assessment, explained);
+            checkScheduler(assessment, diskAway);
         }
     }
     if (tally.backingUpNow || tally.manualBackup)
@@ -92,7 +93,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceManualStart = -sinceManual / 60;
 }
 
-void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std::int64_t hours, bool explained)
+void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std::int64_t hours, bool diskAway)
 {
     const std::size_t n = tally.startBU.size();
     if (n >= 1 && n == tally.endBU.size()) {
@@ -103,13 +104,13 @@ void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std:
             const double gap = secondsBetween(tally.startBU[i - 1], tally.startBU[i]) / 60;
             // Only the newest interval asks.
             if (gap > kOverdueMinutes && i == n - 1)
-                checkScheduler(assessment, explained);
+                checkScheduler(assessment, diskAway);
             assessment.BUstartTimes.push_back(gap);
         }
     } else if (tally.startBU.empty() && tally.endBU.empty() && !tally.backingUpNow && !tally.manualBackup &&
                hours >= 2) {
         // No automatic start has already made the light orange and said so.
-        checkScheduler(assessment, explained);
+        checkScheduler(assessment, diskAway);
     }
 }
 
@@ -168,13 +169,12 @@ CheckAssessment assessBackups(const BackupTally& tally, const ReportContext& con
 {
     const Date now = context.clock.now();
     const bool diskAway = diskWasAway(tally, now);
-    const bool explained = diskAway || tally.stillRunningFromBefore();
     CheckAssessment assessment;
     // A backup that ran since before the period had a destination, even where the log does not name it.
     if (tally.destinations.empty() && !tally.runningFromBefore)
         raise(assessment, BackupAssessment::critical, CauseCode::noDestination);
-    assessCompletions(assessment, tally, context, now, explained);
-    assessDurations(assessment, tally, context.theTimePeriod, explained);
+    assessCompletions(assessment, tally, context, now, diskAway);
+    assessDurations(assessment, tally, context.theTimePeriod, diskAway);
     if (!tally.startDT.empty())
         raise(assessment, BackupAssessment::warning, CauseCode::deepTraversal);
     assessment.skipReasons = skipReasons(tally, now);

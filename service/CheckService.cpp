@@ -99,7 +99,6 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
     if (!isArray(stream.shape)) {
         result.status = RunStatus::undecodable;
         result.end = now;
-        result.found = {};
         result.report = kParseErrorLine;
         return result;
     }
