@@ -38,7 +38,7 @@ AppDelegate::AppDelegate(ControllerServices services, std::string loginName, Run
     : services_(std::move(services)), loginName_(std::move(loginName)), idTool_(std::move(idTool)),
       // The Help menu item's title and tick last until the application quits, in new windows too.
       updateCheck_(new UpdateCheck(
-          UpdateCheckContext{services_.mainQueue, services_.alerts, services_.defaults, *services_.clock},
+          UpdateCheckContext{services_.checks.mainQueue, services_.alerts, services_.defaults, *services_.checks.clock},
           std::move(update),
           [this] {
               for (Document* document : documents())

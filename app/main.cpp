@@ -70,9 +70,9 @@ int main(int argc, char** argv)
     const RunTool idTool = makeRunTool(paths, ToolLimits{.timeout = std::chrono::seconds(10)});
     const auto volumes = std::make_shared<StatvfsVolumes>(paths.root());
 
-    AppDelegate delegate(
-        ControllerServices{mainQueue, alerts, defaults, clock, runTool, volumes, queryOsVersion(runTool)}, loginName(),
-        idTool, deployedUpdateServices(choices));
+    AppDelegate delegate(ControllerServices{alerts, defaults,
+                                            CheckServices{mainQueue, clock, runTool, volumes, queryOsVersion(runTool)}},
+                         loginName(), idTool, deployedUpdateServices(choices));
     if (!delegate.startUpChecks())
         return 0;
 

@@ -16,9 +16,7 @@ constexpr double kMaximumFontSize = 60.0;
 ViewController::ViewController(const WindowControls& controls, ControllerServices services)
     : periodText(controls.periodText), periodStep(controls.periodStep), trafficLight(controls.trafficLight),
       outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
-      timeline(controls.timeline), services_(std::move(services)),
-      service_(CheckServices{services_.mainQueue, services_.clock, services_.runTool, services_.volumes,
-                             services_.systemVersion})
+      timeline(controls.timeline), services_(std::move(services)), service_(services_.checks)
 {
 }
 
@@ -32,9 +30,9 @@ void ViewController::viewDidLoad()
     trafficLight.setColour(SystemColour::Grey);
     progressSpinner.setHidden(true);
     // Before any Check the period is only an axis: no result, so no finding on it.
-    timeline.showTimeline(emptyTimeline(services_.clock->now(), theTimePeriod));
-    if (services_.systemVersion.version)
-        osVersion = Release::of(*services_.systemVersion.version);
+    timeline.showTimeline(emptyTimeline(services_.checks.clock->now(), theTimePeriod));
+    if (const SystemVersion& system = service_.systemVersion(); system.version)
+        osVersion = Release::of(*system.version);
     if (!osVersion.backsUpToAPFS()) {
         theAPFSButton.setHidden(true);
         theAPFSButton.setEnabled(false);

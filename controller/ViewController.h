@@ -19,16 +19,11 @@
 namespace quillfen {
 
 // What the controller needs from the system, handed in by whoever builds it
-// (the app, a test). The rest outlives the controller; the clock and the volumes
-// are shared with the runs, which may end after it.
+// (the app, a test): its alerts and preferences, which outlive it, and what its runs need.
 struct ControllerServices {
-    MainQueue& mainQueue;
     AlertPresenter& alerts;
     UserDefaults& defaults;
-    std::shared_ptr<const Clock> clock;
-    RunTool runTool;
-    std::shared_ptr<const VolumeQueries> volumes;
-    SystemVersion systemVersion;
+    CheckServices checks;
 };
 
 // The window's controls, connected before the view loads.

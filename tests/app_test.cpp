@@ -62,8 +62,8 @@ protected:
         UpdateServices update = deployedUpdateServices(choices);
         update.bundleInfoPath.clear();
         const RunTool idRunner = idTool ? idTool : runTool;
-        const ControllerServices services{queue,   alerts,          defaults, clock, std::move(runTool),
-                                          volumes, OsVersion{14, 5}};
+        const ControllerServices services{alerts, defaults,
+                                          CheckServices{queue, clock, std::move(runTool), volumes, OsVersion{14, 5}}};
         return std::make_unique<AppDelegate>(services, "tester", idRunner, std::move(update));
     }
 

@@ -316,7 +316,8 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         testing::Harness h;
         ScriptedChoices choices;
         AppDelegate delegate(
-            ControllerServices{h.mainQueue, h.alerts, h.defaults, h.clock, h.tools.runner(), h.volumes, h.version},
+            ControllerServices{h.alerts, h.defaults,
+                               CheckServices{h.mainQueue, h.clock, h.tools.runner(), h.volumes, h.version}},
             "tester", h.tools.runner(),
             UpdateServices{choices, open, server.url, base, info.fileName(), tls, 10s, c.trickle ? 600ms : 10s, 65536});
         TMWindow& window = delegate.newDocument().window();

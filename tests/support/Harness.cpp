@@ -36,8 +36,9 @@ ViewController& Harness::controller()
 {
     if (!controller_) {
         controller_ = std::make_unique<ViewController>(
-            controlsOf(window, timeline), ControllerServices{mainQueue, alerts, defaults, clock,
-                                                             runTool ? runTool : tools.runner(), volumes, version});
+            controlsOf(window, timeline),
+            ControllerServices{alerts, defaults,
+                               CheckServices{mainQueue, clock, runTool ? runTool : tools.runner(), volumes, version}});
         controller_->viewDidLoad();
     }
     return *controller_;
