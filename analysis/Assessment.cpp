@@ -91,6 +91,12 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         raise(assessment, BackupAssessment::warning, CauseCode::backupUnderWay);
     if (const double sinceManual = secondsBetween(now, tally.lastManualBackup); sinceManual < 0)
         assessment.minutesSinceManualStart = -sinceManual / 60;
+    if (assessment.minutesSinceLastCompletion)
+        assessment.lastCompletion = tally.lastBUEnd;
+    else if (tally.earlier && !tally.earlier->failure)
+        assessment.lastCompletion = tally.earlier->lastCompletion;
+    if (assessment.lastCompletion)
+        assessment.minutesSinceLastKnownCompletion = minutesSince(*assessment.lastCompletion, now);
 }
 
 void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std::int64_t hours, bool diskAway)

@@ -79,6 +79,9 @@ struct CheckAssessment {
     // The ages the report gives, in minutes; none when it says there was no such event.
     std::optional<double> minutesSinceLastCompletion;
     std::optional<double> minutesSinceManualStart;
+    // The last completed backup in the period or, when none is, before it as far as the log was searched.
+    std::optional<Date> lastCompletion;
+    std::optional<double> minutesSinceLastKnownCompletion;
     std::vector<SkipReason> skipReasons;
     // Every cause of an orange or red light, the most telling first; none for green.
     std::vector<Cause> causes;

@@ -8,7 +8,10 @@
 
 namespace quillfen {
 
-std::string dateDescription(Date date)
+namespace {
+
+// The date's whole second in UTC, written with `format`'s six fields: year, month, day, hours, minutes, seconds.
+std::string utcText(Date date, const char* format)
 {
     namespace chrono = std::chrono;
     const chrono::sys_seconds at = wholeSecond(date);
@@ -16,11 +19,23 @@ std::string dateDescription(Date date)
     const chrono::year_month_day civil{day};
     const chrono::hh_mm_ss time{at - day};
     std::array<char, 64> buffer{};
-    std::snprintf(buffer.data(), buffer.size(), "%04d-%02u-%02u %02d:%02d:%02d +0000", static_cast<int>(civil.year()),
+    std::snprintf(buffer.data(), buffer.size(), format, static_cast<int>(civil.year()),
                   static_cast<unsigned>(civil.month()), static_cast<unsigned>(civil.day()),
                   static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
                   static_cast<int>(time.seconds().count()));
     return buffer.data();
+}
+
+} // namespace
+
+std::string dateDescription(Date date)
+{
+    return utcText(date, "%04d-%02u-%02u %02d:%02d:%02d +0000");
+}
+
+std::string rfc3339(Date date)
+{
+    return utcText(date, "%04d-%02u-%02uT%02d:%02d:%02dZ");
 }
 
 std::string analysisHeader(Date end, std::int64_t hours)

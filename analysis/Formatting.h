@@ -11,6 +11,8 @@ namespace quillfen {
 
 // A date as the Mac describes it: UTC, "2024-05-01 09:30:00 +0000", seconds truncated.
 std::string dateDescription(Date date);
+// The same second for machines: "2024-05-01T09:30:00Z".
+std::string rfc3339(Date date);
 
 // "Analysis from START to END for N hours:\n", the period ending at `end`.
 std::string analysisHeader(Date end, std::int64_t hours);

@@ -52,22 +52,50 @@ private:
     std::size_t lines_ = 0;
 };
 
-// The backup the period began inside of, still running at its end: where to, and how far.
-void appendRunningFromBefore(ReportWriter& report, const BackupTally& tally)
+// The backup the period began inside of, still running at its end: where to, since when, and how far.
+void appendRunningFromBefore(ReportWriter& report, const BackupTally& tally, const ReportContext& context)
 {
     if (!tally.stillRunningFromBefore())
         return;
-    report += "A backup" + (tally.runningTo ? " to " + *tally.runningTo : std::string()) +
-              " has been under way since before the period";
+    report += "A backup" + (tally.runningTo ? " to " + *tally.runningTo : std::string()) + " has been under way since ";
+    if (const auto& start = tally.backups.front().start)
+        report += dateDescription(*start) + " (" + formatMinutes(secondsBetween(*start, context.clock.now()) / 60) +
+                  " minutes)";
+    else
+        report += "before the period";
     if (tally.percentDone) {
         std::array<char, 32> figure{};
         report += ", " +
                   std::string(figure.data(), std::to_chars(figure.data(), figure.data() + figure.size(),
                                                            *tally.percentDone, std::chars_format::general, 3)
                                                  .ptr) +
-                  "% done when last logged";
+                  (tally.percentFromStatus ? "% done now" : "% done when last logged");
     }
     report += ".\n";
+}
+
+// When no backup completed in the period: the last one before it, or how far back the log holds none.
+void appendEarlierCompletion(ReportWriter& report, const BackupTally& tally, const CheckAssessment& assessment,
+                             const ReportContext& context)
+{
+    if (!tally.earlier || tally.completedBackups() > 0)
+        return;
+    const EarlierBackups& earlier = *tally.earlier;
+    if (earlier.failure) {
+        report += "The log before the period could not be searched (" + *earlier.failure +
+                  "), so the last completed backup is not known.\n";
+    } else if (assessment.lastCompletion) {
+        report += "The last backup before the period completed " +
+                  formatMinutes(*assessment.minutesSinceLastKnownCompletion / 60) + " hours ago (" +
+                  dateDescription(*assessment.lastCompletion) + ").\n";
+    } else if (earlier.logBegins) {
+        report += "No backup completed before the period either: the log begins " +
+                  formatMinutes(secondsBetween(*earlier.logBegins, context.clock.now()) / 3600) +
+                  " hours before its end (" + dateDescription(*earlier.logBegins) + ").\n";
+    } else {
+        report += "No backup completed before the period either, in the last " + std::to_string(kLookBackDays) +
+                  " days of the log.\n";
+    }
 }
 
 } // namespace
@@ -265,9 +293,10 @@ ComposedReport composeBackupReport(const BackupTally& tally, const CheckAssessme
     appendDurations(report, assessment);
     appendHousekeeping(report, layout, tally, assessment, context);
     appendErrors(report, layout, tally);
+    appendRunningFromBefore(report, tally, context);
+    appendEarlierCompletion(report, tally, assessment, context);
     if (assessment.runDAScheck)
         report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
-    appendRunningFromBefore(report, tally);
     composed.text = std::move(report.text());
     return composed;
 }

@@ -63,6 +63,28 @@ bool isSizeUnit(std::string_view text)
            text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") == std::string_view::npos;
 }
 
+// Digits, then at most one point and more digits, taken from the front of `rest`: read by hand,
+// as the figure's point is no locale's.
+std::optional<double> readDecimal(std::string_view& rest)
+{
+    double value = 0, scale = 1;
+    bool digits = false, point = false;
+    for (; !rest.empty() && (std::isdigit(static_cast<unsigned char>(rest.front())) || (rest.front() == '.' && !point));
+         rest.remove_prefix(1)) {
+        if (rest.front() == '.') {
+            point = true;
+            continue;
+        }
+        const int digit = rest.front() - '0';
+        digits = true;
+        if (point)
+            value += digit * (scale /= 10);
+        else
+            value = value * 10 + digit;
+    }
+    return digits ? std::optional(value) : std::nullopt;
+}
+
 // Only these classes read the entry's time.
 bool needsTime(EntryClass entryClass)
 {
@@ -379,23 +401,8 @@ std::optional<double> extractPercentDone(std::string_view message)
     if (opening == std::string_view::npos)
         return std::nullopt;
     std::string_view rest = message.substr(opening + kOpening.size());
-    // Digits, then at most one point and more digits: read by hand, as the figure's point is no locale's.
-    double percent = 0, scale = 1;
-    bool digits = false, point = false;
-    for (; !rest.empty() && (std::isdigit(static_cast<unsigned char>(rest.front())) || (rest.front() == '.' && !point));
-         rest.remove_prefix(1)) {
-        if (rest.front() == '.') {
-            point = true;
-            continue;
-        }
-        const int digit = rest.front() - '0';
-        digits = true;
-        if (point)
-            percent += digit * (scale /= 10);
-        else
-            percent = percent * 10 + digit;
-    }
-    if (!digits || !rest.starts_with("% done") || percent > 100)
+    const std::optional<double> percent = readDecimal(rest);
+    if (!percent || !rest.starts_with("% done") || *percent > 100)
         return std::nullopt;
     return percent;
 }
@@ -425,6 +432,98 @@ std::optional<MountedDestination> extractMountedDestination(std::string_view mes
         }
     }
     return MountedDestination{std::move(volume), std::string(path)};
+}
+
+void EarlierBackups::note(Date time, std::string_view message)
+{
+    const auto newer = [time](const std::optional<Date>& known) { return !known || *known < time; };
+    switch (classifyEntry(message)) {
+    case EntryClass::autoStart:
+    case EntryClass::manualStart:
+        if (newer(lastStart)) {
+            lastStart = time;
+            lastStartManual = classifyEntry(message) == EntryClass::manualStart;
+        }
+        break;
+    case EntryClass::backupCompleted:
+    case EntryClass::backupSucceeded:
+        if (newer(lastCompletion))
+            lastCompletion = time;
+        break;
+    case EntryClass::backupFailed:
+        if (newer(lastFailure))
+            lastFailure = time;
+        break;
+    case EntryClass::backupTarget:
+        if (!lastTarget || lastTarget->time < time)
+            lastTarget = DatedText{time, std::string(message)};
+        break;
+    default:
+        break;
+    }
+}
+
+std::optional<Date> EarlierBackups::openStart() const
+{
+    const auto before = [this](const std::optional<Date>& end) { return !end || *end < *lastStart; };
+    return lastStart && before(lastCompletion) && before(lastFailure) ? lastStart : std::nullopt;
+}
+
+std::optional<BackupStatus> readBackupStatus(std::string_view output)
+{
+    if (output.find("Running = 1;") == std::string_view::npos)
+        return std::nullopt;
+    BackupStatus status{resultDestination(output), std::nullopt};
+    constexpr std::string_view kPercent = "Percent = \"";
+    if (const std::size_t at = output.find(kPercent); at != std::string_view::npos) {
+        std::string_view rest = output.substr(at + kPercent.size());
+        // A fraction of one, as "0.6907".
+        if (const auto fraction = readDecimal(rest); fraction && *fraction <= 1 && rest.starts_with('"'))
+            status.percentDone = *fraction * 100;
+    }
+    return status;
+}
+
+void applyEarlier(BackupTally& tally, EarlierBackups earlier, Date end)
+{
+    constexpr double kDaySeconds = 24 * 60 * 60;
+    const std::optional<Date> open = earlier.openStart();
+    if (tally.backups.empty() && open && secondsBetween(*open, end) <= kDaySeconds) {
+        tally.backups.push_back(BackupSpan{open, std::nullopt, earlier.lastStartManual, false});
+        tally.runningFromBefore = true;
+        (earlier.lastStartManual ? tally.manualBackup : tally.backingUpNow) = true;
+    }
+    if (tally.stillRunningFromBefore() && open) {
+        tally.backups[0].start = tally.backups[0].start.value_or(*open);
+        if (earlier.lastTarget && earlier.lastTarget->time >= *open) {
+            if (tally.destinations.empty())
+                addBackupTarget(tally, earlier.lastTarget->text);
+            if (!tally.runningTo)
+                tally.runningTo = backupTargetPath(earlier.lastTarget->text);
+        }
+    }
+    tally.earlier = std::move(earlier);
+}
+
+void applyStatus(BackupTally& tally, const BackupStatus& status)
+{
+    if (tally.backups.empty()) {
+        tally.backups.push_back(BackupSpan{});
+        tally.runningFromBefore = true;
+        tally.backingUpNow = true;
+    }
+    if (!tally.stillRunningFromBefore())
+        return;
+    if (!tally.runningTo)
+        tally.runningTo = status.destination;
+    // Now is fresher than the log's last progress line.
+    if (status.percentDone) {
+        tally.percentDone = status.percentDone;
+        tally.percentFromStatus = true;
+    }
+    if (status.destination && tally.destinations.empty())
+        addDestination(tally, *status.destination,
+                       Destination{Destination::Named::mountPoint, {}, *status.destination, {}});
 }
 
 void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion)

@@ -66,6 +66,34 @@ struct BackupSpan {
     bool failed = false;
 };
 
+// What the log holds of backups before the period, as far back as it was searched:
+// the newest event of each kind, whatever order the entries come in.
+inline constexpr std::int64_t kLookBackDays = 30; // how far back a live Check searches the log
+
+struct EarlierBackups {
+    std::optional<Date> logBegins;      // a saved log's first entry; none: the live log, kLookBackDays back
+    std::optional<std::string> failure; // why the search failed; nothing else is known then
+    std::optional<Date> lastStart;
+    bool lastStartManual = false;
+    std::optional<Date> lastCompletion;
+    std::optional<Date> lastFailure;
+    std::optional<DatedText> lastTarget; // the newest "Backing up to" message
+
+    void note(Date time, std::string_view message);
+    // The newest start, when no completion or failure came after it.
+    std::optional<Date> openStart() const;
+};
+
+// A backup running now, as `tmutil status` tells it.
+struct BackupStatus {
+    std::optional<std::string> destination;
+    std::optional<double> percentDone;
+};
+
+// `tmutil status` prints a property list in the old text form, like a "Backup result"
+// message: a backup is running when it holds "Running = 1;".
+std::optional<BackupStatus> readBackupStatus(std::string_view output);
+
 // Everything one analysis counts from its entries, each fact once; the member
 // initialisers are the values of a fresh start.
 struct BackupTally {
@@ -110,6 +138,9 @@ struct BackupTally {
     bool runningFromBefore = false;
     std::optional<std::string> runningTo; // the volume it writes to, when the log names it
     std::optional<double> percentDone;
+    bool percentFromStatus = false; // the progress is `tmutil status`'s, as of now
+    // What the log holds before the period, when it was searched.
+    std::optional<EarlierBackups> earlier;
 
     // Completed backups: those paired with a start, and those without one.
     std::int64_t completedBackups() const { return static_cast<std::int64_t>(endBU.size()) + unpairedCompletions; }
@@ -135,6 +166,13 @@ struct BackupTally {
 // a class that records a time but whose timestamp does not read changes nothing
 // but the error lines.
 void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion);
+
+// Adds what the period leaves open from what the log holds before it: when the
+// backup under way began and where it writes; and, when the period shows no
+// backup at all, a start of the last day that nothing ended. Then, where the log
+// is silent, a backup that `tmutil status` says is running.
+void applyEarlier(BackupTally& tally, EarlierBackups earlier, Date end);
+void applyStatus(BackupTally& tally, const BackupStatus& status);
 
 // The message split at every single blank; two blanks in a row give an empty word.
 std::vector<std::string_view> splitWords(std::string_view message);

@@ -268,7 +268,10 @@ std::string checkJson(const CheckOutcome& outcome)
         .integer("schema_version", kSchemaVersion)
         .text("status", lightName(light))
         .integer("assessment", light ? std::optional(static_cast<std::int64_t>(*light)) : std::nullopt)
-        .integer("period_hours", result.hours)
+        .integer("period_hours", result.hours);
+    const std::optional<Date> lastCompletion = light ? result.found.assessment.lastCompletion : std::nullopt;
+    const std::string completedAt = lastCompletion ? rfc3339(*lastCompletion) : "";
+    json.text("last_backup_completed_at", lastCompletion ? std::optional<std::string_view>(completedAt) : std::nullopt)
         .text("report", result.report);
     json.beginArray("alerts");
     for (const auto& alert : result.alerts)
@@ -310,6 +313,7 @@ std::string nagiosLine(const CheckOutcome& outcome)
     if (!assessment.causes.empty())
         line += oneLine(causeWords(assessment.causes.front()), "|", ' ') + "; ";
     const auto sinceLast = assessment.minutesSinceLastCompletion;
+    const auto sinceKnown = assessment.minutesSinceLastKnownCompletion;
     const std::string errors = std::to_string(tally.errors.size());
     const std::string completed = std::to_string(tally.completedBackups());
     line += sinceLast ? "last backup completed " + formatMinutes(*sinceLast) + " minutes ago" : "no backup completed";
@@ -321,8 +325,9 @@ std::string nagiosLine(const CheckOutcome& outcome)
     // and no error, and the free-space markers' 50 GB and 10 GB.
     const auto skippedWithReason =
         std::ranges::count_if(tally.skips, [](const SkippedBackup& skip) { return skip.reason.has_value(); });
+    // The age reaches back before the period when the log does.
     line += "|last_backup_age=" +
-            (sinceLast ? std::to_string(roundHalfAwayFromZero(*sinceLast * 60)) + "s" : std::string("U")) + ";;" +
+            (sinceKnown ? std::to_string(roundHalfAwayFromZero(*sinceKnown * 60)) + "s" : std::string("U")) + ";;" +
             std::to_string(kOverdueMinutes * 60) + ";0 errors=" + errors + "c;;0;0 backups_completed=" + completed +
             "c;;;0 skipped_backups=" + std::to_string(skippedWithReason) + "c;;;0";
     for (const auto& [text, destination] : tally.destinations) {

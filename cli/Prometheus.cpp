@@ -112,6 +112,12 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
             .gauge("quillfen_last_backup_age_seconds", "Seconds from the last completed backup to the end of the "
                                                        "period; absent when none completed in the period.")
             .sample(std::round(*assessment.minutesSinceLastCompletion * 60000) / 1000);
+    if (assessment.lastCompletion)
+        metrics
+            .gauge("quillfen_last_backup_timestamp_seconds",
+                   "When the last backup completed, in the period or before it as far as the log was searched; "
+                   "absent when none is known.")
+            .sample(std::round(assessment.lastCompletion->sinceEpoch * 1000) / 1000);
     metrics.gauge("quillfen_backups_started", "Backups started in the period, by kind.")
         .sample(static_cast<double>(tally.startBU.size()), {{"kind", "auto"}})
         .sample(static_cast<double>(tally.numManualBackups), {{"kind", "manual"}});

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <unordered_set>
 
 namespace quillfen {
@@ -21,7 +22,8 @@ constexpr std::size_t kChunkBytes = 1 << 20;
 // Keeps what each predicate selects and the span of the whole file.
 class Collector {
 public:
-    Collector(std::span<const std::string_view> predicates, double keptSeconds) : keptSeconds_(keptSeconds)
+    Collector(std::span<const std::string_view> predicates, const SavedLogLimits& limits)
+        : keptSeconds_(limits.keptSeconds), passedOver_(limits.passedOver)
     {
         for (const std::string_view text : predicates)
             predicates_.push_back(parsePredicate(text).value());
@@ -40,28 +42,47 @@ public:
         const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
-            while (!query.entries.empty() && query.entries.front().time < oldestKept)
+            while (!query.entries.empty() && query.entries.front().time < oldestKept) {
+                passOver(i, query.entries.front());
                 query.entries.pop_front();
+            }
             if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
-            if (*time >= oldestKept && predicates_[i].selects(entry.subsystem, entry.eventMessage))
-                query.entries.push_back({*time, std::string(entry.timestamp), std::string(entry.eventMessage)});
+            if ((*time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))
+                continue;
+            KeptEntry kept{*time, std::string(entry.timestamp), std::string(entry.eventMessage)};
+            if (*time >= oldestKept)
+                query.entries.push_back(std::move(kept));
+            else
+                passOver(i, kept);
         }
     }
 
     bool found() const { return found_; }
     SavedLog take()
     {
+        // An entry that two queries select is one entry of the file: its repeats count once.
+        std::map<std::pair<double, std::string>, std::uint64_t> repeats;
         for (FileQuery& query : log_.queries)
-            settle(query.entries);
+            for (auto& [key, count] : settle(query.entries))
+                repeats[key] = std::max(repeats[key], count);
+        for (const auto& [key, count] : repeats)
+            log_.repeats += count;
         return std::move(log_);
     }
 
 private:
+    void passOver(std::size_t query, const KeptEntry& entry) const
+    {
+        if (passedOver_)
+            passedOver_(query, entry);
+    }
+
     // Puts entries in time order and keeps one of each exact repeat (the same time and message), so
     // that captures joined in any order, reversed, saved twice or overlapping read as the log they hold.
-    void settle(std::deque<KeptEntry>& entries)
+    // Gives how often each repeated entry was dropped.
+    std::map<std::pair<double, std::string>, std::uint64_t> settle(std::deque<KeptEntry>& entries)
     {
         const auto byTime = [](const KeptEntry& a, const KeptEntry& b) { return a.time < b.time; };
         if (!std::ranges::is_sorted(entries, byTime)) {
@@ -78,20 +99,24 @@ private:
             for (std::size_t i = start; i < end; ++i)
                 repeat[i] = !seen.insert(entries[i].eventMessage).second;
         }
+        std::map<std::pair<double, std::string>, std::uint64_t> dropped;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            if (repeat[i])
+            if (repeat[i]) {
+                ++dropped[{entries[i].time.sinceEpoch, entries[i].eventMessage}];
                 continue;
+            }
             if (kept != i)
                 entries[kept] = std::move(entries[i]);
             ++kept;
         }
-        log_.repeats += entries.size() - kept;
         entries.resize(kept);
+        return dropped;
     }
 
     std::vector<Predicate> predicates_;
     double keptSeconds_;
+    std::function<void(std::size_t, const KeptEntry&)> passedOver_;
     SavedLog log_;
     bool found_ = false;
 };
@@ -125,7 +150,7 @@ private:
 SavedLogResult readArchive(const std::string& path, std::span<const std::string_view> predicates,
                            const SavedLogLimits& limits, const RunTool& runTool)
 {
-    Collector collector(predicates, limits.keptSeconds);
+    Collector collector(predicates, limits);
     for (std::size_t query = 0; query < predicates.size(); ++query) {
         ArchiveOutput output(collector, query);
         const std::vector<std::string> arguments{
@@ -189,7 +214,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     if (!opened.file)
         return failed(opened.failure);
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
-    Collector collector(predicates, limits.keptSeconds);
+    Collector collector(predicates, limits);
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
     std::vector<char> chunk(kChunkBytes);
     while (!reader.stopped()) {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -62,6 +63,9 @@ struct SavedLogLimits {
     double keptSeconds = 48.0 * 60 * 60;
     // How long a FIFO may go without a program that writes to it.
     std::chrono::milliseconds writerWait{30'000};
+    // Where the selected entries that are not kept go, in no particular order, for
+    // whoever sums up the times before them; none: they are dropped.
+    std::function<void(std::size_t query, const KeptEntry& entry)> passedOver;
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see

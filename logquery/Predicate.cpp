@@ -28,7 +28,7 @@ struct Token {
     bool quoted = false;
 };
 
-// Words split at blanks, and double-quoted strings with backslash escapes.
+// Words split at blanks and parentheses, parentheses, and double-quoted strings with backslash escapes.
 // None when a string is left open.
 std::optional<std::vector<Token>> tokenize(std::string_view text)
 {
@@ -37,6 +37,8 @@ std::optional<std::vector<Token>> tokenize(std::string_view text)
     while (i < text.size()) {
         if (text[i] == ' ') {
             ++i;
+        } else if (text[i] == '(' || text[i] == ')') {
+            tokens.push_back({.text = std::string(1, text[i++])});
         } else if (text[i] == '"') {
             Token token{.text = {}, .quoted = true};
             for (++i; i < text.size() && text[i] != '"'; ++i) {
@@ -49,7 +51,7 @@ std::optional<std::vector<Token>> tokenize(std::string_view text)
             ++i;
             tokens.push_back(std::move(token));
         } else {
-            const std::size_t end = std::min(text.find_first_of(" \"", i), text.size());
+            const std::size_t end = std::min(text.find_first_of(" \"()", i), text.size());
             tokens.push_back({.text = std::string(text.substr(i, end - i))});
             i = end;
         }
@@ -71,7 +73,10 @@ bool isKeyword(const Token& token, std::string_view name)
 
 bool Predicate::selects(std::string_view entrySubsystem, std::string_view message) const
 {
-    return entrySubsystem == subsystem && (!messageContains || containsIgnoringCase(message, *messageContains));
+    return entrySubsystem == subsystem &&
+           (messageContains.empty() || std::ranges::any_of(messageContains, [message](const std::string& part) {
+                return containsIgnoringCase(message, part);
+            }));
 }
 
 std::optional<Predicate> parsePredicate(std::string_view text)
@@ -82,14 +87,23 @@ std::optional<Predicate> parsePredicate(std::string_view text)
     const auto& t = *tokens;
     if (!isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
         return std::nullopt;
-    Predicate predicate{.subsystem = t[2].text, .messageContains = std::nullopt};
+    Predicate predicate{.subsystem = t[2].text, .messageContains = {}};
     if (t.size() == 3)
         return predicate;
-    if (t.size() != 7 || !isKeyword(t[3], "AND") || !isKeyPath(t[4], "eventMessage") ||
-        !isKeyword(t[5], "CONTAINS[c]") || !t[6].quoted) {
+    if (t.size() < 7 || !isKeyword(t[3], "AND"))
         return std::nullopt;
+    // One containment, or several joined by OR inside parentheses.
+    const bool grouped = isKeyPath(t[4], "(") && isKeyPath(t.back(), ")");
+    const std::size_t end = grouped ? t.size() - 1 : t.size();
+    for (std::size_t i = grouped ? 5 : 4;; i += 4) {
+        if (end - i < 3 || !isKeyPath(t[i], "eventMessage") || !isKeyword(t[i + 1], "CONTAINS[c]") || !t[i + 2].quoted)
+            return std::nullopt;
+        predicate.messageContains.push_back(t[i + 2].text);
+        if (i + 3 == end)
+            break;
+        if (!grouped || !isKeyword(t[i + 3], "OR"))
+            return std::nullopt;
     }
-    predicate.messageContains = t[6].text;
     return predicate;
 }
 

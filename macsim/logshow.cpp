@@ -277,9 +277,10 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
             if (request.predicate) {
                 // Missing or non-text members simply do not match.
                 std::string_view subsystem, message;
-                wanted = !entry["subsystem"].get_string().get(subsystem) &&
-                         (!request.predicate->messageContains || !entry["eventMessage"].get_string().get(message)) &&
-                         request.predicate->selects(subsystem, message);
+                wanted =
+                    !entry["subsystem"].get_string().get(subsystem) &&
+                    (request.predicate->messageContains.empty() || !entry["eventMessage"].get_string().get(message)) &&
+                    request.predicate->selects(subsystem, message);
             }
             const std::string_view raw = entry.raw_json();
             if (wanted) {
@@ -351,6 +352,55 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
     if (!request.ndjson)
         output += "]\n";
     return output;
+}
+
+std::string backupStatus(const simdjson::padded_string& shown)
+{
+    constexpr std::string_view starts[] = {"Starting automatic backup", "Starting manual backup", "backup with mode"};
+    constexpr std::string_view ends[] = {
+        "Backup completed successfully",     "Completed backup", "Backup succeeded",
+        "Successfully completed backing up", "Backup failed",    "Failing backup with"};
+    const auto any = [](std::string_view message, std::span<const std::string_view> phrases) {
+        return std::ranges::any_of(phrases, [message](std::string_view p) { return message.find(p) != message.npos; });
+    };
+    bool running = false;
+    std::string destination, percent;
+    simdjson::ondemand::parser parser;
+    simdjson::ondemand::document document = parser.iterate(shown);
+    for (auto entry : document.get_array()) {
+        std::string_view message;
+        if (entry["eventMessage"].get_string().get(message))
+            continue;
+        if (any(message, starts)) {
+            running = true;
+            destination.clear();
+            percent.clear();
+        } else if (any(message, ends)) {
+            running = false;
+        }
+        if (const std::size_t volume = message.find("/Volumes/");
+            running && destination.empty() && volume != message.npos)
+            destination = message.substr(volume, message.find_first_of("/'\" ", volume + 9) - volume);
+        if (const std::size_t progress = message.find("Progress: "); running && progress != message.npos) {
+            const std::string_view rest = message.substr(progress + 10);
+            unsigned done = 0;
+            const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), done);
+            if (error == std::errc{} && done < 100 && std::string_view(end, rest.end()).starts_with("% done")) {
+                std::array<char, 8> fraction{};
+                std::snprintf(fraction.data(), fraction.size(), "0.%02u", done);
+                percent = fraction.data();
+            }
+        }
+    }
+    std::string status = "Backup session status:\n{\n    ClientID = \"com.apple.backupd\";\n";
+    if (running) {
+        status += "    BackupPhase = Copying;\n";
+        if (!destination.empty())
+            status += "    DestinationMountPoint = \"" + destination + "\";\n";
+        if (!percent.empty())
+            status += "    Percent = \"" + percent + "\";\n";
+    }
+    return status + "    Running = " + (running ? "1" : "0") + ";\n}\n";
 }
 
 } // namespace quillfen::macsim

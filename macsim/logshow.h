@@ -90,4 +90,10 @@ using NewestAge = std::optional<std::chrono::minutes>;
 [[nodiscard]] std::string showLog(const simdjson::padded_string& archive, const ShowRequest& request,
                                   NewestAge newestAge, Instant now, std::span<const Instant> backupRequests = {});
 
+// What `tmutil status` prints for a log as `log show` prints it: the newest
+// backup start with no completion or failure after it is running; its
+// destination is the first "/Volumes/NAME" named since, its progress the last
+// "Progress: N% done".
+[[nodiscard]] std::string backupStatus(const simdjson::padded_string& shown);
+
 } // namespace quillfen::macsim

@@ -158,13 +158,18 @@ int runLog(Arguments arguments, std::string_view runAs)
 
 int runTmutil(Arguments arguments, std::string_view runAs)
 {
+    if (arguments.size() == 1 && arguments.front() == "status") {
+        ShowRequest request;
+        request.predicate = parsePredicate(R"(subsystem == "com.apple.TimeMachine")");
+        return answer(backupStatus(simdjson::padded_string(logOutput(request, runAs))), "QUILLFEN_SIM_TMUTIL_STATUS");
+    }
     constexpr std::string_view options[] = {"-a", "--auto", "-r", "--rotation"};
     const bool startBackup = !arguments.empty() && arguments.front() == "startbackup" &&
                              std::ranges::all_of(arguments.subspan(1), [&](std::string_view a) {
                                  return std::ranges::count(options, a) > 0;
                              });
     if (!startBackup)
-        throw UsageError("tmutil: only startbackup with -a and -r is simulated");
+        throw UsageError("tmutil: only status, and startbackup with -a and -r, are simulated");
     const int status = exitStatusFromEnvironment("QUILLFEN_SIM_TMUTIL_STATUS");
     if (status == 0)
         recordBackupRequest(backupStatePath(runAs));
@@ -199,7 +204,7 @@ struct Tool {
 constexpr Tool tools[] = {
     {"log", "usage: log show [--archive DIR] --predicate PREDICATE --style json|ndjson --info [--last N(s|m|h|d)]",
      runLog},
-    {"tmutil", "usage: tmutil startbackup -a -r", runTmutil},
+    {"tmutil", "usage: tmutil status | tmutil startbackup -a -r", runTmutil},
     {"id", "usage: id -G [user]", runId},
     {"sw_vers", "usage: sw_vers -productVersion", runSwVers},
 };

@@ -5,6 +5,7 @@
 #include "checks/Listings.h"
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
+#include "logquery/LogTimestamp.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -14,10 +15,11 @@ namespace quillfen {
 namespace {
 
 // The queries a Check reads from a log file, in this order.
-enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS };
+enum FileCheckQuery : std::size_t { kFileTM, kFileDAS, kFileCTS, kFileEarlier };
 
 const std::string kTmutilPath = "/usr/bin/tmutil";
 const std::vector<std::string> kBackupNowArguments{"startbackup", "-a", "-r"};
+const std::vector<std::string> kStatusArguments{"status"};
 
 double seconds(std::int64_t hours)
 {
@@ -27,10 +29,12 @@ double seconds(std::int64_t hours)
 // A saved log, read on the run's thread with what it needs to be named in the report.
 class LogFileRun {
 public:
-    LogFileRun(const CheckServices& services, const CheckRequest& request, std::vector<std::string_view> predicates)
+    LogFileRun(const CheckServices& services, const CheckRequest& request, std::vector<std::string_view> predicates,
+               SavedLogLimits limits = {})
         // Without a period of its own, the file's span decides it, up to the longest period.
         : read_(readSavedLog(*request.logFile, predicates,
-                             SavedLogLimits{seconds(request.periodFromFile ? 48 : request.hours)}, services.runTool)),
+                             (limits.keptSeconds = seconds(request.periodFromFile ? 48 : request.hours), limits),
+                             services.runTool)),
           name_(fileName(*request.logFile)), release_(releaseText(services.systemVersion))
     {
     }
@@ -83,6 +87,35 @@ void finishCheck(CheckResult& result, const ReportContext& context, std::string_
     result.timeline = collectTimeline(result.found, result.end, result.hours);
 }
 
+// What a live Check reads beyond its period when no backup completed in it: the
+// log's starts and completions of the last days, and `tmutil status`. Neither
+// is essential, so a failure is said in the report, not alerted.
+void lookFurther(const CheckServices& services, BackupTally& tally, Date now, std::int64_t hours)
+{
+    EarlierBackups earlier;
+    const Date periodStart{now.sinceEpoch - seconds(hours)};
+    const LogStreamResult stream =
+        streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateEarlier), kLookBackDays, 'd'),
+                         [&earlier, periodStart](const LogEntry& entry) {
+                             if (const auto time = parseLogTimestamp(entry.timestamp); time && *time < periodStart)
+                                 earlier.note(*time, entry.eventMessage);
+                         });
+    std::optional<std::string> failure = toolFailureText(stream.run, "the log command");
+    if (!failure && !isArray(stream.shape))
+        failure = "its output could not be decoded";
+    if (failure) {
+        earlier = {};
+        earlier.failure = std::move(failure);
+    }
+    applyEarlier(tally, std::move(earlier), now);
+
+    TextOutput output;
+    const ToolResult status = services.runTool(kTmutilPath, kStatusArguments, &output);
+    if (!toolFailureText(status, "tmutil") && !status.outputRefused)
+        if (const auto running = readBackupStatus(output.text()))
+            applyStatus(tally, *running);
+}
+
 CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& request, Release release)
 {
     CheckResult result;
@@ -102,6 +135,8 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
         result.report = kParseErrorLine;
         return result;
     }
+    if (result.found.tally.completedBackups() == 0)
+        lookFurther(services, result.found.tally, now, request.hours);
     measureDestinations(result.found.tally, *services.volumes);
     finishCheck(result, ReportContext{now, request.hours, release, *services.clock, false}, {},
                 [&services](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes); });
@@ -113,7 +148,15 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     CheckResult result;
     result.savedLog = true;
     result.hours = request.hours;
-    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS});
+    // The entries before the period are summed up as the file is read, in bounded memory.
+    EarlierBackups earlier;
+    SavedLogLimits limits;
+    limits.passedOver = [&earlier](std::size_t query, const KeptEntry& entry) {
+        if (query == kFileEarlier)
+            earlier.note(entry.time, entry.eventMessage);
+    };
+    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS, kPredicateEarlier},
+                          std::move(limits));
     const SavedLog* log = file.log();
     if (!log) {
         result.timeline = emptyTimeline(services.clock->now(), request.hours);
@@ -121,8 +164,17 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         return result;
     }
     result.hours = file.hours(request);
+    BackupTally& tally = result.found.tally;
     for (const LogEntry& entry : log->inPeriod(kFileTM, seconds(result.hours)))
-        tallyEntry(result.found.tally, entry, release);
+        tallyEntry(tally, entry, release);
+    if (tally.completedBackups() == 0) {
+        const Date periodStart{log->newest.sinceEpoch - seconds(result.hours)};
+        for (const KeptEntry& entry : log->queries[kFileEarlier].entries)
+            if (entry.time < periodStart)
+                earlier.note(entry.time, entry.eventMessage);
+        earlier.logBegins = log->oldest;
+        applyEarlier(tally, std::move(earlier), log->newest);
+    }
     const StoppedClock clock(log->newest);
     finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true}, file.note(),
                 [log](std::int64_t minutes) { return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes); });

@@ -169,6 +169,68 @@ TEST(TallyEntry, StartAndCompletionOrdersDriveTheTwoFlags)
     EXPECT_EQ(feed({{at(0), "Created new backup"}, {at(1), "Backup completed successfully"}}, 12).createdBackups, 1);
 }
 
+// What the log before the period adds to a period that begins inside a backup, or shows none, whatever
+// order the earlier entries come in; then what `tmutil status` adds where the log is silent.
+TEST(TallyEntry, TheLogBeforeThePeriodAndTheStatusFillInWhatThePeriodLeavesOpen)
+{
+    const std::string target = "Backing up to /dev/disk4s2: /Volumes/8tb/Backups.backupdb";
+    const std::vector<Line> running = {{at(-50), "Skipping scheduled Time Machine backup: Backup already running"}};
+    const struct {
+        std::vector<std::pair<double, std::string>> earlier; // minutes from the period's end, message
+        std::vector<Line> period;
+        std::optional<double> start; // of the backup under way; none: no backup under way
+        bool manual;
+        std::optional<std::string> runningTo;
+    } cases[] = {
+        {{{-130, "Starting automatic backup"}, {-129, target}}, running, -130, false, "/Volumes/8tb/Backups.backupdb"},
+        {{{-129, target}, {-130, "Starting automatic backup"}, {-400, "Backup completed successfully"}},
+         running,
+         -130,
+         false,
+         "/Volumes/8tb/Backups.backupdb"},
+        {{{-200, "Starting automatic backup"}, {-190, "Backup completed successfully"}}, {}, {}, false, {}},
+        {{{-200, "Starting automatic backup"}, {-150, "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)"}},
+         {},
+         {},
+         false,
+         {}},
+        {{{-300, "Starting manual backup"}}, {}, -300, true, {}},
+        // A start of more than a day ago that nothing ended is no sign of a backup under way.
+        {{{-1500, "Starting automatic backup"}}, {}, {}, false, {}},
+        // The destination named before the backup under way began is not its destination.
+        {{{-129, target}, {-120, "Starting automatic backup"}}, running, -120, false, {}},
+    };
+    for (const auto& c : cases) {
+        BackupTally tally = feed(c.period);
+        EarlierBackups earlier;
+        for (const auto& [minutes, message] : c.earlier)
+            earlier.note(minute(minutes), message);
+        applyEarlier(tally, earlier, minute(0));
+        const bool underWay = !tally.backups.empty() && !tally.backups.back().end;
+        EXPECT_EQ(underWay ? tally.backups.front().start : std::nullopt,
+                  c.start ? std::optional(minute(*c.start)) : std::nullopt);
+        EXPECT_EQ(std::pair(tally.backingUpNow, tally.manualBackup), std::pair(c.start && !c.manual, c.manual));
+        EXPECT_EQ(tally.runningTo, c.runningTo);
+        EXPECT_EQ(tally.destinations.size(), c.runningTo ? 1u : 0u);
+    }
+    // The status: a fraction of one as percent; a backup not running, or a figure that is no fraction, adds nothing.
+    const auto status = readBackupStatus("{\n    DestinationMountPoint = \"/Volumes/8tb\";\n    Percent = \"0.6907\";\n"
+                                         "    Running = 1;\n}\n");
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->destination, "/Volumes/8tb");
+    EXPECT_NEAR(status->percentDone.value_or(0), 69.07, 1e-9);
+    EXPECT_FALSE(readBackupStatus("{\n    Percent = \"-1\";\n    Running = 0;\n}\n"));
+    EXPECT_EQ(readBackupStatus("Percent = \"7\"; Running = 1;")->percentDone, std::nullopt);
+    BackupTally silent;
+    applyStatus(silent, *status);
+    EXPECT_TRUE(silent.stillRunningFromBefore() && silent.backingUpNow && silent.percentFromStatus);
+    EXPECT_EQ(std::pair(silent.runningTo, silent.destinations.size()), std::pair(status->destination, std::size_t{1}));
+    // A log that shows a backup completed in the period leaves the status unheard.
+    BackupTally completed = feed({{at(-10), "Backup completed successfully"}});
+    applyStatus(completed, *status);
+    EXPECT_FALSE(completed.runningTo || completed.backingUpNow);
+}
+
 // Each entry counts where its class belongs, and only there: the i-th counted message comes i + 1 times, so a
 // counter wired to the wrong class shows. An entry whose time does not read ("T" for the blank) changes nothing
 // but the error lines; classes without a time never read it. Error lines keep the timestamp's text, in order.

@@ -130,6 +130,21 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
 {"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Error: disk\nfull"}]
 EOF)");
     std::filesystem::create_directories(scratch("hostile") + "/V/a'b=c\"d\\e\nf");
+    // The look further back fails: the log tool refuses the query that looks for destinations.
+    const std::string lookBackFails =
+        fakeRoot("look-back-fails", "echo 14.5", R"(case "$*" in *"Backing up to"*) exit 3;; esac
+echo '[]')");
+    // A saved log whose last completion came three days before its last day.
+    const std::string backInMarch = scratch("back-in-march.json");
+    std::ofstream(backInMarch)
+        << R"([{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-14 08:50:00.000000+0000","eventMessage":"Starting automatic backup"},
+{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-14 09:00:00.000000+0000","eventMessage":"Backup completed successfully."},
+{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-16 10:00:00.000000+0000","eventMessage":"Rotating logs"},
+{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-17 09:00:00.000000+0000","eventMessage":"Rotating logs"}])";
+    const std::string nothingInMarch = scratch("nothing-in-march.json");
+    std::ofstream(nothingInMarch)
+        << R"([{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-16 10:00:00.000000+0000","eventMessage":"Rotating logs"},
+{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-17 09:00:00.000000+0000","eventMessage":"Rotating logs"}])";
     const std::string prom = scratch("check.prom");
     std::ofstream(prom) << "stale\n";
     const std::string disk = "…The backup disk was not connected, so scheduled backups were skipped. It was not "
@@ -139,8 +154,36 @@ EOF)");
         {{"check"}, 0, "Analysis from … for 2 hours:\n…\u2705 No error messages found.\n"},
         {{archive("errors"), "check"}, 2, "…Backups.backupdb/Office MacBook Pro/2026-03-17-181403.inProgress}\n"},
         // Skips for want of a disk show the scheduler at work: no scheduler check follows.
-        {{archive("stopped"), "check"}, 2, disk + "Of 0 volume backups:\n…\u2705 No error messages found.\n"},
-        {{archive("idle"), "check"}, 1, "…\u2705 No error messages found.\n"},
+        // With none completed in the period, the last one before it, or how far back the log holds none.
+        {{archive("stopped"), "check"},
+         2,
+         disk + "Of 0 volume backups:\n…\u2705 No error messages found.\n"
+                "The last backup before the period completed 5.0 hours ago (…).\n"},
+        {{archive("idle"), "check"}, 1, "…\u2705 No error messages found.\nThe last backup before the period …\n"},
+        {{archive("long-backup"), "check"},
+         1,
+         "…A backup to /Volumes/8tb has been under way since … (1… minutes), 69% done now.\n"
+         "No backup completed before the period either, in the last 30 days of the log.\n"},
+        {{lookBackFails, "check"},
+         2,
+         "…The log before the period could not be searched (the log command returned error number 3), so the last "
+         "completed backup is not known.\n…"},
+        {{"check", "--file", backInMarch},
+         2,
+         "…The last backup before the period completed 72.0 hours ago (2026-03-14 09:00:00 +0000).\n…"},
+        {{"check", "--file", nothingInMarch},
+         2,
+         "…completed before the period either: the log begins 23.0 hours before its end (2026-03-16 10:00:00 "
+         "+0000).\n…"},
+        {{archive("stopped"), "check", "--json"},
+         2,
+         R"({…"period_hours":2,"last_backup_completed_at":"…Z","report":…)"},
+        {{archive("stopped"), "check", "--nagios"}, 2, "QUILLFEN CRITICAL - …|last_backup_age=179…s;;5400;0 …"},
+        {{archive("stopped"), "check", "--prometheus", prom},
+         2,
+         "…",
+         "",
+         "…\nquillfen_last_backup_timestamp_seconds 1…"},
         {{archive("macos15-healthy"), "SIM_MACOS=15.6", "check"}, 0, "…Backup volume: /Volumes/Quillfen Backup\n…"},
         {{archive("macos26-network"), "SIM_MACOS=26.0", "check"}, 0, "…Started 2 auto backup cycles, and 0 …"},
         {{archive("macos13-disk-away"), "SIM_MACOS=13.2", "check"}, 2, disk + "…"},
@@ -208,7 +251,8 @@ EOF)");
         // The document for fleet tools.
         {{"check", "--json"},
          0,
-         R"({"schema_version":1,"status":"green","assessment":1,"period_hours":2,"report":"Analysis from …No error )"
+         R"({"schema_version":1,"status":"green","assessment":1,"period_hours":2,"last_backup_completed_at":"…Z",)"
+         R"("report":"Analysis from …No error )"
          R"(messages found.\n","alerts":[],"causes":[],"figures":{"backups":{"auto_started":2,"completed":2,"manual_started":0,)"
          R"("minutes_since_last_completed":…,"durations_minutes":[6.4,4.8],…,"errors":{"count":0,"lines":[]}},)"
          R"("scheduler_check":{"ran":false,"minutes":null,"das":null,"cts":null}})"
@@ -236,7 +280,7 @@ EOF)");
          R"(Backup failed: BACKUP_FAILED_NETWORK (26) x|y","2099-01-01 00:00:00.000000+0000 Error: disk\nfull"]}},…)"},
         {{"check", "--json", "--file", kSamples + "gone.json"},
          3,
-         R"({"schema_version":1,"status":null,"assessment":null,"period_hours":2,"report":"","alerts":["The log file )"
+         R"({"schema_version":1,"status":null,"assessment":null,"period_hours":2,"last_backup_completed_at":null,"report":"","alerts":["The log file )"
          R"(\"gone.json\" could not be read: No such file or directory."],"causes":null,"figures":null,…)"},
     };
     expectRuns(runs);

@@ -173,15 +173,19 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
                                   "Consider restarting your Mac.\n";
     const std::string dasStopped = "DAS appears to have stopped rescoring activities" + next;
     const std::string logError = " couldn't be checked because of a log error.\n";
-    // The check's log, the DAS then the CTS query's exit status and output, the alerts and the report's end.
+    // The check's log, the DAS then the CTS query's exit status and output (after the look further back
+    // and `tmutil status` when none completed), the alerts and the report's end.
     using Row = std::tuple<std::string, std::vector<std::pair<std::int32_t, std::string>>, std::string, std::string>;
     const Row rows[] = {
         // 120 minutes since the last backup would look back 122 minutes.
         {healthyLog(120), {{0, "[{}, {}]"}, {0, "[]"}}, "", "DAS appears to be rescoring normally" + next + ctsNone},
         {healthyLog(95), {{1, "[]"}, {0, "[{}]"}}, alerted("DAS log command returned error number 1"), ctsFailed},
         // Nothing at all over two hours asks for a 90-minute check.
-        {"[]", {{0, ""}, {2, "[]"}}, alerted("CTS log command returned error number 2"), "Error: DAS" + logError},
-        {"[]", {{0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
+        {"[]",
+         {{0, "[]"}, {0, ""}, {0, ""}, {2, "[]"}},
+         alerted("CTS log command returned error number 2"),
+         "Error: DAS" + logError},
+        {"[]", {{0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
     };
     for (const auto& [log, results, alerts, tail] : rows) {
         Harness h;
@@ -190,9 +194,9 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
             h.tools.push(status, output);
         h.check();
         const auto calls = h.tools.calls();
-        ASSERT_EQ(calls.size(), 3u);
-        EXPECT_EQ(calls[1].args, withPeriod(baseLogArguments(kPredicateDAS), 90, 'm'));
-        EXPECT_EQ(calls[2].args, withPeriod(baseLogArguments(kPredicateCTS), 90, 'm'));
+        ASSERT_EQ(calls.size(), results.size() + 1);
+        EXPECT_EQ(calls[calls.size() - 2].args, withPeriod(baseLogArguments(kPredicateDAS), 90, 'm'));
+        EXPECT_EQ(calls.back().args, withPeriod(baseLogArguments(kPredicateCTS), 90, 'm'));
         EXPECT_TRUE(shown(h).starts_with("red 2/2" + alerts + "\n")) << shown(h);
         EXPECT_TRUE(shown(h).ends_with("\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + tail))
             << shown(h);

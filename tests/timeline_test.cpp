@@ -44,6 +44,9 @@ TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup
     // While an automatic backup runs no start is due, so no gap follows its start.
     EXPECT_EQ(drawn(withBackups(3, {{{}, {}, false, false}})),
               "Automatic backup started before the period, still under way\n--\n05:00\n06:00\n07:00\n08:00\n\u25C0\n");
+    // One that began before the period, as the log before it tells, is cut off at the left edge all the same.
+    EXPECT_EQ(drawn(withBackups(1, {{before(130), {}, false, false}})),
+              "Automatic backup started 05:50, still under way\n--\n07:00\n08:00\n\u25C0\n");
     EXPECT_EQ(drawn(withBackups(5, {{before(150), {}, false, false}})),
               "No automatic backup started from 03:00 to 05:30 (\u2265 2 h 30 min)\n"
               "Automatic backup started 05:30, still under way\n--\n"

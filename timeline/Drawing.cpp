@@ -129,7 +129,7 @@ void addBackups(TimelineDrawing& drawing, const TimelineFacts& facts, const Scal
                                      span.manual ? kManualBackup : kAutoBackup, fill},
                                  spanHint(span, clock), std::nullopt});
         // A bar cut off at the left edge says so: it began earlier. Hovering it finds the bar.
-        if (!span.start)
+        if (!span.start || *span.start < facts.start)
             drawing.items.push_back({Label{from + 1, (top + rows.laneBottom) / 2 + kLabelSize / 3, "\u25C0", kLabelSize,
                                            Anchor::Start, kAxis},
                                      "", std::nullopt});
