@@ -35,6 +35,12 @@ DESCRIPTION
     and how far apart they started, data copied, snapshots, scan kinds and
     error lines. When automatic backups look overdue it goes on to check the
     two services that schedule them (DAS and CTS) and adds their verdicts.
+    When no backup completed in the period it looks further back: on this
+    Mac, the log's backup starts and completions of the last 30 days and
+    "tmutil status" (both read-only); in a file, its entries before the
+    period. The report then says when the last backup completed, or how far
+    back none did, and a backup under way since before the period is given
+    with its start, destination and progress.
 
 OPTIONS
     --hours HOURS

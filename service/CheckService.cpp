@@ -94,18 +94,25 @@ void lookFurther(const CheckServices& services, BackupTally& tally, Date now, st
 {
     EarlierBackups earlier;
     const Date periodStart{now.sinceEpoch - seconds(hours)};
-    const LogStreamResult stream =
-        streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateEarlier), kLookBackDays, 'd'),
-                         [&earlier, periodStart](const LogEntry& entry) {
-                             if (const auto time = parseLogTimestamp(entry.timestamp); time && *time < periodStart)
-                                 earlier.note(*time, entry.eventMessage);
-                         });
-    std::optional<std::string> failure = toolFailureText(stream.run, "the log command");
-    if (!failure && !isArray(stream.shape))
-        failure = "its output could not be decoded";
-    if (failure) {
+    // The log tool reads every entry of the days asked for, whatever the predicate, so the last day
+    // comes first: backups are hourly, and most answers are there.
+    for (const std::int64_t days : {std::int64_t{1}, kLookBackDays}) {
         earlier = {};
-        earlier.failure = std::move(failure);
+        const LogStreamResult stream =
+            streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateEarlier), days, 'd'),
+                             [&earlier, periodStart](const LogEntry& entry) {
+                                 if (const auto time = parseLogTimestamp(entry.timestamp); time && *time < periodStart)
+                                     earlier.note(*time, entry.eventMessage);
+                             });
+        std::optional<std::string> failure = toolFailureText(stream.run, "the log command");
+        if (!failure && !isArray(stream.shape))
+            failure = "its output could not be decoded";
+        if (failure) {
+            earlier = {};
+            earlier.failure = std::move(failure);
+        }
+        if (earlier.failure || earlier.lastCompletion)
+            break;
     }
     applyEarlier(tally, std::move(earlier), now);
 

@@ -173,8 +173,8 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
                                   "Consider restarting your Mac.\n";
     const std::string dasStopped = "DAS appears to have stopped rescoring activities" + next;
     const std::string logError = " couldn't be checked because of a log error.\n";
-    // The check's log, the DAS then the CTS query's exit status and output (after the look further back
-    // and `tmutil status` when none completed), the alerts and the report's end.
+    // The check's log, the DAS then the CTS query's exit status and output (after the look further back,
+    // a day then 30, and `tmutil status` when none completed), the alerts and the report's end.
     using Row = std::tuple<std::string, std::vector<std::pair<std::int32_t, std::string>>, std::string, std::string>;
     const Row rows[] = {
         // 120 minutes since the last backup would look back 122 minutes.
@@ -182,10 +182,10 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
         {healthyLog(95), {{1, "[]"}, {0, "[{}]"}}, alerted("DAS log command returned error number 1"), ctsFailed},
         // Nothing at all over two hours asks for a 90-minute check.
         {"[]",
-         {{0, "[]"}, {0, ""}, {0, ""}, {2, "[]"}},
+         {{0, "[]"}, {0, "[]"}, {0, ""}, {0, ""}, {2, "[]"}},
          alerted("CTS log command returned error number 2"),
          "Error: DAS" + logError},
-        {"[]", {{0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
+        {"[]", {{0, "[]"}, {0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
     };
     for (const auto& [log, results, alerts, tail] : rows) {
         Harness h;
