@@ -57,7 +57,9 @@ OPTIONS
         a pipe will do too. The file may hold every subsystem; only the entries the
         queries ask for are used, in time order whatever order the file
         has them in; an exact repeat (the same time and message) counts
-        once. The period ends at the file's newest entry,
+        once. An entry dated more than a day from every other one (a clock
+        that was wrong for a moment) is passed over and counted in the first
+        line: it moves neither end of the period. The period ends at the file's newest entry,
         not now, and "minutes ago" counts back from there; the report's
         first line says so. Without --hours the period reaches back to the
         file's oldest entry (at most 48 hours). DAS and CTS are judged from

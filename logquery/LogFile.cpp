@@ -18,6 +18,10 @@ namespace quillfen {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
+// An entry dated further than this from every other (a clock wrong for a moment) is no part of the
+// log's run of times; so many such entries at most are held aside while the file may still vouch for them.
+constexpr double kStraySeconds = 24.0 * 60 * 60;
+constexpr std::size_t kMostHeldAside = 16;
 
 // Keeps what each predicate selects and the span of the whole file.
 class Collector {
@@ -30,38 +34,38 @@ public:
         log_.queries.resize(predicates_.size());
     }
 
-    // `only`: the query whose predicate already selected the entry (a log archive's).
+    // `only`: the query whose predicate already selected the entry (a log archive's). An entry far
+    // from the run of times read so far waits aside until another entry comes near it: the run
+    // begins with the first two entries near each other, and what is still aside at the end strayed.
     void add(const LogEntry& entry, std::optional<std::size_t> only = std::nullopt)
     {
         const auto time = parseLogTimestamp(entry.timestamp);
         if (!time)
             return;
-        log_.oldest = found_ ? std::min(log_.oldest, *time) : *time;
-        log_.newest = found_ ? std::max(log_.newest, *time) : *time;
-        found_ = true;
-        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
-        for (std::size_t i = 0; i < predicates_.size(); ++i) {
-            FileQuery& query = log_.queries[i];
-            while (!query.entries.empty() && query.entries.front().time < oldestKept) {
-                passOver(i, query.entries.front());
-                query.entries.pop_front();
-            }
-            if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
-                continue;
-            query.subsystemSeen = true;
-            if ((*time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))
-                continue;
-            KeptEntry kept{*time, std::string(entry.timestamp), std::string(entry.eventMessage)};
-            if (*time >= oldestKept)
-                query.entries.push_back(std::move(kept));
-            else
-                passOver(i, kept);
+        if (inRun(*time) || std::ranges::any_of(aside_, [&](const Aside& held) { return near(held.time, *time); })) {
+            // What waited aside near it was read before it, and goes first.
+            takeBackAside(*time);
+            accept(entry, *time, only);
+            takeBackAside(*time);
+        } else if (aside_.size() < kMostHeldAside) {
+            aside_.push_back({*time, std::string(entry.timestamp), std::string(entry.eventMessage),
+                              std::string(entry.subsystem), only});
+        } else {
+            ++log_.strays;
         }
     }
 
-    bool found() const { return found_; }
+    bool found() const { return found_ || !aside_.empty(); }
     SavedLog take()
     {
+        // Entries that never found company stray, unless nothing else was read.
+        if (!found_) {
+            for (const Aside& held : aside_)
+                accept({held.timestamp, held.message, held.subsystem}, held.time, held.only);
+            aside_.clear();
+        }
+        log_.strays += aside_.size();
+        aside_.clear();
         // An entry that two queries select is one entry of the file: its repeats count once.
         std::map<std::pair<double, std::string>, std::uint64_t> repeats;
         for (FileQuery& query : log_.queries)
@@ -73,6 +77,58 @@ public:
     }
 
 private:
+    struct Aside {
+        Date time;
+        std::string timestamp, message, subsystem;
+        std::optional<std::size_t> only;
+    };
+
+    bool inRun(Date time) const
+    {
+        return found_ && time.sinceEpoch >= log_.oldest.sinceEpoch - kStraySeconds &&
+               time.sinceEpoch <= log_.newest.sinceEpoch + kStraySeconds;
+    }
+
+    static bool near(Date a, Date b) { return std::abs(secondsBetween(a, b)) <= kStraySeconds; }
+
+    // Entries aside that the run, or an entry joining it at `time`, now reaches are part of it, in the
+    // order they were read; each may reach further ones.
+    void takeBackAside(Date time)
+    {
+        const auto reached = [&](const Aside& held) { return inRun(held.time) || near(held.time, time); };
+        for (auto held = std::ranges::find_if(aside_, reached); held != aside_.end();
+             held = std::ranges::find_if(aside_, reached)) {
+            const Aside back = std::move(*held);
+            aside_.erase(held);
+            accept({back.timestamp, back.message, back.subsystem}, back.time, back.only);
+        }
+    }
+
+    void accept(const LogEntry& entry, Date time, std::optional<std::size_t> only)
+    {
+        log_.oldest = found_ ? std::min(log_.oldest, time) : time;
+        log_.newest = found_ ? std::max(log_.newest, time) : time;
+        found_ = true;
+        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
+        for (std::size_t i = 0; i < predicates_.size(); ++i) {
+            FileQuery& query = log_.queries[i];
+            while (!query.entries.empty() && query.entries.front().time < oldestKept) {
+                passOver(i, query.entries.front());
+                query.entries.pop_front();
+            }
+            if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
+                continue;
+            query.subsystemSeen = true;
+            if ((time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))
+                continue;
+            KeptEntry kept{time, std::string(entry.timestamp), std::string(entry.eventMessage)};
+            if (time >= oldestKept)
+                query.entries.push_back(std::move(kept));
+            else
+                passOver(i, kept);
+        }
+    }
+
     void passOver(std::size_t query, const KeptEntry& entry) const
     {
         if (passedOver_)
@@ -119,6 +175,7 @@ private:
     std::function<void(std::size_t, const KeptEntry&)> passedOver_;
     SavedLog log_;
     bool found_ = false;
+    std::vector<Aside> aside_;
 };
 
 SavedLogResult failed(std::string why)
@@ -202,6 +259,11 @@ std::string SavedLog::readingNote() const
     if (repeats > 0)
         note +=
             ", " + std::to_string(repeats) + (repeats == 1 ? " repeated entry" : " repeated entries") + " counted once";
+    if (strays > 0)
+        note += ", " + std::to_string(strays) +
+                (strays == 1 ? " entry dated more than a day from all others"
+                             : " entries dated more than a day from all others") +
+                " passed over";
     return note;
 }
 

@@ -41,6 +41,7 @@ struct SavedLog {
     bool archive = false;              // a log archive folder, read by the log tool
     bool reordered = false;            // its entries came out of time order and were put in order
     std::uint64_t repeats = 0;         // exact repeats of an entry, counted once
+    std::uint64_t strays = 0;          // entries dated far from the log's run of times, passed over
 
     // How the file was read, for the report ("syslog style, 3 leading lines passed over").
     std::string readingNote() const;

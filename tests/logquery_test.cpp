@@ -351,6 +351,17 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {"[" + tm + "2023-02-17 20:00:00.000000-0800\"}," + tm + "2023-02-18 04:00:00.000000+0000\"}," +
              R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
          "2 1 2 json style, 1 repeated entry counted once"},
+        // An entry dated far from all others moves neither end of the period, first in the file or last;
+        // two such entries near each other are part of the log, and one alone is the whole log.
+        {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}," + json.substr(1),
+         "2 4 1 json style, 1 entry dated more than a day from all others passed over"},
+        {json.substr(0, json.size() - 1) + "," + tm + "2039-02-17 20:00:00.000000-0800\"}," + tm +
+             "2001-01-01 00:00:00.000000+0000\"}]",
+         "2 4 1 json style, 2 entries dated more than a day from all others passed over"},
+        {json.substr(0, json.size() - 1) + "," + tm + "2023-02-20 20:00:00.000000-0800\"}," + tm +
+             "2023-02-20 20:10:00.000000-0800\"}]",
+         "2 48 2 json style"},
+        {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}]", "1 1 1 json style"},
         {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
         {"[]\n", noEntry},
         {"", noEntry},
