@@ -104,6 +104,8 @@ struct ReportContext {
     // dated at its very end; on a live Mac that moment has not come yet. A saved
     // log's disks are not this machine's, so their free space is not measured.
     bool savedLog = false;
+    // A saved log's oldest entry, when it comes after the period's start: the hours before hold no log data.
+    std::optional<Date> logBegins = std::nullopt;
 };
 
 // The light, the scheduler check and every cause, from what the entries left.

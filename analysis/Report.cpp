@@ -78,7 +78,8 @@ void appendRunningFromBefore(ReportWriter& report, const BackupTally& tally, con
 void appendEarlierCompletion(ReportWriter& report, const BackupTally& tally, const CheckAssessment& assessment,
                              const ReportContext& context)
 {
-    if (!tally.earlier || tally.completedBackups() > 0)
+    // A log that begins inside the period has nothing before it; the line on its beginning says so.
+    if (!tally.earlier || tally.completedBackups() > 0 || context.logBegins)
         return;
     const EarlierBackups& earlier = *tally.earlier;
     if (earlier.failure) {
@@ -295,6 +296,11 @@ ComposedReport composeBackupReport(const BackupTally& tally, const CheckAssessme
     appendErrors(report, layout, tally);
     appendRunningFromBefore(report, tally, context);
     appendEarlierCompletion(report, tally, assessment, context);
+    if (context.logBegins)
+        report += "The log holds no entries for the first " +
+                  formatMinutes((context.logBegins->sinceEpoch - context.analysisNow.sinceEpoch) / 3600 +
+                                static_cast<double>(context.theTimePeriod)) +
+                  " hours of the period: it begins " + dateDescription(*context.logBegins) + ".\n";
     if (assessment.runDAScheck)
         report += "\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n";
     composed.text = std::move(report.text());

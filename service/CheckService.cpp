@@ -84,7 +84,7 @@ void finishCheck(CheckResult& result, const ReportContext& context, std::string_
         result.report += result.scheduler->text();
         result.alerts.insert(result.alerts.end(), result.scheduler->alerts.begin(), result.scheduler->alerts.end());
     }
-    result.timeline = collectTimeline(result.found, result.end, result.hours);
+    result.timeline = collectTimeline(result.found, result.end, result.hours, context.logBegins);
 }
 
 // What a live Check reads beyond its period when no backup completed in it: the
@@ -172,10 +172,10 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     }
     result.hours = file.hours(request);
     BackupTally& tally = result.found.tally;
+    const Date periodStart{log->newest.sinceEpoch - seconds(result.hours)};
     for (const LogEntry& entry : log->inPeriod(kFileTM, seconds(result.hours)))
         tallyEntry(tally, entry, release);
     if (tally.completedBackups() == 0) {
-        const Date periodStart{log->newest.sinceEpoch - seconds(result.hours)};
         for (const KeptEntry& entry : log->queries[kFileEarlier].entries)
             if (entry.time < periodStart)
                 earlier.note(entry.time, entry.eventMessage);
@@ -183,7 +183,10 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         applyEarlier(tally, std::move(earlier), log->newest);
     }
     const StoppedClock clock(log->newest);
-    finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true}, file.note(),
+    // A period taken from the file is its span rounded up to whole hours, so it begins with the file.
+    const auto logBegins =
+        log->oldest > periodStart && !request.periodFromFile ? std::optional(log->oldest) : std::nullopt;
+    finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true, logBegins}, file.note(),
                 [log](std::int64_t minutes) { return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes); });
     return result;
 }

@@ -175,6 +175,11 @@ echo '[]')");
          2,
          "…completed before the period either: the log begins 23.0 hours before its end (2026-03-16 10:00:00 "
          "+0000).\n…"},
+        {{"check", "--file", nothingInMarch, "--hours", "48"},
+         2,
+         "…messages found.\nThe log holds no entries for the first 25.0 hours of the period: it begins 2026-03-16 "
+         "10:00:00 "
+         "+0000.\n…"},
         {{archive("stopped"), "check", "--json"},
          2,
          R"({…"period_hours":2,"last_backup_completed_at":"…Z","report":…)"},

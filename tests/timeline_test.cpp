@@ -44,6 +44,13 @@ TEST(TimelineDrawing, DrawsEachPeriodAsItWasWithABarOfAPixelAtLeastForEachBackup
     // While an automatic backup runs no start is due, so no gap follows its start.
     EXPECT_EQ(drawn(withBackups(3, {{{}, {}, false, false}})),
               "Automatic backup started before the period, still under way\n--\n05:00\n06:00\n07:00\n08:00\n\u25C0\n");
+    // Where a saved log begins inside the period, the hours before hold no data and no gap.
+    TimelineFacts late = withBackups(5, {{before(40), before(35), false, true}});
+    late.logBegins = before(190);
+    EXPECT_EQ(drawn(late), "No log data from 03:00 to 04:50\n"
+                           "No automatic backup started from 04:50 to 07:20 (\u2265 2 h 30 min)\n"
+                           "Automatic backup 07:20 to 07:25 (5.0 minutes)\n--\n"
+                           "no log data\n\u2265 2 h 30 min\n03:00\n04:00\n05:00\n06:00\n07:00\n08:00\n");
     // One that began before the period, as the log before it tells, is cut off at the left edge all the same.
     EXPECT_EQ(drawn(withBackups(1, {{before(130), {}, false, false}})),
               "Automatic backup started 05:50, still under way\n--\n07:00\n08:00\n\u25C0\n");

@@ -22,6 +22,7 @@ constexpr Colour kScan{0x000000};
 constexpr Colour kSnapshot{0x009E73};
 constexpr Colour kGap{0xE69F00, 0.3};
 constexpr Colour kGapText{0x7A4A00};
+constexpr Colour kNoData{0x999999, 0.25};
 constexpr Colour kAxis{0x404040};
 
 constexpr double kMargin = 10;
@@ -153,9 +154,10 @@ void addGaps(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& 
             running = std::min(running, span.start.value_or(facts.start));
     }
     std::sort(starts.begin(), starts.end());
-    Date from = facts.start;
+    // Where the log holds nothing, nothing can be missing.
+    Date from = facts.logBegins;
     for (std::size_t i = 0; i <= starts.size() && from < running; ++i) {
-        const Date to = i < starts.size() ? std::clamp(starts[i], facts.start, facts.end) : facts.end;
+        const Date to = i < starts.size() ? std::clamp(starts[i], from, facts.end) : facts.end;
         const double seconds = secondsBetween(from, to);
         if (seconds > kOverdueMinutes * 60) {
             const bool atEdge = i == 0 || i == starts.size();
@@ -173,6 +175,24 @@ void addGaps(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& 
         if (i < starts.size())
             from = std::max(from, to);
     }
+}
+
+// The hours before a saved log begins, grey and hatched: neither gap nor backup can show there.
+void addNoData(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& scale, const Rows& rows,
+               const LocalClock& clock)
+{
+    if (!(facts.logBegins > facts.start))
+        return;
+    const double width = scale.x(facts.logBegins) - kMargin;
+    drawing.items.push_back({Box{kMargin, kBandHeight, width, rows.axis - kBandHeight, kNoData, Fill::Hatched},
+                             "No log data from " + clock.text(facts.start) + " to " + clock.text(facts.logBegins),
+                             std::nullopt});
+    constexpr std::string_view kText = "no log data";
+    if (textWidth(kText, kLabelSize) + 4 <= width)
+        drawing.items.push_back(
+            {Label{kMargin + width / 2, kGapLabelBaseline, std::string(kText), kLabelSize, Anchor::Middle, kAxis},
+             "",
+             {}});
 }
 
 void addAxis(TimelineDrawing& drawing, const TimelineFacts& facts, const Scale& scale, const Rows& rows,
@@ -264,6 +284,7 @@ TimelineDrawing drawTimeline(const TimelineFacts& facts, double width, double he
 
     const Scale scale{facts.start, kMargin, seconds > 0 ? std::max(width - 2 * kMargin, 0.0) / seconds : 0.0};
     const Rows rows = rowsFor(height);
+    addNoData(drawing, facts, scale, rows, clock);
     if (facts.light)
         addGaps(drawing, facts, scale, rows, clock);
     addAxis(drawing, facts, scale, rows, clock);

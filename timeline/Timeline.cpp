@@ -42,13 +42,15 @@ TimelineFacts emptyTimeline(Date end, std::int64_t hours)
     TimelineFacts facts;
     facts.end = end;
     facts.start = Date{end.sinceEpoch - static_cast<double>(hours) * 3600.0};
+    facts.logBegins = facts.start;
     return facts;
 }
 
-TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours)
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours, std::optional<Date> logBegins)
 {
     const BackupTally& tally = found.tally;
     TimelineFacts facts = emptyTimeline(end, hours);
+    facts.logBegins = std::clamp(logBegins.value_or(facts.start), facts.start, facts.end);
     facts.backups = tally.backups;
     facts.deepScans = tally.startDT;
     facts.snapshots = tally.snapshotTimes;

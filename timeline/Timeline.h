@@ -23,6 +23,7 @@ struct TimelineFacts {
 
     Date start;
     Date end;
+    Date logBegins; // the start, or later where a saved log begins inside the period
     std::vector<BackupSpan> backups;
     std::vector<Date> deepScans;
     std::vector<Date> snapshots;
@@ -41,7 +42,8 @@ TimelineFacts emptyTimeline(Date end, std::int64_t hours);
 
 // The timeline of a Check that ended its period at `end`; the error marks lead
 // to the report's lines where its layout puts them.
-TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours);
+TimelineFacts collectTimeline(const BackupAnalysis& found, Date end, std::int64_t hours,
+                              std::optional<Date> logBegins = std::nullopt);
 
 // The window's timeline control: shows a Check's facts, redrawn at its own size.
 class TimelineView {
