@@ -42,7 +42,7 @@ public:
             FileQuery& query = log_.queries[i];
             while (!query.entries.empty() && query.entries.front().time < oldestKept)
                 query.entries.pop_front();
-            if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
+            if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
             if (*time >= oldestKept && predicates_[i].selects(entry.subsystem, entry.eventMessage))

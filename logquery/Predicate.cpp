@@ -1,6 +1,7 @@
 #include "logquery/Predicate.h"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 namespace quillfen {
@@ -28,8 +29,8 @@ struct Token {
     bool quoted = false;
 };
 
-// Words split at blanks, and double-quoted strings with backslash escapes.
-// None when a string is left open.
+// Words split at blanks, parentheses on their own, and double-quoted strings
+// with backslash escapes. None when a string is left open.
 std::optional<std::vector<Token>> tokenize(std::string_view text)
 {
     std::vector<Token> tokens;
@@ -48,8 +49,10 @@ std::optional<std::vector<Token>> tokenize(std::string_view text)
                 return std::nullopt;
             ++i;
             tokens.push_back(std::move(token));
+        } else if (text[i] == '(' || text[i] == ')') {
+            tokens.push_back({.text = std::string(1, text[i++])});
         } else {
-            const std::size_t end = std::min(text.find_first_of(" \"", i), text.size());
+            const std::size_t end = std::min(text.find_first_of(" \"()", i), text.size());
             tokens.push_back({.text = std::string(text.substr(i, end - i))});
             i = end;
         }
@@ -67,29 +70,79 @@ bool isKeyword(const Token& token, std::string_view name)
     return !token.quoted && equalsIgnoringCase(token.text, name);
 }
 
+// subsystem == "X" followed by any number of AND eventMessage CONTAINS[c] "Y".
+std::optional<Predicate::Clause> parseClause(std::span<const Token> t)
+{
+    if (t.size() < 3 || !isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
+        return std::nullopt;
+    Predicate::Clause clause{.subsystem = t[2].text, .messageContains = {}};
+    for (t = t.subspan(3); !t.empty(); t = t.subspan(4)) {
+        if (t.size() < 4 || !isKeyword(t[0], "AND") || !isKeyPath(t[1], "eventMessage") ||
+            !isKeyword(t[2], "CONTAINS[c]") || !t[3].quoted) {
+            return std::nullopt;
+        }
+        clause.messageContains.push_back(t[3].text);
+    }
+    return clause;
+}
+
+bool isParenthesis(const Token& token, char which)
+{
+    return !token.quoted && token.text.size() == 1 && token.text[0] == which;
+}
+
 } // namespace
 
 bool Predicate::selects(std::string_view entrySubsystem, std::string_view message) const
 {
-    return entrySubsystem == subsystem && (!messageContains || containsIgnoringCase(message, *messageContains));
+    return std::ranges::any_of(anyOf, [&](const Clause& clause) {
+        return entrySubsystem == clause.subsystem &&
+               std::ranges::all_of(clause.messageContains,
+                                   [&](const std::string& text) { return containsIgnoringCase(message, text); });
+    });
+}
+
+bool Predicate::asksAbout(std::string_view entrySubsystem) const
+{
+    return std::ranges::any_of(anyOf, [&](const Clause& clause) { return clause.subsystem == entrySubsystem; });
+}
+
+bool Predicate::readsMessage() const
+{
+    return std::ranges::any_of(anyOf, [](const Clause& clause) { return !clause.messageContains.empty(); });
 }
 
 std::optional<Predicate> parsePredicate(std::string_view text)
 {
     const auto tokens = tokenize(text);
-    if (!tokens || tokens->size() < 3)
+    if (!tokens)
         return std::nullopt;
-    const auto& t = *tokens;
-    if (!isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
-        return std::nullopt;
-    Predicate predicate{.subsystem = t[2].text, .messageContains = std::nullopt};
-    if (t.size() == 3)
+    const std::span<const Token> t = *tokens;
+    Predicate predicate;
+    if (t.empty() || !isParenthesis(t[0], '(')) {
+        auto clause = parseClause(t);
+        if (!clause)
+            return std::nullopt;
+        predicate.anyOf.push_back(std::move(*clause));
         return predicate;
-    if (t.size() != 7 || !isKeyword(t[3], "AND") || !isKeyPath(t[4], "eventMessage") ||
-        !isKeyword(t[5], "CONTAINS[c]") || !t[6].quoted) {
-        return std::nullopt;
     }
-    predicate.messageContains = t[6].text;
+    // (clause) OR (clause) …, without nesting.
+    for (std::size_t i = 0; i < t.size();) {
+        if (!predicate.anyOf.empty() && !isKeyword(t[i++], "OR"))
+            return std::nullopt;
+        if (i == t.size() || !isParenthesis(t[i], '('))
+            return std::nullopt;
+        std::size_t end = i + 1;
+        while (end < t.size() && !isParenthesis(t[end], '(') && !isParenthesis(t[end], ')'))
+            ++end;
+        if (end == t.size() || !isParenthesis(t[end], ')'))
+            return std::nullopt;
+        auto clause = parseClause(t.subspan(i + 1, end - i - 1));
+        if (!clause)
+            return std::nullopt;
+        predicate.anyOf.push_back(std::move(*clause));
+        i = end + 1;
+    }
     return predicate;
 }
 

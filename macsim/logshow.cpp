@@ -278,7 +278,7 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
                 // Missing or non-text members simply do not match.
                 std::string_view subsystem, message;
                 wanted = !entry["subsystem"].get_string().get(subsystem) &&
-                         (!request.predicate->messageContains || !entry["eventMessage"].get_string().get(message)) &&
+                         (!request.predicate->readsMessage() || !entry["eventMessage"].get_string().get(message)) &&
                          request.predicate->selects(subsystem, message);
             }
             const std::string_view raw = entry.raw_json();
