@@ -35,6 +35,8 @@ DESCRIPTION
     and how far apart they started, data copied, snapshots, scan kinds and
     error lines. When automatic backups look overdue it goes on to check the
     two services that schedule them (DAS and CTS) and adds their verdicts.
+    From macOS 13 on the log keeps CTS's message only briefly: a CTS that
+    the log shows nothing of is reported as not judged, not as stopped.
 
 OPTIONS
     --hours HOURS

@@ -21,6 +21,19 @@ inline constexpr std::string_view kPredicateDAS =
     R"(subsystem == "com.apple.duetactivityscheduler" AND eventMessage CONTAINS[c] "Rescoring all")";
 inline constexpr std::string_view kPredicateCTS =
     R"(subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "us to run com.apple.backupd-auto")";
+// The CTS query where its own line may be gone: that line, or a Default-level line of the backup
+// activity's dispatch ("REQUESTING START: 0:com.apple.backupd-auto:…", "STARTING activity 0:…",
+// "Initiating XPC Activity: com.apple.backupd-auto", "Running (PID n): com.apple.backupd-auto", …).
+inline constexpr std::string_view kPredicateCTSDispatch =
+    R"((subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "us to run com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "Initiating")"
+    R"( AND eventMessage CONTAINS[c] ": com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "Running")"
+    R"( AND eventMessage CONTAINS[c] "): com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.duetactivityscheduler")"
+    R"( AND eventMessage CONTAINS[c] "REQUESTING START: 0:com.apple.backupd-auto:"))"
+    R"( OR (subsystem == "com.apple.duetactivityscheduler")"
+    R"( AND eventMessage CONTAINS[c] "STARTING activity 0:com.apple.backupd-auto:"))";
 
 // The seven fixed arguments of a log query: show, the predicate, JSON style, info level, and --last.
 std::vector<std::string> baseLogArguments(std::string_view predicate);

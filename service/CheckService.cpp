@@ -103,8 +103,9 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
         return result;
     }
     measureDestinations(result.found.tally, *services.volumes);
-    finishCheck(result, ReportContext{now, request.hours, release, *services.clock, false}, {},
-                [&services](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes); });
+    finishCheck(
+        result, ReportContext{now, request.hours, release, *services.clock, false}, {},
+        [&services, release](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes, release); });
     return result;
 }
 
@@ -113,7 +114,7 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     CheckResult result;
     result.savedLog = true;
     result.hours = request.hours;
-    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS});
+    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, ctsPredicate(release)});
     const SavedLog* log = file.log();
     if (!log) {
         result.timeline = emptyTimeline(services.clock->now(), request.hours);
@@ -125,7 +126,9 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         tallyEntry(result.found.tally, entry, release);
     const StoppedClock clock(log->newest);
     finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true}, file.note(),
-                [log](std::int64_t minutes) { return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes); });
+                [log, release](std::int64_t minutes) {
+                    return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes, release);
+                });
     return result;
 }
 
