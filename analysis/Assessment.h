@@ -25,8 +25,9 @@ enum class BackupAssessment : std::int8_t {
 };
 
 // What the scheduler check found of one service: at work, stopped, told to run a
-// backup that never came (CTS), or not known.
-enum class SchedulerFinding : std::int8_t { unknown, running, stopped, failedToRun };
+// backup that never came (CTS), not known, or not to be judged from a log that
+// keeps the service's message too briefly (CTS on current releases).
+enum class SchedulerFinding : std::int8_t { unknown, running, stopped, failedToRun, unjudged };
 
 // Why the light is not green, the most telling first: the order of the enumerators.
 enum class CauseCode : std::int8_t {

@@ -8,15 +8,19 @@
 namespace quillfen {
 
 // A macOS release as the checks tell releases apart: 10.x is x, 11 is 16 and
-// every later release 17, so what each release logs is one comparison.
+// every later release 17, so what each release logs is one comparison. The
+// scheduler check alone still tells 12 from later releases, by the major version.
 class Release {
 public:
-    constexpr explicit Release(std::int64_t code) : code_(code) {}
+    // A code alone stands for the oldest release it covers: 17 is macOS 12.
+    constexpr explicit Release(std::int64_t code) : code_(code), major_(code < 16 ? 10 : code - 5) {}
     static constexpr Release of(const OsVersion& version)
     {
         if (version.major == 10)
             return Release(version.minor);
-        return Release(version.major == 11 ? 16 : 17);
+        Release release(version.major == 11 ? 16 : 17);
+        release.major_ = version.major;
+        return release;
     }
 
     constexpr std::int64_t code() const { return code_; }
@@ -30,11 +34,15 @@ public:
     constexpr bool backsUpToAPFS() const { return code_ >= 16; }
     // The system font has monospaced digits of its own from here on.
     constexpr bool hasMonospacedSystemFont() const { return code_ >= 15; }
+    // From macOS 13 on, CTS's "DAS told us to run …" is an Info message, kept only in memory and
+    // purged as the buffers fill, and no log of 13 or later has shown it: its absence tells nothing.
+    constexpr bool keepsCtsRequestBriefly() const { return major_ >= 13; }
 
     constexpr auto operator<=>(const Release&) const = default;
 
 private:
     std::int64_t code_;
+    std::int64_t major_;
 };
 
 } // namespace quillfen

@@ -21,7 +21,12 @@ std::string dasVerdict(JsonTopLevel shape, std::int64_t minutes)
     return "DAS appears to be rescoring normally over the last " + n + " minutes.\nRunning CTS check next.\n";
 }
 
-std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
+std::string_view ctsPredicate(Release release)
+{
+    return release.keepsCtsRequestBriefly() ? kPredicateCTSDispatch : kPredicateCTS;
+}
+
+std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes, Release release)
 {
     const std::string n = std::to_string(minutes);
     switch (shape) {
@@ -29,6 +34,9 @@ std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
         return "CTS has been told to run a backup in the last " + n +
                " minutes but failed to do so.\nConsider restarting your Mac.\n";
     case JsonTopLevel::EmptyArray:
+        if (release.keepsCtsRequestBriefly())
+            return "Whether CTS was told to run a backup in the last " + n +
+                   " minutes could not be judged from the log: this macOS release keeps that message only briefly.\n";
         return "CTS has not been told to run a backup in the last " + n +
                " minutes. Scheduling may have stopped.\nConsider restarting your Mac.\n";
     case JsonTopLevel::Invalid:
@@ -38,13 +46,14 @@ std::string ctsVerdict(JsonTopLevel shape, std::int64_t minutes)
     return "Error: CTS couldn't be checked because of a log error.\n";
 }
 
-SchedulerFinding schedulerFinding(SchedulerService service, JsonTopLevel shape)
+SchedulerFinding schedulerFinding(SchedulerService service, JsonTopLevel shape, Release release)
 {
     switch (shape) {
     case JsonTopLevel::Invalid:
         return SchedulerFinding::unknown;
     case JsonTopLevel::EmptyArray:
-        return SchedulerFinding::stopped;
+        return service == SchedulerService::CTS && release.keepsCtsRequestBriefly() ? SchedulerFinding::unjudged
+                                                                                    : SchedulerFinding::stopped;
     case JsonTopLevel::Object:
         return service == SchedulerService::DAS ? SchedulerFinding::running : SchedulerFinding::unknown;
     case JsonTopLevel::NonEmptyArray:
@@ -62,18 +71,24 @@ void setVerdict(SchedulerVerdicts& verdicts, SchedulerService service, Scheduler
     (das ? verdicts.dasFinding : verdicts.ctsFinding) = finding;
 }
 
+void judge(SchedulerVerdicts& verdicts, SchedulerService service, JsonTopLevel shape, Release release)
+{
+    setVerdict(verdicts, service, schedulerFinding(service, shape, release),
+               service == SchedulerService::DAS ? dasVerdict(shape, verdicts.minutes)
+                                                : ctsVerdict(shape, verdicts.minutes, release));
+}
+
 } // namespace
 
-SchedulerVerdicts runSchedulerCheck(const RunTool& runTool, std::int64_t minutes)
+SchedulerVerdicts runSchedulerCheck(const RunTool& runTool, std::int64_t minutes, Release release)
 {
     struct Query {
         SchedulerService service;
         std::string_view predicate;
         std::string_view command;
-        std::string (*verdict)(JsonTopLevel, std::int64_t);
     };
-    const Query steps[] = {{SchedulerService::DAS, kPredicateDAS, "DAS log command", dasVerdict},
-                           {SchedulerService::CTS, kPredicateCTS, "CTS log command", ctsVerdict}};
+    const Query steps[] = {{SchedulerService::DAS, kPredicateDAS, "DAS log command"},
+                           {SchedulerService::CTS, ctsPredicate(release), "CTS log command"}};
     SchedulerVerdicts verdicts;
     verdicts.minutes = minutes;
     for (const Query& query : steps) {
@@ -82,23 +97,20 @@ SchedulerVerdicts runSchedulerCheck(const RunTool& runTool, std::int64_t minutes
         if (auto failure = toolFailureText(result.run, query.command))
             verdicts.alerts.push_back(std::move(*failure));
         else
-            setVerdict(verdicts, query.service, schedulerFinding(query.service, result.log.shape),
-                       query.verdict(result.log.shape, minutes));
+            judge(verdicts, query.service, result.log.shape, release);
     }
     return verdicts;
 }
 
 SchedulerVerdicts checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery,
-                                       std::int64_t minutes)
+                                       std::int64_t minutes, Release release)
 {
     struct Step {
         SchedulerService service;
         std::size_t query;
         std::string_view name;
-        std::string (*verdict)(JsonTopLevel, std::int64_t);
     };
-    const Step steps[] = {{SchedulerService::DAS, dasQuery, "DAS", dasVerdict},
-                          {SchedulerService::CTS, ctsQuery, "CTS", ctsVerdict}};
+    const Step steps[] = {{SchedulerService::DAS, dasQuery, "DAS"}, {SchedulerService::CTS, ctsQuery, "CTS"}};
     SchedulerVerdicts verdicts;
     verdicts.minutes = minutes;
     for (const Step& step : steps) {
@@ -109,8 +121,7 @@ SchedulerVerdicts checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery
             continue;
         }
         const bool found = !log.inPeriod(step.query, static_cast<double>(minutes) * 60).empty();
-        const JsonTopLevel shape = found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray;
-        setVerdict(verdicts, step.service, schedulerFinding(step.service, shape), step.verdict(shape, minutes));
+        judge(verdicts, step.service, found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray, release);
     }
     return verdicts;
 }

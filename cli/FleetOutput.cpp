@@ -253,6 +253,8 @@ std::string_view findingName(SchedulerFinding finding)
         return "stopped";
     case SchedulerFinding::failedToRun:
         return "failed_to_run";
+    case SchedulerFinding::unjudged:
+        return "unjudged";
     case SchedulerFinding::unknown:
         break;
     }

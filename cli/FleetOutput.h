@@ -27,7 +27,8 @@ std::optional<std::string_view> lightName(const std::optional<BackupAssessment>&
 std::string_view causeCode(CauseCode code);
 std::string_view findingName(SchedulerFinding finding);
 inline constexpr SchedulerFinding kFindings[] = {SchedulerFinding::unknown, SchedulerFinding::running,
-                                                 SchedulerFinding::stopped, SchedulerFinding::failedToRun};
+                                                 SchedulerFinding::stopped, SchedulerFinding::failedToRun,
+                                                 SchedulerFinding::unjudged};
 
 // One JSON object with the verdict, the report and the figures it is made of.
 std::string checkJson(const CheckOutcome& outcome);

@@ -41,6 +41,8 @@ DESCRIPTION
     period. The report then says when the last backup completed, or how far
     back none did, and a backup under way since before the period is given
     with its start, destination and progress.
+    From macOS 13 on the log keeps CTS's message only briefly: a CTS that
+    the log shows nothing of is reported as not judged, not as stopped.
 
 OPTIONS
     --hours HOURS

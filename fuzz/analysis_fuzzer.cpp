@@ -184,7 +184,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto minutes = static_cast<std::int64_t>(size % 90) + 1;
     (void)dasVerdict(top, minutes);
-    (void)ctsVerdict(top, minutes);
+    (void)ctsVerdict(top, minutes, Release::of(OsVersion{12 + static_cast<std::int64_t>(size % 3), 0}));
     exerciseSlices(bytes);
     return 0;
 }

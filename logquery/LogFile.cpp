@@ -116,7 +116,7 @@ private:
                 passOver(i, query.entries.front());
                 query.entries.pop_front();
             }
-            if (entry.subsystem != predicates_[i].subsystem || (only && *only != i))
+            if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
             if ((time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))

@@ -27,7 +27,7 @@ struct KeptEntry {
 // What one query's predicate finds in a saved log.
 struct FileQuery {
     std::deque<KeptEntry> entries; // the entries it selects that may fall in the period, in file order
-    bool subsystemSeen = false;    // the file holds entries of its subsystem at all
+    bool subsystemSeen = false;    // the file holds entries of a subsystem it asks about
 };
 
 // A saved log as the queries see it: the file is read once for all of them.

@@ -21,15 +21,33 @@ inline constexpr std::string_view kPredicateDAS =
     R"(subsystem == "com.apple.duetactivityscheduler" AND eventMessage CONTAINS[c] "Rescoring all")";
 inline constexpr std::string_view kPredicateCTS =
     R"(subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "us to run com.apple.backupd-auto")";
+// The CTS query where its own line may be gone: that line, or a Default-level line of the backup
+// activity's dispatch ("REQUESTING START: 0:com.apple.backupd-auto:…", "STARTING activity 0:…",
+// "Initiating XPC Activity: com.apple.backupd-auto", "Running (PID n): com.apple.backupd-auto", …).
+inline constexpr std::string_view kPredicateCTSDispatch =
+    R"((subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "us to run com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "Initiating")"
+    R"( AND eventMessage CONTAINS[c] ": com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.xpc.activity" AND eventMessage CONTAINS[c] "Running")"
+    R"( AND eventMessage CONTAINS[c] "): com.apple.backupd-auto"))"
+    R"( OR (subsystem == "com.apple.duetactivityscheduler")"
+    R"( AND eventMessage CONTAINS[c] "REQUESTING START: 0:com.apple.backupd-auto:"))"
+    R"( OR (subsystem == "com.apple.duetactivityscheduler")"
+    R"( AND eventMessage CONTAINS[c] "STARTING activity 0:com.apple.backupd-auto:"))";
 // Backups' starts, completions, failures and destinations only: the look further back when
 // none completed in the period, over many days of log.
 inline constexpr std::string_view kPredicateEarlier =
-    R"(subsystem == "com.apple.TimeMachine" AND (eventMessage CONTAINS[c] "Starting automatic back" OR )"
-    R"(eventMessage CONTAINS[c] "Starting manual back" OR eventMessage CONTAINS[c] "mode \"automatic backup\"" OR )"
-    R"(eventMessage CONTAINS[c] "mode \"manual backup\"" OR eventMessage CONTAINS[c] "Backup completed success" OR )"
-    R"(eventMessage CONTAINS[c] "Completed backup" OR eventMessage CONTAINS[c] "Successfully completed backing up" OR )"
-    R"(eventMessage CONTAINS[c] "Backup succeeded" OR eventMessage CONTAINS[c] "Backup failed" OR )"
-    R"(eventMessage CONTAINS[c] "Failing backup with" OR eventMessage CONTAINS[c] "Backing up to"))";
+    R"((subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Starting automatic back"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Starting manual back"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "mode \"automatic backup\""))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "mode \"manual backup\""))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Backup completed success"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Completed backup"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Successfully completed backing up"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Backup succeeded"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Backup failed"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Failing backup with"))"
+    R"( OR (subsystem == "com.apple.TimeMachine" AND eventMessage CONTAINS[c] "Backing up to"))";
 
 // The seven fixed arguments of a log query: show, the predicate, JSON style, info level, and --last.
 std::vector<std::string> baseLogArguments(std::string_view predicate);

@@ -1,6 +1,7 @@
 #include "logquery/Predicate.h"
 
 #include <algorithm>
+#include <span>
 #include <vector>
 
 namespace quillfen {
@@ -28,8 +29,8 @@ struct Token {
     bool quoted = false;
 };
 
-// Words split at blanks and parentheses, parentheses, and double-quoted strings with backslash escapes.
-// None when a string is left open.
+// Words split at blanks, parentheses on their own, and double-quoted strings
+// with backslash escapes. None when a string is left open.
 std::optional<std::vector<Token>> tokenize(std::string_view text)
 {
     std::vector<Token> tokens;
@@ -37,8 +38,6 @@ std::optional<std::vector<Token>> tokenize(std::string_view text)
     while (i < text.size()) {
         if (text[i] == ' ') {
             ++i;
-        } else if (text[i] == '(' || text[i] == ')') {
-            tokens.push_back({.text = std::string(1, text[i++])});
         } else if (text[i] == '"') {
             Token token{.text = {}, .quoted = true};
             for (++i; i < text.size() && text[i] != '"'; ++i) {
@@ -50,6 +49,8 @@ std::optional<std::vector<Token>> tokenize(std::string_view text)
                 return std::nullopt;
             ++i;
             tokens.push_back(std::move(token));
+        } else if (text[i] == '(' || text[i] == ')') {
+            tokens.push_back({.text = std::string(1, text[i++])});
         } else {
             const std::size_t end = std::min(text.find_first_of(" \"()", i), text.size());
             tokens.push_back({.text = std::string(text.substr(i, end - i))});
@@ -69,40 +70,78 @@ bool isKeyword(const Token& token, std::string_view name)
     return !token.quoted && equalsIgnoringCase(token.text, name);
 }
 
+// subsystem == "X" followed by any number of AND eventMessage CONTAINS[c] "Y".
+std::optional<Predicate::Clause> parseClause(std::span<const Token> t)
+{
+    if (t.size() < 3 || !isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
+        return std::nullopt;
+    Predicate::Clause clause{.subsystem = t[2].text, .messageContains = {}};
+    for (t = t.subspan(3); !t.empty(); t = t.subspan(4)) {
+        if (t.size() < 4 || !isKeyword(t[0], "AND") || !isKeyPath(t[1], "eventMessage") ||
+            !isKeyword(t[2], "CONTAINS[c]") || !t[3].quoted) {
+            return std::nullopt;
+        }
+        clause.messageContains.push_back(t[3].text);
+    }
+    return clause;
+}
+
+bool isParenthesis(const Token& token, char which)
+{
+    return !token.quoted && token.text.size() == 1 && token.text[0] == which;
+}
+
 } // namespace
 
 bool Predicate::selects(std::string_view entrySubsystem, std::string_view message) const
 {
-    return entrySubsystem == subsystem &&
-           (messageContains.empty() || std::ranges::any_of(messageContains, [message](const std::string& part) {
-                return containsIgnoringCase(message, part);
-            }));
+    return std::ranges::any_of(anyOf, [&](const Clause& clause) {
+        return entrySubsystem == clause.subsystem &&
+               std::ranges::all_of(clause.messageContains,
+                                   [&](const std::string& text) { return containsIgnoringCase(message, text); });
+    });
+}
+
+bool Predicate::asksAbout(std::string_view entrySubsystem) const
+{
+    return std::ranges::any_of(anyOf, [&](const Clause& clause) { return clause.subsystem == entrySubsystem; });
+}
+
+bool Predicate::readsMessage() const
+{
+    return std::ranges::any_of(anyOf, [](const Clause& clause) { return !clause.messageContains.empty(); });
 }
 
 std::optional<Predicate> parsePredicate(std::string_view text)
 {
     const auto tokens = tokenize(text);
-    if (!tokens || tokens->size() < 3)
+    if (!tokens)
         return std::nullopt;
-    const auto& t = *tokens;
-    if (!isKeyPath(t[0], "subsystem") || !isKeyword(t[1], "==") || !t[2].quoted)
-        return std::nullopt;
-    Predicate predicate{.subsystem = t[2].text, .messageContains = {}};
-    if (t.size() == 3)
+    const std::span<const Token> t = *tokens;
+    Predicate predicate;
+    if (t.empty() || !isParenthesis(t[0], '(')) {
+        auto clause = parseClause(t);
+        if (!clause)
+            return std::nullopt;
+        predicate.anyOf.push_back(std::move(*clause));
         return predicate;
-    if (t.size() < 7 || !isKeyword(t[3], "AND"))
-        return std::nullopt;
-    // One containment, or several joined by OR inside parentheses.
-    const bool grouped = isKeyPath(t[4], "(") && isKeyPath(t.back(), ")");
-    const std::size_t end = grouped ? t.size() - 1 : t.size();
-    for (std::size_t i = grouped ? 5 : 4;; i += 4) {
-        if (end - i < 3 || !isKeyPath(t[i], "eventMessage") || !isKeyword(t[i + 1], "CONTAINS[c]") || !t[i + 2].quoted)
+    }
+    // (clause) OR (clause) …, without nesting.
+    for (std::size_t i = 0; i < t.size();) {
+        if (!predicate.anyOf.empty() && !isKeyword(t[i++], "OR"))
             return std::nullopt;
-        predicate.messageContains.push_back(t[i + 2].text);
-        if (i + 3 == end)
-            break;
-        if (!grouped || !isKeyword(t[i + 3], "OR"))
+        if (i == t.size() || !isParenthesis(t[i], '('))
             return std::nullopt;
+        std::size_t end = i + 1;
+        while (end < t.size() && !isParenthesis(t[end], '(') && !isParenthesis(t[end], ')'))
+            ++end;
+        if (end == t.size() || !isParenthesis(t[end], ')'))
+            return std::nullopt;
+        auto clause = parseClause(t.subspan(i + 1, end - i - 1));
+        if (!clause)
+            return std::nullopt;
+        predicate.anyOf.push_back(std::move(*clause));
+        i = end + 1;
     }
     return predicate;
 }

@@ -277,10 +277,9 @@ std::string showLog(const simdjson::padded_string& archive, const ShowRequest& r
             if (request.predicate) {
                 // Missing or non-text members simply do not match.
                 std::string_view subsystem, message;
-                wanted =
-                    !entry["subsystem"].get_string().get(subsystem) &&
-                    (request.predicate->messageContains.empty() || !entry["eventMessage"].get_string().get(message)) &&
-                    request.predicate->selects(subsystem, message);
+                wanted = !entry["subsystem"].get_string().get(subsystem) &&
+                         (!request.predicate->readsMessage() || !entry["eventMessage"].get_string().get(message)) &&
+                         request.predicate->selects(subsystem, message);
             }
             const std::string_view raw = entry.raw_json();
             if (wanted) {

@@ -145,8 +145,9 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
     if (result.found.tally.completedBackups() == 0)
         lookFurther(services, result.found.tally, now, request.hours);
     measureDestinations(result.found.tally, *services.volumes);
-    finishCheck(result, ReportContext{now, request.hours, release, *services.clock, false}, {},
-                [&services](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes); });
+    finishCheck(
+        result, ReportContext{now, request.hours, release, *services.clock, false}, {},
+        [&services, release](std::int64_t minutes) { return runSchedulerCheck(services.runTool, minutes, release); });
     return result;
 }
 
@@ -162,7 +163,7 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         if (query == kFileEarlier)
             earlier.note(entry.time, entry.eventMessage);
     };
-    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, kPredicateCTS, kPredicateEarlier},
+    const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, ctsPredicate(release), kPredicateEarlier},
                           std::move(limits));
     const SavedLog* log = file.log();
     if (!log) {
@@ -187,7 +188,9 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     const auto logBegins =
         log->oldest > periodStart && !request.periodFromFile ? std::optional(log->oldest) : std::nullopt;
     finishCheck(result, ReportContext{log->newest, result.hours, release, clock, true, logBegins}, file.note(),
-                [log](std::int64_t minutes) { return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes); });
+                [log, release](std::int64_t minutes) {
+                    return checkSchedulerInFile(*log, kFileDAS, kFileCTS, minutes, release);
+                });
     return result;
 }
 

@@ -379,6 +379,12 @@ printf '{"timestamp":"%s","eventMessage":"Backing up to /dev/disk4s2: /Volumes/T
 printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."},' "$(at 170)"
 printf '{"timestamp":"%s","eventMessage":"Starting automatic backup"},' "$(at 25)"
 printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."}]' "$(at 20)")sh");
+    // A backup two hours ago, and DAS at work: a CTS that answers nothing stops scheduling only before macOS 13.
+    const std::string overdue = fakeRoot("overdue", R"(echo "${QUILLFEN_SIM_MACOS:-14.5}")", R"sh(case "$*" in
+*TimeMachine*) ;; *Rescoring*) echo '[{}]'; exit 0;; *) echo '[]'; exit 0;; esac
+at() { date -u -d "@$(( $(date +%s) - $1 * 60 ))" '+%Y-%m-%d %H:%M:%S.000000+0000'; }
+printf '[{"timestamp":"%s","eventMessage":"Backing up to /dev/disk4s2: /Volumes/TM"},' "$(at 125)"
+printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."}]' "$(at 120)")sh");
     const std::string file = "--file=" + kSamples;
     const std::pair<std::vector<std::string>, Told> cases[] = {
         {{"check"}, {0, "green", ""}},
@@ -390,6 +396,8 @@ printf '{"timestamp":"%s","eventMessage":"Backup completed successfully."}]' "$(
         {{archive("idle"), "check"}, {1, "orange", "backup_under_way no_completed_backup"}},
         {{archive("idle"), "check", "--hours", "48"}, {2, "red", "scheduler_stopped backup_overdue backup_under_way"}},
         {{archive("gap"), "check", "--hours", "6"}, {2, "red", "error_lines"}},
+        {{overdue, "check"}, {2, "red", "backup_overdue no_auto_backups"}},
+        {{overdue, "SIM_MACOS=12.7", "check"}, {2, "red", "scheduler_stopped backup_overdue no_auto_backups"}},
         {{archive("macos26-network"), "SIM_MACOS=26.0", "check"}, {0, "green", ""}},
         {{"check", file + "macos13-disk-away.json"}, {2, "red", "disk_not_connected backup_overdue no_auto_backups"}},
         {{"check", file + "idle.json", "--hours", "2"}, {1, "orange", "backup_under_way no_completed_backup"}},
@@ -448,6 +456,12 @@ TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
                            "[com.apple.TimeMachine:General] Backup completed successfully.\n"
                            "2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 2 0 dasd: "
                            "[com.apple.duetactivityscheduler:Scoring] Rescoring all 3 activities\n";
+    const std::string dispatched = scratch("dispatched.log");
+    std::ofstream(dispatched) << "2026-03-18 00:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
+                                 "[com.apple.TimeMachine:General] Backup completed successfully.\n"
+                                 "2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 3 0 UserEventAgent: (com.apple.cts) "
+                                 "[com.apple.xpc.activity:Activities] Initiating XPC Activity: "
+                                 "com.apple.backupd-auto (0x7fef5fc14f30)\n";
     // Messages that would clear the screen, retitle the window and write the clipboard.
     const std::string escapes = fakeRoot("escapes", "echo 14.5", R"(cat <<'EOF'
 [{"timestamp" : "2026-03-18 07:00:00.000000+0000",
@@ -482,10 +496,19 @@ EOF)");
         {{"SIM_LOG_STATUS=1", "SIM_MACOS=10.15", "apfs", "--file", healthy}, 0, note + nineHours + "\n…"},
         {{"check", "--hours", "2", "--file=" + healthy}, 0, note + "Analysis from 2026-03-18 05:12:41 +0000 to …"},
         // In the text style, with the scheduler check on the file's own DAS entries.
-        {{"check", "--file", text},
+        {{"check", "--file", text, "--macos", "12.7"},
          2,
          "…for 3 hours:\n…DAS appears to be rescoring normally over the last 90 minutes.\nRunning CTS check next.\n"
          "The log file holds no CTS entries, so CTS could not be checked.\n"},
+        // From macOS 13 on, DAS's subsystem may hold CTS's dispatch too; CTS's own line is kept too briefly to miss.
+        {{"check", "--file", text},
+         2,
+         "…Running CTS check next.\nWhether CTS was told to run a backup in the last 90 minutes could not be judged "
+         "from the log: this macOS release keeps that message only briefly.\n"},
+        {{"check", "--file", dispatched},
+         2,
+         "…The log file holds no DAS entries, so DAS could not be checked.\nCTS has been told to run a backup in the "
+         "last 90 minutes but failed to do so.\nConsider restarting your Mac.\n"},
         {{"speed", "--file", kSamples + "README.md"}, 3, "", alert("The log file \"README.md\" could not be read: …")},
         // A listing's status is its own, whatever its last lines say.
         {{"speed", "--file", sentence}, 0, "…Copied 1 items (1 KB) from x:\n\n" + kParseError},

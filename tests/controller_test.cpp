@@ -171,24 +171,58 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
                                 "stopped.\nConsider restarting your Mac.\n";
     const std::string ctsFailed = "CTS has been told to run a backup in the last 90 minutes but failed to do so.\n"
                                   "Consider restarting your Mac.\n";
+    const std::string ctsUnjudged = "Whether CTS was told to run a backup in the last 90 minutes could not be judged "
+                                    "from the log: this macOS release keeps that message only briefly.\n";
     const std::string dasStopped = "DAS appears to have stopped rescoring activities" + next;
     const std::string logError = " couldn't be checked because of a log error.\n";
-    // The check's log, the DAS then the CTS query's exit status and output (after the look further back,
-    // a day then 30, and `tmutil status` when none completed), the alerts and the report's end.
-    using Row = std::tuple<std::string, std::vector<std::pair<std::int32_t, std::string>>, std::string, std::string>;
+    const OsVersion monterey{12, 7}, ventura{13, 0};
+    // The release, the check's log, the DAS then the CTS query's exit status and output (after the look further
+    // back, a day then 30, and `tmutil status` when none completed), the alerts and the report's end.
+    using Row =
+        std::tuple<OsVersion, std::string, std::vector<std::pair<std::int32_t, std::string>>, std::string, std::string>;
     const Row rows[] = {
         // 120 minutes since the last backup would look back 122 minutes.
-        {healthyLog(120), {{0, "[{}, {}]"}, {0, "[]"}}, "", "DAS appears to be rescoring normally" + next + ctsNone},
-        {healthyLog(95), {{1, "[]"}, {0, "[{}]"}}, alerted("DAS log command returned error number 1"), ctsFailed},
+        {monterey,
+         healthyLog(120),
+         {{0, "[{}, {}]"}, {0, "[]"}},
+         "",
+         "DAS appears to be rescoring normally" + next + ctsNone},
+        {monterey,
+         healthyLog(95),
+         {{1, "[]"}, {0, "[{}]"}},
+         alerted("DAS log command returned error number 1"),
+         ctsFailed},
         // Nothing at all over two hours asks for a 90-minute check.
-        {"[]",
+        {monterey,
+         "[]",
          {{0, "[]"}, {0, "[]"}, {0, ""}, {0, ""}, {2, "[]"}},
          alerted("CTS log command returned error number 2"),
          "Error: DAS" + logError},
-        {"[]", {{0, "[]"}, {0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}}, "", dasStopped + "Error: CTS" + logError},
+        {monterey,
+         "[]",
+         {{0, "[]"}, {0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}},
+         "",
+         dasStopped + "Error: CTS" + logError},
+        // From 13 on, CTS found quiet is no evidence and advises nothing; DAS still is.
+        {ventura,
+         healthyLog(120),
+         {{0, "[{}]"}, {0, "[]"}},
+         "",
+         "DAS appears to be rescoring normally" + next + ctsUnjudged},
+        {{26, 1}, "[]", {{0, "[]"}, {0, "[]"}, {0, ""}, {0, "[]"}, {0, "[]"}}, "", dasStopped + ctsUnjudged},
+        {{14, 5},
+         "[]",
+         {{0, "[]"},
+          {0, "[]"},
+          {0, ""},
+          {0, "[]"},
+          {0,
+           R"([{"subsystem":"com.apple.duetactivityscheduler","eventMessage":"REQUESTING START: 0:com.apple.backupd-auto:9015F3"}])"}},
+         "",
+         dasStopped + ctsFailed},
     };
-    for (const auto& [log, results, alerts, tail] : rows) {
-        Harness h;
+    for (const auto& [release, log, results, alerts, tail] : rows) {
+        Harness h(release);
         h.tools.push(0, log);
         for (const auto& [status, output] : results)
             h.tools.push(status, output);
@@ -196,7 +230,8 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
         const auto calls = h.tools.calls();
         ASSERT_EQ(calls.size(), results.size() + 1);
         EXPECT_EQ(calls[calls.size() - 2].args, withPeriod(baseLogArguments(kPredicateDAS), 90, 'm'));
-        EXPECT_EQ(calls.back().args, withPeriod(baseLogArguments(kPredicateCTS), 90, 'm'));
+        EXPECT_EQ(calls.back().args,
+                  withPeriod(baseLogArguments(release.major < 13 ? kPredicateCTS : kPredicateCTSDispatch), 90, 'm'));
         EXPECT_TRUE(shown(h).starts_with("red 2/2" + alerts + "\n")) << shown(h);
         EXPECT_TRUE(shown(h).ends_with("\u26A0\uFE0F Running check on scheduling system (CTS and DAS).\n" + tail))
             << shown(h);
