@@ -85,6 +85,7 @@ struct EntryLine {
     std::string timestamp;
     std::string_view subsystem;
     std::string_view message;
+    std::optional<Date> instant; // of a compact entry, whose offset was chosen
 };
 
 // "(sender) [subsystem:category] message", where the sender and the subsystem
@@ -147,22 +148,39 @@ std::string offsetText(long seconds)
 }
 
 // The offset of a zone at a local time, read as if it were UTC. In a gap of
-// a change to summer time the offset before the change counts.
-long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt)
+// a change to summer time the offset before the change counts. An hour that
+// repeats when summer time ends is read with the first offset until the log,
+// which runs forward, would go back by more than its jitter: from there on,
+// with the later one.
+long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt, std::optional<Date> previous)
 {
-    const long guess = offsetAt(local);
-    const long offset = offsetAt(Date{local.sinceEpoch - static_cast<double>(guess)});
-    return offsetAt(Date{local.sinceEpoch - static_cast<double>(offset)}) == offset ? offset : guess;
+    constexpr double kDay = 24 * 60 * 60;
+    constexpr double kJitter = 60;
+    const long before = offsetAt(Date{local.sinceEpoch - kDay});
+    const long after = offsetAt(Date{local.sinceEpoch + kDay});
+    const auto holds = [&](long offset) {
+        return offsetAt(Date{local.sinceEpoch - static_cast<double>(offset)}) == offset;
+    };
+    const bool beforeHolds = holds(before), afterHolds = holds(after);
+    if (beforeHolds != afterHolds)
+        return beforeHolds ? before : after;
+    if (!beforeHolds || before == after)
+        return before;
+    const long first = std::max(before, after), later = std::min(before, after);
+    const bool goesBack = previous && local.sinceEpoch - static_cast<double>(first) < previous->sinceEpoch - kJitter;
+    return goesBack ? later : first;
 }
 
-std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt)
+// `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
+std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
+                                       std::optional<Date> previous = std::nullopt)
 {
     if (!startsWithDate(line))
         return std::nullopt;
     std::string_view rest = line;
     const std::string_view date = takeColumn(rest);
     const std::string_view time = takeColumn(rest);
-    EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}};
+    EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}, {}};
     if (style == LogStyle::Compact) {
         const auto local = parseLogTimestamp(entry.timestamp + "Z");
         const std::string_view type = takeColumn(rest);
@@ -171,7 +189,9 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return std::nullopt;
-        entry.timestamp += offsetText(offsetAtLocalTime(*local, offsetAt));
+        const long offset = offsetAtLocalTime(*local, offsetAt, previous);
+        entry.timestamp += offsetText(offset);
+        entry.instant = Date{local->sinceEpoch - static_cast<double>(offset)};
         splitSource(trimmedStart(*source), entry);
         return entry;
     }
@@ -363,8 +383,9 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             return;
         }
     }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_)) {
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_)) {
         flushEntry();
+        previousInstant_ = entry->instant;
         timestamp_ = std::move(entry->timestamp);
         subsystem_.clear();
         appendValidUtf8(subsystem_, entry->subsystem);

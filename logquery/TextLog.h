@@ -32,7 +32,8 @@ std::string_view styleName(LogStyle style);
 // ends the entry before and the lines up to the next entry are passed over.
 // Carriage returns at line ends are dropped and bytes that are not UTF-8
 // become U+FFFD. The compact style's times have no offset: they are read in
-// the zone that `zoneOffset` describes.
+// the zone that `zoneOffset` describes, an hour that the zone repeats in the
+// order of the entries.
 //
 // Each entry goes to the sink when the next one starts or the input ends; its
 // texts live until the sink returns. Only the current line and entry are held.
@@ -86,6 +87,7 @@ private:
     bool inEntry_ = false;
     bool passingOver_ = false;
     std::size_t pendingBlankLines_ = 0;
+    std::optional<Date> previousInstant_; // of the last compact entry
     std::string timestamp_;
     std::string subsystem_;
     std::string message_;

@@ -255,6 +255,31 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
                        SIZE_MAX, summer),
               (std::vector<std::string>{"2023-03-12 01:30:00.000-0800||x", "2023-03-12 02:30:00.000-0800||x",
                                         "2023-03-12 03:30:00.000-0700||x", "compact 0"}));
+    // The hour repeated at the end of summer time is read in the order of the entries, in real zones.
+    const std::pair<const char*, std::vector<std::string>> autumn[] = {
+        {"America/Los_Angeles",
+         {"2026-03-08 02:30:00.000-0800", "2026-11-01 00:50:00.000-0700", "2026-11-01 01:30:00.000-0700",
+          "2026-11-01 01:50:00.000-0700", "2026-11-01 01:49:59.000-0700", "2026-11-01 01:10:00.000-0800",
+          "2026-11-01 01:40:00.000-0800", "2026-11-01 02:10:00.000-0800"}},
+        {"Europe/Berlin",
+         {"2026-03-29 02:30:00.000+0100", "2026-10-25 01:50:00.000+0200", "2026-10-25 02:30:00.000+0200",
+          "2026-10-25 02:50:00.000+0200", "2026-10-25 02:49:59.000+0200", "2026-10-25 02:10:00.000+0100",
+          "2026-10-25 02:40:00.000+0100", "2026-10-25 03:10:00.000+0100"}},
+    };
+    for (const auto& [zone, times] : autumn) {
+        std::string text;
+        std::vector<std::string> expected;
+        for (const std::string& time : times) {
+            text += time.substr(0, 23) + " Df backupd[1:2] x\n";
+            expected.push_back(time + "||x");
+        }
+        expected.push_back("compact 0");
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(readText(text, 5, localUtcOffset), expected) << zone;
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 // A directory of the test's own, for saved logs and tools to run.
