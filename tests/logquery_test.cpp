@@ -150,8 +150,9 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
     }
 }
 
-// Entries as "timestamp|subsystem|message", then the style and how many lines
-// came before the first entry, or "error: …" when the input does not read.
+// Entries as "timestamp|subsystem|message", then the style, how many lines
+// came before the first entry and how many captures there were beyond one,
+// or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
     std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
@@ -163,7 +164,8 @@ std::vector<std::string> readText(
     if (const auto failure = reader.finish())
         read.push_back("error: " + *failure);
     else if (const auto style = reader.style())
-        read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()));
+        read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()) +
+                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
     return read;
 }
 
@@ -186,6 +188,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string jsonRead = std::string(kTime) + "|s|m";
     const std::string bracketed = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"a] %"})";
     const std::string bracketedRead = std::string(kTime) + "||a] %";
+    const std::string joined = "[{\n  \"timestamp\" : \"" + std::string(kTime) +
+                               "\",\n  \"eventMessage\" : \"m\",\n  "
+                               "\"subsystem\" : \"s\"\n}]";
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
@@ -203,9 +208,13 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
         {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
-         {one + "Completed", one + "Completed", "default 0"}},
-        // The first entry fixes the style; a later line of another style continues a message.
-        {tm + syslog + "x\n", {one + "Completed\n" + syslog + "x", "default 0"}},
+         {one + "Completed", one + "Completed", "default 0, 2 captures"}},
+        // A line of another style, its header or JSON begins another capture, read in its own style.
+        {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
+        {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
+         {one + "Completed", "2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|x", jsonRead, jsonRead,
+          "default 0, 4 captures"}},
+        {"[]\n% log show\n" + tm, {one + "Completed", "default 2"}},
         // An entry's shape with an impossible date is text of the entry before.
         {tm + "2023-02-30" + tm.substr(10),
          {one + "Completed\n2023-02-30" + tm.substr(10, tm.size() - 11), "default 0"}},
@@ -237,11 +246,17 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0"}},
         {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
+        // Joined outputs, or the terminal's text and another run after the array
+        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
+        {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
         {"[]", {"json 0"}},
         // ndjson behind a prompt, with its closing record and the terminal's text after it
         {"% log stream --style ndjson\n" + json + "\r\n\n{\"count\":1,\"finished\":1}\n^C\n% \n" + json,
          {jsonRead, jsonRead, "ndjson 1"}},
+        {json + "\n" + tm, {jsonRead, one + "Completed", "ndjson 0, 2 captures"}},
         {json + "\n{\"timestamp\":\n", {jsonRead, "error: line 2 is not a whole JSON object"}},
     };
     for (const auto& [text, entries] : cases) {
@@ -377,6 +392,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
          "2 1 2 json style, 1 repeated entry counted once"},
         {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
+        {json + "\n" + json,
+         "2 4 1 json style, 2 captures, entries put in time order, 2 repeated entries counted once"},
         {"[]\n", noEntry},
         {"", noEntry},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
