@@ -476,6 +476,16 @@ JsonTopLevel LogDecoder::finish()
     return shape;
 }
 
+void LogDecoder::restart()
+{
+    size_ = 0;
+    phase_ = Phase::Start;
+    firstBatch_ = true;
+    markPassed_ = quickFailed_ = false;
+    elements_ = quickFrom_ = 0;
+    scan_ = {};
+}
+
 JsonTopLevel LogDecoder::judge()
 {
     switch (phase_) {

@@ -67,6 +67,8 @@ public:
     void feed(std::string_view bytes);
     // Ends the input and gives the verdict on all of it.
     JsonTopLevel finish();
+    // After finish(): decodes another output, in the memory of the one before.
+    void restart();
 
 private:
     enum class Phase { Start, Array, Whole, Failed };

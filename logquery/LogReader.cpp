@@ -119,7 +119,11 @@ bool LogReader::afterText()
         return false;
     if (*text_->style() == LogStyle::Json) {
         mode_ = Mode::Array;
-        array_ = std::make_unique<LogDecoder>(sink_);
+        // One decoder for every array: its memory is costly to map afresh.
+        if (array_)
+            array_->restart();
+        else
+            array_ = std::make_unique<LogDecoder>(sink_);
         arrayLines_ = text_->linesPassedOver();
     } else {
         mode_ = Mode::Lines;
@@ -263,7 +267,6 @@ void LogReader::endArray(std::string rest)
 {
     if (!isArray(array_->finish()))
         verdict_ = std::string(kDamagedJson);
-    array_.reset();
     held_.clear();
     holding_ = lineGivenUp_ = afterClose_ = false;
     punctuationOnly_ = true;
