@@ -24,7 +24,8 @@ LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zo
           if (sink)
               sink(entry);
       }),
-      zoneOffset_(std::move(zoneOffset)), text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
+      zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
+      text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
 
@@ -41,15 +42,15 @@ void LogReader::feed(std::string_view bytes)
             return;
         markDecided_ = true;
         if (markSeen_ < kByteOrderMark.size())
-            dispatch(kByteOrderMark.substr(0, markSeen_));
+            unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
     }
-    dispatch(bytes);
+    unwrapped_.feed(bytes);
 }
 
 bool LogReader::stopped() const
 {
-    return mode_ == Mode::Done || text_->error() || (mode_ == Mode::Array && array_->refusesMore()) ||
-           (mode_ == Mode::Lines && lines_->error());
+    return mode_ == Mode::Done || unwrapped_.refusal() || text_->error() ||
+           (mode_ == Mode::Array && array_->refusesMore()) || (mode_ == Mode::Lines && lines_->error());
 }
 
 // Each capture or mode that ends hands the start of its last line and the
@@ -282,7 +283,10 @@ void LogReader::endArray(std::string rest)
 std::optional<std::string> LogReader::finish()
 {
     if (!markDecided_)
-        dispatch(kByteOrderMark.substr(0, markSeen_));
+        unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
+    unwrapped_.finish();
+    if (unwrapped_.refusal())
+        return unwrapped_.refusal();
     while (mode_ != Mode::Done) {
         switch (mode_) {
         case Mode::Text:

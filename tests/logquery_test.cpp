@@ -177,6 +177,23 @@ std::string entryLine(std::string_view source, std::string_view message)
            std::string(message) + "\n";
 }
 
+// `text` as `fold -w width` writes it, or `fold -s -w width` (breaking after the last blank that fits).
+std::string folded(std::string_view text, std::size_t width, bool atBlanks)
+{
+    std::string out;
+    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        for (std::size_t cut = width; line.size() > width; line.remove_prefix(cut)) {
+            const std::size_t blank = line.substr(0, width).find_last_of(' ');
+            cut = atBlanks && blank != std::string_view::npos ? blank + 1 : width;
+            out.append(line.substr(0, cut)).append("\n");
+        }
+        out.append(line).append("\n");
+    }
+    return out;
+}
+
 TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
 {
     const std::string tm = entryLine("backupd: (TimeMachine) [com.apple.TimeMachine:General] ", "Completed");
@@ -191,7 +208,32 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string joined = "[{\n  \"timestamp\" : \"" + std::string(kTime) +
                                "\",\n  \"eventMessage\" : \"m\",\n  "
                                "\"subsystem\" : \"s\"\n}]";
+    const std::string_view messages[] = {
+        "Starting automatic backup",
+        "Backing up 1 volumes to Backups of Mac (/dev/disk3s1): /Volumes/Backups of Mac",
+        "Mountpoint '/Volumes/Backups of Mac' is still valid",
+        "Copied 12.3 MB from volume Macintosh HD - Data, 1204 items (Total: 4.2 GB)",
+        "Found 2 perfect clone families, 0 partial clone families. Shallow scan.",
+        "Backup completed successfully\n\tdestination: Backups of Mac",
+        "Not starting scheduled Time Machine backup: Battery level is too low",
+    };
+    std::string defaultLog = "Filtering the log data using \"subsystem == \\\"com.apple.TimeMachine\\\"\"\nTimestamp"
+                             "                       Thread     Type        Activity             PID    TTL  \n",
+                syslogLog, compactLog, multiLine;
+    for (const std::string_view message : messages) {
+        defaultLog += entryLine("backupd: (TimeMachine) [com.apple.TimeMachine:General] ", message);
+        syslogLog += syslog + std::string(message) + "\n";
+        compactLog += compact + std::string(message) + "\n";
+        multiLine += entryLine("backupd: ", message.substr(0, message.find(' '))) + std::string(message) + "\n";
+    }
+    std::string blanksDropped = folded(defaultLog, 80, true);
+    for (std::size_t at = 0; (at = blanksDropped.find(" \n", at)) != std::string::npos;)
+        blanksDropped.erase(at, 1);
     const std::pair<std::string, std::vector<std::string>> cases[] = {
+        // A wrap that cannot be undone for sure: the blanks at its breaks are gone.
+        {blanksDropped,
+         {"error: it looks hard-wrapped at 79 columns (lines of at most 79 characters, entries broken "
+          "across lines); save it again without wrapping"}},
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
              tm,
@@ -262,6 +304,17 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     for (const auto& [text, entries] : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
             EXPECT_EQ(readText(text, piece), entries) << text.substr(0, 300) << " in pieces of " << piece;
+    }
+    // Hard-wrapped, with or without breaks at blanks: read as before the wrap; a message's own lines stay.
+    const std::tuple<std::string, std::size_t, bool> wrapped[] = {
+        {defaultLog, 76, true},  {defaultLog, 80, false}, {defaultLog, 120, true}, {syslogLog, 76, false},
+        {syslogLog, 80, true},   {syslogLog, 120, false}, {compactLog, 76, true},  {compactLog, 80, false},
+        {compactLog, 120, true}, {multiLine, 500, true},
+    };
+    for (const auto& [text, width, atBlanks] : wrapped) {
+        const std::string wrap = folded(text, width, atBlanks);
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, wrap.size() + 1})
+            EXPECT_EQ(readText(wrap, piece), readText(text, 100)) << wrap.substr(0, 300) << " in pieces of " << piece;
     }
     // Compact times across a change to summer time at 10:00 UTC: the hour that does not exist keeps the offset before.
     const auto summer = [](Date at) { return at.sinceEpoch < 1678615200 ? -8 * 3600L : -7 * 3600L; };
