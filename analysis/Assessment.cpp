@@ -93,7 +93,7 @@ void assessCompletions(CheckAssessment& assessment, const BackupTally& tally, co
         assessment.minutesSinceManualStart = -sinceManual / 60;
     if (assessment.minutesSinceLastCompletion)
         assessment.lastCompletion = tally.lastBUEnd;
-    else if (tally.earlier && !tally.earlier->failure)
+    else if (tally.earlier)
         assessment.lastCompletion = tally.earlier->lastCompletion;
     if (assessment.lastCompletion)
         assessment.minutesSinceLastKnownCompletion = minutesSince(*assessment.lastCompletion, now);

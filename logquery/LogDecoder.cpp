@@ -476,6 +476,16 @@ JsonTopLevel LogDecoder::finish()
     return shape;
 }
 
+void LogDecoder::restart()
+{
+    size_ = 0;
+    phase_ = Phase::Start;
+    firstBatch_ = true;
+    markPassed_ = quickFailed_ = false;
+    elements_ = quickFrom_ = 0;
+    scan_ = {};
+}
+
 JsonTopLevel LogDecoder::judge()
 {
     switch (phase_) {
@@ -498,39 +508,51 @@ struct NdjsonDecoder::Parser {
     simdjson::dom::parser parser;
 };
 
-NdjsonDecoder::NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine)
-    : onEntry_(std::move(onEntry)), parser_(std::make_unique<Parser>()), lineNumber_(firstLine - 1)
+NdjsonDecoder::NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine, LineTest endsBefore)
+    : onEntry_(std::move(onEntry)), parser_(std::make_unique<Parser>()), endsBefore_(std::move(endsBefore)),
+      lineNumber_(firstLine - 1)
 {
 }
 
 NdjsonDecoder::~NdjsonDecoder() = default;
 
-void NdjsonDecoder::feed(std::string_view bytes)
+std::size_t NdjsonDecoder::feed(std::string_view bytes)
 {
-    while (!bytes.empty() && !error_) {
-        const std::size_t end = bytes.find('\n');
-        line_.append(bytes.substr(0, end));
+    std::size_t at = 0;
+    while (at < bytes.size() && !error_ && !ended_) {
+        const std::size_t end = bytes.find('\n', at);
+        const std::size_t earlier = line_.size();
+        line_.append(bytes.substr(at, end == std::string_view::npos ? end : end - at));
         if (line_.size() > kMaximumLineBytes) {
             error_ = "line " + std::to_string(lineNumber_ + 1) + " is too long for a log entry";
-            return;
+            break;
         }
         if (end == std::string_view::npos)
-            return;
+            return bytes.size();
         readLine();
-        bytes.remove_prefix(end + 1);
+        if (ended_) {
+            line_.resize(earlier);
+            return at;
+        }
+        at = end + 1;
     }
+    return bytes.size();
 }
 
 void NdjsonDecoder::finish()
 {
-    if (!line_.empty() && !error_)
+    if (!line_.empty() && !error_ && !ended_)
         readLine();
 }
 
 void NdjsonDecoder::readLine()
 {
-    ++lineNumber_;
     const auto first = std::ranges::find_if_not(line_, isJsonBlank);
+    if (first != line_.end() && *first != '{' && endsBefore_ && endsBefore_(line_)) {
+        ended_ = true;
+        return;
+    }
+    ++lineNumber_;
     if (first != line_.end() && *first == '{') {
         line_.reserve(line_.size() + simdjson::SIMDJSON_PADDING);
         simdjson::dom::element root;

@@ -67,6 +67,8 @@ public:
     void feed(std::string_view bytes);
     // Ends the input and gives the verdict on all of it.
     JsonTopLevel finish();
+    // After finish(): decodes another output, in the memory of the one before.
+    void restart();
 
 private:
     enum class Phase { Start, Array, Whole, Failed };
@@ -115,23 +117,33 @@ private:
 // pieces of any size, each object validated in full. Blank lines, lines that
 // do not open an object (terminal text around the entries) and objects that
 // are not entries (the closing {"count":…,"finished":1}) are passed over; a
-// line that opens an object but does not decode stops the reading.
+// line that opens an object but does not decode stops the reading, and so
+// does one that `endsBefore` says begins something else: that line is not read.
 class NdjsonDecoder {
 public:
     // An object beyond this is not a log's; the decoder stops there.
     static constexpr std::size_t kMaximumLineBytes = 16 * 1024 * 1024;
+    using LineTest = std::function<bool(std::string_view)>;
 
     // `firstLine` is the number the first line fed has in the whole input.
-    explicit NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine = 1);
+    explicit NdjsonDecoder(LogDecoder::EntryHandler onEntry, std::uint64_t firstLine = 1, LineTest endsBefore = {});
     ~NdjsonDecoder();
     NdjsonDecoder(const NdjsonDecoder&) = delete;
     NdjsonDecoder& operator=(const NdjsonDecoder&) = delete;
 
-    void feed(std::string_view bytes);
+    // Reads `bytes` and returns how many it took: all of them, unless a line
+    // ends the decoding, when held() followed by the rest is that line and what follows.
+    std::size_t feed(std::string_view bytes);
     // The input has ended: its last line counts even without a line feed.
     void finish();
     // Why reading stopped ("line 3 is not a whole JSON object"); nothing more is read then.
     const std::optional<std::string>& error() const { return error_; }
+    // A line that begins something else stopped the decoding.
+    bool ended() const { return ended_; }
+    // The start of that line, taken in earlier pieces.
+    const std::string& held() const { return line_; }
+    // Lines read, not counting the one that ended the decoding.
+    std::uint64_t linesRead() const { return lineNumber_; }
 
 private:
     struct Parser;
@@ -139,9 +151,11 @@ private:
 
     LogDecoder::EntryHandler onEntry_;
     std::unique_ptr<Parser> parser_;
+    LineTest endsBefore_;
     std::string line_;
     std::uint64_t lineNumber_;
     std::optional<std::string> error_;
+    bool ended_ = false;
 };
 
 // An entry copied out of the decoder, for use after it has moved on.

@@ -254,6 +254,8 @@ std::string SavedLog::readingNote() const
     if (linesPassedOver > 0)
         note += ", " + std::to_string(linesPassedOver) + (linesPassedOver == 1 ? " leading line" : " leading lines") +
                 " passed over";
+    if (captures > 1)
+        note += ", " + std::to_string(captures) + " captures";
     if (reordered)
         note += ", entries put in time order";
     if (repeats > 0)
@@ -294,6 +296,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     SavedLog log = collector.take();
     log.style = reader.style().value();
     log.linesPassedOver = reader.linesPassedOver();
+    log.captures = reader.captures();
     if (log.style == LogStyle::Compact) {
         const TimeZoneName zone = localTimeZone();
         log.zone = zone.chosen ? zone.name : "this Mac's zone " + zone.name;

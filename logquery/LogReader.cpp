@@ -1,5 +1,7 @@
 #include "logquery/LogReader.h"
 
+#include <algorithm>
+
 namespace quillfen {
 
 namespace {
@@ -9,13 +11,21 @@ constexpr std::string_view kJsonBlanks = " \t\r\n";
 constexpr std::string_view kDamagedJson = "its JSON is cut off or damaged";
 // What a line of JSON can end with: a string, a number, true, false, null or punctuation.
 constexpr std::string_view kJsonLineEnds = ",:[]{}\"0123456789el";
+// What a line can start with outside any string: blanks and punctuation.
+constexpr std::string_view kPunctuation = " \t\r{}[],";
 // So much of a line after its last "]" is held back at most, keeping memory bounded.
 constexpr std::size_t kMaximumHeld = 4096;
 
 } // namespace
 
 LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset)
-    : sink_(sink), text_(std::move(sink), std::move(zoneOffset))
+    : sink_([this, sink = std::move(sink)](const LogEntry& entry) {
+          countCapture();
+          if (sink)
+              sink(entry);
+      }),
+      zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
+      text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
 
@@ -32,55 +42,147 @@ void LogReader::feed(std::string_view bytes)
             return;
         markDecided_ = true;
         if (markSeen_ < kByteOrderMark.size())
-            dispatch(kByteOrderMark.substr(0, markSeen_));
+            unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
     }
-    dispatch(bytes);
+    unwrapped_.feed(bytes);
 }
 
 bool LogReader::stopped() const
 {
-    return mode_ == Mode::Done || text_.error() || (array_ && array_->refusesMore()) || (lines_ && lines_->error());
+    return mode_ == Mode::Done || unwrapped_.refusal() || text_->error() ||
+           (mode_ == Mode::Array && array_->refusesMore()) || (mode_ == Mode::Lines && lines_->error());
 }
 
+// Each capture or mode that ends hands the start of its last line and the
+// rest on to the next, without a call deeper for each, however many there are.
 void LogReader::dispatch(std::string_view bytes)
+{
+    std::string carried; // handed on, read before the rest of `bytes`
+    while (mode_ != Mode::Done) {
+        const bool fromCarried = !carried.empty();
+        const std::string_view piece = fromCarried ? std::string_view(carried) : bytes;
+        const std::size_t taken = feedCapture(piece);
+        if (!handing_) {
+            if (!fromCarried)
+                return;
+            carried.clear();
+            continue;
+        }
+        handing_ = false;
+        std::string next = std::move(handed_);
+        handed_.clear();
+        if (fromCarried)
+            next.append(piece.substr(taken));
+        else
+            bytes.remove_prefix(taken);
+        carried = std::move(next);
+    }
+}
+
+std::size_t LogReader::feedCapture(std::string_view bytes)
 {
     switch (mode_) {
     case Mode::Text: {
-        const std::size_t taken = text_.feed(bytes);
-        if (text_.sawEntry() || !text_.style())
-            return;
-        if (*text_.style() == LogStyle::Json) {
-            mode_ = Mode::Array;
-            array_ = std::make_unique<LogDecoder>(sink_);
-        } else {
-            mode_ = Mode::Lines;
-            lines_ = std::make_unique<NdjsonDecoder>(sink_, text_.linesPassedOver() + 1);
-        }
-        const std::string held = text_.held();
-        dispatch(held);
-        dispatch(bytes.substr(taken));
-        return;
+        const std::size_t taken = text_->feed(bytes);
+        afterText();
+        return taken;
     }
     case Mode::Array:
-        feedArray(bytes);
-        return;
-    case Mode::Lines:
-        lines_->feed(bytes);
-        return;
-    case Mode::Done:
-        return;
+        return feedArray(bytes);
+    case Mode::Lines: {
+        const std::size_t taken = lines_->feed(bytes);
+        if (lines_->ended()) {
+            handOn(lines_->held());
+            nextCapture(lines_->linesRead());
+        }
+        return taken;
     }
+    case Mode::Done:
+        break;
+    }
+    return bytes.size();
+}
+
+// After the text reader has read: the first style found stands until an entry
+// comes, and a line that opened JSON or began another capture hands on.
+bool LogReader::afterText()
+{
+    if (!style_ && text_->style()) {
+        style_ = text_->style();
+        linesPassedOver_ = text_->linesPassedOver();
+    }
+    if (text_->handsOver()) {
+        handOn(text_->held());
+        nextCapture(text_->linesRead());
+        return true;
+    }
+    if (text_->sawEntry() || !text_->style())
+        return false;
+    if (*text_->style() == LogStyle::Json) {
+        mode_ = Mode::Array;
+        // One decoder for every array: its memory is costly to map afresh.
+        if (array_)
+            array_->restart();
+        else
+            array_ = std::make_unique<LogDecoder>(sink_);
+        arrayLines_ = text_->linesPassedOver();
+    } else {
+        mode_ = Mode::Lines;
+        lines_ = std::make_unique<NdjsonDecoder>(sink_, text_->linesPassedOver() + 1, beginsCapture);
+    }
+    handOn(text_->held());
+    return true;
+}
+
+void LogReader::handOn(std::string start)
+{
+    handed_ = std::move(start);
+    handing_ = true;
+}
+
+// Reads what was handed on as the last of the input.
+void LogReader::passOn()
+{
+    handing_ = false;
+    const std::string start = std::move(handed_);
+    handed_.clear();
+    dispatch(start);
+}
+
+void LogReader::nextCapture(std::uint64_t linesBefore)
+{
+    if (firstOtherLine_.empty())
+        firstOtherLine_ = text_->firstOtherLine();
+    text_ = std::make_unique<TextLogReader>(sink_, zoneOffset_, linesBefore);
+    lines_.reset();
+    mode_ = Mode::Text;
+    captureCounted_ = false;
+}
+
+// The sink's first entry of a capture; the first such capture gives the style.
+void LogReader::countCapture()
+{
+    if (captureCounted_)
+        return;
+    if (captures_ == 0) {
+        style_ = text_->style();
+        linesPassedOver_ = text_->linesPassedOver();
+    }
+    ++captures_;
+    captureCounted_ = true;
 }
 
 // A raw line feed cannot stand inside a JSON string, so each line ends
-// outside one, with one of kJsonLineEnds. The terminal's text may follow the
-// array on the next lines, or on the line that closes it ("}][user@host ~]$").
+// outside one, with one of kJsonLineEnds, and starts outside one. The
+// terminal's text or another capture may follow the array on the next lines,
+// or on the line that closes it ("}][user@host ~]$", "}][{" of joined files).
 // After a line that ends in "]", a next line that starts with none of ",]}"
 // ends the array. Of a line that ends otherwise than JSON can, the first "]"
-// that is followed by none of ",]}" closed it. Either way, if the array is
-// damaged instead, the decoder finds it. What follows a line's first "]" is
-// held back until the line ends, so that the array can end there.
-void LogReader::feedArray(std::string_view bytes)
+// that is followed by none of ",]}" closed it; so did such a "]" among the
+// punctuation that starts a line, which no string holds. Either way, if the
+// array is damaged instead, the decoder finds it. What follows a line's first
+// "]" is held back until the line ends, so that the array can end there.
+std::size_t LogReader::feedArray(std::string_view bytes)
 {
     std::size_t at = 0;
     std::size_t fed = 0; // the bytes before are fed or held; the decoder takes the rest in as few pieces as can be
@@ -88,17 +190,18 @@ void LogReader::feedArray(std::string_view bytes)
         array_->feed(bytes.substr(fed, to - fed));
         fed = to;
     };
-    while (at < bytes.size() && mode_ == Mode::Array) {
+    while (at < bytes.size()) {
         if (afterClose_) {
-            const std::size_t token = bytes.find_first_not_of(kJsonBlanks, at);
-            if (token == std::string_view::npos)
+            const std::size_t token = std::min(bytes.find_first_not_of(kJsonBlanks, at), bytes.size());
+            arrayLines_ += static_cast<std::uint64_t>(std::count(bytes.begin() + at, bytes.begin() + token, '\n'));
+            at = token;
+            if (token == bytes.size())
                 break;
             afterClose_ = false;
-            at = token;
             if (std::string_view(",]}").find(bytes[token]) == std::string_view::npos) {
                 feedTo(token);
-                endArray();
-                return;
+                endArray({});
+                return token;
             }
         }
         const std::size_t end = std::min(bytes.find('\n', at), bytes.size());
@@ -106,6 +209,9 @@ void LogReader::feedArray(std::string_view bytes)
         if (const std::size_t last = line.find_last_not_of(kJsonBlanks); last != std::string_view::npos)
             lineEnd_ = line[last];
         const std::size_t close = holding_ || lineGivenUp_ ? std::string_view::npos : line.find(']');
+        if (punctuationOnly_ && !holding_ &&
+            line.substr(0, close).find_first_not_of(kPunctuation) != std::string_view::npos)
+            punctuationOnly_ = false;
         if (close != std::string_view::npos) {
             feedTo(at + close);
             holding_ = true;
@@ -119,31 +225,35 @@ void LogReader::feedArray(std::string_view bytes)
         }
         if (end == bytes.size())
             break;
-        endArrayLine();
+        if (endArrayLine())
+            return end;
+        ++arrayLines_;
         at = end + 1;
     }
-    if (mode_ == Mode::Array)
-        feedTo(bytes.size());
+    feedTo(bytes.size());
+    return bytes.size();
 }
 
-void LogReader::endArrayLine()
+// The current line has ended: true when it ended the array too.
+bool LogReader::endArrayLine()
 {
     afterClose_ = lineEnd_ == ']';
     const bool endsAsJson = lineEnd_ == 0 || kJsonLineEnds.find(lineEnd_) != std::string_view::npos;
+    const std::size_t punctuation = punctuationOnly_ ? held_.find_first_not_of(kPunctuation) : 0;
     lineEnd_ = 0;
     lineGivenUp_ = false;
-    for (std::size_t close = 0; holding_ && !endsAsJson && close != std::string::npos;
+    punctuationOnly_ = true;
+    for (std::size_t close = 0; holding_ && close != std::string::npos && (!endsAsJson || close < punctuation);
          close = held_.find(']', close + 1)) {
         const std::size_t next = held_.find_first_not_of(kJsonBlanks, close + 1);
         if (next != std::string::npos && std::string_view(",]}").find(held_[next]) == std::string_view::npos) {
             array_->feed(std::string_view(held_).substr(0, close + 1));
-            held_.clear();
-            holding_ = false;
-            endArray();
-            return;
+            endArray(held_.substr(close + 1));
+            return true;
         }
     }
     releaseHeld();
+    return false;
 }
 
 void LogReader::releaseHeld()
@@ -153,55 +263,70 @@ void LogReader::releaseHeld()
     holding_ = false;
 }
 
-void LogReader::endArray()
+// What follows the array, `rest` first, is read as a capture of its own.
+void LogReader::endArray(std::string rest)
 {
-    arrayVerdict_ = finishJson();
-    mode_ = Mode::Done;
-}
-
-std::optional<std::string> LogReader::finishJson()
-{
-    const JsonTopLevel shape = array_->finish();
-    if (shape == JsonTopLevel::EmptyArray || shape == JsonTopLevel::NonEmptyArray)
-        return std::nullopt;
-    return std::string(kDamagedJson);
+    if (!isArray(array_->finish()))
+        verdict_ = std::string(kDamagedJson);
+    held_.clear();
+    holding_ = lineGivenUp_ = afterClose_ = false;
+    punctuationOnly_ = true;
+    lineEnd_ = 0;
+    if (verdict_) {
+        mode_ = Mode::Done;
+        return;
+    }
+    handOn(std::move(rest));
+    nextCapture(arrayLines_);
 }
 
 std::optional<std::string> LogReader::finish()
 {
     if (!markDecided_)
-        dispatch(kByteOrderMark.substr(0, markSeen_));
-    if (mode_ == Mode::Text) {
-        text_.finish();
-        if (text_.error())
-            return text_.error();
-        if (text_.sawEntry() || !text_.style())
-            return std::nullopt;
-        dispatch(""); // the last line, without a line feed, opened JSON
+        unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
+    unwrapped_.finish();
+    if (unwrapped_.refusal())
+        return unwrapped_.refusal();
+    while (mode_ != Mode::Done) {
+        switch (mode_) {
+        case Mode::Text:
+            text_->finish();
+            if (text_->error())
+                return text_->error();
+            if (!afterText())
+                mode_ = Mode::Done;
+            break;
+        case Mode::Array:
+            if (!endArrayLine())
+                endArray({});
+            break;
+        case Mode::Lines:
+            lines_->finish();
+            if (lines_->error())
+                return lines_->error();
+            if (!lines_->ended()) {
+                mode_ = Mode::Done;
+                break;
+            }
+            handOn(lines_->held());
+            nextCapture(lines_->linesRead());
+            break;
+        case Mode::Done:
+            break;
+        }
+        if (handing_)
+            passOn();
     }
-    switch (mode_) {
-    case Mode::Array:
-        endArrayLine();
-        if (mode_ == Mode::Array)
-            endArray();
-        break;
-    case Mode::Lines:
-        lines_->finish();
-        mode_ = Mode::Done;
-        return lines_->error();
-    case Mode::Text:
-    case Mode::Done:
-        break;
-    }
-    return arrayVerdict_;
+    return verdict_;
 }
 
 std::string LogReader::noEntries() const
 {
     std::string why = "it holds no log entry in any style that \"log show\" writes (default, syslog, compact, json, "
                       "ndjson)";
-    if (!text_.firstOtherLine().empty())
-        why += "; its first line that is not one reads \"" + text_.firstOtherLine() + "\"";
+    const std::string& first = firstOtherLine_.empty() ? text_->firstOtherLine() : firstOtherLine_;
+    if (!first.empty())
+        why += "; its first line that is not one reads \"" + first + "\"";
     return why;
 }
 

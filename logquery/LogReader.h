@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logquery/HardWrap.h"
 #include "logquery/LogDecoder.h"
 #include "logquery/TextLog.h"
 
@@ -15,9 +16,13 @@ namespace quillfen {
 // apart by its content, from bytes handed over in pieces of any size. Nothing
 // is read twice, so a pipe reads as a file does: the lines before the first
 // entry are looked at one by one as they arrive. A UTF-8 byte-order mark and
-// any terminal text before the entries are passed over, and so is whatever
-// follows a JSON array. Entries reach the sink as they are read, before the
-// verdict: drop them when finish() gives a failure.
+// any terminal text before the entries are passed over; a hard wrap is undone
+// or refused (see HardWrap). A file may hold
+// several captures (a terminal session with two runs, joined outputs): after
+// a JSON array closes, or where a line ends a capture of another style (see
+// TextLogReader and beginsCapture), the start of a log is looked for afresh.
+// Entries reach the sink as they are read, before the verdict: drop them
+// when finish() gives a failure.
 class LogReader {
 public:
     LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset);
@@ -31,34 +36,54 @@ public:
     // Nothing more will be read: the caller may stop early.
     bool stopped() const;
 
-    // The style read; none when no line began an entry or opened JSON.
-    std::optional<LogStyle> style() const { return text_.style(); }
-    std::uint64_t linesPassedOver() const { return text_.linesPassedOver(); }
+    // The style of the first capture that gave an entry, or of the first
+    // found when none did; none when no line began an entry or opened JSON.
+    std::optional<LogStyle> style() const { return style_; }
+    // Lines before that capture.
+    std::uint64_t linesPassedOver() const { return linesPassedOver_; }
+    // Captures that gave an entry.
+    std::uint64_t captures() const { return captures_; }
     // Why a log without entries is refused, naming the styles tried.
     std::string noEntries() const;
 
 private:
     enum class Mode { Text, Array, Lines, Done };
     void dispatch(std::string_view bytes);
-    void feedArray(std::string_view bytes);
-    void endArrayLine();
+    std::size_t feedCapture(std::string_view bytes);
+    bool afterText();
+    void handOn(std::string start);
+    void passOn();
+    void nextCapture(std::uint64_t linesBefore);
+    void countCapture();
+    std::size_t feedArray(std::string_view bytes);
+    bool endArrayLine();
     void releaseHeld();
-    void endArray();
-    std::optional<std::string> finishJson();
+    void endArray(std::string rest);
 
     LogDecoder::EntryHandler sink_;
-    TextLogReader text_;
+    TextLogReader::ZoneOffset zoneOffset_;
+    HardWrap unwrapped_;
+    std::unique_ptr<TextLogReader> text_;
     Mode mode_ = Mode::Text;
     std::size_t markSeen_ = 0;
     bool markDecided_ = false;
     std::unique_ptr<LogDecoder> array_;
     std::unique_ptr<NdjsonDecoder> lines_;
-    std::string held_;         // the array's current line from its first "]" on
-    bool holding_ = false;     // held_ is in use
-    bool lineGivenUp_ = false; // the current line held too much to be held back
-    char lineEnd_ = 0;         // the last character of the current line that is not blank
-    bool afterClose_ = false;  // the last line ended in "]", which may have closed the array
-    std::optional<std::string> arrayVerdict_;
+    std::string held_;             // the array's current line from its first "]" on
+    bool holding_ = false;         // held_ is in use
+    bool lineGivenUp_ = false;     // the current line held too much to be held back
+    char lineEnd_ = 0;             // the last character of the current line that is not blank
+    bool afterClose_ = false;      // the last line ended in "]", which may have closed the array
+    bool punctuationOnly_ = true;  // the current line holds only punctuation before its first "]"
+    std::uint64_t arrayLines_ = 0; // lines of the input before the array's current line
+    std::string handed_;           // the start of the line that the next capture or mode reads first
+    bool handing_ = false;         // handed_ and what was not taken go on to the next capture or mode
+    std::uint64_t captures_ = 0;
+    bool captureCounted_ = false;
+    std::optional<LogStyle> style_;
+    std::uint64_t linesPassedOver_ = 0;
+    std::string firstOtherLine_;
+    std::optional<std::string> verdict_;
 };
 
 } // namespace quillfen

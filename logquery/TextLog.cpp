@@ -85,6 +85,7 @@ struct EntryLine {
     std::string timestamp;
     std::string_view subsystem;
     std::string_view message;
+    std::optional<Date> instant; // of a compact entry, whose offset was chosen
 };
 
 // "(sender) [subsystem:category] message", where the sender and the subsystem
@@ -147,22 +148,39 @@ std::string offsetText(long seconds)
 }
 
 // The offset of a zone at a local time, read as if it were UTC. In a gap of
-// a change to summer time the offset before the change counts.
-long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt)
+// a change to summer time the offset before the change counts. An hour that
+// repeats when summer time ends is read with the first offset until the log,
+// which runs forward, would go back by more than its jitter: from there on,
+// with the later one.
+long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt, std::optional<Date> previous)
 {
-    const long guess = offsetAt(local);
-    const long offset = offsetAt(Date{local.sinceEpoch - static_cast<double>(guess)});
-    return offsetAt(Date{local.sinceEpoch - static_cast<double>(offset)}) == offset ? offset : guess;
+    constexpr double kDay = 24 * 60 * 60;
+    constexpr double kJitter = 60;
+    const long before = offsetAt(Date{local.sinceEpoch - kDay});
+    const long after = offsetAt(Date{local.sinceEpoch + kDay});
+    const auto holds = [&](long offset) {
+        return offsetAt(Date{local.sinceEpoch - static_cast<double>(offset)}) == offset;
+    };
+    const bool beforeHolds = holds(before), afterHolds = holds(after);
+    if (beforeHolds != afterHolds)
+        return beforeHolds ? before : after;
+    if (!beforeHolds || before == after)
+        return before;
+    const long first = std::max(before, after), later = std::min(before, after);
+    const bool goesBack = previous && local.sinceEpoch - static_cast<double>(first) < previous->sinceEpoch - kJitter;
+    return goesBack ? later : first;
 }
 
-std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt)
+// `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
+std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
+                                       std::optional<Date> previous = std::nullopt)
 {
     if (!startsWithDate(line))
         return std::nullopt;
     std::string_view rest = line;
     const std::string_view date = takeColumn(rest);
     const std::string_view time = takeColumn(rest);
-    EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}};
+    EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}, {}};
     if (style == LogStyle::Compact) {
         const auto local = parseLogTimestamp(entry.timestamp + "Z");
         const std::string_view type = takeColumn(rest);
@@ -171,7 +189,9 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return std::nullopt;
-        entry.timestamp += offsetText(offsetAtLocalTime(*local, offsetAt));
+        const long offset = offsetAtLocalTime(*local, offsetAt, previous);
+        entry.timestamp += offsetText(offset);
+        entry.instant = Date{local->sinceEpoch - static_cast<double>(offset)};
         splitSource(trimmedStart(*source), entry);
         return entry;
     }
@@ -224,6 +244,45 @@ bool endsTheEntries(std::string_view line)
     return rule || line.starts_with("^C") || isShellCommand(line);
 }
 
+// What the tool prints before the entries: "Filtering the log data using …",
+// and the column titles "Timestamp   Thread  Type …", "Timestamp   Ty Process[PID:TID]".
+bool isHeader(std::string_view line)
+{
+    constexpr std::string_view kTitle = "Timestamp";
+    if (line.starts_with("Filtering the log data"))
+        return true;
+    const std::string_view rest = line.substr(std::min(line.size(), kTitle.size()));
+    return line.starts_with(kTitle) && (rest.starts_with('\t') || rest.starts_with("  ")) &&
+           !trimmedStart(rest).empty();
+}
+
+// "[{", "[]" or "[" alone open the JSON style's array (and "[user@host ~]$"
+// does not); {" opens an ndjson object.
+std::optional<LogStyle> jsonOpening(std::string_view head, bool lineComplete)
+{
+    if (head == "[{" || head == "[]" || (head == "[" && lineComplete))
+        return LogStyle::Json;
+    if (head == "{\"")
+        return LogStyle::Ndjson;
+    return std::nullopt;
+}
+
+// One line of the ndjson style, rather than JSON that a message holds.
+bool isNdjsonEntry(std::string_view line)
+{
+    return line.starts_with("{\"") && line.find("\"timestamp\"") != std::string_view::npos &&
+           line.find("\"eventMessage\"") != std::string_view::npos;
+}
+
+bool isEntryLine(std::string_view line)
+{
+    constexpr auto kNoZone = [](Date) { return 0L; };
+    constexpr std::array kStyles{LogStyle::Default, LogStyle::Syslog, LogStyle::Compact};
+    return startsWithDate(line) && std::ranges::any_of(kStyles, [&](LogStyle style) {
+               return readEntryLine(style, line, kNoZone).has_value();
+           });
+}
+
 // At most this many characters of a line are quoted back.
 constexpr std::size_t kQuotedCharacters = 60;
 
@@ -249,6 +308,19 @@ std::string quotable(std::string_view line)
 
 } // namespace
 
+bool beginsCapture(std::string_view line)
+{
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    const std::string_view text = trimmedStart(line);
+    std::string head;
+    for (std::size_t i = 0; i < text.size() && head.size() < 2; ++i) {
+        if (!isBlank(text[i]))
+            head += text[i];
+    }
+    return jsonOpening(head, true) == LogStyle::Json || isShellCommand(text) || isHeader(text) || isEntryLine(line);
+}
+
 void appendValidUtf8(std::string& out, std::string_view bytes)
 {
     if (simdjson::validate_utf8(bytes.data(), bytes.size())) {
@@ -273,8 +345,8 @@ std::string_view styleName(LogStyle style)
     return kNames[static_cast<int>(style)];
 }
 
-TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset)
-    : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset))
+TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore)
+    : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset)), lineNumber_(linesBefore)
 {
 }
 
@@ -284,13 +356,9 @@ std::size_t TextLogReader::feed(std::string_view bytes)
     while (at < bytes.size() && !stopped()) {
         const std::size_t end = bytes.find('\n', at);
         const std::string_view piece = bytes.substr(at, end == std::string_view::npos ? end : end - at);
-        if (!sawEntry_) {
-            noteHead(piece);
-            if ((style_ = jsonOpened(end != std::string_view::npos))) {
-                linesPassedOver_ = lineNumber_;
-                return at;
-            }
-        }
+        noteHead(piece);
+        if (stopsAtJson(end != std::string_view::npos))
+            return at;
         if (end == std::string_view::npos) {
             partialLine_.append(piece);
             if (partialLine_.size() + message_.size() > kMaximumEntryBytes)
@@ -300,10 +368,13 @@ std::size_t TextLogReader::feed(std::string_view bytes)
         if (partialLine_.empty()) {
             readLine(piece, true);
         } else {
+            const std::size_t earlier = partialLine_.size();
             partialLine_.append(piece);
             readLine(partialLine_, true);
-            partialLine_.clear();
+            partialLine_.resize(handsOver_ ? earlier : 0);
         }
+        if (handsOver_)
+            return at;
         head_.clear();
         at = end + 1;
     }
@@ -312,16 +383,31 @@ std::size_t TextLogReader::feed(std::string_view bytes)
 
 void TextLogReader::finish()
 {
-    if (stopped())
+    if (stopped() || stopsAtJson(true))
         return;
-    if (!sawEntry_ && (style_ = jsonOpened(true))) {
-        linesPassedOver_ = lineNumber_;
-        return;
-    }
     if (!partialLine_.empty())
         readLine(partialLine_, false);
-    partialLine_.clear();
+    if (!handsOver_)
+        partialLine_.clear();
     flushEntry();
+}
+
+// A line whose start opens JSON ends the reading before it: before the first
+// entry it gives the style; after it, it begins the next capture. An ndjson
+// line does so only when the whole of it shows an entry (readLine).
+bool TextLogReader::stopsAtJson(bool lineComplete)
+{
+    const auto opened = jsonOpening(head_, lineComplete);
+    if (!opened || (sawEntry_ && *opened == LogStyle::Ndjson))
+        return false;
+    if (sawEntry_) {
+        flushEntry();
+        handsOver_ = true;
+    } else {
+        style_ = opened;
+        linesPassedOver_ = lineNumber_;
+    }
+    return true;
 }
 
 void TextLogReader::noteHead(std::string_view piece)
@@ -330,17 +416,6 @@ void TextLogReader::noteHead(std::string_view piece)
         if (!isBlank(piece[i]) && piece[i] != '\r')
             head_ += piece[i];
     }
-}
-
-// "[{", "[]" or "[" alone open the JSON style's array (and "[user@host ~]$"
-// does not); {" opens an ndjson object.
-std::optional<LogStyle> TextLogReader::jsonOpened(bool lineComplete) const
-{
-    if (head_ == "[{" || head_ == "[]" || (head_ == "[" && lineComplete))
-        return LogStyle::Json;
-    if (head_ == "{\"")
-        return LogStyle::Ndjson;
-    return std::nullopt;
 }
 
 void TextLogReader::readLine(std::string_view line, bool complete)
@@ -363,15 +438,15 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             return;
         }
     }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_)) {
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_)) {
         flushEntry();
+        previousInstant_ = entry->instant;
         timestamp_ = std::move(entry->timestamp);
         subsystem_.clear();
         appendValidUtf8(subsystem_, entry->subsystem);
         message_.clear();
         appendValidUtf8(message_, entry->message);
         sawEntry_ = inEntry_ = true;
-        passingOver_ = false;
         return;
     }
     const std::string_view text = trimmedStart(line);
@@ -380,13 +455,15 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             ++pendingBlankLines_;
         return;
     }
-    if (endsTheEntries(text)) {
+    // The end of this run of the tool, or the start of another: the next capture reads from this line on.
+    if (endsTheEntries(text) || isHeader(text) || isEntryLine(line) || isNdjsonEntry(text)) {
+        --lineNumber_;
         flushEntry();
-        passingOver_ = true;
+        handsOver_ = true;
         return;
     }
     // An entry's first line cut off before its message holds nothing to read.
-    if (passingOver_ || (!complete && startsWithDate(line)))
+    if (!complete && startsWithDate(line))
         return;
     if (message_.size() + pendingBlankLines_ + line.size() > kMaximumEntryBytes) {
         error_ = "line " + std::to_string(lineNumber_) + " is too long for a log entry";

@@ -23,16 +23,20 @@ std::string_view styleName(LogStyle style);
 //   syslog   2023-02-17 19:12:13.456317-0800  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General]
 //   text compact  2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] text
 //
-// The first entry fixes the style. Whatever comes before it is passed over
-// (prompts, the command, banners, column titles), unless a line there opens
-// the JSON or ndjson style: then the reader stops at that line. After the
-// first entry, lines that do not start an entry continue the message of the
-// entry before, joined by a line feed; blank lines count only between two
-// such lines. A line of dashes (the closing summary), "^C" or a shell command
-// ends the entry before and the lines up to the next entry are passed over.
+// One reader reads one capture (one run of the tool). Its first entry fixes
+// the style. Whatever comes before it is passed over (prompts, the command,
+// banners, column titles), unless a line there opens the JSON or ndjson
+// style: then the reader stops at that line. After the first entry, lines
+// that do not start an entry continue the message of the entry before,
+// joined by a line feed; blank lines count only between two such lines. A
+// line that ends the capture or begins another one stops the reader there
+// (handsOver()): a line of dashes (the closing summary), "^C", a shell command
+// running the tool, the tool's header lines, an entry line of another text
+// style, a line that opens JSON, or an ndjson entry.
 // Carriage returns at line ends are dropped and bytes that are not UTF-8
 // become U+FFFD. The compact style's times have no offset: they are read in
-// the zone that `zoneOffset` describes.
+// the zone that `zoneOffset` describes, an hour that the zone repeats in the
+// order of the entries.
 //
 // Each entry goes to the sink when the next one starts or the input ends; its
 // texts live until the sink returns. Only the current line and entry are held.
@@ -45,10 +49,12 @@ public:
     // A line or entry beyond this is not a log's; the reader stops there.
     static constexpr std::size_t kMaximumEntryBytes = 16 * 1024 * 1024;
 
-    TextLogReader(Sink sink, ZoneOffset zoneOffset);
+    // `linesBefore`: lines of the input that came before, for the numbers in messages.
+    TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore = 0);
 
     // Reads `bytes` and returns how many it took: all of them, unless a line
-    // opens JSON, when held() followed by the rest is that style's input.
+    // opens JSON or ends the capture, when held() followed by the rest is
+    // the input that comes next.
     std::size_t feed(std::string_view bytes);
     // The input has ended: its last line counts even without a line feed,
     // unless it is an entry's first line cut off before its message.
@@ -59,8 +65,12 @@ public:
     // The style of the first entry, or the JSON style that a line opened; none yet.
     std::optional<LogStyle> style() const { return style_; }
     bool sawEntry() const { return sawEntry_; }
-    // The start of the line that opened JSON, taken in earlier pieces.
+    // The capture ended before a line that held() followed by what was not taken begins.
+    bool handsOver() const { return handsOver_; }
+    // The start of the line that opened JSON or ended the capture, taken in earlier pieces.
     const std::string& held() const { return partialLine_; }
+    // Lines read, not counting the one that ended the capture.
+    std::uint64_t linesRead() const { return lineNumber_; }
     // Lines before the first entry, or before the line that opened JSON.
     std::uint64_t linesPassedOver() const { return linesPassedOver_; }
     // The first line before the first entry that is not blank, shortened and
@@ -69,10 +79,10 @@ public:
 
 private:
     void noteHead(std::string_view piece);
-    std::optional<LogStyle> jsonOpened(bool lineComplete) const;
+    bool stopsAtJson(bool lineComplete);
     void readLine(std::string_view line, bool complete);
     void flushEntry();
-    bool stopped() const { return error_ || (style_ && !sawEntry_); }
+    bool stopped() const { return error_ || (style_ && !sawEntry_) || handsOver_; }
 
     Sink sink_;
     ZoneOffset zoneOffset_;
@@ -84,13 +94,19 @@ private:
     std::optional<LogStyle> style_;
     bool sawEntry_ = false;
     bool inEntry_ = false;
-    bool passingOver_ = false;
+    bool handsOver_ = false;
     std::size_t pendingBlankLines_ = 0;
+    std::optional<Date> previousInstant_; // of the last compact entry
     std::string timestamp_;
     std::string subsystem_;
     std::string message_;
     std::optional<std::string> error_;
 };
+
+// A line that begins a capture in a text style or the JSON style: a shell
+// command running the tool, the tool's header lines, an entry line of a text
+// style, or the opening of a JSON array.
+bool beginsCapture(std::string_view line);
 
 // Appends `bytes`, each byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.
 void appendValidUtf8(std::string& out, std::string_view bytes);

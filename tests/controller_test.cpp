@@ -203,6 +203,15 @@ TEST(SchedulerCheck, OverdueOrIdleBackupsRunDasThenCtsOverAtMostNinetyMinutes)
          {{0, "[]"}, {0, "[]"}, {0, ""}, {0, "[]"}, {0, "{}"}},
          "",
          dasStopped + "Error: CTS" + logError},
+        // A completion in the last day ends the look further back there.
+        {monterey,
+         "[]",
+         {{0, R"([{"timestamp":"2020-01-01 00:00:00.000000+0000","eventMessage":"Backup completed successfully."}])"},
+          {0, ""},
+          {0, "[]"},
+          {0, "[]"}},
+         "",
+         dasStopped + ctsNone},
         // From 13 on, CTS found quiet is no evidence and advises nothing; DAS still is.
         {ventura,
          healthyLog(120),

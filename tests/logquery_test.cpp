@@ -150,8 +150,9 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
     }
 }
 
-// Entries as "timestamp|subsystem|message", then the style and how many lines
-// came before the first entry, or "error: …" when the input does not read.
+// Entries as "timestamp|subsystem|message", then the style, how many lines
+// came before the first entry and how many captures there were beyond one,
+// or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
     std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
@@ -163,7 +164,8 @@ std::vector<std::string> readText(
     if (const auto failure = reader.finish())
         read.push_back("error: " + *failure);
     else if (const auto style = reader.style())
-        read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()));
+        read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()) +
+                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
     return read;
 }
 
@@ -173,6 +175,23 @@ std::string entryLine(std::string_view source, std::string_view message)
 {
     return std::string(kTime).append(" 0x14e3a98  Info        0x0                  23864  0    ").append(source) +
            std::string(message) + "\n";
+}
+
+// `text` as `fold -w width` writes it, or `fold -s -w width` (breaking after the last blank that fits).
+std::string folded(std::string_view text, std::size_t width, bool atBlanks)
+{
+    std::string out;
+    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        std::string_view line = text.substr(start, end - start);
+        for (std::size_t cut = width; line.size() > width; line.remove_prefix(cut)) {
+            const std::size_t blank = line.substr(0, width).find_last_of(' ');
+            cut = atBlanks && blank != std::string_view::npos ? blank + 1 : width;
+            out.append(line.substr(0, cut)).append("\n");
+        }
+        out.append(line).append("\n");
+    }
+    return out;
 }
 
 TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
@@ -186,7 +205,39 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string jsonRead = std::string(kTime) + "|s|m";
     const std::string bracketed = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"a] %"})";
     const std::string bracketedRead = std::string(kTime) + "||a] %";
+    const std::string joined = "[{\n  \"timestamp\" : \"" + std::string(kTime) +
+                               "\",\n  \"eventMessage\" : \"m\",\n  "
+                               "\"subsystem\" : \"s\"\n}]";
+    const auto ragged = [](std::string message) {
+        return R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":")" + message + "\"}";
+    };
+    const auto raggedRead = [](std::string message) { return std::string(kTime) + "||" + message; };
+    const std::string_view messages[] = {
+        "Starting automatic backup",
+        "Backing up 1 volumes to Backups of Mac (/dev/disk3s1): /Volumes/Backups of Mac",
+        "Mountpoint '/Volumes/Backups of Mac' is still valid",
+        "Copied 12.3 MB from volume Macintosh HD - Data, 1204 items (Total: 4.2 GB)",
+        "Found 2 perfect clone families, 0 partial clone families. Shallow scan.",
+        "Backup completed successfully\n\tdestination: Backups of Mac",
+        "Not starting scheduled Time Machine backup: Battery level is too low",
+    };
+    std::string defaultLog = "Filtering the log data using \"subsystem == \\\"com.apple.TimeMachine\\\"\"\nTimestamp"
+                             "                       Thread     Type        Activity             PID    TTL  \n",
+                syslogLog, compactLog, multiLine;
+    for (const std::string_view message : messages) {
+        defaultLog += entryLine("backupd: (TimeMachine) [com.apple.TimeMachine:General] ", message);
+        syslogLog += syslog + std::string(message) + "\n";
+        compactLog += compact + std::string(message) + "\n";
+        multiLine += entryLine("backupd: ", message.substr(0, message.find(' '))) + std::string(message) + "\n";
+    }
+    std::string blanksDropped = folded(defaultLog, 80, true);
+    for (std::size_t at = 0; (at = blanksDropped.find(" \n", at)) != std::string::npos;)
+        blanksDropped.erase(at, 1);
     const std::pair<std::string, std::vector<std::string>> cases[] = {
+        // A wrap that cannot be undone for sure: the blanks at its breaks are gone.
+        {blanksDropped,
+         {"error: it looks hard-wrapped at 79 columns (lines of at most 79 characters, entries broken "
+          "across lines); save it again without wrapping"}},
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
              tm,
@@ -203,9 +254,13 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
         {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
-         {one + "Completed", one + "Completed", "default 0"}},
-        // The first entry fixes the style; a later line of another style continues a message.
-        {tm + syslog + "x\n", {one + "Completed\n" + syslog + "x", "default 0"}},
+         {one + "Completed", one + "Completed", "default 0, 2 captures"}},
+        // A line of another style, its header or JSON begins another capture, read in its own style.
+        {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
+        {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
+         {one + "Completed", "2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|x", jsonRead, jsonRead,
+          "default 0, 4 captures"}},
+        {"[]\n% log show\n" + tm, {one + "Completed", "default 2"}},
         // An entry's shape with an impossible date is text of the entry before.
         {tm + "2023-02-30" + tm.substr(10),
          {one + "Completed\n2023-02-30" + tm.substr(10, tm.size() - 11), "default 0"}},
@@ -237,16 +292,36 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0"}},
         {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
+        // Joined outputs, or the terminal's text and another run after the array
+        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
+        {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
         {"[]", {"json 0"}},
         // ndjson behind a prompt, with its closing record and the terminal's text after it
         {"% log stream --style ndjson\n" + json + "\r\n\n{\"count\":1,\"finished\":1}\n^C\n% \n" + json,
          {jsonRead, jsonRead, "ndjson 1"}},
+        {json + "\n" + tm, {jsonRead, one + "Completed", "ndjson 0, 2 captures"}},
         {json + "\n{\"timestamp\":\n", {jsonRead, "error: line 2 is not a whole JSON object"}},
+        // Lines of JSON as long as each other, with long words, are no wrapped text.
+        {"[" + ragged("a") + ",\n" + ragged("bbbbbbbbbb") + ",\n" + ragged("ccccc") + ",\n" + ragged("dd") + "]\n",
+         {raggedRead("a"), raggedRead("bbbbbbbbbb"), raggedRead("ccccc"), raggedRead("dd"), "json 0"}},
     };
     for (const auto& [text, entries] : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
             EXPECT_EQ(readText(text, piece), entries) << text.substr(0, 300) << " in pieces of " << piece;
+    }
+    // Hard-wrapped, with or without breaks at blanks: read as before the wrap; a message's own lines stay.
+    const std::tuple<std::string, std::size_t, bool> wrapped[] = {
+        {defaultLog, 76, true},  {defaultLog, 80, false}, {defaultLog, 120, true}, {syslogLog, 76, false},
+        {syslogLog, 80, true},   {syslogLog, 120, false}, {compactLog, 76, true},  {compactLog, 80, false},
+        {compactLog, 120, true}, {multiLine, 500, true},
+    };
+    for (const auto& [text, width, atBlanks] : wrapped) {
+        const std::string wrap = folded(text, width, atBlanks);
+        for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, wrap.size() + 1})
+            EXPECT_EQ(readText(wrap, piece), readText(text, 100)) << wrap.substr(0, 300) << " in pieces of " << piece;
     }
     // Compact times across a change to summer time at 10:00 UTC: the hour that does not exist keeps the offset before.
     const auto summer = [](Date at) { return at.sinceEpoch < 1678615200 ? -8 * 3600L : -7 * 3600L; };
@@ -255,6 +330,31 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
                        SIZE_MAX, summer),
               (std::vector<std::string>{"2023-03-12 01:30:00.000-0800||x", "2023-03-12 02:30:00.000-0800||x",
                                         "2023-03-12 03:30:00.000-0700||x", "compact 0"}));
+    // The hour repeated at the end of summer time is read in the order of the entries, in real zones.
+    const std::pair<const char*, std::vector<std::string>> autumn[] = {
+        {"America/Los_Angeles",
+         {"2026-03-08 02:30:00.000-0800", "2026-11-01 00:50:00.000-0700", "2026-11-01 01:30:00.000-0700",
+          "2026-11-01 01:50:00.000-0700", "2026-11-01 01:49:59.000-0700", "2026-11-01 01:10:00.000-0800",
+          "2026-11-01 01:40:00.000-0800", "2026-11-01 02:10:00.000-0800"}},
+        {"Europe/Berlin",
+         {"2026-03-29 02:30:00.000+0100", "2026-10-25 01:50:00.000+0200", "2026-10-25 02:30:00.000+0200",
+          "2026-10-25 02:50:00.000+0200", "2026-10-25 02:49:59.000+0200", "2026-10-25 02:10:00.000+0100",
+          "2026-10-25 02:40:00.000+0100", "2026-10-25 03:10:00.000+0100"}},
+    };
+    for (const auto& [zone, times] : autumn) {
+        std::string text;
+        std::vector<std::string> expected;
+        for (const std::string& time : times) {
+            text += time.substr(0, 23) + " Df backupd[1:2] x\n";
+            expected.push_back(time + "||x");
+        }
+        expected.push_back("compact 0");
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(readText(text, 5, localUtcOffset), expected) << zone;
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 // A directory of the test's own, for saved logs and tools to run.
@@ -363,6 +463,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
          "2 48 2 json style"},
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}]", "1 1 1 json style"},
         {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
+        {json + "\n" + json,
+         "2 4 1 json style, 2 captures, entries put in time order, 2 repeated entries counted once"},
         {"[]\n", noEntry},
         {"", noEntry},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
