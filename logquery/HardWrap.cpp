@@ -12,18 +12,25 @@ constexpr std::size_t kNarrowestWrap = 40;
 constexpr std::size_t kWidestWrap = 240;
 // Fewer breaks than this show no wrap.
 constexpr std::size_t kLeastBreaks = 3;
-constexpr std::string_view kDateShape = "0000-00-00";
+// How every text style begins an entry; a backup's name ("2023-02-17-190400") is no date and time.
+constexpr std::string_view kDateShape = "0000-00-00 00:00";
 
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
 }
 
-// Characters, not bytes: a wrap counts what it shows.
-std::size_t characters(std::string_view text)
+// The column after `text` written from `column`: characters, not bytes, and a tab to the next
+// multiple of eight, as `fold` and terminals count.
+std::size_t advance(std::size_t column, std::string_view text)
 {
-    return static_cast<std::size_t>(std::ranges::count_if(
-        text, [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80 && c != '\r'; }));
+    for (const char c : text) {
+        if (c == '\t')
+            column = (column / 8 + 1) * 8;
+        else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && c != '\r')
+            ++column;
+    }
+    return column;
 }
 
 bool startsWithDate(std::string_view line)
@@ -31,7 +38,7 @@ bool startsWithDate(std::string_view line)
     if (line.size() < kDateShape.size())
         return false;
     for (std::size_t i = 0; i < kDateShape.size(); ++i) {
-        if (kDateShape[i] == '-' ? line[i] != '-' : line[i] < '0' || line[i] > '9')
+        if (kDateShape[i] != '0' ? line[i] != kDateShape[i] : line[i] < '0' || line[i] > '9')
             return false;
     }
     return true;
@@ -47,7 +54,7 @@ bool continues(std::string_view line)
 std::size_t firstWordWidth(std::string_view line)
 {
     const std::size_t start = std::min(line.find_first_not_of(" \t"), line.size());
-    return characters(line.substr(0, std::min(line.find_first_of(" \t", start), line.size())));
+    return advance(0, line.substr(0, std::min(line.find_first_of(" \t", start), line.size())));
 }
 
 enum class Break { None, Clean, Lost };
@@ -57,11 +64,13 @@ enum class Break { None, Clean, Lost };
 // or so, with the blank dropped since, which leaves the break ambiguous.
 Break breakBefore(std::size_t width, bool endsInBlank, std::string_view next, std::size_t wrap)
 {
-    if (!continues(next))
+    // A line led by a tab is a message's own next line, as the log indents them.
+    if (!continues(next) || next.starts_with('\t'))
         return Break::None;
-    if (width == wrap || (endsInBlank && width < wrap && width + firstWordWidth(next) > wrap))
+    // `fold -s` breaks when the character after the next word, a blank, would pass the margin.
+    if (width == wrap || (endsInBlank && width < wrap && width + firstWordWidth(next) >= wrap))
         return Break::Clean;
-    if (!endsInBlank && width < wrap && width + 1 + firstWordWidth(next) > wrap)
+    if (!endsInBlank && width < wrap && width + 1 + firstWordWidth(next) >= wrap)
         return Break::Lost;
     return Break::None;
 }
@@ -77,7 +86,7 @@ void HardWrap::feed(std::string_view bytes)
         const std::string_view piece = bytes.substr(0, end == std::string_view::npos ? bytes.size() : end + 1);
         probe_.append(piece);
         bytes.remove_prefix(piece.size());
-        probeWidth_ += characters(piece.substr(0, end == std::string_view::npos ? piece.size() : end));
+        probeWidth_ = advance(probeWidth_, piece.substr(0, end == std::string_view::npos ? piece.size() : end));
         if (probeWidth_ > kWidestWrap) {
             phase_ = Phase::Passing;
             output_(probe_);
@@ -112,7 +121,7 @@ void HardWrap::decide()
     }
     std::size_t width = 0;
     for (const std::string_view line : lines)
-        width = std::max(width, characters(line));
+        width = std::max(width, advance(0, line));
     // Of the lines that a continuation follows: those broken cleanly, and those that may have lost a blank.
     std::size_t continuations = 0, clean = 0, lost = 0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
@@ -122,7 +131,7 @@ void HardWrap::decide()
         std::string_view line = lines[i];
         if (line.ends_with('\r'))
             line.remove_suffix(1);
-        const Break kind = breakBefore(characters(line), !line.empty() && isBlank(line.back()), lines[i + 1], width);
+        const Break kind = breakBefore(advance(0, line), !line.empty() && isBlank(line.back()), lines[i + 1], width);
         clean += kind == Break::Clean;
         lost += kind == Break::Lost;
     }
@@ -149,8 +158,10 @@ void HardWrap::join(std::string_view bytes)
 {
     while (!bytes.empty()) {
         if (deciding_) {
-            // Enough of the next line to see its first word, or a date.
-            const auto known = [&] { return head_.size() >= 4 * kWidestWrap || headWordEnded_; };
+            // Enough of the next line to see its first word, and whether it begins with a date and time.
+            const auto known = [&] {
+                return head_.size() >= 4 * kWidestWrap || (headWordEnded_ && head_.size() >= kDateShape.size());
+            };
             while (!bytes.empty() && bytes.front() != '\n' && !known()) {
                 headWordEnded_ = headInk_ && isBlank(bytes.front());
                 headInk_ = headInk_ || !(isBlank(bytes.front()) || bytes.front() == '\r');
@@ -180,7 +191,7 @@ void HardWrap::content(std::string_view text)
     carriageReturn_ = text.ends_with('\r');
     if (carriageReturn_)
         text.remove_suffix(1);
-    lineWidth_ += characters(text);
+    lineWidth_ = advance(lineWidth_, text);
     if (!text.empty())
         lastCharacter_ = text.back();
     output_(text);
