@@ -125,7 +125,8 @@ void HardWrap::decide()
     // Of the lines that a continuation follows: those broken cleanly, and those that may have lost a blank.
     std::size_t continuations = 0, clean = 0, lost = 0;
     for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
-        if (!continues(lines[i + 1]) || isBlank(lines[i + 1].front()))
+        // A message's own lines may be indented; an entry's first line broken in its columns is not.
+        if (!continues(lines[i + 1]) || (isBlank(lines[i + 1].front()) && !startsWithDate(lines[i])))
             continue;
         ++continuations;
         std::string_view line = lines[i];
