@@ -184,18 +184,24 @@ void addMountedDestination(BackupTally& tally, std::string_view message)
                    Destination{Destination::Named::mountPoint, {}, std::move(mounted->path), {}});
 }
 
-// The path a "Backup result" names as its destination's mount point.
-std::optional<std::string> resultDestination(std::string_view message)
+// The text between the first `opening` and the next `closing` after it; none when either is
+// missing or nothing stands between them.
+std::optional<std::string> textBetween(std::string_view message, std::string_view opening, std::string_view closing)
 {
-    constexpr std::string_view kKey = "DestinationMountPoint = \"";
-    const std::size_t start = message.find(kKey);
+    const std::size_t start = message.find(opening);
     if (start == std::string_view::npos)
         return std::nullopt;
-    const std::string_view rest = message.substr(start + kKey.size());
-    const std::size_t end = rest.find('"');
+    const std::string_view rest = message.substr(start + opening.size());
+    const std::size_t end = rest.find(closing);
     if (end == std::string_view::npos || end == 0)
         return std::nullopt;
     return std::string(rest.substr(0, end));
+}
+
+// The path a "Backup result" names as its destination's mount point.
+std::optional<std::string> resultDestination(std::string_view message)
+{
+    return textBetween(message, "DestinationMountPoint = \"", "\"");
 }
 
 // Signs that a backup is being made: a scheduled run skipped because one is, a result that says so,
@@ -365,15 +371,7 @@ std::optional<std::string> extractAvailableSpace(std::string_view message)
 
 std::optional<std::string> extractShareSpace(std::string_view message)
 {
-    constexpr std::string_view kOpening = "supports required network capabilities (";
-    const std::size_t start = message.find(kOpening);
-    if (start == std::string_view::npos)
-        return std::nullopt;
-    const std::string_view figures = message.substr(start + kOpening.size());
-    const std::size_t of = figures.find(" of ");
-    if (of == std::string_view::npos || of == 0)
-        return std::nullopt;
-    return std::string(figures.substr(0, of));
+    return textBetween(message, "supports required network capabilities (", " of ");
 }
 
 std::optional<std::string> extractInProgressDestination(std::string_view message)
@@ -409,15 +407,10 @@ std::optional<double> extractPercentDone(std::string_view message)
 
 std::optional<MountedDestination> extractMountedDestination(std::string_view message)
 {
-    constexpr std::string_view kOpening = "Mountpoint '";
-    const std::size_t opening = message.find(kOpening);
-    if (opening == std::string_view::npos)
+    const std::optional<std::string> mounted = textBetween(message, "Mountpoint '", "' is still valid");
+    if (!mounted)
         return std::nullopt;
-    const std::size_t start = opening + kOpening.size();
-    const std::size_t end = message.find("' is still valid", start);
-    if (end == std::string_view::npos || end == start)
-        return std::nullopt;
-    const std::string_view path = message.substr(start, end - start);
+    const std::string_view path = *mounted;
 
     std::string volume(path);
     constexpr std::string_view kShares = "/Volumes/.timemachine/";

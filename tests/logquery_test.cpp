@@ -177,21 +177,32 @@ std::string entryLine(std::string_view source, std::string_view message)
            std::string(message) + "\n";
 }
 
-// `text` as `fold -w width` writes it, or `fold -s -w width` (breaking after the last blank that fits).
+// `text` as `fold -w width` writes it, or `fold -s -w width` (breaking after the last blank that fits);
+// a tab reaches the next multiple of eight columns, as fold counts it.
 std::string folded(std::string_view text, std::size_t width, bool atBlanks)
 {
-    std::string out;
-    for (std::size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-        end = std::min(text.find('\n', start), text.size());
-        std::string_view line = text.substr(start, end - start);
-        for (std::size_t cut = width; line.size() > width; line.remove_prefix(cut)) {
-            const std::size_t blank = line.substr(0, width).find_last_of(' ');
-            cut = atBlanks && blank != std::string_view::npos ? blank + 1 : width;
-            out.append(line.substr(0, cut)).append("\n");
+    const auto columns = [](std::string_view line) {
+        std::size_t column = 0;
+        for (const char c : line)
+            column = c == '\t' ? (column / 8 + 1) * 8 : column + 1;
+        return column;
+    };
+    std::string out, line;
+    for (const char c : text) {
+        if (c != '\n' && columns(line + c) > width) {
+            const std::size_t blank = line.find_last_of(' ');
+            const std::size_t cut = atBlanks && blank != std::string::npos ? blank + 1 : line.size();
+            out += line.substr(0, cut) + "\n";
+            line.erase(0, cut);
         }
-        out.append(line).append("\n");
+        if (c == '\n') {
+            out += line + "\n";
+            line.clear();
+        } else {
+            line += c;
+        }
     }
-    return out;
+    return out + line;
 }
 
 TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
@@ -221,6 +232,12 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         "Backup completed successfully\n\tdestination: Backups of Mac",
         "Not starting scheduled Time Machine backup: Battery level is too low",
     };
+    // A message's own tab-led lines, and a backup's name that a wrap may put at the start of a line.
+    std::string tabbedLog = syslog + ".          .\n\tProgress: 20% done, 48.29%/h, 1.44 MB/s, avg: 5.01 MB/s, 2.67 "
+                                     "items/s, avg: 9.03 items/s\n";
+    for (int i = 0; i < 4; ++i)
+        tabbedLog += syslog + "Completed backup: 2023-02-17-190400 Completed backup: 2023-02-17-190400 Completed "
+                              "backup: 2023-02-17-190400\n";
     std::string defaultLog = "Filtering the log data using \"subsystem == \\\"com.apple.TimeMachine\\\"\"\nTimestamp"
                              "                       Thread     Type        Activity             PID    TTL  \n",
                 syslogLog, compactLog, multiLine;
@@ -316,7 +333,7 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::tuple<std::string, std::size_t, bool> wrapped[] = {
         {defaultLog, 76, true},  {defaultLog, 80, false}, {defaultLog, 120, true}, {syslogLog, 76, false},
         {syslogLog, 80, true},   {syslogLog, 120, false}, {compactLog, 76, true},  {compactLog, 80, false},
-        {compactLog, 120, true}, {multiLine, 500, true},
+        {compactLog, 120, true}, {multiLine, 500, true},  {tabbedLog, 80, true},   {tabbedLog, 76, false},
     };
     for (const auto& [text, width, atBlanks] : wrapped) {
         const std::string wrap = folded(text, width, atBlanks);
