@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes, as the log tool's output, through everything a check
-// does with them: decoding, classification, the tally, the report with its
-// free-space lines, and the scheduler verdicts.
+// does with them: decoding, classification, the tally with what the log before
+// the period and `tmutil status` add, the report with its free-space lines,
+// and the scheduler verdicts.
 #include "analysis/Analysis.h"
 #include "analysis/Classify.h"
 #include "analysis/Punctuation.h"
@@ -143,9 +144,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ReportContext context{clock.now(), static_cast<std::int64_t>(size % 48) + 1, Release(kOsVersions[size % 4]),
                                 clock, size % 5 == 0};
     BackupAnalysis found;
-    LogDecoder decoder(tallyInto(found.tally, context.osVersion));
+    // The same entries also stand for the log before the period, and the bytes for `tmutil status`.
+    EarlierBackups earlier;
+    LogDecoder decoder([&, tally = tallyInto(found.tally, context.osVersion)](const LogEntry& entry) {
+        tally(entry);
+        if (const auto time = parseLogTimestamp(entry.timestamp))
+            earlier.note(*time, entry.eventMessage);
+    });
     decoder.feed(bytes);
     const JsonTopLevel shape = decoder.finish();
+    if (isArray(shape) && found.tally.completedBackups() == 0) {
+        applyEarlier(found.tally, earlier, clock.now());
+        if (const auto status = readBackupStatus(bytes))
+            applyStatus(found.tally, *status);
+    }
     if (isArray(shape))
         measureDestinations(found.tally, volumes);
     const auto report = isArray(shape) ? std::optional(assessAndCompose(found, context)) : std::nullopt;

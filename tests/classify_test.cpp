@@ -220,7 +220,9 @@ TEST(TallyEntry, TheLogBeforeThePeriodAndTheStatusFillInWhatThePeriodLeavesOpen)
     EXPECT_EQ(status->destination, "/Volumes/8tb");
     EXPECT_NEAR(status->percentDone.value_or(0), 69.07, 1e-9);
     EXPECT_FALSE(readBackupStatus("{\n    Percent = \"-1\";\n    Running = 0;\n}\n"));
-    EXPECT_EQ(readBackupStatus("Percent = \"7\"; Running = 1;")->percentDone, std::nullopt);
+    for (const std::string_view hostile : {"Percent = \"7\"; Running = 1;", "Running = 1; Percent = \"0.5",
+                                           "Running = 1; Percent = \"\"", "Running = 1; Percent = \"0.5.5\""})
+        EXPECT_EQ(readBackupStatus(hostile)->percentDone, std::nullopt) << hostile;
     BackupTally silent;
     applyStatus(silent, *status);
     EXPECT_TRUE(silent.stillRunningFromBefore() && silent.backingUpNow && silent.percentFromStatus);
