@@ -51,23 +51,25 @@ OPTIONS
         counts as 1, above 48 as 48.
     --file PATH
         Analyse a saved log instead of this Mac's, in any style that
-        "log show" and "log stream" write: default, syslog, compact, json
-        or ndjson, told apart by the content. A pasted terminal session will
+        "log show" and "log stream" write: default, syslog, compact, json or
+        ndjson, told apart by the content. A pasted terminal session will
         do: prompts, the command, its banner and column titles before the
         first entry, and the closing summary, "^C" and the next prompt after
         the last, are passed over. The file is read once, front to back, so
-        a pipe will do too. The file may hold every subsystem; only the entries the
-        queries ask for are used, in time order whatever order the file
-        has them in; an exact repeat (the same time and message) counts
-        once. An entry dated more than a day from every other one (a clock
-        that was wrong for a moment) is passed over and counted in the first
-        line: it moves neither end of the period. The period ends at the file's newest entry,
-        not now, and "minutes ago" counts back from there; the report's
-        first line says so. Without --hours the period reaches back to the
-        file's oldest entry (at most 48 hours). DAS and CTS are judged from
-        the file's own entries of those services, or reported as not
-        checked when it has none. A file with no entry in any style is
-        refused, quoting its first line that is not an entry.
+        a pipe will do too. The file may hold every subsystem; only the
+        entries the queries ask for are used, in time order whatever order
+        the file has them in; an exact repeat (the same time and message)
+        counts once. A file name that is not UTF-8 is shown with U+FFFD for
+        each byte that is not. An entry dated more than a day from every
+        other one (a clock that was wrong for a moment) is passed over and
+        counted in the first line: it moves neither end of the period. The
+        period ends at the file's newest entry, not now, and "minutes ago"
+        counts back from there; the report's first line says so. Without
+        --hours the period reaches back to the file's oldest entry (at most
+        48 hours). DAS and CTS are judged from the file's own entries of
+        those services, or reported as not checked when it has none. A file
+        with no entry in any style is refused, quoting its first line that
+        is not an entry.
         PATH "-" reads standard input; a pipe or FIFO reads as a file does
         (a FIFO that no program writes to within 30 seconds is refused), a
         gzip-compressed file as its content, and a file that grows while it
@@ -103,6 +105,8 @@ OPTIONS
         than 90 minutes between automatic starts shaded, errors as crosses.
         FILE is replaced whole or not at all; when it cannot be written the
         exit status is 3, and with --nagios the line is UNKNOWN and says why.
+        A FILE of --svg or --prometheus that is the --file being read (the
+        same file by any name) is refused before anything runs.
     --timeout SECONDS
         End a tool of the Mac (log, sw_vers) that has not finished after
         SECONDS, 1 to 86400 (default 600), with every process it started;

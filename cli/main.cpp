@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -319,6 +320,14 @@ int main(int argc, char** argv)
     if (arguments.timeZone && !useTimeZone(*arguments.timeZone))
         return usageError("unknown time zone '" + *arguments.timeZone +
                           "': give its name in the time zone database, such as America/Los_Angeles");
+    // Never harm what was given: a file to write that is the log being read is refused before anything runs.
+    for (const auto& [option, path] :
+         {std::pair{"--svg", arguments.svgPath}, {"--prometheus", arguments.prometheusPath}}) {
+        std::error_code unknown;
+        if (arguments.file && path && std::filesystem::equivalent(*arguments.file, *path, unknown))
+            return usageError("'" + std::string(option) + "' names the log file being read ('" + *path +
+                              "'): nothing was written");
+    }
     const auto limits = toolLimits(arguments.timeout);
     if (!limits)
         return usageError("'--timeout' takes a whole number of seconds from 1 to " + std::to_string(kLongestTimeout));

@@ -6,6 +6,7 @@
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
 #include "logquery/LogTimestamp.h"
+#include "logquery/TextLog.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -51,9 +52,12 @@ public:
 private:
     static std::string fileName(const std::string& path)
     {
-        // A path that ends in a separator has no file name of its own.
+        // A path that ends in a separator has no file name of its own. Names are bytes, the report
+        // and every format are UTF-8: what is not becomes U+FFFD.
         const std::string name = std::filesystem::path(path).filename().string();
-        return name.empty() ? path : name;
+        std::string shown;
+        appendValidUtf8(shown, name.empty() ? path : name);
+        return shown;
     }
     static std::string releaseText(const SystemVersion& system)
     {

@@ -145,6 +145,9 @@ echo '[]')");
     std::ofstream(nothingInMarch)
         << R"([{"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-16 10:00:00.000000+0000","eventMessage":"Rotating logs"},
 {"subsystem":"com.apple.TimeMachine","timestamp":"2026-03-17 09:00:00.000000+0000","eventMessage":"Rotating logs"}])";
+    std::filesystem::create_symlink(nothingInMarch, scratch("link-to-log"));
+    const std::string notUtf8 = scratch("not-\xff.json");
+    std::filesystem::copy_file(nothingInMarch, notUtf8);
     const std::string prom = scratch("check.prom");
     std::ofstream(prom) << "stale\n";
     const std::string disk = "…The backup disk was not connected, so scheduled backups were skipped. It was not "
@@ -168,6 +171,18 @@ echo '[]')");
          2,
          "…The log before the period could not be searched (the log command returned error number 3), so the last "
          "completed backup is not known.\n…"},
+        // What was given is never harmed: an output that is the log being read is refused before the Check.
+        {{"check", "--file", backInMarch, "--svg", backInMarch},
+         3,
+         "",
+         "quillfen-cli: '--svg' names the log file being read ('" + backInMarch + "'): nothing was written\n…"},
+        {{"check", "--file", nothingInMarch, "--prometheus", scratch("link-to-log")},
+         3,
+         "",
+         "quillfen-cli: '--prometheus' names the log file being read (…): nothing was written\n…",
+         R"([{"subsystem"…"eventMessage":"Rotating logs"}])"},
+        // A name that is not UTF-8 is shown with U+FFFD, so the JSON stays valid.
+        {{"check", "--file", notUtf8, "--json"}, 2, "…Read from the log file \\\"not-\uFFFD.json\\\" …"},
         {{"check", "--file", backInMarch},
          2,
          "…The last backup before the period completed 72.0 hours ago (2026-03-14 09:00:00 +0000).\n…"},
