@@ -21,6 +21,7 @@ constexpr std::size_t kMaximumHeld = 4096;
 LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset)
     : sink_([this, sink = std::move(sink)](const LogEntry& entry) {
           countCapture();
+          trailingLines_ = 0;
           if (sink)
               sink(entry);
       }),
@@ -112,12 +113,14 @@ bool LogReader::afterText()
         linesPassedOver_ = text_->linesPassedOver();
     }
     if (text_->handsOver()) {
+        endTextCapture();
         handOn(text_->held());
         nextCapture(text_->linesRead());
         return true;
     }
     if (text_->sawEntry() || !text_->style())
         return false;
+    endTextCapture();
     if (*text_->style() == LogStyle::Json) {
         mode_ = Mode::Array;
         // One decoder for every array: its memory is costly to map afresh.
@@ -132,6 +135,13 @@ bool LogReader::afterText()
     }
     handOn(text_->held());
     return true;
+}
+
+// Lines of a text capture without entries are the trailing ones, until an entry follows.
+void LogReader::endTextCapture()
+{
+    if (!text_->sawEntry())
+        trailingLines_ += text_->linesWithText();
 }
 
 void LogReader::handOn(std::string start)
@@ -293,8 +303,10 @@ std::optional<std::string> LogReader::finish()
             text_->finish();
             if (text_->error())
                 return text_->error();
-            if (!afterText())
+            if (!afterText()) {
+                endTextCapture();
                 mode_ = Mode::Done;
+            }
             break;
         case Mode::Array:
             if (!endArrayLine())

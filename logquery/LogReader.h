@@ -41,6 +41,8 @@ public:
     std::optional<LogStyle> style() const { return style_; }
     // Lines before that capture.
     std::uint64_t linesPassedOver() const { return linesPassedOver_; }
+    // Lines after the last entry that hold text but no entry: a post's or a mail's text, the terminal's prompt.
+    std::uint64_t trailingLinesPassedOver() const { return trailingLines_; }
     // Captures that gave an entry.
     std::uint64_t captures() const { return captures_; }
     // Why a log without entries is refused, naming the styles tried.
@@ -51,6 +53,7 @@ private:
     void dispatch(std::string_view bytes);
     std::size_t feedCapture(std::string_view bytes);
     bool afterText();
+    void endTextCapture();
     void handOn(std::string start);
     void passOn();
     void nextCapture(std::uint64_t linesBefore);
@@ -82,6 +85,7 @@ private:
     bool captureCounted_ = false;
     std::optional<LogStyle> style_;
     std::uint64_t linesPassedOver_ = 0;
+    std::uint64_t trailingLines_ = 0;
     std::string firstOtherLine_;
     std::optional<std::string> verdict_;
 };

@@ -151,7 +151,7 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 }
 
 // Entries as "timestamp|subsystem|message", then the style, how many lines
-// came before the first entry and how many captures there were beyond one,
+// came before the first entry, how many with text after the last and how many captures there were beyond one,
 // or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
@@ -165,6 +165,9 @@ std::vector<std::string> readText(
         read.push_back("error: " + *failure);
     else if (const auto style = reader.style())
         read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()) +
+                       (reader.trailingLinesPassedOver() > 0
+                            ? ", " + std::to_string(reader.trailingLinesPassedOver()) + " trailing"
+                            : "") +
                        (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
     return read;
 }
@@ -271,7 +274,14 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
         {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
-         {one + "Completed", one + "Completed", "default 0, 2 captures"}},
+         {one + "Completed", one + "Completed", "default 0, 2 trailing, 2 captures"}},
+        // A post's or a mail's text around the log: a fence, a signature, prose after a blank line.
+        {"Here it is:\n```\n" + tm + "\tFiles Copied\n```\nThanks! Error: no idea why.\n",
+         {one + "Completed\n\tFiles Copied", "default 2, 2 trailing"}},
+        {entryLine("backupd: ", "Backup result: {") + "    BackupStrategy = 2;\n}\n-- \nBrian\n",
+         {none + "Backup result: {\n    BackupStrategy = 2;\n}", "default 0, 2 trailing"}},
+        {tm + "Error: x =\n\nstill its own\n\nAny idea?\nError: it failed\n\n" + tm,
+         {one + "Completed\nError: x =\n\nstill its own", one + "Completed", "default 0, 2 captures"}},
         // A line of another style, its header or JSON begins another capture, read in its own style.
         {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
         {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
@@ -297,20 +307,21 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
              "Completed\n\tmore\n2023-02-17 19:12:14.000 Df kernel[0:1f] (AppleACPI) text\n"
              "2023-02-17 19:12:15.5 Db a[1:x] no\n^C\n(base) name@host ~ %\n",
          {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore",
-          "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2"}},
+          "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2, 2 trailing"}},
         {compact + "Completed\n", {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed", "compact 0"}},
         // JSON behind a prompt, up to the next prompt; nested arrays closed at a line's end do not end it
         {"\u276F log show --style json --last 1h\n[" + json + ",\n{\"a\" : [\n1\n]\n, \"b\" : [2]\n}\n]\n\u276F \n",
-         {jsonRead, "json 1"}},
-        {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n", {jsonRead, "json 1"}},
+         {jsonRead, "json 1, 1 trailing"}},
+        {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n",
+         {jsonRead, "json 1, 1 trailing"}},
         {"\xEF\xBB\xBF[" + json + "]", {jsonRead, "json 0"}},
         // ... or on the line that closes it, which a "]" in a message does not.
-        {"[" + json + "]%\nuser@host ~ % \n", {jsonRead, "json 0"}},
-        {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0"}},
+        {"[" + json + "]%\nuser@host ~ % \n", {jsonRead, "json 0, 2 trailing"}},
+        {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0, 1 trailing"}},
         {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
         // Joined outputs, or the terminal's text and another run after the array
-        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 1 trailing, 2 captures"}},
         {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
         {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
         {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
