@@ -26,6 +26,7 @@ LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zo
               sink(entry);
       }),
       zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
+      unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }),
       text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
@@ -43,9 +44,9 @@ void LogReader::feed(std::string_view bytes)
             return;
         markDecided_ = true;
         if (markSeen_ < kByteOrderMark.size())
-            unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
+            unquoted_.feed(kByteOrderMark.substr(0, markSeen_));
     }
-    unwrapped_.feed(bytes);
+    unquoted_.feed(bytes);
 }
 
 bool LogReader::stopped() const
@@ -293,7 +294,8 @@ void LogReader::endArray(std::string rest)
 std::optional<std::string> LogReader::finish()
 {
     if (!markDecided_)
-        unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
+        unquoted_.feed(kByteOrderMark.substr(0, markSeen_));
+    unquoted_.finish();
     unwrapped_.finish();
     if (unwrapped_.refusal())
         return unwrapped_.refusal();

@@ -2,6 +2,7 @@
 
 #include "logquery/HardWrap.h"
 #include "logquery/LogDecoder.h"
+#include "logquery/Quoting.h"
 #include "logquery/TextLog.h"
 
 #include <cstdint>
@@ -16,7 +17,8 @@ namespace quillfen {
 // apart by its content, from bytes handed over in pieces of any size. Nothing
 // is read twice, so a pipe reads as a file does: the lines before the first
 // entry are looked at one by one as they arrive. A UTF-8 byte-order mark and
-// any terminal text before the entries are passed over; a hard wrap is undone
+// any terminal text before the entries are passed over; a mail's quoting or a
+// post's indentation is taken off (see QuotePrefix), and a hard wrap is undone
 // or refused (see HardWrap). A file may hold
 // several captures (a terminal session with two runs, joined outputs): after
 // a JSON array closes, or where a line ends a capture of another style (see
@@ -66,6 +68,7 @@ private:
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
     HardWrap unwrapped_;
+    QuotePrefix unquoted_;
     std::unique_ptr<TextLogReader> text_;
     Mode mode_ = Mode::Text;
     std::size_t markSeen_ = 0;

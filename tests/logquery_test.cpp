@@ -282,6 +282,14 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {none + "Backup result: {\n    BackupStrategy = 2;\n}", "default 0, 2 trailing"}},
         {tm + "Error: x =\n\nstill its own\n\nAny idea?\nError: it failed\n\n" + tm,
          {one + "Completed\nError: x =\n\nstill its own", one + "Completed", "default 0, 2 captures"}},
+        // Quoted in a mail, or indented in a post, up to the first line that starts a log after the prefix.
+        {"Brian wrote:\n> " + tm + "> \tFiles Copied\n>\n> Thanks\n",
+         {one + "Completed\n\tFiles Copied", "default 1, 1 trailing"}},
+        {"> > " + syslog + "Completed\n> >\n> >   more\n> nested no more\n",
+         {one + "Completed\n\n  more\n> nested no more", "syslog 0"}},
+        {"Log:\n\t" + compact + "Completed\n\t\tmore\n",
+         {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore", "compact 1"}},
+        {"    [" + json + ",\n    " + json + "]\n", {jsonRead, jsonRead, "json 0"}},
         // A line of another style, its header or JSON begins another capture, read in its own style.
         {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
         {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
