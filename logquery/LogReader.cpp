@@ -6,7 +6,6 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kJsonBlanks = " \t\r\n";
 constexpr std::string_view kDamagedJson = "its JSON is cut off or damaged";
 // What a line of JSON can end with: a string, a number, true, false, null or punctuation.
@@ -27,6 +26,7 @@ LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zo
       }),
       zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
       unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }),
+      decoded_([this](std::string_view bytes) { unquoted_.feed(bytes); }),
       text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
@@ -35,18 +35,7 @@ LogReader::~LogReader() = default;
 
 void LogReader::feed(std::string_view bytes)
 {
-    if (!markDecided_) {
-        while (!bytes.empty() && markSeen_ < kByteOrderMark.size() && bytes.front() == kByteOrderMark[markSeen_]) {
-            ++markSeen_;
-            bytes.remove_prefix(1);
-        }
-        if (bytes.empty() && markSeen_ < kByteOrderMark.size())
-            return;
-        markDecided_ = true;
-        if (markSeen_ < kByteOrderMark.size())
-            unquoted_.feed(kByteOrderMark.substr(0, markSeen_));
-    }
-    unquoted_.feed(bytes);
+    decoded_.feed(bytes);
 }
 
 bool LogReader::stopped() const
@@ -293,8 +282,7 @@ void LogReader::endArray(std::string rest)
 
 std::optional<std::string> LogReader::finish()
 {
-    if (!markDecided_)
-        unquoted_.feed(kByteOrderMark.substr(0, markSeen_));
+    decoded_.finish();
     unquoted_.finish();
     unwrapped_.finish();
     if (unwrapped_.refusal())

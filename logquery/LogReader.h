@@ -1,5 +1,6 @@
 #pragma once
 
+#include "logquery/Encoding.h"
 #include "logquery/HardWrap.h"
 #include "logquery/LogDecoder.h"
 #include "logquery/Quoting.h"
@@ -16,9 +17,10 @@ namespace quillfen {
 // Reads a saved log in any style that `log show` and `log stream` write, told
 // apart by its content, from bytes handed over in pieces of any size. Nothing
 // is read twice, so a pipe reads as a file does: the lines before the first
-// entry are looked at one by one as they arrive. A UTF-8 byte-order mark and
-// any terminal text before the entries are passed over; a mail's quoting or a
-// post's indentation is taken off (see QuotePrefix), and a hard wrap is undone
+// entry are looked at one by one as they arrive. The bytes are made UTF-8
+// text with line feeds (see TextDecoding); any terminal text before the
+// entries is passed over; a mail's quoting or a post's indentation is taken
+// off (see QuotePrefix), and a hard wrap is undone
 // or refused (see HardWrap). A file may hold
 // several captures (a terminal session with two runs, joined outputs): after
 // a JSON array closes, or where a line ends a capture of another style (see
@@ -69,10 +71,9 @@ private:
     TextLogReader::ZoneOffset zoneOffset_;
     HardWrap unwrapped_;
     QuotePrefix unquoted_;
+    TextDecoding decoded_;
     std::unique_ptr<TextLogReader> text_;
     Mode mode_ = Mode::Text;
-    std::size_t markSeen_ = 0;
-    bool markDecided_ = false;
     std::unique_ptr<LogDecoder> array_;
     std::unique_ptr<NdjsonDecoder> lines_;
     std::string held_;             // the array's current line from its first "]" on

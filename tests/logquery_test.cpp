@@ -253,6 +253,18 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     std::string blanksDropped = folded(defaultLog, 80, true);
     for (std::size_t at = 0; (at = blanksDropped.find(" \n", at)) != std::string::npos;)
         blanksDropped.erase(at, 1);
+    // Saved as UTF-16 with its mark, units converted one by one; or with the classic Mac's line ends.
+    const auto utf16 = [](std::u16string_view text, bool little) {
+        std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (const char16_t unit : text) {
+            const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+            out.append({little ? low : high, little ? high : low});
+        }
+        return out;
+    };
+    const std::u16string tm16(tm.begin(), tm.end()), syslog16(syslog.begin(), syslog.end());
+    std::string tmCr = tm;
+    tmCr.back() = '\r';
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         // A wrap that cannot be undone for sure: the blanks at its breaks are gone.
         {blanksDropped,
@@ -290,6 +302,10 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {"Log:\n\t" + compact + "Completed\n\t\tmore\n",
          {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore", "compact 1"}},
         {"    [" + json + ",\n    " + json + "]\n", {jsonRead, jsonRead, "json 0"}},
+        {utf16(tm16 + u"\tsmile \U0001F600 lone \xD800!\n\xDC00", true),
+         {one + "Completed\n\tsmile \U0001F600 lone \uFFFD!\n\uFFFD", "default 0"}},
+        {utf16(syslog16 + u"Completed\r\n", false), {one + "Completed", "syslog 0"}},
+        {"% log show\r" + tmCr + "\tmore\r" + tmCr, {one + "Completed\n\tmore", one + "Completed", "default 1"}},
         // A line of another style, its header or JSON begins another capture, read in its own style.
         {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
         {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
