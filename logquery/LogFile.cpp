@@ -254,6 +254,9 @@ std::string SavedLog::readingNote() const
     if (linesPassedOver > 0)
         note += ", " + std::to_string(linesPassedOver) + (linesPassedOver == 1 ? " leading line" : " leading lines") +
                 " passed over";
+    if (trailingLines > 0)
+        note += ", " + std::to_string(trailingLines) + (trailingLines == 1 ? " trailing line" : " trailing lines") +
+                " passed over";
     if (captures > 1)
         note += ", " + std::to_string(captures) + " captures";
     if (reordered)
@@ -296,6 +299,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     SavedLog log = collector.take();
     log.style = reader.style().value();
     log.linesPassedOver = reader.linesPassedOver();
+    log.trailingLines = reader.trailingLinesPassedOver();
     log.captures = reader.captures();
     if (log.style == LogStyle::Compact) {
         const TimeZoneName zone = localTimeZone();

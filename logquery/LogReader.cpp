@@ -6,7 +6,6 @@ namespace quillfen {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr std::string_view kJsonBlanks = " \t\r\n";
 constexpr std::string_view kDamagedJson = "its JSON is cut off or damaged";
 // What a line of JSON can end with: a string, a number, true, false, null or punctuation.
@@ -21,10 +20,13 @@ constexpr std::size_t kMaximumHeld = 4096;
 LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset)
     : sink_([this, sink = std::move(sink)](const LogEntry& entry) {
           countCapture();
+          trailingLines_ = 0;
           if (sink)
               sink(entry);
       }),
       zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
+      unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }),
+      decoded_([this](std::string_view bytes) { unquoted_.feed(bytes); }),
       text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
@@ -33,18 +35,7 @@ LogReader::~LogReader() = default;
 
 void LogReader::feed(std::string_view bytes)
 {
-    if (!markDecided_) {
-        while (!bytes.empty() && markSeen_ < kByteOrderMark.size() && bytes.front() == kByteOrderMark[markSeen_]) {
-            ++markSeen_;
-            bytes.remove_prefix(1);
-        }
-        if (bytes.empty() && markSeen_ < kByteOrderMark.size())
-            return;
-        markDecided_ = true;
-        if (markSeen_ < kByteOrderMark.size())
-            unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
-    }
-    unwrapped_.feed(bytes);
+    decoded_.feed(bytes);
 }
 
 bool LogReader::stopped() const
@@ -112,12 +103,14 @@ bool LogReader::afterText()
         linesPassedOver_ = text_->linesPassedOver();
     }
     if (text_->handsOver()) {
+        endTextCapture();
         handOn(text_->held());
         nextCapture(text_->linesRead());
         return true;
     }
     if (text_->sawEntry() || !text_->style())
         return false;
+    endTextCapture();
     if (*text_->style() == LogStyle::Json) {
         mode_ = Mode::Array;
         // One decoder for every array: its memory is costly to map afresh.
@@ -132,6 +125,13 @@ bool LogReader::afterText()
     }
     handOn(text_->held());
     return true;
+}
+
+// Lines of a text capture without entries are the trailing ones, until an entry follows.
+void LogReader::endTextCapture()
+{
+    if (!text_->sawEntry())
+        trailingLines_ += text_->linesWithText();
 }
 
 void LogReader::handOn(std::string start)
@@ -282,8 +282,8 @@ void LogReader::endArray(std::string rest)
 
 std::optional<std::string> LogReader::finish()
 {
-    if (!markDecided_)
-        unwrapped_.feed(kByteOrderMark.substr(0, markSeen_));
+    decoded_.finish();
+    unquoted_.finish();
     unwrapped_.finish();
     if (unwrapped_.refusal())
         return unwrapped_.refusal();
@@ -293,8 +293,10 @@ std::optional<std::string> LogReader::finish()
             text_->finish();
             if (text_->error())
                 return text_->error();
-            if (!afterText())
+            if (!afterText()) {
+                endTextCapture();
                 mode_ = Mode::Done;
+            }
             break;
         case Mode::Array:
             if (!endArrayLine())

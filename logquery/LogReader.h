@@ -1,7 +1,9 @@
 #pragma once
 
+#include "logquery/Encoding.h"
 #include "logquery/HardWrap.h"
 #include "logquery/LogDecoder.h"
+#include "logquery/Quoting.h"
 #include "logquery/TextLog.h"
 
 #include <cstdint>
@@ -15,8 +17,10 @@ namespace quillfen {
 // Reads a saved log in any style that `log show` and `log stream` write, told
 // apart by its content, from bytes handed over in pieces of any size. Nothing
 // is read twice, so a pipe reads as a file does: the lines before the first
-// entry are looked at one by one as they arrive. A UTF-8 byte-order mark and
-// any terminal text before the entries are passed over; a hard wrap is undone
+// entry are looked at one by one as they arrive. The bytes are made UTF-8
+// text with line feeds (see TextDecoding); any terminal text before the
+// entries is passed over; a mail's quoting or a post's indentation is taken
+// off (see QuotePrefix), and a hard wrap is undone
 // or refused (see HardWrap). A file may hold
 // several captures (a terminal session with two runs, joined outputs): after
 // a JSON array closes, or where a line ends a capture of another style (see
@@ -41,6 +45,8 @@ public:
     std::optional<LogStyle> style() const { return style_; }
     // Lines before that capture.
     std::uint64_t linesPassedOver() const { return linesPassedOver_; }
+    // Lines after the last entry that hold text but no entry: a post's or a mail's text, the terminal's prompt.
+    std::uint64_t trailingLinesPassedOver() const { return trailingLines_; }
     // Captures that gave an entry.
     std::uint64_t captures() const { return captures_; }
     // Why a log without entries is refused, naming the styles tried.
@@ -51,6 +57,7 @@ private:
     void dispatch(std::string_view bytes);
     std::size_t feedCapture(std::string_view bytes);
     bool afterText();
+    void endTextCapture();
     void handOn(std::string start);
     void passOn();
     void nextCapture(std::uint64_t linesBefore);
@@ -63,10 +70,10 @@ private:
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
     HardWrap unwrapped_;
+    QuotePrefix unquoted_;
+    TextDecoding decoded_;
     std::unique_ptr<TextLogReader> text_;
     Mode mode_ = Mode::Text;
-    std::size_t markSeen_ = 0;
-    bool markDecided_ = false;
     std::unique_ptr<LogDecoder> array_;
     std::unique_ptr<NdjsonDecoder> lines_;
     std::string held_;             // the array's current line from its first "]" on
@@ -82,6 +89,7 @@ private:
     bool captureCounted_ = false;
     std::optional<LogStyle> style_;
     std::uint64_t linesPassedOver_ = 0;
+    std::uint64_t trailingLines_ = 0;
     std::string firstOtherLine_;
     std::optional<std::string> verdict_;
 };

@@ -237,6 +237,20 @@ bool isShellCommand(std::string_view line)
     return false;
 }
 
+// A code fence or a signature separator: text around the log, as a forum post or a mail puts it.
+bool isPostMarker(std::string_view line)
+{
+    const std::string_view text = trimmedStart(line);
+    return text.starts_with("```") || text.starts_with("~~~") || trimmedEnd(line) == "--";
+}
+
+// A message line after which the message plainly goes on: it opens a structure or a value.
+bool leavesOpen(std::string_view line)
+{
+    line = trimmedEnd(line);
+    return !line.empty() && std::string_view("{([=:").find(line.back()) != std::string_view::npos;
+}
+
 bool endsTheEntries(std::string_view line)
 {
     constexpr std::size_t kSummaryRule = 20;
@@ -433,8 +447,11 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             }
         }
         if (!style_) {
-            if (firstOtherLine_.empty() && !trimmedStart(line).empty())
-                firstOtherLine_ = quotable(trimmedStart(line));
+            if (!trimmedStart(line).empty()) {
+                ++linesWithText_;
+                if (firstOtherLine_.empty())
+                    firstOtherLine_ = quotable(trimmedStart(line));
+            }
             return;
         }
     }
@@ -446,6 +463,7 @@ void TextLogReader::readLine(std::string_view line, bool complete)
         appendValidUtf8(subsystem_, entry->subsystem);
         message_.clear();
         appendValidUtf8(message_, entry->message);
+        leftOpen_ = leavesOpen(entry->message);
         sawEntry_ = inEntry_ = true;
         return;
     }
@@ -455,8 +473,12 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             ++pendingBlankLines_;
         return;
     }
+    // A message's own line follows the one before, is indented, or continues a line left open; after a
+    // blank line, unindented prose is a post's or a mail's own text.
+    const bool prose = pendingBlankLines_ > 0 && !isBlank(line.front()) && !leftOpen_;
     // The end of this run of the tool, or the start of another: the next capture reads from this line on.
-    if (endsTheEntries(text) || isHeader(text) || isEntryLine(line) || isNdjsonEntry(text)) {
+    if (endsTheEntries(text) || isHeader(text) || isEntryLine(line) || isNdjsonEntry(text) || isPostMarker(line) ||
+        prose) {
         --lineNumber_;
         flushEntry();
         handsOver_ = true;
@@ -472,6 +494,7 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     message_.append(pendingBlankLines_ + 1, '\n');
     pendingBlankLines_ = 0;
     appendValidUtf8(message_, line);
+    leftOpen_ = leavesOpen(line);
 }
 
 void TextLogReader::flushEntry()

@@ -30,7 +30,9 @@ std::string_view styleName(LogStyle style);
 // that do not start an entry continue the message of the entry before,
 // joined by a line feed; blank lines count only between two such lines. A
 // line that ends the capture or begins another one stops the reader there
-// (handsOver()): a line of dashes (the closing summary), "^C", a shell command
+// (handsOver()): a code fence ("```"), a signature separator ("-- "), after
+// a blank line one that is neither indented nor follows a line ending in one
+// of "{([=:" (the prose of a post or mail), a line of dashes (the closing summary), "^C", a shell command
 // running the tool, the tool's header lines, an entry line of another text
 // style, a line that opens JSON, or an ndjson entry.
 // Carriage returns at line ends are dropped and bytes that are not UTF-8
@@ -73,6 +75,8 @@ public:
     std::uint64_t linesRead() const { return lineNumber_; }
     // Lines before the first entry, or before the line that opened JSON.
     std::uint64_t linesPassedOver() const { return linesPassedOver_; }
+    // Lines before the first entry, or before the line that opened JSON, that are not blank.
+    std::uint64_t linesWithText() const { return linesWithText_; }
     // The first line before the first entry that is not blank, shortened and
     // safe to show; empty when there is none.
     const std::string& firstOtherLine() const { return firstOtherLine_; }
@@ -90,12 +94,14 @@ private:
     std::string head_; // the first two characters of the line that are not blanks
     std::uint64_t lineNumber_ = 0;
     std::uint64_t linesPassedOver_ = 0;
+    std::uint64_t linesWithText_ = 0;
     std::string firstOtherLine_;
     std::optional<LogStyle> style_;
     bool sawEntry_ = false;
     bool inEntry_ = false;
     bool handsOver_ = false;
     std::size_t pendingBlankLines_ = 0;
+    bool leftOpen_ = false;               // the message's last line ends in one of "{([=:"
     std::optional<Date> previousInstant_; // of the last compact entry
     std::string timestamp_;
     std::string subsystem_;

@@ -558,10 +558,13 @@ EOF)");
     std::vector<std::string> twice = entries;
     twice.insert(twice.end(), entries.begin(), entries.end());
     const std::pair<std::vector<std::string>, std::string> styles[] = {
-        {{kSamples + "macos13-disk-away.log"}, "(default style, 3 leading lines passed over)"},
-        {{kSamples + "macos13-disk-away.syslog.txt"}, "(syslog style, 4 leading lines passed over)"},
+        {{kSamples + "macos13-disk-away.log"},
+         "(default style, 3 leading lines passed over, 3 trailing lines passed over)"},
+        {{kSamples + "macos13-disk-away.syslog.txt"},
+         "(syslog style, 4 leading lines passed over, 4 trailing lines passed over)"},
         {{kSamples + "macos13-disk-away.compact.txt", "--tz", "America/Los_Angeles"},
-         "(compact style, times read in America/Los_Angeles, 3 leading lines passed over)"},
+         "(compact style, times read in America/Los_Angeles, 3 leading lines passed over, 2 trailing lines "
+         "passed over)"},
         {{kSamples + "macos13-disk-away.ndjson"}, "(ndjson style)"},
         {{kSamples + "macos13-disk-away.logarchive"}, R"((a log archive, read by "log show --archive"))"},
         {{captured("reversed.ndjson", entries | std::views::reverse)}, "(ndjson style, entries put in time order)"},

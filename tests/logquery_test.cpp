@@ -151,7 +151,7 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 }
 
 // Entries as "timestamp|subsystem|message", then the style, how many lines
-// came before the first entry and how many captures there were beyond one,
+// came before the first entry, how many with text after the last and how many captures there were beyond one,
 // or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
@@ -165,6 +165,9 @@ std::vector<std::string> readText(
         read.push_back("error: " + *failure);
     else if (const auto style = reader.style())
         read.push_back(std::string(styleName(*style)) + " " + std::to_string(reader.linesPassedOver()) +
+                       (reader.trailingLinesPassedOver() > 0
+                            ? ", " + std::to_string(reader.trailingLinesPassedOver()) + " trailing"
+                            : "") +
                        (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
     return read;
 }
@@ -250,6 +253,18 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     std::string blanksDropped = folded(defaultLog, 80, true);
     for (std::size_t at = 0; (at = blanksDropped.find(" \n", at)) != std::string::npos;)
         blanksDropped.erase(at, 1);
+    // Saved as UTF-16 with its mark, units converted one by one; or with the classic Mac's line ends.
+    const auto utf16 = [](std::u16string_view text, bool little) {
+        std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (const char16_t unit : text) {
+            const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+            out.append({little ? low : high, little ? high : low});
+        }
+        return out;
+    };
+    const std::u16string tm16(tm.begin(), tm.end()), syslog16(syslog.begin(), syslog.end());
+    std::string tmCr = tm;
+    tmCr.back() = '\r';
     const std::pair<std::string, std::vector<std::string>> cases[] = {
         // A wrap that cannot be undone for sure: the blanks at its breaks are gone.
         {blanksDropped,
@@ -271,7 +286,26 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
         {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
-         {one + "Completed", one + "Completed", "default 0, 2 captures"}},
+         {one + "Completed", one + "Completed", "default 0, 2 trailing, 2 captures"}},
+        // A post's or a mail's text around the log: a fence, a signature, prose after a blank line.
+        {"Here it is:\n```\n" + tm + "\tFiles Copied\n```\nThanks! Error: no idea why.\n",
+         {one + "Completed\n\tFiles Copied", "default 2, 2 trailing"}},
+        {entryLine("backupd: ", "Backup result: {") + "    BackupStrategy = 2;\n}\n-- \nBrian\n",
+         {none + "Backup result: {\n    BackupStrategy = 2;\n}", "default 0, 2 trailing"}},
+        {tm + "Error: x =\n\nstill its own\n\nAny idea?\nError: it failed\n\n" + tm,
+         {one + "Completed\nError: x =\n\nstill its own", one + "Completed", "default 0, 2 captures"}},
+        // Quoted in a mail, or indented in a post, up to the first line that starts a log after the prefix.
+        {"Brian wrote:\n> " + tm + "> \tFiles Copied\n>\n> Thanks\n",
+         {one + "Completed\n\tFiles Copied", "default 1, 1 trailing"}},
+        {"> > " + syslog + "Completed\n> >\n> >   more\n> nested no more\n",
+         {one + "Completed\n\n  more\n> nested no more", "syslog 0"}},
+        {"Log:\n\t" + compact + "Completed\n\t\tmore\n",
+         {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore", "compact 1"}},
+        {"    [" + json + ",\n    " + json + "]\n", {jsonRead, jsonRead, "json 0"}},
+        {utf16(tm16 + u"\tsmile \U0001F600 lone \xD800!\n\xDC00", true),
+         {one + "Completed\n\tsmile \U0001F600 lone \uFFFD!\n\uFFFD", "default 0"}},
+        {utf16(syslog16 + u"Completed\r\n", false), {one + "Completed", "syslog 0"}},
+        {"% log show\r" + tmCr + "\tmore\r" + tmCr, {one + "Completed\n\tmore", one + "Completed", "default 1"}},
         // A line of another style, its header or JSON begins another capture, read in its own style.
         {tm + syslog + "x\n", {one + "Completed", one + "x", "default 0, 2 captures"}},
         {tm + "Timestamp               Ty Process[PID:TID]\n" + compact + "x\n" + json + "\n[" + json + "]",
@@ -297,20 +331,21 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
              "Completed\n\tmore\n2023-02-17 19:12:14.000 Df kernel[0:1f] (AppleACPI) text\n"
              "2023-02-17 19:12:15.5 Db a[1:x] no\n^C\n(base) name@host ~ %\n",
          {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore",
-          "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2"}},
+          "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2, 2 trailing"}},
         {compact + "Completed\n", {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed", "compact 0"}},
         // JSON behind a prompt, up to the next prompt; nested arrays closed at a line's end do not end it
         {"\u276F log show --style json --last 1h\n[" + json + ",\n{\"a\" : [\n1\n]\n, \"b\" : [2]\n}\n]\n\u276F \n",
-         {jsonRead, "json 1"}},
-        {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n", {jsonRead, "json 1"}},
+         {jsonRead, "json 1, 1 trailing"}},
+        {"[user@host ~]$ log show --style json\n  [\n" + json + "]\n[user@host ~]$ log show\n",
+         {jsonRead, "json 1, 1 trailing"}},
         {"\xEF\xBB\xBF[" + json + "]", {jsonRead, "json 0"}},
         // ... or on the line that closes it, which a "]" in a message does not.
-        {"[" + json + "]%\nuser@host ~ % \n", {jsonRead, "json 0"}},
-        {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0"}},
+        {"[" + json + "]%\nuser@host ~ % \n", {jsonRead, "json 0, 2 trailing"}},
+        {"[" + bracketed + ",\n" + json + "][user@host ~]$ ", {bracketedRead, jsonRead, "json 0, 1 trailing"}},
         {"\xEF\xBB[]\n", {}},
         {"[" + json + ",\n]\n% \n", {"error: its JSON is cut off or damaged"}},
         // Joined outputs, or the terminal's text and another run after the array
-        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
+        {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 1 trailing, 2 captures"}},
         {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
         {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
         {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
