@@ -32,6 +32,11 @@ public:
     void finish();
     // Why the text is refused, as the end of a sentence; nothing is passed on then.
     const std::optional<std::string>& refusal() const { return refusal_; }
+    // The width W of the wrap that is being undone; none when the text is not wrapped.
+    std::optional<std::size_t> joinedWidth() const
+    {
+        return phase_ == Phase::Joining ? std::optional(width_) : std::nullopt;
+    }
 
 private:
     enum class Phase { Probing, Passing, Joining, Refused };

@@ -259,6 +259,8 @@ std::string SavedLog::readingNote() const
                 " passed over";
     if (captures > 1)
         note += ", " + std::to_string(captures) + " captures";
+    if (unwrappedWidth)
+        note += ", lines hard-wrapped at " + std::to_string(*unwrappedWidth) + " columns joined again";
     if (reordered)
         note += ", entries put in time order";
     if (repeats > 0)
@@ -301,6 +303,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     log.linesPassedOver = reader.linesPassedOver();
     log.trailingLines = reader.trailingLinesPassedOver();
     log.captures = reader.captures();
+    log.unwrappedWidth = reader.unwrappedWidth();
     if (log.style == LogStyle::Compact) {
         const TimeZoneName zone = localTimeZone();
         log.zone = zone.chosen ? zone.name : "this Mac's zone " + zone.name;

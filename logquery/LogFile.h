@@ -36,14 +36,15 @@ struct SavedLog {
     Date oldest;
     Date newest;
     LogStyle style = LogStyle::Default;
-    std::uint64_t linesPassedOver = 0; // before the first entry
-    std::uint64_t trailingLines = 0;   // after the last entry (LogReader::trailingLinesPassedOver)
-    std::uint64_t captures = 1;        // runs of the tool that the file holds (LogReader::captures)
-    std::string zone;                  // the compact style's times were read in; empty for the others
-    bool archive = false;              // a log archive folder, read by the log tool
-    bool reordered = false;            // its entries came out of time order and were put in order
-    std::uint64_t repeats = 0;         // exact repeats of an entry, counted once
-    std::uint64_t strays = 0;          // entries dated far from the log's run of times, passed over
+    std::uint64_t linesPassedOver = 0;         // before the first entry
+    std::uint64_t trailingLines = 0;           // after the last entry (LogReader::trailingLinesPassedOver)
+    std::uint64_t captures = 1;                // runs of the tool that the file holds (LogReader::captures)
+    std::optional<std::size_t> unwrappedWidth; // a hard wrap at this width was undone
+    std::string zone;                          // the compact style's times were read in; empty for the others
+    bool archive = false;                      // a log archive folder, read by the log tool
+    bool reordered = false;                    // its entries came out of time order and were put in order
+    std::uint64_t repeats = 0;                 // exact repeats of an entry, counted once
+    std::uint64_t strays = 0;                  // entries dated far from the log's run of times, passed over
 
     // How the file was read, for the report ("syslog style, 3 leading lines passed over").
     std::string readingNote() const;

@@ -44,6 +44,8 @@ public:
     // found when none did; none when no line began an entry or opened JSON.
     std::optional<LogStyle> style() const { return style_; }
     // Lines before that capture.
+    // The width of the hard wrap undone; none when the text was not wrapped.
+    std::optional<std::size_t> unwrappedWidth() const { return unwrapped_.joinedWidth(); }
     std::uint64_t linesPassedOver() const { return linesPassedOver_; }
     // Lines after the last entry that hold text but no entry: a post's or a mail's text, the terminal's prompt.
     std::uint64_t trailingLinesPassedOver() const { return trailingLines_; }

@@ -490,6 +490,11 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     const std::string preamble = "Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to "
                                  "include.\n  ";
     const std::string read = "2 4 1 json style, 2 leading lines passed over";
+    std::string skips;
+    for (int minute = 0; minute < 4; ++minute)
+        skips += "2023-02-17 20:0" + std::to_string(minute) +
+                 ":00.000000-0800  localhost backupd[1]: (TimeMachine) [com.apple.TimeMachine:General] Skipping "
+                 "scheduled Time Machine backup: No destinations are potentially available\n";
     enum class From { File, Fifo, SilentFifo, Stdin };
     struct Case {
         std::string contents, expected;
@@ -503,6 +508,7 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {"[" + tm + "2023-02-17 20:00:00.000000-0800\"}," + tm + "2023-02-18 04:00:00.000000+0000\"}," +
              R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
          "2 1 2 json style, 1 repeated entry counted once"},
+        {folded(skips, 80, true), "4 1 4 syslog style, lines hard-wrapped at 75 columns joined again"},
         // An entry dated far from all others moves neither end of the period, first in the file or last;
         // two such entries near each other are part of the log, and one alone is the whole log.
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}," + json.substr(1),
