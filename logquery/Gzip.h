@@ -9,7 +9,8 @@ namespace quillfen {
 // `source` as it reads: gzip data (recognised by its first two bytes, not a
 // name) comes out decompressed, one caller's buffer at a time, so no more of
 // it is ever held than of plain bytes; members written one after another
-// read on. Anything else comes out unchanged.
+// read on, zeros after the last one pass as padding. Anything else comes out
+// unchanged.
 std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source);
 
 } // namespace quillfen

@@ -498,6 +498,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {gzipped(preamble + json, 3), read},
         {gzipped(json).substr(0, 40), "its gzip data is cut off"},
         {gzipped(json) + "\x1f\x8b junk", "its gzip data is damaged"},
+        // Zeros after the last member pad it out, as gzip -dc accepts.
+        {gzipped(json) + std::string(1000, '\0'), "2 4 1 json style"},
         // Small files that expand beyond any entry are refused as soon as that shows.
         {gzipped("[" + std::string(size_t{64} << 20, ' ')), "line 1 is too long for a log entry"},
         {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry"},
