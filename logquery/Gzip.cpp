@@ -1,5 +1,6 @@
 #include "logquery/Gzip.h"
 
+#include "logquery/Archive.h"
 #include "logquery/Replay.h"
 
 #include <algorithm>
@@ -103,8 +104,8 @@ std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source)
 {
     auto replay = std::make_unique<Replay>(std::move(source), 2);
     if (replay->peek() == "\x1f\x8b")
-        return std::make_unique<GzipSource>(std::move(replay));
-    return replay;
+        return unpacked(std::make_unique<GzipSource>(std::move(replay)));
+    return unpacked(std::move(replay));
 }
 
 } // namespace quillfen
