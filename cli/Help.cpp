@@ -72,8 +72,9 @@ OPTIONS
         is not an entry.
         PATH "-" reads standard input; a pipe or FIFO reads as a file does
         (a FIFO that no program writes to within 30 seconds is refused), a
-        gzip-compressed file as its content, and a file that grows while it
-        is read up to its size when it was opened.
+        gzip, xz, bzip2 or zstd file as its content, a zip or tar archive as
+        the one file in it, and a file that grows while it is read up to its
+        size when it was opened.
     --macos VERSION
         The macOS release of the Mac the file comes from, such as 13.2: the
         lines that depend on the release follow it instead of this Mac's.

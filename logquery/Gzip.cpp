@@ -1,5 +1,8 @@
 #include "logquery/Gzip.h"
 
+#include "logquery/Archive.h"
+#include "logquery/Replay.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -15,54 +18,9 @@ constexpr std::size_t kInputBytes = 64 * 1024;
 // gzip's own header rather than zlib's, and the largest window.
 constexpr int kGzipWindowBits = 15 + 16;
 
-// Reads first the bytes taken to look at the start, then the source.
-class Replay {
-public:
-    explicit Replay(std::unique_ptr<ByteSource> source) : source_(std::move(source)) {}
-
-    // Up to two first bytes, gathered across short reads.
-    std::string_view peek()
-    {
-        while (peeked_ < 2) {
-            const std::size_t count = source_->read(std::span(head_).subspan(peeked_));
-            if (count == 0)
-                break;
-            peeked_ += count;
-        }
-        return {head_.data(), peeked_};
-    }
-    std::size_t read(std::span<char> buffer)
-    {
-        if (given_ < peeked_) {
-            const std::size_t count = std::min(buffer.size(), peeked_ - given_);
-            std::memcpy(buffer.data(), head_.data() + given_, count);
-            given_ += count;
-            return count;
-        }
-        return source_->read(buffer);
-    }
-    const std::optional<std::string>& failure() const { return source_->failure(); }
-
-private:
-    std::unique_ptr<ByteSource> source_;
-    std::array<char, 2> head_{};
-    std::size_t peeked_ = 0;
-    std::size_t given_ = 0;
-};
-
-class PlainSource final : public ByteSource {
-public:
-    explicit PlainSource(Replay replay) : replay_(std::move(replay)) {}
-    std::size_t read(std::span<char> buffer) override { return replay_.read(buffer); }
-    const std::optional<std::string>& failure() const override { return replay_.failure(); }
-
-private:
-    Replay replay_;
-};
-
 class GzipSource final : public ByteSource {
 public:
-    explicit GzipSource(Replay replay) : replay_(std::move(replay)), input_(kInputBytes)
+    explicit GzipSource(std::unique_ptr<Replay> replay) : replay_(std::move(replay)), input_(kInputBytes)
     {
         if (inflateInit2(&stream_, kGzipWindowBits) != Z_OK)
             failure_ = "there is not enough memory to decompress it";
@@ -82,6 +40,16 @@ public:
             if (stream_.avail_in == 0 && !refill()) {
                 finishMembers();
                 break;
+            }
+            if (memberEnded_ && (padded_ || *stream_.next_in == 0)) {
+                // Zeros after the last member pad it out to a block, as tapes and some tools leave it.
+                padded_ = true;
+                if (std::any_of(stream_.next_in, stream_.next_in + stream_.avail_in, [](Bytef b) { return b != 0; })) {
+                    failure_ = "its gzip data is damaged";
+                    break;
+                }
+                stream_.avail_in = 0;
+                continue;
             }
             if (memberEnded_) {
                 // Another member follows the one that ended.
@@ -103,10 +71,10 @@ public:
 private:
     bool refill()
     {
-        const std::size_t count = replay_.read(input_);
+        const std::size_t count = replay_->read(input_);
         if (count == 0) {
-            if (replay_.failure())
-                failure_ = replay_.failure();
+            if (replay_->failure())
+                failure_ = replay_->failure();
             return false;
         }
         stream_.next_in = reinterpret_cast<Bytef*>(input_.data());
@@ -121,10 +89,11 @@ private:
         ended_ = true;
     }
 
-    Replay replay_;
+    std::unique_ptr<Replay> replay_;
     std::vector<char> input_;
     z_stream stream_{};
     bool memberEnded_ = false;
+    bool padded_ = false;
     bool ended_ = false;
     std::optional<std::string> failure_;
 };
@@ -133,10 +102,10 @@ private:
 
 std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source)
 {
-    Replay replay(std::move(source));
-    if (replay.peek() == "\x1f\x8b")
-        return std::make_unique<GzipSource>(std::move(replay));
-    return std::make_unique<PlainSource>(std::move(replay));
+    auto replay = std::make_unique<Replay>(std::move(source), 2);
+    if (replay->peek() == "\x1f\x8b")
+        return unpacked(std::make_unique<GzipSource>(std::move(replay)));
+    return unpacked(std::move(replay));
 }
 
 } // namespace quillfen

@@ -73,7 +73,7 @@ struct SavedLogLimits {
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see
-// LogReader), plain or gzip-compressed, from a file, a pipe or standard input
+// LogReader), plain, compressed or alone in an archive (see `decompressed`), from a file, a pipe or standard input
 // ("-"), in pieces and without seeking, keeping only the entries the
 // predicates (in the queries' own syntax) select. Times without an offset are
 // read in this process's local zone. Entries whose time does not read are

@@ -297,10 +297,11 @@ bool isEntryLine(std::string_view line)
            });
 }
 
+} // namespace
+
 // At most this many characters of a line are quoted back.
 constexpr std::size_t kQuotedCharacters = 60;
 
-// `line` shortened, as UTF-8 without control characters, which could steer a terminal.
 std::string quotable(std::string_view line)
 {
     constexpr std::size_t kLongestCharacter = 4;
@@ -319,8 +320,6 @@ std::string quotable(std::string_view line)
     }
     return line.size() > kLongestCharacter * kQuotedCharacters ? quoted + "\u2026" : quoted;
 }
-
-} // namespace
 
 bool beginsCapture(std::string_view line)
 {

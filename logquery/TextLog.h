@@ -114,6 +114,9 @@ private:
 // style, or the opening of a JSON array.
 bool beginsCapture(std::string_view line);
 
+// `line` shortened to 60 characters, as UTF-8 without control characters, which could steer a terminal.
+std::string quotable(std::string_view line);
+
 // Appends `bytes`, each byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.
 void appendValidUtf8(std::string& out, std::string_view bytes);
 

@@ -8,6 +8,8 @@
 #include "platform/Queues.h"
 #include "support/Wait.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 
 #include <array>
@@ -479,6 +481,34 @@ std::string gzipped(std::string_view text, int members = 1)
     return out;
 }
 
+// An archive in `format` through `filter` of `files`, a name ending in "/" being a folder.
+std::string archived(int format, int filter, const std::vector<std::pair<std::string, std::string>>& files)
+{
+    std::string out;
+    archive* writer = archive_write_new();
+    archive_write_set_format(writer, format);
+    archive_write_add_filter(writer, filter);
+    archive_write_set_bytes_in_last_block(writer, 1);
+    const auto append = [](archive*, void* to, const void* bytes, std::size_t count) -> la_ssize_t {
+        static_cast<std::string*>(to)->append(static_cast<const char*>(bytes), count);
+        return static_cast<la_ssize_t>(count);
+    };
+    archive_write_open(writer, &out, nullptr, append, nullptr);
+    for (const auto& [name, contents] : files) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname(entry, name.c_str());
+        archive_entry_set_filetype(entry, name.ends_with('/') ? AE_IFDIR : AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        archive_entry_set_size(entry, static_cast<la_int64_t>(contents.size()));
+        archive_write_header(writer, entry);
+        archive_write_data(writer, contents.data(), contents.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(writer);
+    archive_write_free(writer);
+    return out;
+}
+
 TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
 {
     const std::string tm = R"({"subsystem" : "com.apple.TimeMachine", "eventMessage" : "m", "timestamp" : ")";
@@ -539,6 +569,25 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {gzipped(preamble + json, 3), read},
         {gzipped(json).substr(0, 40), "its gzip data is cut off"},
         {gzipped(json) + "\x1f\x8b junk", "its gzip data is damaged"},
+        // Other compressions and archives: the one log in them, folders and the Finder's own files passed over.
+        {gzipped(json) + std::string(1000, '\0'), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_XZ, {{"data", json}}), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_BZIP2, {{"data", json}}), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_ZSTD, {{"data", json}}), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_XZ, {{"data", json}}).substr(0, 60), "its xz data is cut off"},
+        {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE,
+                  {{"logs/", ""}, {"logs/tm.json", json}, {"__MACOSX/logs/._tm.json", "\x00\x05"}}),
+         "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_GZIP,
+                  {{"logs/", ""}, {"logs/._tm.log", "x"}, {"logs/tm.log", preamble + json}}),
+         read},
+        {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {{"a.log", json}, {"b\x1b.json", json}}),
+         "it is a zip archive of 2 files (a.log, b\uFFFD.json); extract the log and read that file"},
+        {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {}), "it is a zip archive with no log in it"},
+        {archived(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_XZ,
+                  {{"sysdiagnose_2023.02.17_Mac/", ""}, {"sysdiagnose_2023.02.17_Mac/system_logs.logarchive/", ""}}),
+         "it is a sysdiagnose archive: its logs are in system_logs.logarchive, which only a Mac's log tool reads; on "
+         "a Mac, open it with --file"},
         // Small files that expand beyond any entry are refused as soon as that shows.
         {gzipped("[" + std::string(size_t{64} << 20, ' ')), "line 1 is too long for a log entry"},
         {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry"},
