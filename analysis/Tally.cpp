@@ -204,6 +204,17 @@ std::optional<std::string> resultDestination(std::string_view message)
     return textBetween(message, "DestinationMountPoint = \"", "\"");
 }
 
+// A backup running where the period shows none began before it. Whether the backup under way is that one.
+bool markRunningFromBefore(BackupTally& tally)
+{
+    if (tally.backups.empty()) {
+        tally.backups.push_back(BackupSpan{});
+        tally.runningFromBefore = true;
+        tally.backingUpNow = true;
+    }
+    return tally.stillRunningFromBefore();
+}
+
 // Signs that a backup is being made: a scheduled run skipped because one is, a result that says so,
 // its in-progress folder or its progress short of done. Before any start or completion in the period they show a
 // backup that began before it; the destination they name stands in like a mount point.
@@ -219,12 +230,7 @@ void noteRunning(BackupTally& tally, EntryClass entryClass, std::string_view mes
         addDestination(tally, *destination, Destination{Destination::Named::mountPoint, {}, *destination, {}});
     if (!running)
         return;
-    if (tally.backups.empty()) {
-        tally.backups.push_back(BackupSpan{});
-        tally.runningFromBefore = true;
-        tally.backingUpNow = true;
-    }
-    if (!tally.stillRunningFromBefore())
+    if (!markRunningFromBefore(tally))
         return;
     if (destination)
         tally.runningTo = destination;
@@ -500,12 +506,7 @@ void applyEarlier(BackupTally& tally, EarlierBackups earlier, Date end)
 
 void applyStatus(BackupTally& tally, const BackupStatus& status)
 {
-    if (tally.backups.empty()) {
-        tally.backups.push_back(BackupSpan{});
-        tally.runningFromBefore = true;
-        tally.backingUpNow = true;
-    }
-    if (!tally.stillRunningFromBefore())
+    if (!markRunningFromBefore(tally))
         return;
     if (!tally.runningTo)
         tally.runningTo = status.destination;
