@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <unordered_set>
 
@@ -22,12 +25,21 @@ constexpr std::size_t kChunkBytes = 1 << 20;
 // log's run of times; so many such entries at most are held aside while the file may still vouch for them.
 constexpr double kStraySeconds = 24.0 * 60 * 60;
 constexpr std::size_t kMostHeldAside = 16;
+// How much of a file's end is read to find where its log ends.
+constexpr std::size_t kTailBytes = std::size_t{1} << 20;
 
-// Keeps what each predicate selects and the span of the whole file.
+bool near(Date a, Date b)
+{
+    return std::abs(secondsBetween(a, b)) <= kStraySeconds;
+}
+
+// Keeps what each predicate selects and the span of the whole file, or, told where the log ends,
+// hands the first query's entries of the period to the tally instead.
 class Collector {
 public:
-    Collector(std::span<const std::string_view> predicates, const SavedLogLimits& limits)
-        : keptSeconds_(limits.keptSeconds), passedOver_(limits.passedOver)
+    Collector(std::span<const std::string_view> predicates, const SavedLogLimits& limits, std::optional<Date> end)
+        : keptSeconds_(limits.keptSeconds), heldBytes_(limits.heldBytes), passedOver_(limits.passedOver),
+          tally_(limits.tally), end_(end)
     {
         for (const std::string_view text : predicates)
             predicates_.push_back(parsePredicate(text).value());
@@ -56,6 +68,13 @@ public:
     }
 
     bool found() const { return found_ || !aside_.empty(); }
+    // The entries to be tallied left time order: they must be kept and put in order instead.
+    bool outOfOrder() const { return outOfOrder_; }
+    // More is kept than a log of the period needs, unless its entries are out of order or endless.
+    bool overfull() const { return keptBytes_ > heldBytes_; }
+    // Entries held came out of time order.
+    bool unordered() const { return unordered_; }
+
     SavedLog take()
     {
         // Entries that never found company stray, unless nothing else was read.
@@ -66,11 +85,13 @@ public:
         }
         log_.strays += aside_.size();
         aside_.clear();
+        log_.tallied = end_ && found_ && !outOfOrder_ && !pastEnd_ && log_.newest == *end_;
         // An entry that two queries select is one entry of the file: its repeats count once.
         std::map<std::pair<double, std::string>, std::uint64_t> repeats;
         for (FileQuery& query : log_.queries)
             for (auto& [key, count] : settle(query.entries))
                 repeats[key] = std::max(repeats[key], count);
+        log_.repeats = tallyRepeats_;
         for (const auto& [key, count] : repeats)
             log_.repeats += count;
         return std::move(log_);
@@ -88,8 +109,6 @@ private:
         return found_ && time.sinceEpoch >= log_.oldest.sinceEpoch - kStraySeconds &&
                time.sinceEpoch <= log_.newest.sinceEpoch + kStraySeconds;
     }
-
-    static bool near(Date a, Date b) { return std::abs(secondsBetween(a, b)) <= kStraySeconds; }
 
     // Entries aside that the run, or an entry joining it at `time`, now reaches are part of it, in the
     // order they were read; each may reach further ones.
@@ -110,23 +129,63 @@ private:
         log_.newest = found_ ? std::max(log_.newest, time) : time;
         found_ = true;
         const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
+        const bool tallied = end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ && (!only || *only == 0) &&
+                             predicates_[0].selects(entry.subsystem, entry.eventMessage);
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
             while (!query.entries.empty() && query.entries.front().time < oldestKept) {
+                keptBytes_ -= keptSize(query.entries.front());
                 passOver(i, query.entries.front());
                 query.entries.pop_front();
             }
             if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
+            if (i == 0 && end_) {
+                if (tallied)
+                    tally(entry, time);
+                else if (passedOver_ && predicates_[0].selects(entry.subsystem, entry.eventMessage))
+                    passOver(0, {time, std::string(entry.timestamp), std::string(entry.eventMessage)});
+                continue;
+            }
             if ((time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))
                 continue;
-            KeptEntry kept{time, std::string(entry.timestamp), std::string(entry.eventMessage)};
-            if (time >= oldestKept)
+            KeptEntry kept{time, std::string(entry.timestamp), std::string(entry.eventMessage), tallied};
+            if (time >= oldestKept) {
+                unordered_ = unordered_ || (!query.entries.empty() && time < query.entries.back().time);
+                keptBytes_ += keptSize(kept);
                 query.entries.push_back(std::move(kept));
-            else
+            } else {
                 passOver(i, kept);
+            }
         }
+    }
+
+    // Hands an entry of the period to the tally while the entries come in time order, each exact
+    // repeat (the same time and message) once.
+    void tally(const LogEntry& entry, Date time)
+    {
+        if (outOfOrder_ || pastEnd_)
+            return;
+        if (time > *end_) {
+            pastEnd_ = true;
+        } else if (lastTallied_ && time < *lastTallied_) {
+            outOfOrder_ = true;
+        } else {
+            if (time != lastTallied_) {
+                lastTallied_ = time;
+                atLastTime_.clear();
+            }
+            if (atLastTime_.emplace(entry.eventMessage).second)
+                tally_(entry);
+            else
+                ++tallyRepeats_;
+        }
+    }
+
+    static std::size_t keptSize(const KeptEntry& entry)
+    {
+        return sizeof entry + entry.timestamp.capacity() + entry.eventMessage.capacity();
     }
 
     void passOver(std::size_t query, const KeptEntry& entry) const
@@ -137,7 +196,7 @@ private:
 
     // Puts entries in time order and keeps one of each exact repeat (the same time and message), so
     // that captures joined in any order, reversed, saved twice or overlapping read as the log they hold.
-    // Gives how often each repeated entry was dropped.
+    // Gives how often each repeated entry was dropped, leaving out those the tally counted.
     std::map<std::pair<double, std::string>, std::uint64_t> settle(std::deque<KeptEntry>& entries)
     {
         const auto byTime = [](const KeptEntry& a, const KeptEntry& b) { return a.time < b.time; };
@@ -159,7 +218,8 @@ private:
         std::size_t kept = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (repeat[i]) {
-                ++dropped[{entries[i].time.sinceEpoch, entries[i].eventMessage}];
+                if (!entries[i].tallied)
+                    ++dropped[{entries[i].time.sinceEpoch, entries[i].eventMessage}];
                 continue;
             }
             if (kept != i)
@@ -172,10 +232,20 @@ private:
 
     std::vector<Predicate> predicates_;
     double keptSeconds_;
+    std::size_t heldBytes_;
     std::function<void(std::size_t, const KeptEntry&)> passedOver_;
+    std::function<void(const LogEntry&)> tally_;
+    std::optional<Date> end_;
     SavedLog log_;
     bool found_ = false;
     std::vector<Aside> aside_;
+    std::size_t keptBytes_ = 0;
+    bool outOfOrder_ = false;
+    bool unordered_ = false;
+    bool pastEnd_ = false;
+    std::optional<Date> lastTallied_;
+    std::unordered_set<std::string> atLastTime_;
+    std::uint64_t tallyRepeats_ = 0;
 };
 
 SavedLogResult failed(std::string why)
@@ -207,7 +277,7 @@ private:
 SavedLogResult readArchive(const std::string& path, std::span<const std::string_view> predicates,
                            const SavedLogLimits& limits, const RunTool& runTool)
 {
-    Collector collector(predicates, limits);
+    Collector collector(predicates, limits, std::nullopt);
     for (std::size_t query = 0; query < predicates.size(); ++query) {
         ArchiveOutput output(collector, query);
         const std::vector<std::string> arguments{
@@ -274,31 +344,130 @@ std::string SavedLog::readingNote() const
     return note;
 }
 
-SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
-                            const SavedLogLimits& limits, const RunTool& runTool)
+namespace {
+
+// The last bytes of a regular file as its reader sees them: read from its end, or, when it is
+// compressed or packed, from the end of what comes out.
+std::optional<std::string> lastBytes(const std::string& path, std::chrono::milliseconds writerWait)
 {
-    if (runTool && InputFile::isDirectory(path))
-        return readArchive(path, predicates, limits, runTool);
+    InputFile::Opened opened = InputFile::open(path, writerWait);
+    if (!opened.file)
+        return std::nullopt;
+    const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
+    std::string tail;
+    std::vector<char> chunk(kChunkBytes);
+    std::ifstream raw(path, std::ios::binary);
+    for (bool plain = true;;) {
+        const std::size_t count = source->read(chunk);
+        if (count == 0)
+            return source->failure() ? std::nullopt : std::optional(tail);
+        if (plain) {
+            // What comes out as it went in is a plain file, whose end can be read directly.
+            std::string same(count, '\0');
+            raw.read(same.data(), static_cast<std::streamsize>(count));
+            plain = raw && std::string_view(chunk.data(), count) == same;
+            if (plain) {
+                raw.seekg(0, std::ios::end);
+                const auto size = static_cast<std::size_t>(raw.tellg());
+                const std::size_t from = std::max(tail.size() + count, size - std::min(size, kTailBytes));
+                tail.assign(size - from, '\0');
+                raw.seekg(static_cast<std::streamoff>(from));
+                raw.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+                if (from > count)
+                    return raw ? std::optional(tail) : std::nullopt;
+                tail.insert(0, chunk.data(), from);
+                return tail;
+            }
+        }
+        tail.append(chunk.data(), count);
+        if (tail.size() > 2 * kTailBytes)
+            tail.erase(0, tail.size() - kTailBytes);
+    }
+}
+
+// Where a regular file's log ends, from its last entries: the newest of those that another is near,
+// since one dated a day from the rest strayed. None when no entry is found there.
+std::optional<Date> newestNearEnd(const std::string& path, std::chrono::milliseconds writerWait)
+{
+    const std::optional<std::string> tail = lastBytes(path, writerWait);
+    if (!tail)
+        return std::nullopt;
+    std::vector<Date> times;
+    const auto note = [&times](std::string_view timestamp) {
+        if (const auto time = parseLogTimestamp(timestamp))
+            times.push_back(*time);
+    };
+    // Text styles read from the first whole line; JSON's entries are found by their timestamps.
+    LogReader reader([&note](const LogEntry& entry) { note(entry.timestamp); }, localUtcOffset);
+    reader.feed(std::string_view(*tail).substr(std::min(tail->size(), tail->find('\n') + 1)));
+    reader.finish();
+    constexpr std::string_view kKey = "\"timestamp\"";
+    for (std::size_t at = tail->find(kKey); at != std::string::npos; at = tail->find(kKey, at + 1)) {
+        const std::size_t open = tail->find('"', tail->find_first_not_of(" \t:", at + kKey.size()));
+        const std::size_t close = tail->find('"', open + 1);
+        if (open != std::string::npos && close != std::string::npos && close - open < 64)
+            note(std::string_view(*tail).substr(open + 1, close - open - 1));
+    }
+    std::ranges::sort(times);
+    for (std::size_t i = times.size(); i-- > 0;)
+        if (times.size() == 1 || (i > 0 && near(times[i - 1], times[i])))
+            return times[i];
+    return std::nullopt;
+}
+
+struct Reading {
+    SavedLogResult result;
+    bool abandoned = false; // the entries left time order while they were tallied
+};
+
+// Reads the file once into `collector`.
+Reading readOnce(const std::string& path, Collector& collector, const SavedLogLimits& limits)
+{
     InputFile::Opened opened = InputFile::open(path, limits.writerWait);
     if (!opened.file)
-        return failed(opened.failure);
+        return {failed(opened.failure)};
+    std::error_code error;
+    // Standard input cannot be read again, so it is held to the limits of a pipe.
+    const bool pipe = path == "-" || !std::filesystem::is_regular_file(path, error);
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
-    Collector collector(predicates, limits);
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
     std::vector<char> chunk(kChunkBytes);
+    const auto overfull = [&] {
+        const std::string most = bytesText(limits.heldBytes);
+        if (collector.unordered())
+            return failed("its entries are out of time order, and more than " + most +
+                          " of them would have to be held to put them in order; save the log again with one run of "
+                          "the log tool");
+        return failed("more than " + most + " of its entries fall in the period; choose a shorter period");
+    };
+    std::uint64_t total = 0;
     while (!reader.stopped()) {
         const std::size_t count = source->read(chunk);
         if (count == 0)
             break;
         reader.feed({chunk.data(), count});
+        total += count;
+        if (collector.outOfOrder())
+            return {{}, true};
+        if (pipe && total > limits.pipeBytes)
+            return {failed("more than " + bytesText(limits.pipeBytes) +
+                           " came through its pipe; save the log to a file to read that much")};
+        if (collector.overfull())
+            return {overfull()};
     }
     if (source->failure())
-        return failed(*source->failure());
+        return {failed(*source->failure())};
     if (auto why = reader.finish())
-        return failed(std::move(*why));
+        return {failed(std::move(*why))};
+    if (collector.outOfOrder())
+        return {{}, true};
+    if (collector.overfull())
+        return {overfull()};
     if (!collector.found())
-        return failed(reader.noEntries());
+        return {failed(reader.noEntries())};
     SavedLog log = collector.take();
+    if (collector.outOfOrder())
+        return {{}, true};
     log.style = reader.style().value();
     log.linesPassedOver = reader.linesPassedOver();
     log.trailingLines = reader.trailingLinesPassedOver();
@@ -308,7 +477,32 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
         const TimeZoneName zone = localTimeZone();
         log.zone = zone.chosen ? zone.name : "this Mac's zone " + zone.name;
     }
-    return {std::move(log), {}};
+    return {{std::move(log), {}}};
+}
+
+} // namespace
+
+SavedLogResult readSavedLog(const std::string& path, std::span<const std::string_view> predicates,
+                            const SavedLogLimits& limits, const RunTool& runTool)
+{
+    if (runTool && InputFile::isDirectory(path))
+        return readArchive(path, predicates, limits, runTool);
+    // A file can be read again, a pipe cannot. The end its last entries show comes first (without
+    // one, a first reading tallies nothing and finds the end); when wrong, the end the whole file
+    // showed; when the entries are out of time order, none: they are held and put in order.
+    std::error_code error;
+    std::optional<Date> end;
+    if (limits.tally && path != "-" && std::filesystem::is_regular_file(path, error))
+        end = newestNearEnd(path, limits.writerWait).value_or(Date{std::numeric_limits<double>::infinity()});
+    for (int pass = 0;; ++pass) {
+        if (limits.startTally)
+            limits.startTally();
+        Collector collector(predicates, limits, end);
+        Reading reading = readOnce(path, collector, limits);
+        if (!end || (!reading.abandoned && (!reading.result.log || reading.result.log->tallied)))
+            return std::move(reading.result);
+        end = reading.abandoned || pass > 0 ? std::nullopt : std::optional(reading.result.log->newest);
+    }
 }
 
 } // namespace quillfen

@@ -22,6 +22,7 @@ struct KeptEntry {
     Date time;
     std::string timestamp;
     std::string eventMessage;
+    bool tallied = false; // the first query's tally took it as well: its repeats are counted there
 };
 
 // What one query's predicate finds in a saved log.
@@ -45,6 +46,7 @@ struct SavedLog {
     bool reordered = false;                    // its entries came out of time order and were put in order
     std::uint64_t repeats = 0;                 // exact repeats of an entry, counted once
     std::uint64_t strays = 0;                  // entries dated far from the log's run of times, passed over
+    bool tallied = false; // the first query's entries in the period went to SavedLogLimits::tally, not `queries`
 
     // How the file was read, for the report ("syslog style, 3 leading lines passed over").
     std::string readingNote() const;
@@ -67,9 +69,21 @@ struct SavedLogLimits {
     double keptSeconds = 48.0 * 60 * 60;
     // How long a FIFO may go without a program that writes to it.
     std::chrono::milliseconds writerWait{30'000};
+    // A pipe ends here, as the log tool's output does (ToolLimits::outputBytes).
+    std::uint64_t pipeBytes = std::uint64_t{4} << 30;
+    // Entries held to be put in time order, from a pipe or a file out of order: far more than a busy
+    // Mac logs in the longest period.
+    std::size_t heldBytes = std::size_t{64} << 20;
     // Where the selected entries that are not kept go, in no particular order, for
     // whoever sums up the times before them; none: they are dropped.
     std::function<void(std::size_t query, const KeptEntry& entry)> passedOver;
+    // Where the first query's entries of the last `keptSeconds` go as they are read, in time order and
+    // each exact repeat once, instead of being kept, so that a file of any size needs no more memory
+    // than their tally. A file's last entries are read first to find where it ends; a pipe, or a file
+    // whose entries are out of time order, keeps them after all (SavedLog::tallied is false then).
+    // `startTally` comes before each reading of the file: what was handed over before is void.
+    std::function<void(const LogEntry& entry)> tally;
+    std::function<void()> startTally;
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see

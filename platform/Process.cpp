@@ -158,15 +158,6 @@ std::string durationText(std::chrono::milliseconds duration)
     return std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
-std::string bytesText(std::uint64_t bytes)
-{
-    if (bytes != 0 && bytes % (std::uint64_t{1} << 30) == 0)
-        return std::to_string(bytes >> 30) + " GiB";
-    if (bytes != 0 && bytes % (std::uint64_t{1} << 20) == 0)
-        return std::to_string(bytes >> 20) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 void setExit(ToolResult& result, pid_t pid)
 {
     int status = 0;
@@ -288,6 +279,17 @@ RunTool makeRunTool(ToolPaths paths, ToolLimits limits)
                                               OutputSink* output) {
         return spawnTool(paths.resolve(path), args, output, limits);
     };
+}
+
+std::string bytesText(std::uint64_t bytes)
+{
+    if (bytes != 0 && bytes % (std::uint64_t{1} << 30) == 0)
+        return std::to_string(bytes >> 30) + " GiB";
+    if (bytes != 0 && bytes % (std::uint64_t{1} << 20) == 0)
+        return std::to_string(bytes >> 20) + " MiB";
+    if (bytes != 0 && bytes % (std::uint64_t{1} << 10) == 0)
+        return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
 }
 
 } // namespace quillfen

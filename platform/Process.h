@@ -46,6 +46,9 @@ struct ToolLimits {
     std::uint64_t outputBytes = std::uint64_t{4} << 30;
 };
 
+// "4 GiB", "64 MiB", or a count of bytes.
+std::string bytesText(std::uint64_t bytes);
+
 // Runs the executable at `path` with `args` (no shell: each element is one
 // argument) in a process group of its own, hands its standard output to
 // `output` as it arrives, to the end, and waits for it to exit. A null `output`

@@ -162,10 +162,17 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
     result.hours = request.hours;
     // The entries before the period are summed up as the file is read, in bounded memory.
     EarlierBackups earlier;
+    BackupTally& tally = result.found.tally;
     SavedLogLimits limits;
     limits.passedOver = [&earlier](std::size_t query, const KeptEntry& entry) {
         if (query == kFileEarlier)
             earlier.note(entry.time, entry.eventMessage);
+    };
+    // The period's entries are tallied as they are read, as the live Check does.
+    limits.tally = [&tally, release](const LogEntry& entry) { tallyEntry(tally, entry, release); };
+    limits.startTally = [&tally, &earlier] {
+        tally = {};
+        earlier = {};
     };
     const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, ctsPredicate(release), kPredicateEarlier},
                           std::move(limits));
@@ -176,10 +183,10 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         return result;
     }
     result.hours = file.hours(request);
-    BackupTally& tally = result.found.tally;
     const Date periodStart{log->newest.sinceEpoch - seconds(result.hours)};
-    for (const LogEntry& entry : log->inPeriod(kFileTM, seconds(result.hours)))
-        tallyEntry(tally, entry, release);
+    if (!log->tallied)
+        for (const LogEntry& entry : log->inPeriod(kFileTM, seconds(result.hours)))
+            tallyEntry(tally, entry, release);
     if (tally.completedBackups() == 0) {
         for (const KeptEntry& entry : log->queries[kFileEarlier].entries)
             if (entry.time < periodStart)

@@ -2,6 +2,7 @@
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
 #include "logquery/LogReader.h"
+#include "logquery/LogTimestamp.h"
 #include "logquery/TextLog.h"
 #include "platform/InputFile.h"
 #include "platform/Process.h"
@@ -12,6 +13,7 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <ctime>
@@ -529,6 +531,16 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     struct Case {
         std::string contents, expected;
         From from = From::File;
+        std::uint64_t pipeBytes = std::uint64_t{4} << 30;
+        std::size_t heldBytes = std::size_t{64} << 20;
+    };
+    // Entries a minute apart, forwards or backwards.
+    const auto minutes = [&tm](int count, bool backwards) {
+        std::string lines;
+        for (int i = 0; i < count; ++i)
+            lines +=
+                tm + "2023-02-17 20:" + std::to_string(10 + (backwards ? count - i : i) % 50) + ":00.000000-0800\"}\n";
+        return lines;
     };
     // Entries kept, hours spanned, entries in the last hour and how the file was read, or why it does not read.
     const Case cases[] = {
@@ -595,36 +607,66 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {preamble + json, read, From::Fifo},
         {gzipped(preamble + json), read, From::Stdin},
         {"", "no program wrote to it within 1 second", From::SilentFifo},
+        // A pipe without end, and entries held to be put in order, stop at their limits.
+        {minutes(400, false), "more than 8 KiB came through its pipe; save the log to a file to read that much",
+         From::Fifo, 8 << 10},
+        {minutes(20, false), "more than 1 KiB of its entries fall in the period; choose a shorter period", From::Fifo,
+         std::uint64_t{4} << 30, 1024},
+        {minutes(20, true),
+         "its entries are out of time order, and more than 1 KiB of them would have to be held to put "
+         "them in order; save the log again with one run of the log tool",
+         From::File, std::uint64_t{4} << 30, 1024},
+        {minutes(20, true), "20 1 20 ndjson style, entries put in time order"},
     };
-    for (const auto& [contents, expected, from] : cases) {
-        std::string path = write("log", contents);
+    // Read keeping the entries, and tallying them as they are read: the same entries and reading.
+    const auto outcome = [&](const Case& given, bool tallying) {
+        std::string path = write("log", given.contents);
         std::thread writer;
         const int savedStdin = ::dup(STDIN_FILENO);
-        if (from != From::File) {
+        if (given.from != From::File) {
             std::filesystem::remove(path);
-            ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+            EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
         }
-        if (from == From::Fifo)
-            writer = std::thread([&, path] { std::ofstream(path, std::ios::binary) << contents; });
-        if (from == From::Stdin) {
-            writer = std::thread([&, path] { std::ofstream(path, std::ios::binary) << contents; });
+        if (given.from == From::Fifo || given.from == From::Stdin)
+            writer = std::thread([&, path] { std::ofstream(path, std::ios::binary) << given.contents; });
+        if (given.from == From::Stdin) {
             ::close(STDIN_FILENO);
-            ASSERT_EQ(::open(path.c_str(), O_RDONLY), STDIN_FILENO);
+            EXPECT_EQ(::open(path.c_str(), O_RDONLY), STDIN_FILENO);
             path = "-";
         }
-        const auto [log, why] =
-            readSavedLog(path, std::array{kPredicateTM}, {48 * 3600, std::chrono::milliseconds(50), {}});
+        std::vector<Date> tallied;
+        SavedLogLimits limits;
+        limits.writerWait = std::chrono::milliseconds(50);
+        limits.pipeBytes = given.pipeBytes;
+        limits.heldBytes = given.heldBytes;
+        if (tallying) {
+            limits.tally = [&tallied](const LogEntry& entry) {
+                tallied.push_back(*parseLogTimestamp(entry.timestamp));
+            };
+            limits.startTally = [&tallied] { tallied.clear(); };
+        }
+        const auto [log, why] = readSavedLog(path, std::array{kPredicateTM}, limits);
         if (writer.joinable())
             writer.join();
         ::dup2(savedStdin, STDIN_FILENO);
         ::close(savedStdin);
-        EXPECT_EQ(!log ? why
-                       : std::to_string(log->queries[0].entries.size()) + " " + std::to_string(log->hoursSpanned()) +
-                             " " + std::to_string(log->inPeriod(0, 3600).size()) + " " + log->readingNote(),
-                  expected)
-            << contents.substr(0, 200);
         std::filesystem::remove(dir_ / "log");
-    }
+        if (!log)
+            return why;
+        if (!log->tallied)
+            for (const KeptEntry& entry : log->queries[0].entries)
+                tallied.push_back(entry.time);
+        EXPECT_TRUE(log->tallied || !tallying || given.from != From::File ||
+                    log->readingNote().find("time order") != std::string::npos)
+            << given.contents.substr(0, 200);
+        return std::to_string(tallied.size()) + " " + std::to_string(log->hoursSpanned()) + " " +
+               std::to_string(std::ranges::count_if(
+                   tallied, [&](Date time) { return time.sinceEpoch >= log->newest.sinceEpoch - 3600; })) +
+               " " + log->readingNote();
+    };
+    for (const Case& given : cases)
+        for (const bool tallying : {false, true})
+            EXPECT_EQ(outcome(given, tallying), given.expected) << given.contents.substr(0, 200) << tallying;
     EXPECT_EQ(readSavedLog(dir_ / "missing", std::array{kPredicateTM}).failure, "No such file or directory");
     EXPECT_EQ(readSavedLog(dir_, std::array{kPredicateTM}).failure, "Is a directory");
     // A file that grows while it is read ends where it ended when it was opened.
