@@ -6,6 +6,9 @@
 
 namespace quillfen::bench {
 
+// The styles `log show --style` writes that the generator knows.
+enum class GeneratedStyle { Json, Ndjson, Default, Compact };
+
 struct LogShape {
     // The output stops at the first entry boundary at or past this size (the
     // backup cycle under way is finished first, so the log never ends mid-backup).
@@ -23,11 +26,17 @@ struct LogShape {
     // scheduled backup with a reason of its own; 0 for none.
     std::size_t errorEvery = 0;
     std::size_t skipEvery = 0;
+    GeneratedStyle style = GeneratedStyle::Json;
+    // The share of entries, in percent, from other subsystems than Time Machine, as an unfiltered
+    // `log show` of a busy Mac prints them.
+    unsigned otherPercent = 0;
+    // Time Machine's noise is its multi-line "Backup result" property lists instead.
+    bool results = false;
 };
 
-// Output shaped like `log show --style json --info` for the Time Machine subsystem:
-// the tool's pretty printing and keys, hourly backup cycles in the older phrasing,
-// and the noise that dominates real captures.
-std::string generateLogJson(const LogShape& shape);
+// Output shaped like `log show --info` in `shape.style`: the tool's pretty printing
+// and keys or columns, hourly backup cycles in the older phrasing, and the noise
+// that dominates real captures.
+std::string generateLog(const LogShape& shape);
 
 } // namespace quillfen::bench

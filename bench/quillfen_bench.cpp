@@ -33,7 +33,7 @@ const simdjson::padded_string& logOutput(std::size_t mebibytes)
         shape.targetBytes = mebibytes * kMiB;
         const std::chrono::sys_seconds end = std::chrono::sys_days{std::chrono::year{2026} / 12 / 5};
         shape.endTime = static_cast<double>(end.time_since_epoch().count());
-        found = cache.emplace(mebibytes, simdjson::padded_string(bench::generateLogJson(shape))).first;
+        found = cache.emplace(mebibytes, simdjson::padded_string(bench::generateLog(shape))).first;
     }
     return found->second;
 }

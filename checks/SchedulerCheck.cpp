@@ -120,7 +120,8 @@ SchedulerVerdicts checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery
                        "The log file holds no " + name + " entries, so " + name + " could not be checked.\n");
             continue;
         }
-        const bool found = !log.inPeriod(step.query, static_cast<double>(minutes) * 60).empty();
+        const std::optional<Date> newest = log.queries.at(step.query).newest;
+        const bool found = newest && *newest >= Date{log.newest.sinceEpoch - static_cast<double>(minutes) * 60};
         judge(verdicts, step.service, found ? JsonTopLevel::NonEmptyArray : JsonTopLevel::EmptyArray, release);
     }
     return verdicts;

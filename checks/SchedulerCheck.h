@@ -46,7 +46,8 @@ struct SchedulerVerdicts {
 // Runs the DAS query, then the CTS query, over the last `minutes`, on the calling thread.
 SchedulerVerdicts runSchedulerCheck(const RunTool& runTool, std::int64_t minutes, Release release);
 
-// The same verdicts on what the DAS and CTS predicates found in a saved log,
+// The same verdicts on what the DAS and CTS predicates found in a saved log (the
+// newest time each selected, see SavedLogLimits::newestOnly),
 // over the last `minutes` before its newest entry. A file without entries of a
 // service's subsystems cannot tell whether the service ran, and says so.
 SchedulerVerdicts checkSchedulerInFile(const SavedLog& log, std::size_t dasQuery, std::size_t ctsQuery,

@@ -44,6 +44,9 @@ public:
         for (const std::string_view text : predicates)
             predicates_.push_back(parsePredicate(text).value());
         log_.queries.resize(predicates_.size());
+        newestOnly_.resize(predicates_.size());
+        for (const std::size_t query : limits.newestOnly)
+            newestOnly_.at(query) = true;
     }
 
     // `only`: the query whose predicate already selected the entry (a log archive's). An entry far
@@ -141,6 +144,11 @@ private:
             if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
+            if (newestOnly_[i]) {
+                if (predicates_[i].selects(entry.subsystem, entry.eventMessage))
+                    query.newest = std::max(query.newest.value_or(time), time);
+                continue;
+            }
             if (i == 0 && end_) {
                 if (tallied)
                     tally(entry, time);
@@ -231,6 +239,7 @@ private:
     }
 
     std::vector<Predicate> predicates_;
+    std::vector<bool> newestOnly_;
     double keptSeconds_;
     std::size_t heldBytes_;
     std::function<void(std::size_t, const KeptEntry&)> passedOver_;

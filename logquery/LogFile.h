@@ -29,6 +29,7 @@ struct KeptEntry {
 struct FileQuery {
     std::deque<KeptEntry> entries; // the entries it selects that may fall in the period, in file order
     bool subsystemSeen = false;    // the file holds entries of a subsystem it asks about
+    std::optional<Date> newest; // of the entries it selects, for a query that keeps none (SavedLogLimits::newestOnly)
 };
 
 // A saved log as the queries see it: the file is read once for all of them.
@@ -84,6 +85,9 @@ struct SavedLogLimits {
     // `startTally` comes before each reading of the file: what was handed over before is void.
     std::function<void(const LogEntry& entry)> tally;
     std::function<void()> startTally;
+    // Queries whose entries are not kept, only the time of the newest (FileQuery::newest): whether
+    // anything was logged lately, in a log of any size. Their repeats go uncounted.
+    std::vector<std::size_t> newestOnly;
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see

@@ -174,6 +174,7 @@ CheckResult checkLogFile(const CheckServices& services, const CheckRequest& requ
         tally = {};
         earlier = {};
     };
+    limits.newestOnly = {kFileDAS, kFileCTS};
     const LogFileRun file(services, request, {kPredicateTM, kPredicateDAS, ctsPredicate(release), kPredicateEarlier},
                           std::move(limits));
     const SavedLog* log = file.log();
