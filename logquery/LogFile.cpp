@@ -45,6 +45,7 @@ public:
             predicates_.push_back(parsePredicate(text).value());
         log_.queries.resize(predicates_.size());
         newestOnly_.resize(predicates_.size());
+        repeatsBefore_.resize(predicates_.size());
         for (const std::size_t query : limits.newestOnly)
             newestOnly_.at(query) = true;
     }
@@ -91,9 +92,13 @@ public:
         log_.tallied = end_ && found_ && !outOfOrder_ && !pastEnd_ && log_.newest == *end_;
         // An entry that two queries select is one entry of the file: its repeats count once.
         std::map<std::pair<double, std::string>, std::uint64_t> repeats;
-        for (FileQuery& query : log_.queries)
-            for (auto& [key, count] : settle(query.entries))
+        for (std::size_t i = 0; i < log_.queries.size(); ++i) {
+            auto dropped = settle(log_.queries[i].entries);
+            for (const auto& [key, count] : repeatsBefore_[i])
+                dropped[key] += count;
+            for (const auto& [key, count] : dropped)
                 repeats[key] = std::max(repeats[key], count);
+        }
         log_.repeats = tallyRepeats_;
         for (const auto& [key, count] : repeats)
             log_.repeats += count;
@@ -158,6 +163,13 @@ private:
             }
             if ((time < oldestKept && !passedOver_) || !predicates_[i].selects(entry.subsystem, entry.eventMessage))
                 continue;
+            // A repeat of the entry before is counted at once, so that a pipe of one line for ever holds nothing.
+            if (!query.entries.empty() && query.entries.back().time == time &&
+                query.entries.back().eventMessage == entry.eventMessage) {
+                if (!tallied)
+                    ++repeatsBefore_[i][{time.sinceEpoch, query.entries.back().eventMessage}];
+                continue;
+            }
             KeptEntry kept{time, std::string(entry.timestamp), std::string(entry.eventMessage), tallied};
             if (time >= oldestKept) {
                 unordered_ = unordered_ || (!query.entries.empty() && time < query.entries.back().time);
@@ -240,6 +252,8 @@ private:
 
     std::vector<Predicate> predicates_;
     std::vector<bool> newestOnly_;
+    // Of each query, how often an entry was dropped as the repeat of the one kept before it.
+    std::vector<std::map<std::pair<double, std::string>, std::uint64_t>> repeatsBefore_;
     double keptSeconds_;
     std::size_t heldBytes_;
     std::function<void(std::size_t, const KeptEntry&)> passedOver_;

@@ -73,8 +73,8 @@ struct SavedLogLimits {
     // A pipe ends here, as the log tool's output does (ToolLimits::outputBytes).
     std::uint64_t pipeBytes = std::uint64_t{4} << 30;
     // Entries held to be put in time order, from a pipe or a file out of order: far more than a busy
-    // Mac logs in the longest period.
-    std::size_t heldBytes = std::size_t{64} << 20;
+    // Mac logs in the longest period, and with what holding them costs, less than 64 MiB.
+    std::size_t heldBytes = std::size_t{48} << 20;
     // Where the selected entries that are not kept go, in no particular order, for
     // whoever sums up the times before them; none: they are dropped.
     std::function<void(std::size_t query, const KeptEntry& entry)> passedOver;

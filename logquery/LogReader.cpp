@@ -229,6 +229,16 @@ std::size_t LogReader::feedArray(std::string_view bytes)
             return end;
         ++arrayLines_;
         at = end + 1;
+        // Whole lines without a "]" cannot end the array: they go to the decoder as they are.
+        if (!afterClose_ && !holding_) {
+            const std::size_t close = bytes.find(']', at);
+            const std::size_t lastEnd = bytes.substr(0, close).rfind('\n');
+            if (lastEnd != std::string_view::npos && lastEnd >= at) {
+                arrayLines_ +=
+                    static_cast<std::uint64_t>(std::count(bytes.begin() + at, bytes.begin() + lastEnd + 1, '\n'));
+                at = lastEnd + 1;
+            }
+        }
     }
     feedTo(bytes.size());
     return bytes.size();

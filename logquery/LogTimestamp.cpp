@@ -104,11 +104,22 @@ std::optional<Date> parseLogTimestamp(std::string_view text)
             return std::nullopt;
     }
     namespace chrono = std::chrono;
-    const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
-    if (!date.ok() || year > kLatestYear || hour > 23 || minute > 59 || second > 59)
+    if (year > kLatestYear || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const chrono::sys_seconds at = chrono::sys_days{date} + chrono::hours{hour} + chrono::minutes{minute} +
-                                   chrono::seconds{second} - chrono::minutes{*offset};
+    // A log's entries come day after day: the day of the one before is most often the day again.
+    struct Day {
+        unsigned year = 0, month = 0, day = 0;
+        chrono::sys_days days;
+    };
+    thread_local Day last;
+    if (year != last.year || month != last.month || day != last.day) {
+        const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
+        if (!date.ok())
+            return std::nullopt;
+        last = {year, month, day, chrono::sys_days{date}};
+    }
+    const chrono::sys_seconds at =
+        last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second} - chrono::minutes{*offset};
     return Date{static_cast<double>(at.time_since_epoch().count()) + *millis / 1000.0};
 }
 

@@ -1,6 +1,7 @@
 #include "logquery/Predicate.h"
 
 #include <algorithm>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -18,10 +19,35 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b)
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), sameIgnoringCase);
 }
 
+// Candidates are found by their first character in either case with memchr, each case's next
+// place kept until it is passed, so the cost stays linear.
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle)
 {
-    const auto found = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(), sameIgnoringCase);
-    return needle.empty() || found != haystack.end();
+    if (needle.empty())
+        return true;
+    if (needle.size() > haystack.size())
+        return false;
+    const char first = needle.front();
+    const char lower = first >= 'A' && first <= 'Z' ? char(first - 'A' + 'a') : first;
+    const char upper = lower >= 'a' && lower <= 'z' ? char(lower - 'a' + 'A') : lower;
+    const std::size_t last = haystack.size() - needle.size() + 1; // candidates lie before it
+    const auto next = [&](char c, std::size_t from) {
+        const void* at = std::memchr(haystack.data() + from, c, last - from);
+        return at ? static_cast<std::size_t>(static_cast<const char*>(at) - haystack.data()) : last;
+    };
+    std::size_t nextLower = next(lower, 0);
+    std::size_t nextUpper = upper == lower ? last : next(upper, 0);
+    while (true) {
+        const std::size_t at = std::min(nextLower, nextUpper);
+        if (at >= last)
+            return false;
+        if (equalsIgnoringCase(haystack.substr(at + 1, needle.size() - 1), needle.substr(1)))
+            return true;
+        if (at == nextLower)
+            nextLower = at + 1 < last ? next(lower, at + 1) : last;
+        else
+            nextUpper = at + 1 < last ? next(upper, at + 1) : last;
+    }
 }
 
 struct Token {

@@ -171,9 +171,23 @@ long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt, st
     return goesBack ? later : first;
 }
 
+// offsetAtLocalTime, from `steady` where it holds; a new stretch is kept when none holds.
+long steadyOffsetAt(SteadyOffset& steady, Date local, const TextLogReader::ZoneOffset& offsetAt,
+                    std::optional<Date> previous)
+{
+    constexpr double kDay = 24 * 60 * 60;
+    if (local.sinceEpoch >= steady.from && local.sinceEpoch <= steady.to)
+        return steady.offset;
+    const long found = offsetAtLocalTime(local, offsetAt, previous);
+    if (offsetAt(Date{local.sinceEpoch - 2 * kDay}) == found && offsetAt(local) == found &&
+        offsetAt(Date{local.sinceEpoch + 2 * kDay}) == found)
+        steady = {local.sinceEpoch - kDay, local.sinceEpoch + kDay, found};
+    return found;
+}
+
 // `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
 std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
-                                       std::optional<Date> previous = std::nullopt)
+                                       std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
 {
     if (!startsWithDate(line))
         return std::nullopt;
@@ -189,7 +203,8 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return std::nullopt;
-        const long offset = offsetAtLocalTime(*local, offsetAt, previous);
+        const long offset = steady ? steadyOffsetAt(*steady, *local, offsetAt, previous)
+                                   : offsetAtLocalTime(*local, offsetAt, previous);
         entry.timestamp += offsetText(offset);
         entry.instant = Date{local->sinceEpoch - static_cast<double>(offset)};
         splitSource(trimmedStart(*source), entry);
@@ -454,7 +469,7 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             return;
         }
     }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_)) {
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_, &steady_)) {
         flushEntry();
         previousInstant_ = entry->instant;
         timestamp_ = std::move(entry->timestamp);

@@ -15,6 +15,13 @@ namespace quillfen {
 enum class LogStyle { Default, Syslog, Compact, Json, Ndjson };
 std::string_view styleName(LogStyle style);
 
+// The compact style's offset over four days in which it does not change: local times in the
+// middle two need not ask the zone again.
+struct SteadyOffset {
+    double from = 0, to = -1;
+    long offset = 0;
+};
+
 // Reads the text styles that `log show` and `log stream` print, from bytes
 // handed over in pieces of any size:
 //
@@ -103,6 +110,7 @@ private:
     std::size_t pendingBlankLines_ = 0;
     bool leftOpen_ = false;               // the message's last line ends in one of "{([=:"
     std::optional<Date> previousInstant_; // of the last compact entry
+    SteadyOffset steady_;
     std::string timestamp_;
     std::string subsystem_;
     std::string message_;

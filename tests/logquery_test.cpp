@@ -531,8 +531,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     struct Case {
         std::string contents, expected;
         From from = From::File;
-        std::uint64_t pipeBytes = std::uint64_t{4} << 30;
-        std::size_t heldBytes = std::size_t{64} << 20;
+        std::uint64_t pipeBytes = SavedLogLimits{}.pipeBytes;
+        std::size_t heldBytes = SavedLogLimits{}.heldBytes;
     };
     // Entries a minute apart, forwards or backwards.
     const auto minutes = [&tm](int count, bool backwards) {
@@ -611,12 +611,19 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {minutes(400, false), "more than 8 KiB came through its pipe; save the log to a file to read that much",
          From::Fifo, 8 << 10},
         {minutes(20, false), "more than 1 KiB of its entries fall in the period; choose a shorter period", From::Fifo,
-         std::uint64_t{4} << 30, 1024},
+         SavedLogLimits{}.pipeBytes, 1024},
         {minutes(20, true),
          "its entries are out of time order, and more than 1 KiB of them would have to be held to put "
          "them in order; save the log again with one run of the log tool",
-         From::File, std::uint64_t{4} << 30, 1024},
+         From::File, SavedLogLimits{}.pipeBytes, 1024},
         {minutes(20, true), "20 1 20 ndjson style, entries put in time order"},
+        {[&] {
+             std::string same;
+             for (int i = 0; i < 400; ++i)
+                 same += tm + "2023-02-17 20:00:00.000000-0800\"}\n";
+             return same;
+         }(),
+         "1 1 1 ndjson style, 399 repeated entries counted once", From::Fifo, SavedLogLimits{}.pipeBytes, 1024},
     };
     // Read keeping the entries, and tallying them as they are read: the same entries and reading.
     const auto outcome = [&](const Case& given, bool tallying) {

@@ -27,6 +27,10 @@ TEST(MacsimPredicate, ReadsTheProductsQueriesAndRejectsOtherShapes)
     const Predicate speed = *parsePredicate(kPredicateSpeed);
     EXPECT_TRUE(speed.selects("com.apple.TimeMachine", "nothing COPIED"));
     EXPECT_FALSE(speed.selects("com.apple.timemachine", "Copied"));
+    // Near misses in either case before the text, at the very end, or cut short.
+    EXPECT_TRUE(speed.selects("com.apple.TimeMachine", "cCOPIEcopiEcOpIeD"));
+    EXPECT_FALSE(speed.selects("com.apple.TimeMachine", "cCOPIEcopiEcOpIe") ||
+                 speed.selects("com.apple.TimeMachine", "Copie"));
     const Predicate either = *parsePredicate(R"((subsystem == "a") OR (subsystem == "b" AND eventMessage )"
                                              R"p(CONTAINS[c] "x" AND eventMessage CONTAINS[c] "(y)"))p");
     EXPECT_TRUE(either.selects("a", "") && either.selects("b", "(Y) x") && either.asksAbout("b"));
