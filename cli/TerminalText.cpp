@@ -1,5 +1,6 @@
 #include "cli/TerminalText.h"
 
+#include <algorithm>
 #include <array>
 
 namespace quillfen::cli {
@@ -51,6 +52,28 @@ std::string inertText(std::string_view text)
     }
     out.append(text, plain);
     return out;
+}
+
+} // namespace quillfen::cli
+
+namespace quillfen::cli {
+
+std::string progressRedraw(std::string_view text, std::size_t columns)
+{
+    std::string line = inertText(text);
+    std::ranges::replace_if(
+        line, [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    // Counted in code points, whose continuation bytes take no column of their own.
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if ((static_cast<unsigned char>(line[i]) & 0xc0) == 0x80)
+            continue;
+        if (++shown == columns) {
+            line.resize(i);
+            break;
+        }
+    }
+    return "\r" + line + std::string(kClearLine.substr(1));
 }
 
 } // namespace quillfen::cli

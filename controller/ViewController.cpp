@@ -126,7 +126,7 @@ CheckRequest ViewController::startRun()
 {
     readPeriodField();
     showBusyIndicator();
-    return CheckRequest{theTimePeriod, logFile_, periodFromFile_};
+    return CheckRequest{theTimePeriod, logFile_, periodFromFile_, {}};
 }
 
 void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hours)

@@ -282,6 +282,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     InputFile::Opened opened = InputFile::open(path, limits.writerWait);
     if (!opened.file)
         return failed(opened.failure);
+    const InputFile& file = *opened.file;
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
     Collector collector(predicates, limits);
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
@@ -291,6 +292,8 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
         if (count == 0)
             break;
         reader.feed({chunk.data(), count});
+        if (limits.bytesRead)
+            limits.bytesRead(file.bytesRead(), file.size());
     }
     if (source->failure())
         return failed(*source->failure());

@@ -70,6 +70,9 @@ struct SavedLogLimits {
     // Where the selected entries that are not kept go, in no particular order, for
     // whoever sums up the times before them; none: they are dropped.
     std::function<void(std::size_t query, const KeptEntry& entry)> passedOver;
+    // Told, on the reading thread, how many of the file's bytes as stored have been read, of
+    // its size when it is a regular file; a log archive folder tells nothing.
+    std::function<void(std::uint64_t bytes, std::optional<std::uint64_t> size)> bytesRead;
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see

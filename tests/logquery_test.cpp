@@ -613,7 +613,7 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
             path = "-";
         }
         const auto [log, why] =
-            readSavedLog(path, std::array{kPredicateTM}, {48 * 3600, std::chrono::milliseconds(50), {}});
+            readSavedLog(path, std::array{kPredicateTM}, {48 * 3600, std::chrono::milliseconds(50), {}, {}});
         if (writer.joinable())
             writer.join();
         ::dup2(savedStdin, STDIN_FILENO);
