@@ -294,7 +294,7 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
     EXPECT_EQ(h.window.outputText.plainText(), "");
 }
 
-TEST(Progress, ALineFromHalfASecondOnAtMostFourASecond)
+TEST(Progress, ALineFromHalfASecondOnAtMostFourASecondThatReachesTheWindowBeforeTheResult)
 {
     struct Text {
         std::optional<std::string> logFile;
@@ -342,6 +342,20 @@ TEST(Progress, ALineFromHalfASecondOnAtMostFourASecond)
         EXPECT_EQ(line.due(), step.drawn) << step.at;
         EXPECT_EQ(line.shown(), step.at >= 0.5);
     }
+
+    // In the window, the line shows before the result, which then takes it away.
+    Harness h;
+    const auto gate = std::make_shared<Gate>();
+    h.runTool = gatedRunner(gate, healthyLog(20), "");
+    h.controller().runCheckButton();
+    h.clock->set(Date{kNow.sinceEpoch + 3});
+    gate->open.release();
+    ASSERT_TRUE(h.mainQueue.runOne(kPatience));
+    EXPECT_EQ(h.window.progressLabel.text(), "Reading the log: 0 entries, 3 s");
+    EXPECT_EQ(shown(h), "grey 2/2 busy\n");
+    ASSERT_TRUE(h.mainQueue.runOne(kPatience));
+    EXPECT_EQ(h.window.progressLabel.text(), "");
+    EXPECT_TRUE(shown(h).starts_with("green 2/2\nAnalysis from ")) << shown(h);
 }
 
 } // namespace
