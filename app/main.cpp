@@ -26,15 +26,6 @@ std::string loginName()
 
 // For demos and the README's screenshot: once the window's Check has finished,
 // save a picture of the window and quit.
-// The same a number of seconds after launch, whether or not the window is busy: a long read's progress.
-void screenshotAfter(TMWindow& window, const QString& file, int seconds)
-{
-    QTimer::singleShot(seconds * 1000, &window, [&window, file] {
-        window.grab().save(file);
-        QApplication::quit();
-    });
-}
-
 void screenshotWhenIdle(TMWindow& window, const QString& file)
 {
     auto* poll = new QTimer(&window);
@@ -45,6 +36,15 @@ void screenshotWhenIdle(TMWindow& window, const QString& file)
         QApplication::quit();
     });
     poll->start(200);
+}
+
+// The same some seconds after launch, busy or not: a picture of a long read's progress.
+void screenshotAfter(TMWindow& window, const QString& file, int seconds)
+{
+    QTimer::singleShot(seconds * 1000, &window, [&window, file] {
+        window.grab().save(file);
+        QApplication::quit();
+    });
 }
 
 } // namespace
