@@ -132,9 +132,10 @@ PROGRESS
     times a second and cleared before anything else is printed:
         Reading capture.json: 312.4 MB of 1.02 GB, 4 s
         Reading the log: 1,234,567 entries, 12 s
-    A compressed file or a pipe gives only the bytes read so far. Nothing is
-    shown when standard error is not a terminal, and standard output never
-    carries it, so --json, --nagios and --ea output stays whole.
+    A compressed file counts its bytes as stored; a pipe gives only the
+    bytes read so far. Nothing is shown when standard error is not a
+    terminal, and standard output never carries it, so --json, --nagios and
+    --ea output stays whole.
 
 EXAMPLES
     quillfen-cli check --hours 24

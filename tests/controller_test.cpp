@@ -309,8 +309,8 @@ TEST(Progress, ALineFromHalfASecondOnAtMostFourASecondThatReachesTheWindowBefore
          {312'400'000, 1'024'000'000, 0},
          4,
          "Reading capture.json: 312.4 MB of 1.02 GB, 4 s"},
-        // Compressed or piped, the bytes read are all that is known.
-        {"day.ndjson.gz", {5'000'000, std::nullopt, 0}, 75, "Reading day.ndjson.gz: 5 MB, 1 min 15 s"},
+        // From a pipe, the bytes read are all that is known.
+        {"day.fifo", {5'000'000, std::nullopt, 0}, 75, "Reading day.fifo: 5 MB, 1 min 15 s"},
         {"-", {999, std::nullopt, 0}, 3720, "Reading standard input: 999 bytes, 1 h 2 min"},
         {"/tmp/empty.json", {0, 0, 0}, 1, "Reading empty.json: Zero KB of Zero KB, 1 s"},
         {"day.logarchive", {}, 2, "Reading day.logarchive, 2 s"},
