@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <filesystem>
+
 namespace quillfen {
 
 using namespace Qt::Literals::StringLiterals;
@@ -52,15 +54,24 @@ QString Document::windowTitle() const
 
 bool Document::writeToFile(const QString& path)
 {
+    const QString name = QFileInfo(path).fileName();
+    const QString unsaved = u"The document “%1” could not be saved."_s.arg(name);
+    // Never harm what was given: the report does not replace the log it was read from.
+    std::error_code unknown;
+    if (const auto& log = window_->controller().logFile();
+        log && std::filesystem::equivalent(*log, QFile::encodeName(path).toStdString(), unknown)) {
+        const QString why = u"“%1” is the log file being analysed: nothing was written. Save the report under "
+                            u"another name."_s.arg(name);
+        alerts_.runModal(Alert{AlertStyle::Critical, unsaved.toStdString(), why.toStdString(), "OK"});
+        return false;
+    }
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(reportData()) >= 0 && file.commit()) {
         filePath_ = path;
         window_->setWindowTitle(windowTitle());
         return true;
     }
-    const QString name = QFileInfo(path).fileName();
-    alerts_.runModal(Alert{AlertStyle::Critical, u"The document “%1” could not be saved."_s.arg(name).toStdString(),
-                           file.errorString().toStdString(), "OK"});
+    alerts_.runModal(Alert{AlertStyle::Critical, unsaved.toStdString(), file.errorString().toStdString(), "OK"});
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
@@ -34,6 +35,16 @@ std::string QtTextField::text() const
 void QtTextField::setText(std::string_view text)
 {
     edit_.setText(fromUtf8(text));
+}
+
+std::string QtLabel::text() const
+{
+    return label_.text().toStdString();
+}
+
+void QtLabel::setText(std::string_view text)
+{
+    label_.setText(fromUtf8(text));
 }
 
 std::int64_t QtStepper::integerValue() const

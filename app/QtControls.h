@@ -7,6 +7,7 @@
 #include <string>
 
 class QAbstractButton;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
@@ -28,6 +29,17 @@ public:
 
 private:
     QLineEdit& edit_;
+};
+
+// A line of text the user reads but does not edit, as a Mac label is a text field.
+class QtLabel final : public TextField {
+public:
+    explicit QtLabel(QLabel& label) : label_(label) {}
+    std::string text() const override;
+    void setText(std::string_view text) override;
+
+private:
+    QLabel& label_;
 };
 
 class QtStepper final : public Stepper {

@@ -5,6 +5,7 @@
 #include "ui_Main.h"
 
 #include <QFontDatabase>
+#include <QLabel>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -23,7 +24,7 @@ struct TMWindow::Controls {
     explicit Controls(Ui::TMWindow& ui)
         : periodText(*ui.periodText), periodStep(*ui.periodStep), trafficLight(*ui.trafficLight),
           outputText(*ui.outputText), apfsButton(*ui.apfsButton), progressSpinner(*ui.progressSpinner),
-          timeline(*ui.timeline)
+          progressLabel(*ui.progressLabel), timeline(*ui.timeline)
     {
     }
 
@@ -33,6 +34,7 @@ struct TMWindow::Controls {
     QtTextView outputText;
     QtButton apfsButton;
     QtProgressIndicator progressSpinner;
+    QtLabel progressLabel;
     TimelineView& timeline;
 };
 
@@ -44,6 +46,15 @@ TMWindow::TMWindow(ControllerServices services, QWidget* parent)
     QSizePolicy keepPlace = ui_->progressSpinner->sizePolicy();
     keepPlace.setRetainSizeWhenHidden(true);
     ui_->progressSpinner->setSizePolicy(keepPlace);
+    // The progress line takes the room the row has to spare, beside the spinner, and never widens the window.
+    QLabel& progress = *ui_->progressLabel;
+    progress.setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    progress.setMinimumWidth(1);
+    progress.setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QFont smaller = progress.font();
+    smaller.setPointSizeF(smaller.pointSizeF() * 0.9);
+    progress.setFont(smaller);
+    progress.setForegroundRole(QPalette::PlaceholderText);
 
     controls_ = std::make_unique<Controls>(*ui_);
     controller_ = std::make_unique<ViewController>(controlsOf(*controls_, controls_->timeline), std::move(services));

@@ -38,6 +38,15 @@ void screenshotWhenIdle(TMWindow& window, const QString& file)
     poll->start(200);
 }
 
+// The same some seconds after launch, busy or not: a picture of a long read's progress.
+void screenshotAfter(TMWindow& window, const QString& file, int seconds)
+{
+    QTimer::singleShot(seconds * 1000, &window, [&window, file] {
+        window.grab().save(file);
+        QApplication::quit();
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,7 +64,10 @@ int main(int argc, char** argv)
     const QCommandLineOption screenshot(u"screenshot"_s, u"After the check, save the window to FILE and quit."_s,
                                         u"FILE"_s);
     const QCommandLineOption hours(u"hours"_s, u"Put HOURS in the period field first."_s, u"HOURS"_s);
-    parser.addOptions({checkOnLaunch, screenshot, hours});
+    const QCommandLineOption screenshotAt(
+        u"screenshot-after"_s, u"Save the window SECONDS after launch instead, busy or not."_s, u"SECONDS"_s);
+    const QCommandLineOption analyse(u"analyse"_s, u"Open a window that analyses the saved log FILE."_s, u"FILE"_s);
+    parser.addOptions({checkOnLaunch, screenshot, screenshotAt, hours, analyse});
     parser.process(application);
 
     QSettings settings;
@@ -76,13 +88,17 @@ int main(int argc, char** argv)
     if (!delegate.startUpChecks())
         return 0;
 
-    TMWindow& window = delegate.newDocument().window();
+    // As File > Analyse Log File… does, or an untitled window of this Mac's log.
+    const bool analysing = parser.isSet(analyse);
+    TMWindow& window = (analysing ? delegate.analyseLogFile(parser.value(analyse)) : delegate.newDocument()).window();
     window.show();
     if (parser.isSet(hours))
         window.form().periodText->setText(parser.value(hours));
-    if (parser.isSet(checkOnLaunch) || parser.isSet(screenshot))
+    if (!analysing && (parser.isSet(checkOnLaunch) || parser.isSet(screenshot)))
         window.controller().runCheckButton();
-    if (parser.isSet(screenshot))
+    if (parser.isSet(screenshot) && parser.isSet(screenshotAt))
+        screenshotAfter(window, parser.value(screenshot), parser.value(screenshotAt).toInt());
+    else if (parser.isSet(screenshot))
         screenshotWhenIdle(window, parser.value(screenshot));
     return QApplication::exec();
 }

@@ -126,6 +126,17 @@ EXIT STATUS
     Failed tools are reported on standard error as the alert's message text,
     a blank and its informative text.
 
+PROGRESS
+    When standard error is a terminal, a read that takes more than half a
+    second shows how far it has come on one line there, redrawn up to four
+    times a second and cleared before anything else is printed:
+        Reading capture.json: 312.4 MB of 1.02 GB, 4 s
+        Reading the log: 1,234,567 entries, 12 s
+    A compressed file counts its bytes as stored; a pipe gives only the
+    bytes read so far. Nothing is shown when standard error is not a
+    terminal, and standard output never carries it, so --json, --nagios and
+    --ea output stays whole.
+
 EXAMPLES
     quillfen-cli check --hours 24
     quillfen-cli check --file capture.log
@@ -160,6 +171,8 @@ OPTIONS
 EXIT STATUS
     0  the listing was printed
     3  the log tool failed, its output or the log file could not be read
+
+    A long read shows its progress on a terminal, as for check.
 )";
 
 constexpr std::string_view kApfs = R"(NAME
@@ -190,6 +203,8 @@ EXIT STATUS
     0  the listing was printed
     3  the log tool failed, its output or the log file could not be read,
        or this Mac runs a macOS older than 11
+
+    A long read shows its progress on a terminal, as for check.
 )";
 
 constexpr std::string_view kBackupNow = R"(NAME

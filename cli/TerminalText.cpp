@@ -1,5 +1,6 @@
 #include "cli/TerminalText.h"
 
+#include <algorithm>
 #include <array>
 
 namespace quillfen::cli {
@@ -51,6 +52,49 @@ std::string inertText(std::string_view text)
     }
     out.append(text, plain);
     return out;
+}
+
+} // namespace quillfen::cli
+
+namespace quillfen::cli {
+
+namespace {
+
+// Columns that `text` takes: its code points, whose continuation bytes take none of their own.
+std::size_t columnsOf(std::string_view text)
+{
+    return static_cast<std::size_t>(
+        std::ranges::count_if(text, [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+}
+
+// The first `columns` columns of `text`.
+std::string_view firstColumns(std::string_view text, std::size_t columns)
+{
+    std::size_t shown = 0;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xc0) != 0x80 && shown++ == columns)
+            return text.substr(0, i);
+    return text;
+}
+
+} // namespace
+
+std::string progressRedraw(std::string_view text, std::size_t columns)
+{
+    std::string line = inertText(text);
+    std::ranges::replace_if(
+        line, [](char c) { return c == '\n' || c == '\t'; }, ' ');
+    const std::size_t room = columns - 1;
+    if (columnsOf(line) > room) {
+        // A long name gives way first, so that the figures after it stay in sight.
+        const std::size_t figures = line.rfind(": ");
+        const std::string_view tail = figures == std::string::npos ? "" : std::string_view(line).substr(figures);
+        if (!tail.empty() && columnsOf(tail) + 1 < room)
+            line = std::string(firstColumns(line, room - columnsOf(tail) - 1)) + "\u2026" + std::string(tail);
+        else
+            line = std::string(firstColumns(line, room));
+    }
+    return "\r" + line + std::string(kClearLine.substr(1));
 }
 
 } // namespace quillfen::cli

@@ -3,6 +3,7 @@
 #include "cli/TerminalText.h"
 #include "platform/FileWrite.h"
 #include "platform/IntegerText.h"
+#include "platform/Terminal.h"
 #include "platform/TimeZone.h"
 #include "service/CheckService.h"
 #include "timeline/Svg.h"
@@ -71,13 +72,33 @@ public:
     const SystemVersion& systemVersion() const { return service_.systemVersion(); }
     Date now() const { return clock_->now(); }
 
-    // Starts a run with `start`, which hands its result to the function it is given, and waits for it.
+    // On a terminal, the run of `request` shows how far it has come on a line of standard error
+    // while await() waits for it.
+    CheckRequest showingProgress(CheckRequest request)
+    {
+        if (columns_) {
+            progress_ = std::make_shared<ProgressLine>(request.logFile, clock_);
+            request.progress = [line = progress_](const RunProgress& progress) { line->report(progress); };
+        }
+        return request;
+    }
+
+    // Starts a run with `start`, which hands its result to the function it is given, and waits for
+    // it. The progress line, drawn here on the main thread, is cleared before anything else is written.
     template <typename Result, typename Start> Result await(Start start)
     {
         std::optional<Result> result;
         start([&result](Result& done) { result = std::move(done); });
-        while (!result)
-            mainQueue_.runOne();
+        while (!result) {
+            if (!progress_)
+                mainQueue_.runOne();
+            else if (!mainQueue_.runOne(kRedrawWait))
+                if (const auto text = progress_->due())
+                    writeToTerminal(cli::progressRedraw(*text, *columns_));
+        }
+        if (progress_ && progress_->shown())
+            writeToTerminal(cli::kClearLine);
+        progress_.reset();
         return std::move(*result);
     }
 
@@ -93,8 +114,14 @@ private:
         return named;
     }
 
+    static void writeToTerminal(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stderr); }
+
+    static constexpr std::chrono::milliseconds kRedrawWait{250};
+
     FifoMainQueue mainQueue_;
     std::shared_ptr<const Clock> clock_ = std::make_shared<SystemClock>();
+    const std::optional<std::size_t> columns_ = standardErrorColumns();
+    std::shared_ptr<ProgressLine> progress_;
     ToolPaths paths_;
     RunTool runTool_;
     CheckService service_;
@@ -142,7 +169,7 @@ int exitStatusFor(const std::optional<BackupAssessment>& light)
 int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
     Session session(limits, namedRelease(arguments));
-    const CheckRequest request = requestOf(arguments);
+    const CheckRequest request = session.showingProgress(requestOf(arguments));
     const CheckResult result =
         session.await<CheckResult>([&](auto done) { session.service().check(request, std::move(done)); });
     cli::CheckOutcome outcome{result, std::nullopt, session.now()};
@@ -192,7 +219,7 @@ int runListing(const Arguments& arguments, const ToolLimits& limits, Listing lis
             return kNoVerdict;
         }
     }
-    const CheckRequest request = requestOf(arguments);
+    const CheckRequest request = session.showingProgress(requestOf(arguments));
     const ListingResult result =
         session.await<ListingResult>([&](auto done) { session.service().list(listing, request, std::move(done)); });
     printAlerts(result.alerts);

@@ -16,8 +16,14 @@ constexpr double kMaximumFontSize = 60.0;
 ViewController::ViewController(const WindowControls& controls, ControllerServices services)
     : periodText(controls.periodText), periodStep(controls.periodStep), trafficLight(controls.trafficLight),
       outputText(controls.outputText), theAPFSButton(controls.theAPFSButton), progressSpinner(controls.progressSpinner),
-      timeline(controls.timeline), services_(std::move(services)), service_(services_.checks)
+      progressLabel(controls.progressLabel), timeline(controls.timeline), services_(std::move(services)),
+      progressLines_(std::make_shared<ClosableMainQueue>(services_.checks.mainQueue)), service_(services_.checks)
 {
+}
+
+ViewController::~ViewController()
+{
+    progressLines_->close();
 }
 
 void ViewController::viewDidLoad()
@@ -114,6 +120,7 @@ void ViewController::hideBusyIndicator()
 {
     progressSpinner.stopAnimation();
     progressSpinner.setHidden(true);
+    progressLabel.setText({});
 }
 
 void ViewController::useLogFile(std::string path, bool periodFromFile)
@@ -126,7 +133,19 @@ CheckRequest ViewController::startRun()
 {
     readPeriodField();
     showBusyIndicator();
-    return CheckRequest{theTimePeriod, logFile_, periodFromFile_};
+    CheckRequest request{theTimePeriod, logFile_, periodFromFile_, {}};
+    // The run reports on its own thread; the line, due a few times a second at most, comes to the label
+    // on the main queue, unless the window has gone.
+    request.progress = [line = std::make_shared<ProgressLine>(logFile_, services_.checks.clock), lines = progressLines_,
+                        label = &progressLabel](const RunProgress& progress) {
+        line->report(progress);
+        if (auto text = line->due())
+            lines->post([lines, label, text = std::move(*text)] {
+                if (lines->isOpen())
+                    label->setText(text);
+            });
+    };
+    return request;
 }
 
 void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hours)

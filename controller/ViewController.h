@@ -34,14 +34,16 @@ struct WindowControls {
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;
+    // Beside the busy indicator: how far a long run has come.
+    TextField& progressLabel;
     TimelineView& timeline;
 };
 
 // The controls of any window that holds them under these names (Qt widgets or headless ones).
 template <typename Window> WindowControls controlsOf(Window& window, TimelineView& timeline)
 {
-    return {window.periodText,      window.periodStep, window.trafficLight, window.outputText, window.apfsButton,
-            window.progressSpinner, timeline};
+    return {window.periodText, window.periodStep,      window.trafficLight,  window.outputText,
+            window.apfsButton, window.progressSpinner, window.progressLabel, timeline};
 }
 
 inline constexpr std::string_view kFontSizeKey = "fontSize";
@@ -52,6 +54,7 @@ inline constexpr std::string_view kFontSizeKey = "fontSize";
 class ViewController {
 public:
     ViewController(const WindowControls& controls, ControllerServices services);
+    ~ViewController();
     ViewController(const ViewController&) = delete;
     ViewController& operator=(const ViewController&) = delete;
 
@@ -82,6 +85,8 @@ public:
     ReportStyle reportStyle() const;
     // The report as the window shows it, for saving.
     std::string reportText() const { return outputText.plainText(); }
+    // The saved log this window's checks read, if any.
+    const std::optional<std::string>& logFile() const { return logFile_; }
 
     std::int64_t theTimePeriod = 2;
     double theFontSize = 12.0;
@@ -107,12 +112,15 @@ private:
     TextView& outputText;
     Button& theAPFSButton;
     ProgressIndicator& progressSpinner;
+    TextField& progressLabel;
     // The picture of the last Check's period, above its report.
     TimelineView& timeline;
 
     ControllerServices services_;
     std::optional<std::string> logFile_;
     bool periodFromFile_ = false;
+    // Where runs post their progress lines; closed with the window, so that late ones are dropped.
+    std::shared_ptr<ClosableMainQueue> progressLines_;
     // Last, so that it goes first: the results of runs still under way go with it.
     CheckService service_;
 };

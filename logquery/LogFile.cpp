@@ -452,6 +452,7 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     std::error_code error;
     // Standard input cannot be read again, so it is held to the limits of a pipe.
     const bool pipe = path == "-" || !std::filesystem::is_regular_file(path, error);
+    const InputFile& file = *opened.file;
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
     std::vector<char> chunk(kChunkBytes);
@@ -469,6 +470,8 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
         if (count == 0)
             break;
         reader.feed({chunk.data(), count});
+        if (limits.bytesRead)
+            limits.bytesRead(file.bytesRead(), file.size());
         total += count;
         if (collector.outOfOrder())
             return {{}, true};

@@ -88,6 +88,9 @@ struct SavedLogLimits {
     // Queries whose entries are not kept, only the time of the newest (FileQuery::newest): whether
     // anything was logged lately, in a log of any size. Their repeats go uncounted.
     std::vector<std::size_t> newestOnly;
+    // Told, on the reading thread, how many of the file's bytes as stored have been read, of
+    // its size when it is a regular file; a log archive folder tells nothing.
+    std::function<void(std::uint64_t bytes, std::optional<std::uint64_t> size)> bytesRead;
 };
 
 // Reads a log saved in any style that `log show` and `log stream` write (see

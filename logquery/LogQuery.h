@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -58,6 +59,9 @@ std::string periodArgument(std::int64_t count, char unit);
 // A copy of `base` with the period argument appended.
 std::vector<std::string> withPeriod(const std::vector<std::string>& base, std::int64_t count, char unit);
 
+// Told how many entries a log query has received so far.
+using EntryCount = std::function<void(std::uint64_t entries)>;
+
 // One log query whose entries went to a handler as they were decoded: how the
 // tool ran, and the shape of its output (Invalid when the tool failed).
 struct LogStreamResult {
@@ -68,9 +72,10 @@ struct LogStreamResult {
 // runTool with /usr/bin/log, its output decoded while the tool writes it and
 // each entry handed to `onEntry` at once. What the handler gathered counts only
 // when the shape is an array: nothing of the output is used unless the tool
-// exited 0 or the decoder refused the output.
+// exited 0 or the decoder refused the output. `received`, when given, is told on
+// the tool's thread how many entries have come, as each piece of output is decoded.
 LogStreamResult streamLogCommand(const RunTool& runTool, const std::vector<std::string>& args,
-                                 LogDecoder::EntryHandler onEntry);
+                                 LogDecoder::EntryHandler onEntry, const EntryCount& received = {});
 
 // One log query: how the tool ran, and its output decoded as it arrived.
 struct LogQueryResult {
@@ -79,6 +84,7 @@ struct LogQueryResult {
 };
 
 // streamLogCommand keeping copies of the entries `keep` accepts.
-LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep);
+LogQueryResult runLogCommand(const RunTool& runTool, const std::vector<std::string>& args, const EntryFilter& keep,
+                             const EntryCount& received = {});
 
 } // namespace quillfen

@@ -70,7 +70,7 @@ bool InputFile::isDirectory(const std::string& path)
 
 InputFile::InputFile(int fd, bool owned, std::optional<std::uint64_t> size, bool waitForWriter,
                      std::chrono::milliseconds writerWait)
-    : fd_(fd), owned_(owned), remaining_(size), waitForWriter_(waitForWriter), writerWait_(writerWait)
+    : fd_(fd), owned_(owned), size_(size), remaining_(size), waitForWriter_(waitForWriter), writerWait_(writerWait)
 {
 }
 
@@ -98,6 +98,7 @@ std::size_t InputFile::read(std::span<char> buffer)
     for (;;) {
         const ssize_t count = ::read(fd_, buffer.data(), buffer.size());
         if (count > 0) {
+            bytesRead_ += static_cast<std::uint64_t>(count);
             if (remaining_)
                 *remaining_ -= static_cast<std::uint64_t>(count);
             if (waitForWriter_) {

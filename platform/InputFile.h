@@ -40,6 +40,9 @@ public:
 
     std::size_t read(std::span<char> buffer) override;
     const std::optional<std::string>& failure() const override { return failure_; }
+    // How far reading has come, of the size a regular file had at opening (none for a pipe).
+    std::uint64_t bytesRead() const { return bytesRead_; }
+    std::optional<std::uint64_t> size() const { return size_; }
 
 private:
     InputFile(int fd, bool owned, std::optional<std::uint64_t> size, bool waitForWriter,
@@ -49,7 +52,9 @@ private:
 
     int fd_;
     bool owned_;
+    std::optional<std::uint64_t> size_;
     std::optional<std::uint64_t> remaining_; // bytes left of a regular file's size at opening
+    std::uint64_t bytesRead_ = 0;
     bool waitForWriter_;
     std::chrono::milliseconds writerWait_;
     std::optional<std::string> failure_;

@@ -6,10 +6,8 @@
 #include "logquery/LogFile.h"
 #include "logquery/LogQuery.h"
 #include "logquery/LogTimestamp.h"
-#include "logquery/TextLog.h"
 
 #include <algorithm>
-#include <filesystem>
 
 namespace quillfen {
 
@@ -32,11 +30,8 @@ class LogFileRun {
 public:
     LogFileRun(const CheckServices& services, const CheckRequest& request, std::vector<std::string_view> predicates,
                SavedLogLimits limits = {})
-        // Without a period of its own, the file's span decides it, up to the longest period.
-        : read_(readSavedLog(*request.logFile, predicates,
-                             (limits.keptSeconds = seconds(request.periodFromFile ? 48 : request.hours), limits),
-                             services.runTool)),
-          name_(fileName(*request.logFile)), release_(releaseText(services.systemVersion))
+        : read_(readSavedLog(*request.logFile, predicates, limitsFor(std::move(limits), request), services.runTool)),
+          name_(logFileName(*request.logFile)), release_(releaseText(services.systemVersion))
     {
     }
 
@@ -50,14 +45,15 @@ public:
     std::string note() const { return logFileNote(name_, read_.log->readingNote(), release_); }
 
 private:
-    static std::string fileName(const std::string& path)
+    static SavedLogLimits limitsFor(SavedLogLimits limits, const CheckRequest& request)
     {
-        // A path that ends in a separator has no file name of its own. Names are bytes, the report
-        // and every format are UTF-8: what is not becomes U+FFFD.
-        const std::string name = std::filesystem::path(path).filename().string();
-        std::string shown;
-        appendValidUtf8(shown, name.empty() ? path : name);
-        return shown;
+        // Without a period of its own, the file's span decides it, up to the longest period.
+        limits.keptSeconds = seconds(request.periodFromFile ? 48 : request.hours);
+        if (request.progress)
+            limits.bytesRead = [&progress = request.progress](std::uint64_t bytes, std::optional<std::uint64_t> size) {
+                progress({bytes, size, 0});
+            };
+        return limits;
     }
     static std::string releaseText(const SystemVersion& system)
     {
@@ -91,10 +87,34 @@ void finishCheck(CheckResult& result, const ReportContext& context, std::string_
     result.timeline = collectTimeline(result.found, result.end, result.hours, context.logBegins);
 }
 
+// The entries of a Check's log tool runs, one after another, as one count for its progress.
+class EntriesReceived {
+public:
+    explicit EntriesReceived(const ProgressHandler& progress) : progress_(progress) {}
+    // For the next run, which counts from zero again.
+    EntryCount nextRun()
+    {
+        before_ += latest_;
+        latest_ = 0;
+        if (!progress_)
+            return {};
+        return [this](std::uint64_t entries) {
+            latest_ = entries;
+            progress_({0, std::nullopt, before_ + entries});
+        };
+    }
+
+private:
+    const ProgressHandler& progress_;
+    std::uint64_t before_ = 0;
+    std::uint64_t latest_ = 0;
+};
+
 // What a live Check reads beyond its period when no backup completed in it: the
 // log's starts and completions of the last days, and `tmutil status`. Neither
 // is essential, so a failure is said in the report, not alerted.
-void lookFurther(const CheckServices& services, BackupTally& tally, Date now, std::int64_t hours)
+void lookFurther(const CheckServices& services, BackupTally& tally, Date now, std::int64_t hours,
+                 EntriesReceived& received)
 {
     EarlierBackups earlier;
     const Date periodStart{now.sinceEpoch - seconds(hours)};
@@ -102,12 +122,13 @@ void lookFurther(const CheckServices& services, BackupTally& tally, Date now, st
     // comes first: backups are hourly, and most answers are there.
     for (const std::int64_t days : {std::int64_t{1}, kLookBackDays}) {
         earlier = {};
-        const LogStreamResult stream =
-            streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateEarlier), days, 'd'),
-                             [&earlier, periodStart](const LogEntry& entry) {
-                                 if (const auto time = parseLogTimestamp(entry.timestamp); time && *time < periodStart)
-                                     earlier.note(*time, entry.eventMessage);
-                             });
+        const LogStreamResult stream = streamLogCommand(
+            services.runTool, withPeriod(baseLogArguments(kPredicateEarlier), days, 'd'),
+            [&earlier, periodStart](const LogEntry& entry) {
+                if (const auto time = parseLogTimestamp(entry.timestamp); time && *time < periodStart)
+                    earlier.note(*time, entry.eventMessage);
+            },
+            received.nextRun());
         std::optional<std::string> failure = toolFailureText(stream.run, "the log command");
         if (!failure && !isArray(stream.shape))
             failure = "its output could not be decoded";
@@ -131,9 +152,10 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
 {
     CheckResult result;
     result.hours = request.hours;
+    EntriesReceived received(request.progress);
     const LogStreamResult stream =
         streamLogCommand(services.runTool, withPeriod(baseLogArguments(kPredicateTM), request.hours, 'h'),
-                         tallyInto(result.found.tally, release));
+                         tallyInto(result.found.tally, release), received.nextRun());
     const Date now = services.clock->now();
     result.timeline = emptyTimeline(now, request.hours);
     if (auto failure = toolFailureText(stream.run, "TM log command")) {
@@ -147,7 +169,7 @@ CheckResult checkLiveMac(const CheckServices& services, const CheckRequest& requ
         return result;
     }
     if (result.found.tally.completedBackups() == 0)
-        lookFurther(services, result.found.tally, now, request.hours);
+        lookFurther(services, result.found.tally, now, request.hours, received);
     measureDestinations(result.found.tally, *services.volumes);
     finishCheck(
         result, ReportContext{now, request.hours, release, *services.clock, false}, {},
@@ -245,8 +267,9 @@ ListingResult listRun(const CheckServices& services, Listing listing, const Chec
     const EntryFilter keep = [listing](const LogEntry& entry) {
         return listing == Listing::speed || hasAPFSMarker(entry.eventMessage);
     };
-    const LogQueryResult query =
-        runLogCommand(services.runTool, withPeriod(baseLogArguments(predicate), request.hours, 'h'), keep);
+    EntriesReceived received(request.progress);
+    const LogQueryResult query = runLogCommand(
+        services.runTool, withPeriod(baseLogArguments(predicate), request.hours, 'h'), keep, received.nextRun());
     const Date now = services.clock->now();
     if (auto failure = toolFailureText(query.run, "TM log command")) {
         result.alerts.push_back(std::move(*failure));

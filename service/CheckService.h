@@ -7,6 +7,7 @@
 #include "platform/Process.h"
 #include "platform/Queues.h"
 #include "platform/Volumes.h"
+#include "service/Progress.h"
 #include "timeline/Timeline.h"
 
 #include <cstdint>
@@ -39,6 +40,8 @@ struct CheckRequest {
     std::optional<std::string> logFile;
     // A saved log's period reaches back to its oldest entry (1 to 48 hours) instead.
     bool periodFromFile = false;
+    // Told how far the reading has come, on the run's thread; the caller limits how often it shows it.
+    ProgressHandler progress;
 };
 
 enum class RunStatus {

@@ -331,6 +331,25 @@ TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByteOrLeavesWhatWasThereAlone)
         EXPECT_EQ(readFile(dir.filePath(u"report.txt"_s)).toStdString(), text);
     }
     EXPECT_EQ(document.window().windowTitle(), u"report.txt \u2014 Quillfen"_s);
+
+    // Nor does a report replace the log it was read from, under any of the log's names.
+    const QByteArray entry = "2026-03-18 03:00:00.000000+0000 0x1 Default 0x0 1 0 backupd: "
+                             "[com.apple.TimeMachine:General] Backup completed successfully.\n";
+    const QString log = writeFile(dir.filePath(u"capture.log"_s), entry);
+    ASSERT_TRUE(QFile::link(log, dir.filePath(u"alias.log"_s)));
+    Document& analysed = delegate().analyseLogFile(log);
+    ASSERT_TRUE(waitUntil("the file's Check", [&] { return analysed.window().form().progressSpinner->isHidden(); }));
+    for (const QString& name : {u"capture.log"_s, u"alias.log"_s}) {
+        EXPECT_FALSE(analysed.writeToFile(dir.filePath(name)));
+        EXPECT_EQ(readFile(log), entry);
+        EXPECT_EQ(alerts.alerts().back().messageText,
+                  "The document \u201C" + name.toStdString() + "\u201D could not be saved.");
+        EXPECT_EQ(
+            alerts.alerts().back().informativeText,
+            "\u201C" + name.toStdString() +
+                "\u201D is the log file being analysed: nothing was written. Save the report under another name.");
+    }
+    EXPECT_TRUE(analysed.writeToFile(dir.filePath(u"capture.txt"_s)));
 }
 
 } // namespace

@@ -230,6 +230,7 @@ echo '[]')");
         // Killed midway through its output, the log tool gives a failure, not a report.
         {{killed, "check"}, 3, "", alert("TM log command was killed by signal 15")},
         // A tool that stalls is ended at the deadline, one that prints without end as soon as it is no log.
+        // Long enough for a progress line, which standard error gets only when it is a terminal.
         {{stalls, "check", "--timeout", "1"}, 3, "", alert("TM log command did not finish within 1 second")},
         {{stalls, "speed", "--timeout=2"}, 3, "", alert("TM log command did not finish within 2 seconds")},
         {{endless, "check"}, 3, kParseError},

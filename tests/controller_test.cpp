@@ -2,6 +2,7 @@
 #include "support/Wait.h"
 
 #include "logquery/LogQuery.h"
+#include "service/Progress.h"
 
 #include <gtest/gtest.h>
 
@@ -291,6 +292,70 @@ TEST(CheckRun, ResultsShowInTheOrderTheirQueriesEndAndNotOnceTheWindowHasClosed)
     h.closeWindow();
     ASSERT_TRUE(h.mainQueue.runOne(kPatience));
     EXPECT_EQ(h.window.outputText.plainText(), "");
+}
+
+TEST(Progress, ALineFromHalfASecondOnAtMostFourASecondThatReachesTheWindowBeforeTheResult)
+{
+    struct Text {
+        std::optional<std::string> logFile;
+        RunProgress progress;
+        double seconds;
+        std::string text;
+    };
+    const Text texts[] = {
+        {std::nullopt, {0, std::nullopt, 1'234'567}, 12.9, "Reading the log: 1,234,567 entries, 12 s"},
+        {std::nullopt, {0, std::nullopt, 1}, 0.5, "Reading the log: 1 entry, 0 s"},
+        {"/Users/me/capture.json",
+         {312'400'000, 1'024'000'000, 0},
+         4,
+         "Reading capture.json: 312.4 MB of 1.02 GB, 4 s"},
+        // From a pipe, the bytes read are all that is known.
+        {"day.fifo", {5'000'000, std::nullopt, 0}, 75, "Reading day.fifo: 5 MB, 1 min 15 s"},
+        {"-", {999, std::nullopt, 0}, 3720, "Reading standard input: 999 bytes, 1 h 2 min"},
+        {"/tmp/empty.json", {0, 0, 0}, 1, "Reading empty.json: Zero KB of Zero KB, 1 s"},
+        {"day.logarchive", {}, 2, "Reading day.logarchive, 2 s"},
+        {"caf\xE9.log", {1'500, 3'000, 0}, 1, "Reading caf\uFFFD.log: 2 KB of 3 KB, 1 s"},
+    };
+    for (const Text& t : texts)
+        EXPECT_EQ(progressText(t.logFile, t.progress, t.seconds), t.text);
+
+    const auto clock = std::make_shared<FixedClock>(kNow);
+    ProgressLine line(std::nullopt, clock);
+    struct Step {
+        double at;
+        std::uint64_t entries;
+        std::optional<std::string> drawn;
+    };
+    const Step steps[] = {
+        {0.49, 10, std::nullopt}, // a quick run shows nothing
+        {0.5, 10, "Reading the log: 10 entries, 0 s"},
+        {0.74, 20, std::nullopt},
+        {0.75, 20, "Reading the log: 20 entries, 0 s"},
+        {1.5, 20, "Reading the log: 20 entries, 1 s"},
+        {1.9, 20, std::nullopt}, // nothing new to say
+        {2.0, 21, "Reading the log: 21 entries, 2 s"},
+    };
+    EXPECT_FALSE(line.shown());
+    for (const Step& step : steps) {
+        clock->set(Date{kNow.sinceEpoch + step.at});
+        line.report({0, std::nullopt, step.entries});
+        EXPECT_EQ(line.due(), step.drawn) << step.at;
+        EXPECT_EQ(line.shown(), step.at >= 0.5);
+    }
+
+    // In the window, the line shows before the result, which then takes it away.
+    Harness h;
+    const auto gate = std::make_shared<Gate>();
+    h.runTool = gatedRunner(gate, healthyLog(20), "");
+    h.controller().runCheckButton();
+    h.clock->set(Date{kNow.sinceEpoch + 3});
+    gate->open.release();
+    ASSERT_TRUE(h.mainQueue.runOne(kPatience));
+    EXPECT_EQ(h.window.progressLabel.text(), "Reading the log: 0 entries, 3 s");
+    EXPECT_EQ(shown(h), "grey 2/2 busy\n");
+    ASSERT_TRUE(h.mainQueue.runOne(kPatience));
+    EXPECT_EQ(h.window.progressLabel.text(), "");
+    EXPECT_TRUE(shown(h).starts_with("green 2/2\nAnalysis from ")) << shown(h);
 }
 
 } // namespace

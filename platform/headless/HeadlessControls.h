@@ -97,6 +97,7 @@ struct Window {
     TextView outputText;
     Button apfsButton;
     ProgressIndicator progressSpinner;
+    TextField progressLabel;
 };
 
 // Answers every alert at once and keeps it, for the CLI and tests.
