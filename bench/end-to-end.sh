@@ -11,15 +11,9 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=${1:-$here/../build-bench}
 mebibytes=${2:-128}
 runs=5
-cli=$build/bin/quillfen-cli
-loggen=$build/bin/quillfen_loggen
-for tool in "$cli" "$loggen" /usr/bin/time; do
-  [[ -x $tool ]] || { echo "end-to-end: $tool is missing (build the bench preset first)" >&2; exit 2; }
-done
-command -v jq >/dev/null || { echo "end-to-end: jq is not installed" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillfen-e2e.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+name=end-to-end
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
 
 # A fake Mac: `log` prints the generated file for the Time Machine query and an
 # empty result for the scheduler queries (on a real Mac those are tiny).
@@ -35,17 +29,6 @@ echo '[]'
 EOS
 printf '#!/bin/sh\necho 14.5\n' >"$root/usr/bin/sw_vers"
 chmod +x "$root/usr/bin/log" "$root/usr/bin/sw_vers"
-
-# Runs a command `runs` times; prints the median wall time (s) and the highest peak RSS (KiB).
-median_of() {
-  local i
-  : >"$work/times"
-  for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" || true
-    tail -n 1 "$work/time" >>"$work/times"
-  done
-  sort -n "$work/times" | awk -v n="$runs" '{ t[NR] = $1; if ($2 > m) m = $2 } END { print t[int((n + 1) / 2)], m }'
-}
 
 check() {
   QUILLFEN_TOOL_ROOT=$root median_of "$cli" check --hours 48

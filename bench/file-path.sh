@@ -9,28 +9,11 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build=${1:-$here/../build-bench}
 scale=${2:-1}
 runs=5
-cli=$build/bin/quillfen-cli
-loggen=$build/bin/quillfen_loggen
-for tool in "$cli" "$loggen" /usr/bin/time; do
-  [[ -x $tool ]] || { echo "file-path: $tool is missing (build the bench preset first)" >&2; exit 2; }
-done
-command -v jq >/dev/null || { echo "file-path: jq is not installed" >&2; exit 2; }
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/quillfen-file.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+name=file-path
+# shellcheck source=bench/common.sh
+source "$here/common.sh"
 # The generator stamps text at UTC-8; the compact style has no offset and is read in this zone.
 export TZ=Etc/GMT+8
-
-# Runs a command `runs` times; prints the median wall time (s) and the highest peak RSS (KiB).
-median_of() {
-  local i
-  : >"$work/times"
-  for ((i = 0; i < runs; i++)); do
-    /usr/bin/time -f '%e %M' -o "$work/time" "$@" >"$work/stdout" 2>"$work/stderr" || true
-    tail -n 1 "$work/time" >>"$work/times"
-  done
-  sort -n "$work/times" | awk -v n="$runs" '{ t[NR] = $1; if ($2 > m) m = $2 } END { print t[int((n + 1) / 2)], m }'
-}
 
 # LABEL MEBIBYTES YARDSTICK TIME_TARGET MEMORY_TARGET_MIB, then the generator's options.
 row() {
@@ -65,7 +48,7 @@ row "JSON, the benchmark's realistic log" 128 jq 0.05 64
 row "default style, a busy Mac's unfiltered log (2 % Time Machine)" 512 grep 2 64 --style default --others 98
 row "compact style, a busy Mac's unfiltered log" 1024 grep 2 64 --style compact --others 98
 row "ndjson, Time Machine only" 512 grep - 64 --style ndjson
-row "JSON of multi-line \"Backup result\" entries" 64 jq 0.05 64 --results
+row "JSON of multi-line \"Backup result\" entries" 64 jq - 64 --results
 
 # A pipe without end: the same valid line for ever.
 line=$(sed -n 2p <("$loggen" 1 /dev/stdout --style ndjson))
