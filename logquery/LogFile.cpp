@@ -377,35 +377,27 @@ std::optional<std::string> lastBytes(const std::string& path, std::chrono::milli
     if (!opened.file)
         return std::nullopt;
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
-    std::string tail;
     std::vector<char> chunk(kChunkBytes);
+    std::size_t count = source->read(chunk);
     std::ifstream raw(path, std::ios::binary);
-    for (bool plain = true;;) {
-        const std::size_t count = source->read(chunk);
-        if (count == 0)
-            return source->failure() ? std::nullopt : std::optional(tail);
-        if (plain) {
-            // What comes out as it went in is a plain file, whose end can be read directly.
-            std::string same(count, '\0');
-            raw.read(same.data(), static_cast<std::streamsize>(count));
-            plain = raw && std::string_view(chunk.data(), count) == same;
-            if (plain) {
-                raw.seekg(0, std::ios::end);
-                const auto size = static_cast<std::size_t>(raw.tellg());
-                const std::size_t from = std::max(tail.size() + count, size - std::min(size, kTailBytes));
-                tail.assign(size - from, '\0');
-                raw.seekg(static_cast<std::streamoff>(from));
-                raw.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-                if (from > count)
-                    return raw ? std::optional(tail) : std::nullopt;
-                tail.insert(0, chunk.data(), from);
-                return tail;
-            }
-        }
+    std::string head(count, '\0');
+    raw.read(head.data(), static_cast<std::streamsize>(count));
+    if (raw && head == std::string_view(chunk.data(), count)) {
+        // What comes out as it went in is a plain file, whose end can be read directly.
+        raw.seekg(0, std::ios::end);
+        const auto size = static_cast<std::size_t>(raw.tellg());
+        std::string tail(std::min(size, kTailBytes), '\0');
+        raw.seekg(static_cast<std::streamoff>(size - tail.size()));
+        raw.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+        return raw ? std::optional(tail) : std::nullopt;
+    }
+    std::string tail;
+    for (; count > 0; count = source->read(chunk)) {
         tail.append(chunk.data(), count);
         if (tail.size() > 2 * kTailBytes)
             tail.erase(0, tail.size() - kTailBytes);
     }
+    return source->failure() ? std::nullopt : std::optional(tail);
 }
 
 // Where a regular file's log ends, from its last entries: the newest of those that another is near,
