@@ -213,8 +213,14 @@ SavedLogResult readArchive(const std::string& path, std::span<const std::string_
         const std::vector<std::string> arguments{
             "show", "--archive", path, "--predicate", std::string(predicates[query]), "--style", "ndjson", "--info"};
         const ToolResult run = runTool(std::string(kLogToolPath), arguments, &output);
-        if (const auto failure = toolFailureText(run, R"("log show --archive")"))
-            return failed(*failure);
+        // Where the log tool cannot read the archive (any machine but a Mac), what to do there helps more than
+        // the tool's own complaint, which comes last.
+        if (const auto failure = toolFailureText(run, R"("log show --archive")")) {
+            const std::string name = quotable(path.substr(path.find_last_of('/', path.size() - 2) + 1));
+            return failed("it is a log archive, which only a Mac's log tool reads; on a Mac, open it with --file, or "
+                          "save its log with: log show --archive \"" +
+                          name + "\" --style json --info > tm.json (" + *failure + ")");
+        }
         if (const auto& why = output.finish())
             return failed("the log tool's " + *why);
     }
