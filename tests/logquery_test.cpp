@@ -581,6 +581,11 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {archived(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_GZIP,
                   {{"logs/", ""}, {"logs/._tm.log", "x"}, {"logs/tm.log", preamble + json}}),
          read},
+        // Compressed once more inside the archive.
+        {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {{"tm.json.gz", gzipped(json)}}), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE,
+                  {{"log.txt.xz", archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_XZ, {{"data", preamble + json}})}}),
+         read},
         {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {{"a.log", json}, {"b\x1b.json", json}}),
          "it is a zip archive of 2 files (a.log, b\uFFFD.json); extract the log and read that file"},
         {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {}), "it is a zip archive with no log in it"},
