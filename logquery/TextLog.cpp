@@ -209,10 +209,12 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
     const std::string_view type = takeColumn(rest);
     const std::string_view activity = takeColumn(rest);
     const std::string_view pid = takeColumn(rest);
-    const std::string_view ttl = takeColumn(rest);
-    if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit) ||
-        !allOf(ttl, isDigit))
+    if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit))
         return std::nullopt;
+    // macOS 10.12 wrote no TTL column; a process name ends in ":", so it is never all digits.
+    std::string_view afterTtl = rest;
+    if (allOf(takeColumn(afterTtl), isDigit))
+        rest = afterTtl;
     splitProcessAndSource(trimmedStart(rest), entry);
     return entry;
 }

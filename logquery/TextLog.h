@@ -23,6 +23,7 @@ std::string_view styleName(LogStyle style);
 //   syslog   2023-02-17 19:12:13.456317-0800  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General]
 //   text compact  2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] text
 //
+// (macOS 10.12's default style has no TTL column after the PID.)
 // One reader reads one capture (one run of the tool). Its first entry fixes
 // the style. Whatever comes before it is passed over (prompts, the command,
 // banners, column titles), unless a line there opens the JSON or ndjson

@@ -280,6 +280,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed", "default 0"}},
         {std::string(kTime) + "\t0x1\tError\t0x2\t7\t0\tbackupd: [com.apple.TimeMachine:Scheduling] Skip\n",
          {one + "Skip", "default 0"}},
+        // macOS 10.12 wrote no TTL column.
+        {"Timestamp                       Thread     Type        Activity             PID    \n" + std::string(kTime) +
+             " 0x1a2b     Default     0x0                  123    backupd: (TimeMachine) "
+             "[com.apple.TimeMachine:General] Completed\n",
+         {one + "Completed", "default 1"}},
         {entryLine("kernel: ", "[y] no subsystem") + entryLine("heard: (Lib) ", "plain: text"),
          {none + "[y] no subsystem", none + "plain: text", "default 0"}},
         {"brian@Mac ~ % log stream\r\n" + tm.substr(0, tm.size() - 1) + "\r\n\tmore\r\n",
