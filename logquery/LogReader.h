@@ -68,6 +68,9 @@ private:
     bool endArrayLine();
     void releaseHeld();
     void endArray(std::string rest);
+    void sniff(std::string_view text);
+    void judgeSniffed();
+    std::optional<std::string> notText() const;
 
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
@@ -93,6 +96,10 @@ private:
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t trailingLines_ = 0;
     std::string firstOtherLine_;
+    bool firstOtherLineBinary_ = false;
+    std::string head_;    // the first bytes as they came, for what kind of file they begin
+    std::string sniffed_; // the first text, until it shows whether it is text at all
+    bool sniffDone_ = false;
     std::optional<std::string> verdict_;
 };
 

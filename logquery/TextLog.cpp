@@ -317,10 +317,28 @@ std::string quotable(std::string_view line)
         const std::string_view character = rest.substr(0, decodeUtf8(rest).length);
         const auto lead = static_cast<unsigned char>(character[0]);
         const bool control = lead < 0x20 || lead == 0x7F || (lead == 0xC2 && character < "\u00A0");
-        quoted.append(control ? "\uFFFD" : character);
+        quoted.append(lead == '\t' ? " " : control ? "\uFFFD" : character);
         rest.remove_prefix(character.size());
     }
     return line.size() > kLongestCharacter * kQuotedCharacters ? quoted + "\u2026" : quoted;
+}
+
+bool looksLikeText(std::string_view line)
+{
+    const bool control = std::ranges::any_of(line, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t' && c != '\f' && c != '\x1b' && c != '\r') || byte == 0x7F;
+    });
+    if (control)
+        return false;
+    // Text in another encoding (Latin-1) has a few bytes that are not UTF-8, binary data mostly such.
+    std::size_t foreign = 0;
+    for (std::string_view rest = line; !rest.empty();) {
+        const std::size_t length = decodeUtf8(rest).length;
+        foreign += length == 0 ? 1 : 0;
+        rest.remove_prefix(std::max<std::size_t>(length, 1));
+    }
+    return foreign * 4 <= line.size();
 }
 
 bool beginsCapture(std::string_view line)
@@ -450,8 +468,11 @@ void TextLogReader::readLine(std::string_view line, bool complete)
         if (!style_) {
             if (!trimmedStart(line).empty()) {
                 ++linesWithText_;
-                if (firstOtherLine_.empty())
-                    firstOtherLine_ = quotable(trimmedStart(line));
+                if (firstOtherLine_.empty() && !firstOtherLineBinary_) {
+                    firstOtherLineBinary_ = !looksLikeText(line);
+                    if (!firstOtherLineBinary_)
+                        firstOtherLine_ = quotable(trimmedStart(line));
+                }
             }
             return;
         }

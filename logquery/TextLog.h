@@ -81,6 +81,8 @@ public:
     // The first line before the first entry that is not blank, shortened and
     // safe to show; empty when there is none.
     const std::string& firstOtherLine() const { return firstOtherLine_; }
+    // That line holds what no text does (see looksLikeText).
+    bool firstOtherLineBinary() const { return firstOtherLineBinary_; }
 
 private:
     void noteHead(std::string_view piece);
@@ -97,6 +99,7 @@ private:
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t linesWithText_ = 0;
     std::string firstOtherLine_;
+    bool firstOtherLineBinary_ = false;
     std::optional<LogStyle> style_;
     bool sawEntry_ = false;
     bool inEntry_ = false;
@@ -115,8 +118,13 @@ private:
 // style, or the opening of a JSON array.
 bool beginsCapture(std::string_view line);
 
-// `line` shortened to 60 characters, as UTF-8 without control characters, which could steer a terminal.
+// `line` shortened to 60 characters, as UTF-8 without control characters, which could steer a terminal;
+// tabs become blanks.
 std::string quotable(std::string_view line);
+
+// False for a line that holds control characters other than tabs, form feeds and the
+// terminal's escapes, or mostly bytes that are not UTF-8: a line of no text, which is not quoted back.
+bool looksLikeText(std::string_view line);
 
 // Appends `bytes`, each byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.
 void appendValidUtf8(std::string& out, std::string_view bytes);

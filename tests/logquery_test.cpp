@@ -561,13 +561,19 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {"[]\n", noEntry},
         {"", noEntry},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
-        {"\xef\xbb\xbfTimestamp Thread\n", noEntry + R"(; its first line that is not one reads "Timestamp Thread")"},
-        // Binary: control characters do not reach the terminal, and the quote is cut short.
+        {"\xef\xbb\xbfTimestamp Thread\tx\n",
+         noEntry + R"(; its first line that is not one reads "Timestamp Thread x")"},
+        // A terminal's escapes do not reach the terminal, and the quote is cut short.
+        {"\n \x1b[2J\xc2\x9b" + std::string(70, 'x') + "\xff\n",
+         noEntry + "; its first line that is not one reads \"\uFFFD[2J\uFFFD" + std::string(55, 'x') + "\u2026\""},
+        // No text, quoted nowhere: named where its start shows what it is.
         {"\n \x7f"
-         "ELF\x02\x01\x1b[2J\xc2\x9b" +
-             std::string(70, 'x') + "\xff\n",
-         noEntry + "; its first line that is not one reads \"\uFFFDELF\uFFFD\uFFFD\uFFFD[2J\uFFFD" +
-             std::string(49, 'x') + "\u2026\""},
+         "ELF\x02\x01\x1b[2J\xc2\x9b\n",
+         "it is not text (it holds bytes that text does not)"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\n[]", "it is not text (a PNG image)"},
+        {"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n", "it is not text (a PDF document)"},
+        {std::string("[\0{\0\"\0t\0i\0m\0e\0s\0t\0a\0m\0p\0\"\0:\0", 26),
+         "its encoding could not be read (it looks like UTF-16 without a byte-order mark); save it again as UTF-8"},
         {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry"},
         // Compressed, whatever the name; members one after another read on.
         {gzipped(json), "2 4 1 json style"},
@@ -600,7 +606,7 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
          "a Mac, open it with --file"},
         // Small files that expand beyond any entry are refused as soon as that shows.
         {gzipped("[" + std::string(size_t{64} << 20, ' ')), "line 1 is too long for a log entry"},
-        {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry"},
+        {gzipped(std::string(size_t{64} << 20, '\0')), "it is not text (it holds bytes that text does not)"},
         // Nothing can seek back in a pipe.
         {preamble + json, read, From::Fifo},
         {gzipped(preamble + json), read, From::Stdin},
