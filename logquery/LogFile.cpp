@@ -265,6 +265,8 @@ std::string SavedLog::readingNote() const
                 " passed over";
     if (captures > 1)
         note += ", " + std::to_string(captures) + " captures";
+    if (cutOff)
+        note += ", cut off after its last whole entry";
     if (unwrappedWidth)
         note += ", lines hard-wrapped at " + std::to_string(*unwrappedWidth) + " columns joined again";
     if (reordered)
@@ -309,6 +311,7 @@ SavedLogResult readSavedLog(const std::string& path, std::span<const std::string
     log.linesPassedOver = reader.linesPassedOver();
     log.trailingLines = reader.trailingLinesPassedOver();
     log.captures = reader.captures();
+    log.cutOff = reader.cutOff();
     log.unwrappedWidth = reader.unwrappedWidth();
     if (log.style == LogStyle::Compact) {
         const TimeZoneName zone = localTimeZone();

@@ -190,13 +190,14 @@ bool LogReader::afterText()
     if (text_->sawEntry() || !text_->style())
         return false;
     endTextCapture();
-    if (*text_->style() == LogStyle::Json) {
+    if (*text_->style() == LogStyle::Json && !text_->opensObjects()) {
         mode_ = Mode::Array;
         // One decoder for every array: its memory is costly to map afresh.
         if (array_)
             array_->restart();
         else
             array_ = std::make_unique<LogDecoder>(sink_);
+        array_->allowCutOff();
         arrayLines_ = text_->linesPassedOver();
     } else {
         mode_ = Mode::Lines;
@@ -349,6 +350,7 @@ void LogReader::endArray(std::string rest)
 {
     if (!isArray(array_->finish()))
         verdict_ = std::string(kDamagedJson);
+    cutOff_ = cutOff_ || array_->cutOff();
     held_.clear();
     holding_ = lineGivenUp_ = afterClose_ = false;
     punctuationOnly_ = true;
@@ -392,6 +394,7 @@ std::optional<std::string> LogReader::finish()
             lines_->finish();
             if (lines_->error())
                 return lines_->error();
+            cutOff_ = cutOff_ || lines_->cutOff();
             if (!lines_->ended()) {
                 mode_ = Mode::Done;
                 break;

@@ -51,6 +51,8 @@ public:
     std::uint64_t trailingLinesPassedOver() const { return trailingLines_; }
     // Captures that gave an entry.
     std::uint64_t captures() const { return captures_; }
+    // A JSON or ndjson capture was cut off (head -c, ^C): read up to its last whole entry.
+    bool cutOff() const { return cutOff_; }
     // Why a log without entries is refused, naming the styles tried.
     std::string noEntries() const;
 
@@ -92,6 +94,7 @@ private:
     bool handing_ = false;         // handed_ and what was not taken go on to the next capture or mode
     std::uint64_t captures_ = 0;
     bool captureCounted_ = false;
+    bool cutOff_ = false;
     std::optional<LogStyle> style_;
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t trailingLines_ = 0;

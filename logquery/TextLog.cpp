@@ -430,7 +430,9 @@ void TextLogReader::finish()
 // line does so only when the whole of it shows an entry (readLine).
 bool TextLogReader::stopsAtJson(bool lineComplete)
 {
-    const auto opened = jsonOpening(head_, lineComplete);
+    // After an entry, "{" alone is a line of its message.
+    const bool objects = !sawEntry_ && lineComplete && head_ == "{";
+    const auto opened = objects ? LogStyle::Json : jsonOpening(head_, lineComplete);
     if (!opened || (sawEntry_ && *opened == LogStyle::Ndjson))
         return false;
     if (sawEntry_) {
@@ -438,6 +440,7 @@ bool TextLogReader::stopsAtJson(bool lineComplete)
         handsOver_ = true;
     } else {
         style_ = opened;
+        opensObjects_ = objects;
         linesPassedOver_ = lineNumber_;
     }
     return true;

@@ -67,6 +67,8 @@ public:
     const std::optional<std::string>& error() const { return error_; }
     // The style of the first entry, or the JSON style that a line opened; none yet.
     std::optional<LogStyle> style() const { return style_; }
+    // That line, "{" alone, opened JSON objects one after another (as `jq '.[]'` prints an array's).
+    bool opensObjects() const { return opensObjects_; }
     bool sawEntry() const { return sawEntry_; }
     // The capture ended before a line that held() followed by what was not taken begins.
     bool handsOver() const { return handsOver_; }
@@ -101,6 +103,7 @@ private:
     std::string firstOtherLine_;
     bool firstOtherLineBinary_ = false;
     std::optional<LogStyle> style_;
+    bool opensObjects_ = false;
     bool sawEntry_ = false;
     bool inEntry_ = false;
     bool handsOver_ = false;

@@ -153,8 +153,8 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 }
 
 // Entries as "timestamp|subsystem|message", then the style, how many lines
-// came before the first entry, how many with text after the last and how many captures there were beyond one,
-// or "error: …" when the input does not read.
+// came before the first entry, how many with text after the last, how many captures there were beyond one
+// and whether one was cut off, or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
     std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
@@ -170,7 +170,8 @@ std::vector<std::string> readText(
                        (reader.trailingLinesPassedOver() > 0
                             ? ", " + std::to_string(reader.trailingLinesPassedOver()) + " trailing"
                             : "") +
-                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
+                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : "") +
+                       (reader.cutOff() ? ", cut off" : ""));
     return read;
 }
 
@@ -219,6 +220,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string compact = "2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] ";
     const std::string json = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"m","subsystem":"s"})";
     const std::string jsonRead = std::string(kTime) + "|s|m";
+    const std::string pretty = "{\n  \"timestamp\": \"" + std::string(kTime) +
+                               "\",\n  \"source\": {\n    \"image\": \"x\"\n  },\n  \"eventMessage\": \"m\",\n  "
+                               "\"subsystem\": \"s\"\n}\n";
     const std::string bracketed = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"a] %"})";
     const std::string bracketedRead = std::string(kTime) + "||a] %";
     const std::string joined = "[{\n  \"timestamp\" : \"" + std::string(kTime) +
@@ -355,7 +359,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 1 trailing, 2 captures"}},
         {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
         {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
-        {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
+        // Cut off (head -c, ^C): read up to the last whole entry, unless damaged before it.
+        {"[" + json + "]\n[" + json + ",\n", {jsonRead, jsonRead, "json 0, 2 captures, cut off"}},
+        {"[" + json + ",\n" + json + "\n^C\n[user@host ~]$ \n", {jsonRead, jsonRead, "json 0, 1 trailing, cut off"}},
+        {"[" + json + ",\n" + json.substr(0, 30), {jsonRead, "json 0, cut off"}},
+        {"[" + json + ",\n{\"timestamp\" x},\n" + json + ",\n", {"error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
         {"[]", {"json 0"}},
         // ndjson behind a prompt, with its closing record and the terminal's text after it
@@ -363,6 +371,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {jsonRead, jsonRead, "ndjson 1"}},
         {json + "\n" + tm, {jsonRead, one + "Completed", "ndjson 0, 2 captures"}},
         {json + "\n{\"timestamp\":\n", {jsonRead, "error: line 2 is not a whole JSON object"}},
+        {json + "\n{\"timestamp\":", {jsonRead, "ndjson 0, cut off"}},
+        // The array's entries one after another, as jq '.[]' prints them; a nested object's "}" does not end one.
+        {"% jq '.[]' tm.json\n" + pretty + pretty + "% \n", {jsonRead, jsonRead, "json 1"}},
+        {pretty + pretty.substr(0, 40), {jsonRead, "json 0, cut off"}},
+        {"{\n  \"timestamp\" x\n}\n" + pretty, {"error: lines 1 to 3 are not a whole JSON object"}},
         // Lines of JSON as long as each other, with long words, are no wrapped text.
         {"[" + ragged("a") + ",\n" + ragged("bbbbbbbbbb") + ",\n" + ragged("ccccc") + ",\n" + ragged("dd") + "]\n",
          {raggedRead("a"), raggedRead("bbbbbbbbbb"), raggedRead("ccccc"), raggedRead("dd"), "json 0"}},
@@ -555,7 +568,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              "2023-02-20 20:10:00.000000-0800\"}]",
          "2 48 2 json style"},
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}]", "1 1 1 json style"},
-        {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
+        {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n",
+         "2 4 1 json style, 1 leading line passed over, cut off after its last whole entry"},
         {json + "\n" + json,
          "2 4 1 json style, 2 captures, entries put in time order, 2 repeated entries counted once"},
         {"[]\n", noEntry},
