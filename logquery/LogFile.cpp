@@ -254,7 +254,8 @@ std::string SavedLog::readingNote() const
 {
     if (archive)
         return R"(a log archive, read by "log show --archive")";
-    std::string note = std::string(styleName(style)) + " style";
+    std::string note =
+        style == LogStyle::Console ? "rows copied from Console" : std::string(styleName(style)) + " style";
     if (!zone.empty())
         note += ", times read in " + zone;
     if (linesPassedOver > 0)

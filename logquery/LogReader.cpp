@@ -231,6 +231,8 @@ void LogReader::passOn()
 
 void LogReader::nextCapture(std::uint64_t linesBefore)
 {
+    if (consoleRefusal_.empty())
+        consoleRefusal_ = text_->consoleRefusal();
     if (firstOtherLine_.empty() && !firstOtherLineBinary_) {
         firstOtherLine_ = text_->firstOtherLine();
         firstOtherLineBinary_ = text_->firstOtherLineBinary();
@@ -415,6 +417,9 @@ std::string LogReader::noEntries() const
 {
     if (auto kind = notText())
         return std::move(*kind);
+    if (const std::string& console = consoleRefusal_.empty() ? text_->consoleRefusal() : consoleRefusal_;
+        !console.empty())
+        return console;
     std::string why = "it holds no log entry in any style that \"log show\" writes (default, syslog, compact, json, "
                       "ndjson)";
     const std::string& first = firstOtherLine_.empty() ? text_->firstOtherLine() : firstOtherLine_;

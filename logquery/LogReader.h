@@ -100,6 +100,7 @@ private:
     std::uint64_t trailingLines_ = 0;
     std::string firstOtherLine_;
     bool firstOtherLineBinary_ = false;
+    std::string consoleRefusal_;
     std::string head_;    // the first bytes as they came, for what kind of file they begin
     std::string sniffed_; // the first text, until it shows whether it is text at all
     bool sniffDone_ = false;

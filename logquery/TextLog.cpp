@@ -171,10 +171,102 @@ long offsetAtLocalTime(Date local, const TextLogReader::ZoneOffset& offsetAt, st
     return goesBack ? later : first;
 }
 
+// "19:12:13"
+bool startsWithTime(std::string_view text)
+{
+    static constexpr std::string_view kShape = "00:00:00";
+    return text.size() >= kShape.size() &&
+           std::ranges::equal(text.substr(0, kShape.size()), kShape,
+                              [](char c, char s) { return s == ':' ? c == ':' : isDigit(c); });
+}
+
+// "com.apple.TimeMachine"
+bool isReverseDomain(std::string_view text)
+{
+    return text.size() > 2 && isLetter(text.front()) && text.find('.') != std::string_view::npos &&
+           std::ranges::all_of(text,
+                               [](char c) { return isLetter(c) || isDigit(c) || c == '.' || c == '-' || c == '_'; });
+}
+
+bool isTypeName(std::string_view text)
+{
+    constexpr std::string_view kTypes[] = {"default", "info", "debug", "error", "fault"};
+    return std::ranges::any_of(kTypes, [&](std::string_view type) {
+        return text.size() == type.size() && std::ranges::equal(text, type, [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
+               });
+    });
+}
+
+// A row of Console's Copy: its columns, in the order the window shows them, joined by tabs; a type and a
+// time among them, the message last. The date may stand in a column of its own before the time.
+struct ConsoleRow {
+    std::string time; // with the date when the row has one
+    bool dated = false;
+    std::string_view subsystem; // the last column shaped like one before the message; empty when none
+    std::string_view message;
+};
+
+std::optional<ConsoleRow> readConsoleRow(std::string_view line)
+{
+    if (line.find('\t') == std::string_view::npos)
+        return std::nullopt;
+    ConsoleRow row;
+    bool typed = false, timed = false;
+    std::size_t columns = 0;
+    std::string_view previous;
+    for (std::size_t start = 0; start <= line.size(); ++columns) {
+        const std::size_t end = std::min(line.find('\t', start), line.size());
+        const std::string_view column = trimmedEnd(trimmedStart(line.substr(start, end - start)));
+        start = end + 1;
+        if (start > line.size()) {
+            row.message = line.substr(std::min(line.size(), line.rfind('\t') + 1));
+        } else if (isTypeName(column)) {
+            typed = true;
+        } else if (!timed && startsWithDate(column) && column.size() > 10 &&
+                   startsWithTime(trimmedStart(column.substr(10)))) {
+            row.time = std::string(column.substr(0, 10)) + ' ' + std::string(trimmedStart(column.substr(10)));
+            row.dated = timed = true;
+        } else if (!timed && startsWithTime(column)) {
+            row.dated = previous.size() == 10 && startsWithDate(previous);
+            row.time = row.dated ? std::string(previous) + ' ' + std::string(column) : std::string(column);
+            timed = true;
+        } else if (isReverseDomain(column)) {
+            row.subsystem = column;
+        }
+        previous = column;
+    }
+    if (!typed || !timed || columns < 3)
+        return std::nullopt;
+    // Console writes the offset after a blank: "19:12:13.456317 +0100".
+    if (const std::size_t blank = row.time.find_last_of(' '); blank > 10 && blank != std::string::npos)
+        row.time.erase(blank, 1);
+    return row;
+}
+
+// Why rows copied from Console do not read, or nothing when `row` does.
+std::string whyConsoleRowFails(const ConsoleRow& row)
+{
+    const char* lacking = !row.dated                     ? "dates"
+                          : !parseLogTimestamp(row.time) ? "UTC offsets"
+                          : row.subsystem.empty()        ? "subsystems"
+                                                         : nullptr;
+    if (!lacking)
+        return {};
+    return std::string("its rows look copied from Console, without their ") + lacking +
+           "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
+}
+
 // `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
 std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
                                        std::optional<Date> previous = std::nullopt)
 {
+    if (style == LogStyle::Console) {
+        auto row = readConsoleRow(line);
+        if (!row || !whyConsoleRowFails(*row).empty())
+            return std::nullopt;
+        return EntryLine{std::move(row->time), row->subsystem, row->message, {}};
+    }
     if (!startsWithDate(line))
         return std::nullopt;
     std::string_view rest = line;
@@ -293,10 +385,9 @@ bool isNdjsonEntry(std::string_view line)
 bool isEntryLine(std::string_view line)
 {
     constexpr auto kNoZone = [](Date) { return 0L; };
-    constexpr std::array kStyles{LogStyle::Default, LogStyle::Syslog, LogStyle::Compact};
-    return startsWithDate(line) && std::ranges::any_of(kStyles, [&](LogStyle style) {
-               return readEntryLine(style, line, kNoZone).has_value();
-           });
+    constexpr std::array kStyles{LogStyle::Default, LogStyle::Syslog, LogStyle::Compact, LogStyle::Console};
+    return std::ranges::any_of(kStyles,
+                               [&](LogStyle style) { return readEntryLine(style, line, kNoZone).has_value(); });
 }
 
 } // namespace
@@ -374,7 +465,7 @@ void appendValidUtf8(std::string& out, std::string_view bytes)
 
 std::string_view styleName(LogStyle style)
 {
-    static constexpr std::string_view kNames[] = {"default", "syslog", "compact", "json", "ndjson"};
+    static constexpr std::string_view kNames[] = {"default", "syslog", "compact", "json", "ndjson", "console"};
     return kNames[static_cast<int>(style)];
 }
 
@@ -461,7 +552,7 @@ void TextLogReader::readLine(std::string_view line, bool complete)
         line.remove_suffix(1);
 
     if (!sawEntry_) {
-        for (const LogStyle style : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact}) {
+        for (const LogStyle style : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact, LogStyle::Console}) {
             if (readEntryLine(style, line, zoneOffset_)) {
                 style_ = style;
                 linesPassedOver_ = lineNumber_ - 1;
@@ -469,6 +560,8 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             }
         }
         if (!style_) {
+            if (const auto row = readConsoleRow(line); row && consoleRefusal_.empty())
+                consoleRefusal_ = whyConsoleRowFails(*row);
             if (!trimmedStart(line).empty()) {
                 ++linesWithText_;
                 if (firstOtherLine_.empty() && !firstOtherLineBinary_) {

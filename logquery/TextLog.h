@@ -12,7 +12,8 @@
 namespace quillfen {
 
 // The styles `log show` and `log stream` print, as `--style` names them.
-enum class LogStyle { Default, Syslog, Compact, Json, Ndjson };
+// Console: rows that Console's Copy gives, tab-separated columns as the window shows them.
+enum class LogStyle { Default, Syslog, Compact, Json, Ndjson, Console };
 std::string_view styleName(LogStyle style);
 
 // Reads the text styles that `log show` and `log stream` print, from bytes
@@ -22,6 +23,7 @@ std::string_view styleName(LogStyle style);
 //            [com.apple.TimeMachine:General] text
 //   syslog   2023-02-17 19:12:13.456317-0800  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General]
 //   text compact  2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] text
+//   Console  Default<tab>2023-02-17 19:12:13.456317-0800<tab>backupd<tab>com.apple.TimeMachine<tab>text
 //
 // (macOS 10.12's default style has no TTL column after the PID.)
 // One reader reads one capture (one run of the tool). Its first entry fixes
@@ -85,6 +87,8 @@ public:
     const std::string& firstOtherLine() const { return firstOtherLine_; }
     // That line holds what no text does (see looksLikeText).
     bool firstOtherLineBinary() const { return firstOtherLineBinary_; }
+    // Why rows copied from Console before the first entry do not read (they lack the date); empty when none came.
+    const std::string& consoleRefusal() const { return consoleRefusal_; }
 
 private:
     void noteHead(std::string_view piece);
@@ -102,6 +106,7 @@ private:
     std::uint64_t linesWithText_ = 0;
     std::string firstOtherLine_;
     bool firstOtherLineBinary_ = false;
+    std::string consoleRefusal_;
     std::optional<LogStyle> style_;
     bool opensObjects_ = false;
     bool sawEntry_ = false;

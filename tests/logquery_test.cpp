@@ -284,6 +284,10 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed", "default 0"}},
         {std::string(kTime) + "\t0x1\tError\t0x2\t7\t0\tbackupd: [com.apple.TimeMachine:Scheduling] Skip\n",
          {one + "Skip", "default 0"}},
+        // Rows of Console's Copy with their dates, in one column or two, and the subsystem.
+        {"Default\t2023-02-17 19:12:13.456317 -0800\tbackupd\tcom.apple.TimeMachine\tCompleted\n\tmore\n"
+         "error\t2023-02-17\t19:12:13.456317-0800\tbackupd\tcom.apple.TimeMachine\tFailed\n",
+         {one + "Completed\n\tmore", one + "Failed", "console 0"}},
         // macOS 10.12 wrote no TTL column.
         {"Timestamp                       Thread     Type        Activity             PID    \n" + std::string(kTime) +
              " 0x1a2b     Default     0x0                  123    backupd: (TimeMachine) "
@@ -538,6 +542,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     const std::string preamble = "Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to "
                                  "include.\n  ";
     const std::string read = "2 4 1 json style, 2 leading lines passed over";
+    const std::string console = "its rows look copied from Console, without their ",
+                      saveIt = "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
     std::string skips;
     for (int minute = 0; minute < 4; ++minute)
         skips += "2023-02-17 20:0" + std::to_string(minute) +
@@ -573,6 +579,11 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {json + "\n" + json,
          "2 4 1 json style, 2 captures, entries put in time order, 2 repeated entries counted once"},
         {"[]\n", noEntry},
+        {"default\t2023-02-17 20:00:00.000000-0800\tbackupd\tcom.apple.TimeMachine\tStarting automatic backup\n",
+         "1 1 1 rows copied from Console"},
+        {"default\t20:00:00.000000 -0800\tbackupd\tStarting automatic backup\n", console + "dates" + saveIt},
+        {"Default\t2023-02-17 20:00:00.000000-0800\tbackupd\tStarting automatic backup\n",
+         console + "subsystems" + saveIt},
         {"", noEntry},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
         {"\xef\xbb\xbfTimestamp Thread\tx\n",
