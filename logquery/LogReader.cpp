@@ -417,6 +417,8 @@ std::string LogReader::noEntries() const
 {
     if (auto kind = notText())
         return std::move(*kind);
+    if (auto wrapped = unwrapped_.narrowRefusal())
+        return std::move(*wrapped);
     if (const std::string& console = consoleRefusal_.empty() ? text_->consoleRefusal() : consoleRefusal_;
         !console.empty())
         return console;

@@ -307,6 +307,9 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
     std::string_view afterTtl = rest;
     if (allOf(takeColumn(afterTtl), isDigit))
         rest = afterTtl;
+    else if (trimmedStart(rest).empty())
+        return std::nullopt; // a line broken after the PID
+
     splitProcessAndSource(trimmedStart(rest), entry);
     return entry;
 }

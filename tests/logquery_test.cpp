@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -549,6 +550,12 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         skips += "2023-02-17 20:0" + std::to_string(minute) +
                  ":00.000000-0800  localhost backupd[1]: (TimeMachine) [com.apple.TimeMachine:General] Skipping "
                  "scheduled Time Machine backup: No destinations are potentially available\n";
+    // Wrapped by a mail client, its breaks' blanks stripped: entries broken in their columns cannot be joined.
+    const std::string stripped = std::regex_replace(
+        folded(std::regex_replace(skips, std::regex("  localhost backupd\\[1\\]:"),
+                                  " 0x11e2ff   Default     0x0                  23864  0    backupd:"),
+               72, false),
+        std::regex(" +\n"), "\n");
     enum class From { File, Fifo, SilentFifo, Stdin };
     struct Case {
         std::string contents, expected;
@@ -563,6 +570,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
          "2 1 2 json style, 1 repeated entry counted once"},
         {folded(skips, 80, true), "4 1 4 syslog style, lines hard-wrapped at 75 columns joined again"},
+        {stripped, "it looks hard-wrapped at 72 columns (lines of at most 72 characters, entries broken across lines); "
+                   "save it again without wrapping"},
         // An entry dated far from all others moves neither end of the period, first in the file or last;
         // two such entries near each other are part of the log, and one alone is the whole log.
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}," + json.substr(1),
