@@ -192,9 +192,12 @@ public:
     }
     std::span<char> space() override { return chunk_; }
     void commit(std::size_t count) override { decoder_.feed({chunk_.data(), count}); }
-    const std::optional<std::string>& finish()
+    // The tool's own output is whole, unlike a saved file: a last line cut short is a fault.
+    std::optional<std::string> finish()
     {
         decoder_.finish();
+        if (!decoder_.error() && decoder_.cutOff())
+            return "last line is not a whole JSON object";
         return decoder_.error();
     }
 
@@ -221,7 +224,7 @@ SavedLogResult readArchive(const std::string& path, std::span<const std::string_
                           "save its log with: log show --archive \"" +
                           name + "\" --style json --info > tm.json (" + *failure + ")");
         }
-        if (const auto& why = output.finish())
+        if (const auto why = output.finish())
             return failed("the log tool's " + *why);
     }
     if (!collector.found())

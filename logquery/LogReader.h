@@ -25,6 +25,8 @@ namespace quillfen {
 // several captures (a terminal session with two runs, joined outputs): after
 // a JSON array closes, or where a line ends a capture of another style (see
 // TextLogReader and beginsCapture), the start of a log is looked for afresh.
+// A JSON or ndjson capture cut off reads up to its last whole entry (cutOff()).
+// Input that is no text (a NUL among its first bytes) is refused at once.
 // Entries reach the sink as they are read, before the verdict: drop them
 // when finish() gives a failure.
 class LogReader {
@@ -53,7 +55,8 @@ public:
     std::uint64_t captures() const { return captures_; }
     // A JSON or ndjson capture was cut off (head -c, ^C): read up to its last whole entry.
     bool cutOff() const { return cutOff_; }
-    // Why a log without entries is refused, naming the styles tried.
+    // Why a log without entries is refused: it is no text, rows copied from Console lack a column, a wrap
+    // could not be undone, or else naming the styles tried and quoting its first other line.
     std::string noEntries() const;
 
 private:

@@ -26,6 +26,7 @@ std::string_view styleName(LogStyle style);
 //   Console  Default<tab>2023-02-17 19:12:13.456317-0800<tab>backupd<tab>com.apple.TimeMachine<tab>text
 //
 // (macOS 10.12's default style has no TTL column after the PID.)
+//
 // One reader reads one capture (one run of the tool). Its first entry fixes
 // the style. Whatever comes before it is passed over (prompts, the command,
 // banners, column titles), unless a line there opens the JSON or ndjson
