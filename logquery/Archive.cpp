@@ -1,5 +1,6 @@
 #include "logquery/Archive.h"
 
+#include "logquery/Gzip.h"
 #include "logquery/Replay.h"
 #include "logquery/TextLog.h"
 
@@ -200,13 +201,20 @@ private:
 
 } // namespace
 
-std::unique_ptr<ByteSource> unpacked(std::unique_ptr<ByteSource> source)
+std::unique_ptr<ByteSource> unpacked(std::unique_ptr<ByteSource> source, bool outer)
 {
     auto replay = std::make_unique<Replay>(std::move(source), kLookedBytes);
     const std::string_view head = replay->peek();
     for (const Magic& magic : kMagics) {
-        if (head.size() >= magic.at + magic.bytes.size() && head.substr(magic.at, magic.bytes.size()) == magic.bytes)
-            return std::make_unique<ArchiveSource>(std::move(replay), magic.compression);
+        if (head.size() < magic.at + magic.bytes.size() || head.substr(magic.at, magic.bytes.size()) != magic.bytes)
+            continue;
+        if (!outer && magic.compression.empty())
+            break;
+        auto archive = std::make_unique<ArchiveSource>(std::move(replay), magic.compression);
+        // One more layer at most, so that what an archive holds cannot nest without end.
+        if (!outer)
+            return archive;
+        return decompressed(std::move(archive), false);
     }
     return replay;
 }

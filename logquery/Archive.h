@@ -11,6 +11,8 @@ namespace quillfen {
 // as the one file in it, passing over folders and the Finder's own files.
 // An archive of no file or of several, or a sysdiagnose, fails saying so.
 // Anything else comes out unchanged. Nothing is held but a few buffers.
-std::unique_ptr<ByteSource> unpacked(std::unique_ptr<ByteSource> source);
+// The file out of an archive is decompressed once more (a zip of tm.json.gz);
+// `outer` is false for that file, which is then not unpacked as an archive.
+std::unique_ptr<ByteSource> unpacked(std::unique_ptr<ByteSource> source, bool outer = true);
 
 } // namespace quillfen

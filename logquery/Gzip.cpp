@@ -100,12 +100,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source)
+std::unique_ptr<ByteSource> decompressed(std::unique_ptr<ByteSource> source, bool outer)
 {
     auto replay = std::make_unique<Replay>(std::move(source), 2);
     if (replay->peek() == "\x1f\x8b")
-        return unpacked(std::make_unique<GzipSource>(std::move(replay)));
-    return unpacked(std::move(replay));
+        return unpacked(std::make_unique<GzipSource>(std::move(replay)), outer);
+    return unpacked(std::move(replay), outer);
 }
 
 } // namespace quillfen

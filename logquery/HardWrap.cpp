@@ -12,6 +12,8 @@ constexpr std::size_t kNarrowestWrap = 40;
 constexpr std::size_t kWidestWrap = 240;
 // Fewer breaks than this show no wrap.
 constexpr std::size_t kLeastBreaks = 3;
+// Mail clients wrap no wider; the default style's columns alone are wider.
+constexpr std::size_t kMailWrap = 80;
 // How every text style begins an entry; a backup's name ("2023-02-17-190400") is no date and time.
 constexpr std::string_view kDateShape = "0000-00-00 00:00";
 
@@ -59,6 +61,13 @@ std::size_t firstWordWidth(std::string_view line)
 
 enum class Break { None, Clean, Lost };
 
+std::string refusalAt(std::size_t width)
+{
+    const std::string columns = std::to_string(width);
+    return "it looks hard-wrapped at " + columns + " columns (lines of at most " + columns +
+           " characters, entries broken across lines); save it again without wrapping";
+}
+
 // Whether a line `width` wide was broken off `next` at the margin `wrap`: by
 // `fold` at the margin, or after a blank because the next word did not fit;
 // or so, with the blank dropped since, which leaves the break ambiguous.
@@ -103,6 +112,13 @@ void HardWrap::feed(std::string_view bytes)
         join(bytes);
 }
 
+std::optional<std::string> HardWrap::narrowRefusal() const
+{
+    if (phase_ != Phase::Passing || narrowWidth_ == 0)
+        return std::nullopt;
+    return refusalAt(narrowWidth_);
+}
+
 void HardWrap::finish()
 {
     if (phase_ == Phase::Probing)
@@ -141,12 +157,12 @@ void HardWrap::decide()
     const auto dated = static_cast<std::size_t>(std::ranges::count_if(lines, startsWithDate));
     if (width < kNarrowestWrap || breaks < kLeastBreaks || dated < kLeastBreaks || breaks * 4 < continuations * 3) {
         phase_ = Phase::Passing;
+        if (width >= kNarrowestWrap && width <= kMailWrap && dated >= kLeastBreaks)
+            narrowWidth_ = width;
         output_(probe_);
     } else if (lost * 4 > breaks) {
         phase_ = Phase::Refused;
-        const std::string columns = std::to_string(width);
-        refusal_ = "it looks hard-wrapped at " + columns + " columns (lines of at most " + columns +
-                   " characters, entries broken across lines); save it again without wrapping";
+        refusal_ = refusalAt(width);
     } else {
         phase_ = Phase::Joining;
         width_ = width;

@@ -37,6 +37,9 @@ public:
     {
         return phase_ == Phase::Joining ? std::optional(width_) : std::nullopt;
     }
+    // Why text that was passed on as it is did not read, when its lines start with dates yet are no wider
+    // than a mail's wrap: the wrap could not be undone (its breaks' blanks stripped, say); none otherwise.
+    std::optional<std::string> narrowRefusal() const;
 
 private:
     enum class Phase { Probing, Passing, Joining, Refused };
@@ -51,6 +54,7 @@ private:
     std::string probe_;
     std::size_t probeWidth_ = 0;  // of the probe's current line
     std::size_t width_ = 0;       // W, once known
+    std::size_t narrowWidth_ = 0; // of text passed on whose dated lines are no wider than a mail's wrap
     std::size_t lineWidth_ = 0;   // of the current line, in characters
     char lastCharacter_ = 0;      // of the current line
     bool carriageReturn_ = false; // a "\r" held back: dropped before a line feed

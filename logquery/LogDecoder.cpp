@@ -395,6 +395,9 @@ std::size_t LogDecoder::exactCut()
         case '}':
             s.closed = s.depth <= 1;
             s.depth -= s.closed ? s.depth : 1;
+            // Entries are objects: a "]" may be the terminal's text after a cut ("^C", "[user@host ~]$").
+            if (s.depth == 1 && c == '}')
+                s.lastElementEnd = s.position + 1;
             break;
         case ',':
             if (s.depth == 1)
@@ -484,6 +487,7 @@ void LogDecoder::restart()
     markPassed_ = quickFailed_ = false;
     elements_ = quickFrom_ = 0;
     scan_ = {};
+    cutOff_ = false;
 }
 
 JsonTopLevel LogDecoder::judge()
@@ -497,11 +501,28 @@ JsonTopLevel LogDecoder::judge()
             return JsonTopLevel::Object;
         return JsonTopLevel::Invalid;
     case Phase::Array:
-        if (!decodeBatch(size_, true))
+        if (!decodeBatch(size_, true) && !readToLastWholeElement())
             return JsonTopLevel::Invalid;
         return elements_ == 0 ? JsonTopLevel::EmptyArray : JsonTopLevel::NonEmptyArray;
     }
     return JsonTopLevel::Invalid;
+}
+
+// An array that never closed, cut off after an element: what comes after its
+// last whole element is dropped. Anything damaged before it still fails.
+bool LogDecoder::readToLastWholeElement()
+{
+    if (!allowCutOff_)
+        return false;
+    exactCut();
+    const std::size_t end = std::max(scan_.lastComma, scan_.lastElementEnd);
+    if (scan_.closed || end == 0)
+        return false;
+    space(); // room for the bracket that closes the batch, should it fall just after the last byte
+    if (!decodeBatch(end, false))
+        return false;
+    cutOff_ = true;
+    return true;
 }
 
 struct NdjsonDecoder::Parser {
@@ -523,7 +544,7 @@ std::size_t NdjsonDecoder::feed(std::string_view bytes)
         const std::size_t end = bytes.find('\n', at);
         const std::size_t earlier = line_.size();
         line_.append(bytes.substr(at, end == std::string_view::npos ? end : end - at));
-        if (line_.size() > kMaximumLineBytes) {
+        if (line_.size() + object_.size() > kMaximumLineBytes) {
             error_ = "line " + std::to_string(lineNumber_ + 1) + " is too long for a log entry";
             break;
         }
@@ -542,26 +563,68 @@ std::size_t NdjsonDecoder::feed(std::string_view bytes)
 void NdjsonDecoder::finish()
 {
     if (!line_.empty() && !error_ && !ended_)
-        readLine();
+        readLine(false);
+    // The input ended inside an object on lines of its own.
+    if (gathering_ && !error_)
+        cutOff_ = true;
 }
 
-void NdjsonDecoder::readLine()
+// Takes the line as one of an object on lines of its own, decoded at its "}"; false for any other line.
+bool NdjsonDecoder::gather()
 {
+    const auto first = std::ranges::find_if_not(line_, isJsonBlank);
+    const auto indent = static_cast<std::size_t>(first - line_.begin());
+    const std::string_view text = std::string_view(line_).substr(indent, line_.find_last_not_of(" \t\r") + 1 - indent);
+    if (!gathering_ && text != "{")
+        return false;
+    ++lineNumber_;
+    if (!gathering_) {
+        gathering_ = true;
+        objectIndent_ = indent;
+        objectLine_ = lineNumber_;
+    }
+    const bool closes = text == "}" && indent == objectIndent_;
+    object_.append(line_).push_back('\n');
+    line_.clear();
+    if (closes) {
+        gathering_ = false;
+        decode(object_, objectLine_, true);
+        object_.clear();
+    }
+    return true;
+}
+
+// `complete`: the object's text ended; without its end, an object that does not decode was cut off.
+void NdjsonDecoder::decode(std::string& text, std::uint64_t firstLine, bool complete)
+{
+    text.reserve(text.size() + simdjson::SIMDJSON_PADDING);
+    simdjson::dom::element root;
+    LogEntry entry;
+    const bool decoded = parse(parser_->parser, text.data(), text.size(), root) && root.is_object();
+    if (!decoded && !complete)
+        cutOff_ = true;
+    else if (!decoded && firstLine == lineNumber_)
+        error_ = "line " + std::to_string(firstLine) + " is not a whole JSON object";
+    else if (!decoded)
+        error_ = "lines " + std::to_string(firstLine) + " to " + std::to_string(lineNumber_) +
+                 " are not a whole JSON object";
+    else if (readEntry(root, entry))
+        onEntry_(entry);
+}
+
+// `complete`: the line ended in a line feed; without one, an object that does not decode was cut off.
+void NdjsonDecoder::readLine(bool complete)
+{
+    if (gather())
+        return;
     const auto first = std::ranges::find_if_not(line_, isJsonBlank);
     if (first != line_.end() && *first != '{' && endsBefore_ && endsBefore_(line_)) {
         ended_ = true;
         return;
     }
     ++lineNumber_;
-    if (first != line_.end() && *first == '{') {
-        line_.reserve(line_.size() + simdjson::SIMDJSON_PADDING);
-        simdjson::dom::element root;
-        LogEntry entry;
-        if (!parse(parser_->parser, line_.data(), line_.size(), root) || !root.is_object())
-            error_ = "line " + std::to_string(lineNumber_) + " is not a whole JSON object";
-        else if (readEntry(root, entry))
-            onEntry_(entry);
-    }
+    if (first != line_.end() && *first == '{')
+        decode(line_, lineNumber_, complete);
     line_.clear();
 }
 

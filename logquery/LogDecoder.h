@@ -69,6 +69,10 @@ public:
     JsonTopLevel finish();
     // After finish(): decodes another output, in the memory of the one before.
     void restart();
+    // A saved log may be cut off (head -c, ^C), the tool's own output never: from now on an array that
+    // never closes reads up to its last whole element, and cutOff() says that it did.
+    void allowCutOff() { allowCutOff_ = true; }
+    bool cutOff() const { return cutOff_; }
 
 private:
     enum class Phase { Start, Array, Whole, Failed };
@@ -81,6 +85,7 @@ private:
         bool escaped = false;
         bool closed = false; // the top-level array ended
         std::size_t lastComma = 0;
+        std::size_t lastElementEnd = 0; // just after the last object that ended at the top level
     };
 
     void start();
@@ -93,6 +98,7 @@ private:
     void advance(std::size_t cut);
     void fail();
     JsonTopLevel judge();
+    bool readToLastWholeElement();
 
     EntryHandler onEntry_;
     std::size_t batchBytes_;
@@ -108,13 +114,17 @@ private:
     bool firstBatch_ = true;
     bool markPassed_ = false;  // a byte-order mark may no longer come
     bool quickFailed_ = false; // since the last cut
+    bool allowCutOff_ = false;
+    bool cutOff_ = false;
     std::size_t elements_ = 0;
     std::size_t quickFrom_ = 0; // where the search for a cheap cut goes on
     Scan scan_;
 };
 
 // Decodes the tool's ndjson style, one JSON object a line, from bytes in
-// pieces of any size, each object validated in full. Blank lines, lines that
+// pieces of any size, each object validated in full; an object may also
+// stand on lines of its own, from "{" alone to "}" alone as far indented, as
+// `jq '.[]'` prints the entries of an array. Blank lines, lines that
 // do not open an object (terminal text around the entries) and objects that
 // are not entries (the closing {"count":…,"finished":1}) are passed over; a
 // line that opens an object but does not decode stops the reading, and so
@@ -138,6 +148,8 @@ public:
     void finish();
     // Why reading stopped ("line 3 is not a whole JSON object"); nothing more is read then.
     const std::optional<std::string>& error() const { return error_; }
+    // The input ended inside its last object, which was passed over.
+    bool cutOff() const { return cutOff_; }
     // A line that begins something else stopped the decoding.
     bool ended() const { return ended_; }
     // The start of that line, taken in earlier pieces.
@@ -147,7 +159,9 @@ public:
 
 private:
     struct Parser;
-    void readLine();
+    void readLine(bool complete = true);
+    bool gather();
+    void decode(std::string& text, std::uint64_t firstLine, bool complete);
 
     LogDecoder::EntryHandler onEntry_;
     std::unique_ptr<Parser> parser_;
@@ -156,6 +170,11 @@ private:
     std::uint64_t lineNumber_;
     std::optional<std::string> error_;
     bool ended_ = false;
+    bool cutOff_ = false;
+    std::string object_;           // the lines of an object printed on lines of its own, so far
+    std::size_t objectIndent_ = 0; // of its "{"
+    std::uint64_t objectLine_ = 0; // where it starts
+    bool gathering_ = false;
 };
 
 // An entry copied out of the decoder, for use after it has moved on.

@@ -285,9 +285,12 @@ public:
     }
     std::span<char> space() override { return chunk_; }
     void commit(std::size_t count) override { decoder_.feed({chunk_.data(), count}); }
-    const std::optional<std::string>& finish()
+    // The tool's own output is whole, unlike a saved file: a last line cut short is a fault.
+    std::optional<std::string> finish()
     {
         decoder_.finish();
+        if (!decoder_.error() && decoder_.cutOff())
+            return "last line is not a whole JSON object";
         return decoder_.error();
     }
 
@@ -306,9 +309,15 @@ SavedLogResult readArchive(const std::string& path, std::span<const std::string_
         const std::vector<std::string> arguments{
             "show", "--archive", path, "--predicate", std::string(predicates[query]), "--style", "ndjson", "--info"};
         const ToolResult run = runTool(std::string(kLogToolPath), arguments, &output);
-        if (const auto failure = toolFailureText(run, R"("log show --archive")"))
-            return failed(*failure);
-        if (const auto& why = output.finish())
+        // Where the log tool cannot read the archive (any machine but a Mac), what to do there helps more than
+        // the tool's own complaint, which comes last.
+        if (const auto failure = toolFailureText(run, R"("log show --archive")")) {
+            const std::string name = quotable(path.substr(path.find_last_of('/', path.size() - 2) + 1));
+            return failed("it is a log archive, which only a Mac's log tool reads; on a Mac, open it with --file, or "
+                          "save its log with: log show --archive \"" +
+                          name + "\" --style json --info > tm.json (" + *failure + ")");
+        }
+        if (const auto why = output.finish())
             return failed("the log tool's " + *why);
     }
     if (!collector.found())
@@ -341,7 +350,8 @@ std::string SavedLog::readingNote() const
 {
     if (archive)
         return R"(a log archive, read by "log show --archive")";
-    std::string note = std::string(styleName(style)) + " style";
+    std::string note =
+        style == LogStyle::Console ? "rows copied from Console" : std::string(styleName(style)) + " style";
     if (!zone.empty())
         note += ", times read in " + zone;
     if (linesPassedOver > 0)
@@ -352,6 +362,8 @@ std::string SavedLog::readingNote() const
                 " passed over";
     if (captures > 1)
         note += ", " + std::to_string(captures) + " captures";
+    if (cutOff)
+        note += ", cut off after its last whole entry";
     if (unwrappedWidth)
         note += ", lines hard-wrapped at " + std::to_string(*unwrappedWidth) + " columns joined again";
     if (reordered)
@@ -490,6 +502,7 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     log.linesPassedOver = reader.linesPassedOver();
     log.trailingLines = reader.trailingLinesPassedOver();
     log.captures = reader.captures();
+    log.cutOff = reader.cutOff();
     log.unwrappedWidth = reader.unwrappedWidth();
     if (log.style == LogStyle::Compact) {
         const TimeZoneName zone = localTimeZone();

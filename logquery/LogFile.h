@@ -41,6 +41,7 @@ struct SavedLog {
     std::uint64_t linesPassedOver = 0;         // before the first entry
     std::uint64_t trailingLines = 0;           // after the last entry (LogReader::trailingLinesPassedOver)
     std::uint64_t captures = 1;                // runs of the tool that the file holds (LogReader::captures)
+    bool cutOff = false;                       // read up to the last whole entry of a cut-off capture
     std::optional<std::size_t> unwrappedWidth; // a hard wrap at this width was undone
     std::string zone;                          // the compact style's times were read in; empty for the others
     bool archive = false;                      // a log archive folder, read by the log tool

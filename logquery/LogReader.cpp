@@ -6,6 +6,8 @@ namespace quillfen {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr std::string_view kJsonBlanks = " \t\r\n";
 constexpr std::string_view kDamagedJson = "its JSON is cut off or damaged";
 // What a line of JSON can end with: a string, a number, true, false, null or punctuation.
@@ -14,6 +16,35 @@ constexpr std::string_view kJsonLineEnds = ",:[]{}\"0123456789el";
 constexpr std::string_view kPunctuation = " \t\r{}[],";
 // So much of a line after its last "]" is held back at most, keeping memory bounded.
 constexpr std::size_t kMaximumHeld = 4096;
+// No text holds a NUL: so much of the start is looked at for one.
+constexpr std::size_t kSniffedBytes = 4096;
+constexpr std::size_t kHeadBytes = 16;
+
+struct Kind {
+    std::string_view start;
+    std::string_view name;
+};
+
+// Files people send by mistake, named so that they see what they sent.
+constexpr Kind kKinds[] = {
+    {"\x89PNG", "a PNG image"},
+    {"\xFF\xD8\xFF", "a JPEG image"},
+    {"GIF8", "a GIF image"},
+    {"II*\0"sv, "a TIFF image"},
+    {"MM\0*"sv, "a TIFF image"},
+    {"%PDF-", "a PDF document"},
+    {"\x7F"
+     "ELF",
+     "a program"},
+    {"\xCF\xFA\xED\xFE", "a program"},
+    {"\xCE\xFA\xED\xFE", "a program"},
+    {"\xCA\xFE\xBA\xBE", "a program"},
+    {"bplist", "a binary property list"},
+    {"SQLite format 3", "an SQLite database"},
+    {"7z\xBC\xAF", "a 7-Zip archive"},
+    {"Rar!", "a RAR archive"},
+    {"PK\x03\x04", "a zip archive"},
+};
 
 } // namespace
 
@@ -25,8 +56,11 @@ LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zo
               sink(entry);
       }),
       zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
-      unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }),
-      decoded_([this](std::string_view bytes) { unquoted_.feed(bytes); }),
+      unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }), decoded_([this](std::string_view bytes) {
+          sniff(bytes);
+          if (mode_ != Mode::Done)
+              unquoted_.feed(bytes);
+      }),
       text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
 {
 }
@@ -35,7 +69,52 @@ LogReader::~LogReader() = default;
 
 void LogReader::feed(std::string_view bytes)
 {
-    decoded_.feed(bytes);
+    if (head_.size() < kHeadBytes)
+        head_.append(bytes.substr(0, kHeadBytes - head_.size()));
+    if (mode_ != Mode::Done)
+        decoded_.feed(bytes);
+}
+
+void LogReader::sniff(std::string_view text)
+{
+    if (sniffDone_)
+        return;
+    sniffed_.append(text.substr(0, kSniffedBytes - sniffed_.size()));
+    if (sniffed_.size() == kSniffedBytes)
+        judgeSniffed();
+}
+
+// A NUL in the first text: not a log, unless every other byte is one, as in UTF-16 that no mark announced.
+void LogReader::judgeSniffed()
+{
+    sniffDone_ = true;
+    std::size_t nuls[2] = {0, 0};
+    for (std::size_t i = 0; i < sniffed_.size(); ++i)
+        nuls[i % 2] += sniffed_[i] == '\0' ? 1 : 0;
+    const std::size_t pairs = sniffed_.size() / 2;
+    if (nuls[0] + nuls[1] > 0) {
+        const bool utf16 =
+            pairs >= 8 && std::min(nuls[0], nuls[1]) == 0 && std::max(nuls[0], nuls[1]) * 10 >= pairs * 9;
+        verdict_ = utf16 ? "its encoding could not be read (it looks like UTF-16 without a byte-order mark); save it "
+                           "again as UTF-8"
+                         : notText().value_or("it is not text (it holds bytes that text does not)");
+    }
+    sniffed_.clear();
+    sniffed_.shrink_to_fit();
+    if (verdict_)
+        mode_ = Mode::Done;
+}
+
+// What kind of file its first bytes show, when it is no text.
+std::optional<std::string> LogReader::notText() const
+{
+    for (const Kind& kind : kKinds) {
+        if (head_.starts_with(kind.start))
+            return "it is not text (" + std::string(kind.name) + ")";
+    }
+    if (firstOtherLineBinary_ || (firstOtherLine_.empty() && text_->firstOtherLineBinary()))
+        return "it is not text (it holds bytes that text does not)";
+    return std::nullopt;
 }
 
 bool LogReader::stopped() const
@@ -111,13 +190,14 @@ bool LogReader::afterText()
     if (text_->sawEntry() || !text_->style())
         return false;
     endTextCapture();
-    if (*text_->style() == LogStyle::Json) {
+    if (*text_->style() == LogStyle::Json && !text_->opensObjects()) {
         mode_ = Mode::Array;
         // One decoder for every array: its memory is costly to map afresh.
         if (array_)
             array_->restart();
         else
             array_ = std::make_unique<LogDecoder>(sink_);
+        array_->allowCutOff();
         arrayLines_ = text_->linesPassedOver();
     } else {
         mode_ = Mode::Lines;
@@ -151,8 +231,12 @@ void LogReader::passOn()
 
 void LogReader::nextCapture(std::uint64_t linesBefore)
 {
-    if (firstOtherLine_.empty())
+    if (consoleRefusal_.empty())
+        consoleRefusal_ = text_->consoleRefusal();
+    if (firstOtherLine_.empty() && !firstOtherLineBinary_) {
         firstOtherLine_ = text_->firstOtherLine();
+        firstOtherLineBinary_ = text_->firstOtherLineBinary();
+    }
     text_ = std::make_unique<TextLogReader>(sink_, zoneOffset_, linesBefore);
     lines_.reset();
     mode_ = Mode::Text;
@@ -278,6 +362,7 @@ void LogReader::endArray(std::string rest)
 {
     if (!isArray(array_->finish()))
         verdict_ = std::string(kDamagedJson);
+    cutOff_ = cutOff_ || array_->cutOff();
     held_.clear();
     holding_ = lineGivenUp_ = afterClose_ = false;
     punctuationOnly_ = true;
@@ -292,7 +377,12 @@ void LogReader::endArray(std::string rest)
 
 std::optional<std::string> LogReader::finish()
 {
-    decoded_.finish();
+    if (mode_ != Mode::Done)
+        decoded_.finish();
+    if (!sniffDone_)
+        judgeSniffed();
+    if (verdict_)
+        return verdict_;
     unquoted_.finish();
     unwrapped_.finish();
     if (unwrapped_.refusal())
@@ -316,6 +406,7 @@ std::optional<std::string> LogReader::finish()
             lines_->finish();
             if (lines_->error())
                 return lines_->error();
+            cutOff_ = cutOff_ || lines_->cutOff();
             if (!lines_->ended()) {
                 mode_ = Mode::Done;
                 break;
@@ -334,6 +425,13 @@ std::optional<std::string> LogReader::finish()
 
 std::string LogReader::noEntries() const
 {
+    if (auto kind = notText())
+        return std::move(*kind);
+    if (auto wrapped = unwrapped_.narrowRefusal())
+        return std::move(*wrapped);
+    if (const std::string& console = consoleRefusal_.empty() ? text_->consoleRefusal() : consoleRefusal_;
+        !console.empty())
+        return console;
     std::string why = "it holds no log entry in any style that \"log show\" writes (default, syslog, compact, json, "
                       "ndjson)";
     const std::string& first = firstOtherLine_.empty() ? text_->firstOtherLine() : firstOtherLine_;

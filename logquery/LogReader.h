@@ -25,6 +25,8 @@ namespace quillfen {
 // several captures (a terminal session with two runs, joined outputs): after
 // a JSON array closes, or where a line ends a capture of another style (see
 // TextLogReader and beginsCapture), the start of a log is looked for afresh.
+// A JSON or ndjson capture cut off reads up to its last whole entry (cutOff()).
+// Input that is no text (a NUL among its first bytes) is refused at once.
 // Entries reach the sink as they are read, before the verdict: drop them
 // when finish() gives a failure.
 class LogReader {
@@ -51,7 +53,10 @@ public:
     std::uint64_t trailingLinesPassedOver() const { return trailingLines_; }
     // Captures that gave an entry.
     std::uint64_t captures() const { return captures_; }
-    // Why a log without entries is refused, naming the styles tried.
+    // A JSON or ndjson capture was cut off (head -c, ^C): read up to its last whole entry.
+    bool cutOff() const { return cutOff_; }
+    // Why a log without entries is refused: it is no text, rows copied from Console lack a column, a wrap
+    // could not be undone, or else naming the styles tried and quoting its first other line.
     std::string noEntries() const;
 
 private:
@@ -68,6 +73,9 @@ private:
     bool endArrayLine();
     void releaseHeld();
     void endArray(std::string rest);
+    void sniff(std::string_view text);
+    void judgeSniffed();
+    std::optional<std::string> notText() const;
 
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
@@ -89,10 +97,16 @@ private:
     bool handing_ = false;         // handed_ and what was not taken go on to the next capture or mode
     std::uint64_t captures_ = 0;
     bool captureCounted_ = false;
+    bool cutOff_ = false;
     std::optional<LogStyle> style_;
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t trailingLines_ = 0;
     std::string firstOtherLine_;
+    bool firstOtherLineBinary_ = false;
+    std::string consoleRefusal_;
+    std::string head_;    // the first bytes as they came, for what kind of file they begin
+    std::string sniffed_; // the first text, until it shows whether it is text at all
+    bool sniffDone_ = false;
     std::optional<std::string> verdict_;
 };
 

@@ -185,10 +185,102 @@ long steadyOffsetAt(SteadyOffset& steady, Date local, const TextLogReader::ZoneO
     return found;
 }
 
+// "19:12:13"
+bool startsWithTime(std::string_view text)
+{
+    static constexpr std::string_view kShape = "00:00:00";
+    return text.size() >= kShape.size() &&
+           std::ranges::equal(text.substr(0, kShape.size()), kShape,
+                              [](char c, char s) { return s == ':' ? c == ':' : isDigit(c); });
+}
+
+// "com.apple.TimeMachine"
+bool isReverseDomain(std::string_view text)
+{
+    return text.size() > 2 && isLetter(text.front()) && text.find('.') != std::string_view::npos &&
+           std::ranges::all_of(text,
+                               [](char c) { return isLetter(c) || isDigit(c) || c == '.' || c == '-' || c == '_'; });
+}
+
+bool isTypeName(std::string_view text)
+{
+    constexpr std::string_view kTypes[] = {"default", "info", "debug", "error", "fault"};
+    return std::ranges::any_of(kTypes, [&](std::string_view type) {
+        return text.size() == type.size() && std::ranges::equal(text, type, [](char a, char b) {
+                   return (a >= 'A' && a <= 'Z' ? a - 'A' + 'a' : a) == b;
+               });
+    });
+}
+
+// A row of Console's Copy: its columns, in the order the window shows them, joined by tabs; a type and a
+// time among them, the message last. The date may stand in a column of its own before the time.
+struct ConsoleRow {
+    std::string time; // with the date when the row has one
+    bool dated = false;
+    std::string_view subsystem; // the last column shaped like one before the message; empty when none
+    std::string_view message;
+};
+
+std::optional<ConsoleRow> readConsoleRow(std::string_view line)
+{
+    if (line.find('\t') == std::string_view::npos)
+        return std::nullopt;
+    ConsoleRow row;
+    bool typed = false, timed = false;
+    std::size_t columns = 0;
+    std::string_view previous;
+    for (std::size_t start = 0; start <= line.size(); ++columns) {
+        const std::size_t end = std::min(line.find('\t', start), line.size());
+        const std::string_view column = trimmedEnd(trimmedStart(line.substr(start, end - start)));
+        start = end + 1;
+        if (start > line.size()) {
+            row.message = line.substr(std::min(line.size(), line.rfind('\t') + 1));
+        } else if (isTypeName(column)) {
+            typed = true;
+        } else if (!timed && startsWithDate(column) && column.size() > 10 &&
+                   startsWithTime(trimmedStart(column.substr(10)))) {
+            row.time = std::string(column.substr(0, 10)) + ' ' + std::string(trimmedStart(column.substr(10)));
+            row.dated = timed = true;
+        } else if (!timed && startsWithTime(column)) {
+            row.dated = previous.size() == 10 && startsWithDate(previous);
+            row.time = row.dated ? std::string(previous) + ' ' + std::string(column) : std::string(column);
+            timed = true;
+        } else if (isReverseDomain(column)) {
+            row.subsystem = column;
+        }
+        previous = column;
+    }
+    if (!typed || !timed || columns < 3)
+        return std::nullopt;
+    // Console writes the offset after a blank: "19:12:13.456317 +0100".
+    if (const std::size_t blank = row.time.find_last_of(' '); blank > 10 && blank != std::string::npos)
+        row.time.erase(blank, 1);
+    return row;
+}
+
+// Why rows copied from Console do not read, or nothing when `row` does.
+std::string whyConsoleRowFails(const ConsoleRow& row)
+{
+    const char* lacking = !row.dated                     ? "dates"
+                          : !parseLogTimestamp(row.time) ? "UTC offsets"
+                          : row.subsystem.empty()        ? "subsystems"
+                                                         : nullptr;
+    if (!lacking)
+        return {};
+    return std::string("its rows look copied from Console, without their ") + lacking +
+           "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
+}
+
 // `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
 std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
                                        std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
 {
+    if (style == LogStyle::Console) {
+        auto row = readConsoleRow(line);
+        if (!row || !whyConsoleRowFails(*row).empty())
+            return std::nullopt;
+        return EntryLine{std::move(row->time), row->subsystem, row->message, {}};
+    }
     if (!startsWithDate(line))
         return std::nullopt;
     std::string_view rest = line;
@@ -224,10 +316,15 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
     const std::string_view type = takeColumn(rest);
     const std::string_view activity = takeColumn(rest);
     const std::string_view pid = takeColumn(rest);
-    const std::string_view ttl = takeColumn(rest);
-    if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit) ||
-        !allOf(ttl, isDigit))
+    if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit))
         return std::nullopt;
+    // macOS 10.12 wrote no TTL column; a process name ends in ":", so it is never all digits.
+    std::string_view afterTtl = rest;
+    if (allOf(takeColumn(afterTtl), isDigit))
+        rest = afterTtl;
+    else if (trimmedStart(rest).empty())
+        return std::nullopt; // a line broken after the PID
+
     splitProcessAndSource(trimmedStart(rest), entry);
     return entry;
 }
@@ -306,10 +403,9 @@ bool isNdjsonEntry(std::string_view line)
 bool isEntryLine(std::string_view line)
 {
     constexpr auto kNoZone = [](Date) { return 0L; };
-    constexpr std::array kStyles{LogStyle::Default, LogStyle::Syslog, LogStyle::Compact};
-    return startsWithDate(line) && std::ranges::any_of(kStyles, [&](LogStyle style) {
-               return readEntryLine(style, line, kNoZone).has_value();
-           });
+    constexpr std::array kStyles{LogStyle::Default, LogStyle::Syslog, LogStyle::Compact, LogStyle::Console};
+    return std::ranges::any_of(kStyles,
+                               [&](LogStyle style) { return readEntryLine(style, line, kNoZone).has_value(); });
 }
 
 } // namespace
@@ -330,10 +426,28 @@ std::string quotable(std::string_view line)
         const std::string_view character = rest.substr(0, decodeUtf8(rest).length);
         const auto lead = static_cast<unsigned char>(character[0]);
         const bool control = lead < 0x20 || lead == 0x7F || (lead == 0xC2 && character < "\u00A0");
-        quoted.append(control ? "\uFFFD" : character);
+        quoted.append(lead == '\t' ? " " : control ? "\uFFFD" : character);
         rest.remove_prefix(character.size());
     }
     return line.size() > kLongestCharacter * kQuotedCharacters ? quoted + "\u2026" : quoted;
+}
+
+bool looksLikeText(std::string_view line)
+{
+    const bool control = std::ranges::any_of(line, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\t' && c != '\f' && c != '\x1b' && c != '\r') || byte == 0x7F;
+    });
+    if (control)
+        return false;
+    // Text in another encoding (Latin-1) has a few bytes that are not UTF-8, binary data mostly such.
+    std::size_t foreign = 0;
+    for (std::string_view rest = line; !rest.empty();) {
+        const std::size_t length = decodeUtf8(rest).length;
+        foreign += length == 0 ? 1 : 0;
+        rest.remove_prefix(std::max<std::size_t>(length, 1));
+    }
+    return foreign * 4 <= line.size();
 }
 
 bool beginsCapture(std::string_view line)
@@ -369,7 +483,7 @@ void appendValidUtf8(std::string& out, std::string_view bytes)
 
 std::string_view styleName(LogStyle style)
 {
-    static constexpr std::string_view kNames[] = {"default", "syslog", "compact", "json", "ndjson"};
+    static constexpr std::string_view kNames[] = {"default", "syslog", "compact", "json", "ndjson", "console"};
     return kNames[static_cast<int>(style)];
 }
 
@@ -425,7 +539,9 @@ void TextLogReader::finish()
 // line does so only when the whole of it shows an entry (readLine).
 bool TextLogReader::stopsAtJson(bool lineComplete)
 {
-    const auto opened = jsonOpening(head_, lineComplete);
+    // After an entry, "{" alone is a line of its message.
+    const bool objects = !sawEntry_ && lineComplete && head_ == "{";
+    const auto opened = objects ? LogStyle::Json : jsonOpening(head_, lineComplete);
     if (!opened || (sawEntry_ && *opened == LogStyle::Ndjson))
         return false;
     if (sawEntry_) {
@@ -433,6 +549,7 @@ bool TextLogReader::stopsAtJson(bool lineComplete)
         handsOver_ = true;
     } else {
         style_ = opened;
+        opensObjects_ = objects;
         linesPassedOver_ = lineNumber_;
     }
     return true;
@@ -453,7 +570,7 @@ void TextLogReader::readLine(std::string_view line, bool complete)
         line.remove_suffix(1);
 
     if (!sawEntry_) {
-        for (const LogStyle style : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact}) {
+        for (const LogStyle style : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact, LogStyle::Console}) {
             if (readEntryLine(style, line, zoneOffset_)) {
                 style_ = style;
                 linesPassedOver_ = lineNumber_ - 1;
@@ -461,10 +578,15 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             }
         }
         if (!style_) {
+            if (const auto row = readConsoleRow(line); row && consoleRefusal_.empty())
+                consoleRefusal_ = whyConsoleRowFails(*row);
             if (!trimmedStart(line).empty()) {
                 ++linesWithText_;
-                if (firstOtherLine_.empty())
-                    firstOtherLine_ = quotable(trimmedStart(line));
+                if (firstOtherLine_.empty() && !firstOtherLineBinary_) {
+                    firstOtherLineBinary_ = !looksLikeText(line);
+                    if (!firstOtherLineBinary_)
+                        firstOtherLine_ = quotable(trimmedStart(line));
+                }
             }
             return;
         }

@@ -12,7 +12,8 @@
 namespace quillfen {
 
 // The styles `log show` and `log stream` print, as `--style` names them.
-enum class LogStyle { Default, Syslog, Compact, Json, Ndjson };
+// Console: rows that Console's Copy gives, tab-separated columns as the window shows them.
+enum class LogStyle { Default, Syslog, Compact, Json, Ndjson, Console };
 std::string_view styleName(LogStyle style);
 
 // The compact style's offset over four days in which it does not change: local times in the
@@ -29,6 +30,9 @@ struct SteadyOffset {
 //            [com.apple.TimeMachine:General] text
 //   syslog   2023-02-17 19:12:13.456317-0800  localhost backupd[23864]: (TimeMachine) [com.apple.TimeMachine:General]
 //   text compact  2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] text
+//   Console  Default<tab>2023-02-17 19:12:13.456317-0800<tab>backupd<tab>com.apple.TimeMachine<tab>text
+//
+// (macOS 10.12's default style has no TTL column after the PID.)
 //
 // One reader reads one capture (one run of the tool). Its first entry fixes
 // the style. Whatever comes before it is passed over (prompts, the command,
@@ -73,6 +77,8 @@ public:
     const std::optional<std::string>& error() const { return error_; }
     // The style of the first entry, or the JSON style that a line opened; none yet.
     std::optional<LogStyle> style() const { return style_; }
+    // That line, "{" alone, opened JSON objects one after another (as `jq '.[]'` prints an array's).
+    bool opensObjects() const { return opensObjects_; }
     bool sawEntry() const { return sawEntry_; }
     // The capture ended before a line that held() followed by what was not taken begins.
     bool handsOver() const { return handsOver_; }
@@ -87,6 +93,10 @@ public:
     // The first line before the first entry that is not blank, shortened and
     // safe to show; empty when there is none.
     const std::string& firstOtherLine() const { return firstOtherLine_; }
+    // That line holds what no text does (see looksLikeText).
+    bool firstOtherLineBinary() const { return firstOtherLineBinary_; }
+    // Why rows copied from Console before the first entry do not read (they lack the date); empty when none came.
+    const std::string& consoleRefusal() const { return consoleRefusal_; }
 
 private:
     void noteHead(std::string_view piece);
@@ -103,7 +113,10 @@ private:
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t linesWithText_ = 0;
     std::string firstOtherLine_;
+    bool firstOtherLineBinary_ = false;
+    std::string consoleRefusal_;
     std::optional<LogStyle> style_;
+    bool opensObjects_ = false;
     bool sawEntry_ = false;
     bool inEntry_ = false;
     bool handsOver_ = false;
@@ -122,8 +135,13 @@ private:
 // style, or the opening of a JSON array.
 bool beginsCapture(std::string_view line);
 
-// `line` shortened to 60 characters, as UTF-8 without control characters, which could steer a terminal.
+// `line` shortened to 60 characters, as UTF-8 without control characters, which could steer a terminal;
+// tabs become blanks.
 std::string quotable(std::string_view line);
+
+// False for a line that holds control characters other than tabs, form feeds and the
+// terminal's escapes, or mostly bytes that are not UTF-8: a line of no text, which is not quoted back.
+bool looksLikeText(std::string_view line);
 
 // Appends `bytes`, each byte that is not part of a well-formed UTF-8 sequence replaced by U+FFFD.
 void appendValidUtf8(std::string& out, std::string_view bytes);

@@ -536,8 +536,11 @@ EOF)");
         {{"check", "--file", empty},
          3,
          "",
-         "log: cannot read the archive …\n" + alert("The log file \"empty.logarchive\" could not be read: \"log show "
-                                                    "--archive\" returned error number 1.")},
+         "log: cannot read the archive …\n" +
+             alert("The log file \"empty.logarchive\" could not be read: it is a log archive, which only a Mac's log "
+                   "tool reads; on a Mac, open it with --file, or save its log with: log show --archive "
+                   "\"empty.logarchive\" --style json --info > tm.json (\"log show --archive\" returned error number "
+                   "1).")},
     };
     expectRuns(runs);
     // The same day in every style, behind the terminal's text, reads as its JSON twin: only the first

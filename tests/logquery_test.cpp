@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <regex>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -155,8 +156,8 @@ TEST(LogDecoder, LargeOutputsDecodeInBatchesWithTheWholeOutputsVerdict)
 }
 
 // Entries as "timestamp|subsystem|message", then the style, how many lines
-// came before the first entry, how many with text after the last and how many captures there were beyond one,
-// or "error: …" when the input does not read.
+// came before the first entry, how many with text after the last, how many captures there were beyond one
+// and whether one was cut off, or "error: …" when the input does not read.
 // Times without an offset are read eight hours west of UTC unless `zone` says otherwise.
 std::vector<std::string> readText(
     std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
@@ -172,7 +173,8 @@ std::vector<std::string> readText(
                        (reader.trailingLinesPassedOver() > 0
                             ? ", " + std::to_string(reader.trailingLinesPassedOver()) + " trailing"
                             : "") +
-                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : ""));
+                       (reader.captures() > 1 ? ", " + std::to_string(reader.captures()) + " captures" : "") +
+                       (reader.cutOff() ? ", cut off" : ""));
     return read;
 }
 
@@ -221,6 +223,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     const std::string compact = "2023-02-17 19:12:13.456 I  backupd[23864:14e3a98] [com.apple.TimeMachine:General] ";
     const std::string json = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"m","subsystem":"s"})";
     const std::string jsonRead = std::string(kTime) + "|s|m";
+    const std::string pretty = "{\n  \"timestamp\": \"" + std::string(kTime) +
+                               "\",\n  \"source\": {\n    \"image\": \"x\"\n  },\n  \"eventMessage\": \"m\",\n  "
+                               "\"subsystem\": \"s\"\n}\n";
     const std::string bracketed = R"({"timestamp":"2023-02-17 19:12:13.456317-0800","eventMessage":"a] %"})";
     const std::string bracketedRead = std::string(kTime) + "||a] %";
     const std::string joined = "[{\n  \"timestamp\" : \"" + std::string(kTime) +
@@ -282,6 +287,15 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {one + "Completed\n\tFiles Copied\n\n  tail", one + "Completed", "default 0"}},
         {std::string(kTime) + "\t0x1\tError\t0x2\t7\t0\tbackupd: [com.apple.TimeMachine:Scheduling] Skip\n",
          {one + "Skip", "default 0"}},
+        // Rows of Console's Copy with their dates, in one column or two, and the subsystem.
+        {"Default\t2023-02-17 19:12:13.456317 -0800\tbackupd\tcom.apple.TimeMachine\tCompleted\n\tmore\n"
+         "error\t2023-02-17\t19:12:13.456317-0800\tbackupd\tcom.apple.TimeMachine\tFailed\n",
+         {one + "Completed\n\tmore", one + "Failed", "console 0"}},
+        // macOS 10.12 wrote no TTL column.
+        {"Timestamp                       Thread     Type        Activity             PID    \n" + std::string(kTime) +
+             " 0x1a2b     Default     0x0                  123    backupd: (TimeMachine) "
+             "[com.apple.TimeMachine:General] Completed\n",
+         {one + "Completed", "default 1"}},
         {entryLine("kernel: ", "[y] no subsystem") + entryLine("heard: (Lib) ", "plain: text"),
          {none + "[y] no subsystem", none + "plain: text", "default 0"}},
         {"brian@Mac ~ % log stream\r\n" + tm.substr(0, tm.size() - 1) + "\r\n\tmore\r\n",
@@ -352,7 +366,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {joined + joined + "%\n", {jsonRead, jsonRead, "json 0, 1 trailing, 2 captures"}},
         {"[" + json + "]\n\n[" + json + "]\n", {jsonRead, jsonRead, "json 0, 2 captures"}},
         {"[" + json + "]%\nuser@host ~ % log show\n" + tm, {jsonRead, one + "Completed", "json 0, 2 captures"}},
-        {"[" + json + "]\n[" + json + ",\n", {jsonRead, "error: its JSON is cut off or damaged"}},
+        // Cut off (head -c, ^C): read up to the last whole entry, unless damaged before it.
+        {"[" + json + "]\n[" + json + ",\n", {jsonRead, jsonRead, "json 0, 2 captures, cut off"}},
+        {"[" + json + ",\n" + json + "\n^C\n[user@host ~]$ \n", {jsonRead, jsonRead, "json 0, 1 trailing, cut off"}},
+        {"[" + json + ",\n" + json.substr(0, 30), {jsonRead, "json 0, cut off"}},
+        {"[" + json + ",\n{\"timestamp\" x},\n" + json + ",\n", {"error: its JSON is cut off or damaged"}},
         {"[\n", {"error: its JSON is cut off or damaged"}},
         {"[]", {"json 0"}},
         // ndjson behind a prompt, with its closing record and the terminal's text after it
@@ -360,6 +378,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {jsonRead, jsonRead, "ndjson 1"}},
         {json + "\n" + tm, {jsonRead, one + "Completed", "ndjson 0, 2 captures"}},
         {json + "\n{\"timestamp\":\n", {jsonRead, "error: line 2 is not a whole JSON object"}},
+        {json + "\n{\"timestamp\":", {jsonRead, "ndjson 0, cut off"}},
+        // The array's entries one after another, as jq '.[]' prints them; a nested object's "}" does not end one.
+        {"% jq '.[]' tm.json\n" + pretty + pretty + "% \n", {jsonRead, jsonRead, "json 1"}},
+        {pretty + pretty.substr(0, 40), {jsonRead, "json 0, cut off"}},
+        {"{\n  \"timestamp\" x\n}\n" + pretty, {"error: lines 1 to 3 are not a whole JSON object"}},
         // Lines of JSON as long as each other, with long words, are no wrapped text.
         {"[" + ragged("a") + ",\n" + ragged("bbbbbbbbbb") + ",\n" + ragged("ccccc") + ",\n" + ragged("dd") + "]\n",
          {raggedRead("a"), raggedRead("bbbbbbbbbb"), raggedRead("ccccc"), raggedRead("dd"), "json 0"}},
@@ -522,11 +545,19 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
     const std::string preamble = "Filtering the log data using \"x\"\r\nSkipping debug messages, pass --debug to "
                                  "include.\n  ";
     const std::string read = "2 4 1 json style, 2 leading lines passed over";
+    const std::string console = "its rows look copied from Console, without their ",
+                      saveIt = "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
     std::string skips;
     for (int minute = 0; minute < 4; ++minute)
         skips += "2023-02-17 20:0" + std::to_string(minute) +
                  ":00.000000-0800  localhost backupd[1]: (TimeMachine) [com.apple.TimeMachine:General] Skipping "
                  "scheduled Time Machine backup: No destinations are potentially available\n";
+    // Wrapped by a mail client, its breaks' blanks stripped: entries broken in their columns cannot be joined.
+    const std::string stripped = std::regex_replace(
+        folded(std::regex_replace(skips, std::regex("  localhost backupd\\[1\\]:"),
+                                  " 0x11e2ff   Default     0x0                  23864  0    backupd:"),
+               72, false),
+        std::regex(" +\n"), "\n");
     enum class From { File, Fifo, SilentFifo, Stdin };
     struct Case {
         std::string contents, expected;
@@ -551,6 +582,8 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              R"({"subsystem":"com.apple.TimeMachine","eventMessage":"n","timestamp":"2023-02-17 20:00:00.000000-0800"}])",
          "2 1 2 json style, 1 repeated entry counted once"},
         {folded(skips, 80, true), "4 1 4 syslog style, lines hard-wrapped at 75 columns joined again"},
+        {stripped, "it looks hard-wrapped at 72 columns (lines of at most 72 characters, entries broken across lines); "
+                   "save it again without wrapping"},
         // An entry dated far from all others moves neither end of the period, first in the file or last;
         // two such entries near each other are part of the log, and one alone is the whole log.
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}," + json.substr(1),
@@ -562,19 +595,31 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              "2023-02-20 20:10:00.000000-0800\"}]",
          "2 48 2 json style"},
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}]", "1 1 1 json style"},
-        {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n", "its JSON is cut off or damaged"},
+        {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n",
+         "2 4 1 json style, 1 leading line passed over, cut off after its last whole entry"},
         {json + "\n" + json,
          "2 4 1 json style, 2 captures, entries put in time order, 2 repeated entries counted once"},
         {"[]\n", noEntry},
+        {"default\t2023-02-17 20:00:00.000000-0800\tbackupd\tcom.apple.TimeMachine\tStarting automatic backup\n",
+         "1 1 1 rows copied from Console"},
+        {"default\t20:00:00.000000 -0800\tbackupd\tStarting automatic backup\n", console + "dates" + saveIt},
+        {"Default\t2023-02-17 20:00:00.000000-0800\tbackupd\tStarting automatic backup\n",
+         console + "subsystems" + saveIt},
         {"", noEntry},
         {"[" + tm + "2023-02-30 20:00:00.000000-0800\"}]", noEntry},
-        {"\xef\xbb\xbfTimestamp Thread\n", noEntry + R"(; its first line that is not one reads "Timestamp Thread")"},
-        // Binary: control characters do not reach the terminal, and the quote is cut short.
+        {"\xef\xbb\xbfTimestamp Thread\tx\n",
+         noEntry + R"(; its first line that is not one reads "Timestamp Thread x")"},
+        // A terminal's escapes do not reach the terminal, and the quote is cut short.
+        {"\n \x1b[2J\xc2\x9b" + std::string(70, 'x') + "\xff\n",
+         noEntry + "; its first line that is not one reads \"\uFFFD[2J\uFFFD" + std::string(55, 'x') + "\u2026\""},
+        // No text, quoted nowhere: named where its start shows what it is.
         {"\n \x7f"
-         "ELF\x02\x01\x1b[2J\xc2\x9b" +
-             std::string(70, 'x') + "\xff\n",
-         noEntry + "; its first line that is not one reads \"\uFFFDELF\uFFFD\uFFFD\uFFFD[2J\uFFFD" +
-             std::string(49, 'x') + "\u2026\""},
+         "ELF\x02\x01\x1b[2J\xc2\x9b\n",
+         "it is not text (it holds bytes that text does not)"},
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + "\n[]", "it is not text (a PNG image)"},
+        {"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n", "it is not text (a PDF document)"},
+        {std::string("[\0{\0\"\0t\0i\0m\0e\0s\0t\0a\0m\0p\0\"\0:\0", 26),
+         "its encoding could not be read (it looks like UTF-16 without a byte-order mark); save it again as UTF-8"},
         {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry"},
         // Compressed, whatever the name; members one after another read on.
         {gzipped(json), "2 4 1 json style"},
@@ -593,6 +638,11 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {archived(ARCHIVE_FORMAT_TAR_PAX_RESTRICTED, ARCHIVE_FILTER_GZIP,
                   {{"logs/", ""}, {"logs/._tm.log", "x"}, {"logs/tm.log", preamble + json}}),
          read},
+        // Compressed once more inside the archive.
+        {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {{"tm.json.gz", gzipped(json)}}), "2 4 1 json style"},
+        {archived(ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE,
+                  {{"log.txt.xz", archived(ARCHIVE_FORMAT_RAW, ARCHIVE_FILTER_XZ, {{"data", preamble + json}})}}),
+         read},
         {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {{"a.log", json}, {"b\x1b.json", json}}),
          "it is a zip archive of 2 files (a.log, b\uFFFD.json); extract the log and read that file"},
         {archived(ARCHIVE_FORMAT_ZIP, ARCHIVE_FILTER_NONE, {}), "it is a zip archive with no log in it"},
@@ -602,7 +652,7 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
          "a Mac, open it with --file"},
         // Small files that expand beyond any entry are refused as soon as that shows.
         {gzipped("[" + std::string(size_t{64} << 20, ' ')), "line 1 is too long for a log entry"},
-        {gzipped(std::string(size_t{64} << 20, '\0')), "line 1 is too long for a log entry"},
+        {gzipped(std::string(size_t{64} << 20, '\0')), "it is not text (it holds bytes that text does not)"},
         // Nothing can seek back in a pipe.
         {preamble + json, read, From::Fifo},
         {gzipped(preamble + json), read, From::Stdin},
