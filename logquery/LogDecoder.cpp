@@ -551,6 +551,9 @@ std::size_t NdjsonDecoder::feed(std::string_view bytes)
         if (end == std::string_view::npos)
             return bytes.size();
         readLine();
+        // Braces around text end at their "}", which is theirs; a line that begins something else is not.
+        if (ended_ && notJson_)
+            return end + 1;
         if (ended_) {
             line_.resize(earlier);
             return at;
@@ -603,6 +606,8 @@ void NdjsonDecoder::decode(std::string& text, std::uint64_t firstLine, bool comp
     const bool decoded = parse(parser_->parser, text.data(), text.size(), root) && root.is_object();
     if (!decoded && !complete)
         cutOff_ = true;
+    else if (!decoded && !decodedOne_ && firstLine != lineNumber_)
+        ended_ = notJson_ = true;
     else if (!decoded && firstLine == lineNumber_)
         error_ = "line " + std::to_string(firstLine) + " is not a whole JSON object";
     else if (!decoded)
@@ -610,6 +615,7 @@ void NdjsonDecoder::decode(std::string& text, std::uint64_t firstLine, bool comp
                  " are not a whole JSON object";
     else if (readEntry(root, entry))
         onEntry_(entry);
+    decodedOne_ = decodedOne_ || decoded;
 }
 
 // `complete`: the line ended in a line feed; without one, an object that does not decode was cut off.

@@ -150,7 +150,8 @@ public:
     const std::optional<std::string>& error() const { return error_; }
     // The input ended inside its last object, which was passed over.
     bool cutOff() const { return cutOff_; }
-    // A line that begins something else stopped the decoding.
+    // A line that begins something else stopped the decoding, or the first object on lines of its own
+    // was no JSON (braces around a post's text): it was passed over.
     bool ended() const { return ended_; }
     // The start of that line, taken in earlier pieces.
     const std::string& held() const { return line_; }
@@ -175,6 +176,8 @@ private:
     std::size_t objectIndent_ = 0; // of its "{"
     std::uint64_t objectLine_ = 0; // where it starts
     bool gathering_ = false;
+    bool decodedOne_ = false; // an object decoded, so what does not is damaged
+    bool notJson_ = false;    // the first object on lines of its own was none
 };
 
 // An entry copied out of the decoder, for use after it has moved on.

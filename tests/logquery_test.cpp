@@ -382,7 +382,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         // The array's entries one after another, as jq '.[]' prints them; a nested object's "}" does not end one.
         {"% jq '.[]' tm.json\n" + pretty + pretty + "% \n", {jsonRead, jsonRead, "json 1"}},
         {pretty + pretty.substr(0, 40), {jsonRead, "json 0, cut off"}},
-        {"{\n  \"timestamp\" x\n}\n" + pretty, {"error: lines 1 to 3 are not a whole JSON object"}},
+        // Braces around a post's text before the log are passed over; after an object, they are damage.
+        {"{\n  \"AutoBackup\" = 1;\n}\n" + pretty, {jsonRead, "json 3"}},
+        {pretty + "{\n  \"timestamp\" x\n}\n", {jsonRead, "error: lines 9 to 11 are not a whole JSON object"}},
         // Lines of JSON as long as each other, with long words, are no wrapped text.
         {"[" + ragged("a") + ",\n" + ragged("bbbbbbbbbb") + ",\n" + ragged("ccccc") + ",\n" + ragged("dd") + "]\n",
          {raggedRead("a"), raggedRead("bbbbbbbbbb"), raggedRead("ccccc"), raggedRead("dd"), "json 0"}},
