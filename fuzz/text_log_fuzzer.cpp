@@ -1,12 +1,13 @@
 // Feeds arbitrary bytes, as a saved log of any style, through the reader
 // twice: whole, and cut into two pieces at a place the input chooses. Both
 // readings must agree, and what comes out must be UTF-8, with timestamps that
-// read in the text styles.
+// read when only text styles can be read.
 #include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,6 +37,19 @@ bool isTextStyle(std::optional<LogStyle> style)
     return style && *style != LogStyle::Json && *style != LogStyle::Ndjson;
 }
 
+// No line opens JSON, so no capture after the first can be JSON, whose entries keep their times as written.
+bool noJsonLine(std::string_view bytes)
+{
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
+        const std::size_t first = bytes.find_first_not_of(" \t\r", start);
+        if (first < end && (bytes[first] == '{' || bytes[first] == '['))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 Reading read(std::string_view bytes, std::size_t cut)
 {
     Reading reading;
@@ -54,7 +68,7 @@ Reading read(std::string_view bytes, std::size_t cut)
     reading.failure = reader.finish();
     reading.style = reader.style();
     reading.linesPassedOver = reader.linesPassedOver();
-    if (isTextStyle(reading.style)) {
+    if (isTextStyle(reading.style) && noJsonLine(bytes)) {
         for (const std::string& entry : reading.entries) {
             if (!parseLogTimestamp(entry.substr(0, entry.find('\0'))))
                 __builtin_trap();
