@@ -71,7 +71,7 @@ void LogReader::feed(std::string_view bytes)
 {
     if (head_.size() < kHeadBytes)
         head_.append(bytes.substr(0, kHeadBytes - head_.size()));
-    if (mode_ != Mode::Done)
+    if (mode_ != Mode::Done || !sniffDone_)
         decoded_.feed(bytes);
 }
 
@@ -119,8 +119,10 @@ std::optional<std::string> LogReader::notText() const
 
 bool LogReader::stopped() const
 {
-    return mode_ == Mode::Done || unwrapped_.refusal() || text_->error() ||
-           (mode_ == Mode::Array && array_->refusesMore()) || (mode_ == Mode::Lines && lines_->error());
+    // The first bytes are looked at for what no text holds however the reading went, so that
+    // where the input was cut into pieces does not change the verdict.
+    return sniffDone_ && (mode_ == Mode::Done || unwrapped_.refusal() || text_->error() ||
+                          (mode_ == Mode::Array && array_->refusesMore()) || (mode_ == Mode::Lines && lines_->error()));
 }
 
 // Each capture or mode that ends hands the start of its last line and the
@@ -377,7 +379,7 @@ void LogReader::endArray(std::string rest)
 
 std::optional<std::string> LogReader::finish()
 {
-    if (mode_ != Mode::Done)
+    if (mode_ != Mode::Done || !sniffDone_)
         decoded_.finish();
     if (!sniffDone_)
         judgeSniffed();
