@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace quillfen {
 
@@ -591,18 +592,33 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             return;
         }
     }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_, &steady_)) {
+    const auto startEntry = [this](const EntryLine& entry) {
         flushEntry();
-        previousInstant_ = entry->instant;
-        timestamp_ = std::move(entry->timestamp);
+        previousInstant_ = entry.instant;
+        timestamp_ = entry.timestamp;
         subsystem_.clear();
-        appendValidUtf8(subsystem_, entry->subsystem);
+        appendValidUtf8(subsystem_, entry.subsystem);
         message_.clear();
-        appendValidUtf8(message_, entry->message);
-        leftOpen_ = leavesOpen(entry->message);
+        appendValidUtf8(message_, entry.message);
+        leftOpen_ = leavesOpen(entry.message);
         sawEntry_ = inEntry_ = true;
+    };
+    // A wrap whose break's blanks were stripped can cut an entry's first line before its message: the
+    // dated line that read as none is one with this line after a blank.
+    if (!brokenLine_.empty()) {
+        const std::string joined = brokenLine_ + ' ' + std::string(trimmedStart(line));
+        if (auto entry = readEntryLine(*style_, joined, zoneOffset_, previousInstant_, &steady_)) {
+            brokenLine_.clear();
+            startEntry(*entry);
+            return;
+        }
+    }
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_, &steady_)) {
+        startEntry(*entry);
         return;
     }
+    if (!brokenLine_.empty())
+        appendLine(std::exchange(brokenLine_, {}));
     const std::string_view text = trimmedStart(line);
     if (text.empty()) {
         if (inEntry_)
@@ -623,6 +639,15 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     // An entry's first line cut off before its message holds nothing to read.
     if (!complete && startsWithDate(line))
         return;
+    if (startsWithDate(line) && inEntry_) {
+        brokenLine_ = line;
+        return;
+    }
+    appendLine(line);
+}
+
+void TextLogReader::appendLine(std::string_view line)
+{
     if (message_.size() + pendingBlankLines_ + line.size() > kMaximumEntryBytes) {
         error_ = "line " + std::to_string(lineNumber_) + " is too long for a log entry";
         return;
@@ -635,6 +660,8 @@ void TextLogReader::readLine(std::string_view line, bool complete)
 
 void TextLogReader::flushEntry()
 {
+    if (!brokenLine_.empty())
+        appendLine(std::exchange(brokenLine_, {}));
     if (inEntry_)
         sink_(LogEntry{timestamp_, message_, subsystem_});
     inEntry_ = false;

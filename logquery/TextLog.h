@@ -102,6 +102,7 @@ private:
     void noteHead(std::string_view piece);
     bool stopsAtJson(bool lineComplete);
     void readLine(std::string_view line, bool complete);
+    void appendLine(std::string_view line);
     void flushEntry();
     bool stopped() const { return error_ || (style_ && !sawEntry_) || handsOver_; }
 
@@ -127,6 +128,7 @@ private:
     std::string timestamp_;
     std::string subsystem_;
     std::string message_;
+    std::string brokenLine_; // a dated line after an entry that read as none, until the next shows what it is
     std::optional<std::string> error_;
 };
 

@@ -259,9 +259,10 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         compactLog += compact + std::string(message) + "\n";
         multiLine += entryLine("backupd: ", message.substr(0, message.find(' '))) + std::string(message) + "\n";
     }
-    std::string blanksDropped = folded(defaultLog, 80, true);
-    for (std::size_t at = 0; (at = blanksDropped.find(" \n", at)) != std::string::npos;)
-        blanksDropped.erase(at, 1);
+    std::string blanksDropped = folded(defaultLog, 80, true), cutAfterColumns = folded(defaultLog, 80, false);
+    for (std::string* text : {&blanksDropped, &cutAfterColumns})
+        for (std::size_t at = 0; (at = text->find(" \n", at)) != std::string::npos;)
+            text->erase(at, 1);
     // Saved as UTF-16 with its mark, units converted one by one; or with the classic Mac's line ends.
     const auto utf16 = [](std::u16string_view text, bool little) {
         std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
@@ -279,6 +280,16 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
         {blanksDropped,
          {"error: it looks hard-wrapped at 79 columns (lines of at most 79 characters, entries broken "
           "across lines); save it again without wrapping"}},
+        // Cut at the margin, the blanks there stripped: a first line that ends with its columns joins its message
+        // (a blank lost inside a message stays a line end).
+        {cutAfterColumns,
+         [&] {
+             std::vector<std::string> read;
+             for (const std::string_view message : messages)
+                 read.push_back(one + std::regex_replace(std::string(message), std::regex("d s"), "d\ns"));
+             read.push_back("default 3");
+             return read;
+         }()},
         {"% log show --last 1h\nFiltering the log data using \"x\"\nSkipping debug messages, pass --debug to include.\n"
          "Timestamp                Thread     Type     Activity\n\n" +
              tm,
