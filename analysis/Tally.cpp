@@ -527,7 +527,7 @@ void tallyEntry(BackupTally& tally, const LogEntry& entry, Release osVersion)
     // Snapshots and errors count without a time; the timeline takes theirs when it reads.
     std::optional<Date> time;
     if (needsTime(entryClass) || entryClass == EntryClass::snapshotCreated || error)
-        time = parseLogTimestamp(entry.timestamp);
+        time = entry.time ? entry.time : parseLogTimestamp(entry.timestamp);
     if (time || !needsTime(entryClass))
         applyEffect(tally, entryClass, entry.eventMessage, time.value_or(Date{}), osVersion);
     if (time && entryClass == EntryClass::snapshotCreated)

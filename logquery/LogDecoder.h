@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Date.h"
 #include "platform/MappedBuffer.h"
 #include "platform/OutputSink.h"
 
@@ -21,6 +22,8 @@ struct LogEntry {
     std::string_view timestamp;
     std::string_view eventMessage;
     std::string_view subsystem; // empty when absent or not text
+    // The timestamp as parseLogTimestamp reads it, when the reader has read it already.
+    std::optional<Date> time{};
 };
 
 // The shape of a whole output: what the scheduler check judges, and whether

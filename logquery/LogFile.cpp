@@ -41,8 +41,11 @@ public:
         : keptSeconds_(limits.keptSeconds), heldBytes_(limits.heldBytes), passedOver_(limits.passedOver),
           tally_(limits.tally), end_(end)
     {
-        for (const std::string_view text : predicates)
+        for (const std::string_view text : predicates) {
             predicates_.push_back(parsePredicate(text).value());
+            for (const Predicate::Clause& clause : predicates_.back().anyOf)
+                askedSubsystems_.push_back(clause.subsystem);
+        }
         log_.queries.resize(predicates_.size());
         newestOnly_.resize(predicates_.size());
         repeatsBefore_.resize(predicates_.size());
@@ -55,7 +58,7 @@ public:
     // begins with the first two entries near each other, and what is still aside at the end strayed.
     void add(const LogEntry& entry, std::optional<std::size_t> only = std::nullopt)
     {
-        const auto time = parseLogTimestamp(entry.timestamp);
+        const auto time = entry.time ? entry.time : parseLogTimestamp(entry.timestamp);
         if (!time)
             return;
         if (inRun(*time) || std::ranges::any_of(aside_, [&](const Aside& held) { return near(held.time, *time); })) {
@@ -69,6 +72,12 @@ public:
         } else {
             ++log_.strays;
         }
+    }
+
+    // Whether entries of the subsystem can be of any query: the others need only their times read.
+    bool asksAbout(std::string_view subsystem) const
+    {
+        return std::ranges::find(askedSubsystems_, subsystem) != askedSubsystems_.end();
     }
 
     bool found() const { return found_ || !aside_.empty(); }
@@ -137,8 +146,10 @@ private:
         log_.newest = found_ ? std::max(log_.newest, time) : time;
         found_ = true;
         const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
-        const bool tallied = end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ && (!only || *only == 0) &&
-                             predicates_[0].selects(entry.subsystem, entry.eventMessage);
+        // Most entries of a busy Mac's log are of subsystems no query asks about.
+        const bool asked = asksAbout(entry.subsystem);
+        const bool tallied = asked && end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ &&
+                             (!only || *only == 0) && predicates_[0].selects(entry.subsystem, entry.eventMessage);
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
             while (!query.entries.empty() && query.entries.front().time < oldestKept) {
@@ -146,7 +157,7 @@ private:
                 passOver(i, query.entries.front());
                 query.entries.pop_front();
             }
-            if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
+            if (!asked || !predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
             if (newestOnly_[i]) {
@@ -196,9 +207,11 @@ private:
                 lastTallied_ = time;
                 atLastTime_.clear();
             }
-            if (atLastTime_.emplace(entry.eventMessage).second)
-                tally_(entry);
-            else
+            if (atLastTime_.emplace(entry.eventMessage).second) {
+                LogEntry timed = entry;
+                timed.time = time;
+                tally_(timed);
+            } else
                 ++tallyRepeats_;
         }
     }
@@ -251,6 +264,7 @@ private:
     }
 
     std::vector<Predicate> predicates_;
+    std::vector<std::string> askedSubsystems_; // by any clause of any predicate
     std::vector<bool> newestOnly_;
     // Of each query, how often an entry was dropped as the repeat of the one kept before it.
     std::vector<std::map<std::pair<double, std::string>, std::uint64_t>> repeatsBefore_;
@@ -425,7 +439,8 @@ std::optional<Date> newestNearEnd(const std::string& path, std::chrono::millisec
             times.push_back(*time);
     };
     // Text styles read from the first whole line; JSON's entries are found by their timestamps.
-    LogReader reader([&note](const LogEntry& entry) { note(entry.timestamp); }, localUtcOffset);
+    LogReader reader([&note](const LogEntry& entry) { note(entry.timestamp); }, localUtcOffset,
+                     [](std::string_view) { return false; });
     reader.feed(std::string_view(*tail).substr(std::min(tail->size(), tail->find('\n') + 1)));
     reader.finish();
     constexpr std::string_view kKey = "\"timestamp\"";
@@ -458,7 +473,8 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     const bool pipe = path == "-" || !std::filesystem::is_regular_file(path, error);
     const InputFile& file = *opened.file;
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
-    LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset);
+    LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset,
+                     [&collector](std::string_view subsystem) { return collector.asksAbout(subsystem); });
     std::vector<char> chunk(kChunkBytes);
     const auto overfull = [&] {
         const std::string most = bytesText(limits.heldBytes);

@@ -48,20 +48,22 @@ constexpr Kind kKinds[] = {
 
 } // namespace
 
-LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset)
+LogReader::LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset,
+                     TextLogReader::WantsSubsystem wants)
     : sink_([this, sink = std::move(sink)](const LogEntry& entry) {
           countCapture();
           trailingLines_ = 0;
           if (sink)
               sink(entry);
       }),
-      zoneOffset_(std::move(zoneOffset)), unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
+      zoneOffset_(std::move(zoneOffset)), wants_(std::move(wants)),
+      unwrapped_([this](std::string_view bytes) { dispatch(bytes); }),
       unquoted_([this](std::string_view bytes) { unwrapped_.feed(bytes); }), decoded_([this](std::string_view bytes) {
           sniff(bytes);
           if (mode_ != Mode::Done)
               unquoted_.feed(bytes);
       }),
-      text_(std::make_unique<TextLogReader>(sink_, zoneOffset_))
+      text_(std::make_unique<TextLogReader>(sink_, zoneOffset_, 0, wants_))
 {
 }
 
@@ -239,7 +241,7 @@ void LogReader::nextCapture(std::uint64_t linesBefore)
         firstOtherLine_ = text_->firstOtherLine();
         firstOtherLineBinary_ = text_->firstOtherLineBinary();
     }
-    text_ = std::make_unique<TextLogReader>(sink_, zoneOffset_, linesBefore);
+    text_ = std::make_unique<TextLogReader>(sink_, zoneOffset_, linesBefore, wants_);
     lines_.reset();
     mode_ = Mode::Text;
     captureCounted_ = false;

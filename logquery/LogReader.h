@@ -31,7 +31,9 @@ namespace quillfen {
 // when finish() gives a failure.
 class LogReader {
 public:
-    LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset);
+    // `wants`: as the text styles' reader takes it (TextLogReader).
+    LogReader(LogDecoder::EntryHandler sink, TextLogReader::ZoneOffset zoneOffset,
+              TextLogReader::WantsSubsystem wants = {});
     ~LogReader();
     LogReader(const LogReader&) = delete;
     LogReader& operator=(const LogReader&) = delete;
@@ -79,6 +81,7 @@ private:
 
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
+    TextLogReader::WantsSubsystem wants_;
     HardWrap unwrapped_;
     QuotePrefix unquoted_;
     TextDecoding decoded_;

@@ -86,9 +86,7 @@ std::optional<int> readOffset(Reader& reader)
 // "no backup" (4001) must never be a log time: otherwise it would count as one.
 constexpr unsigned kLatestYear = 3000;
 
-namespace {
-
-std::optional<Date> parse(std::string_view text)
+std::optional<Date> parseLogTimestamp(std::string_view text)
 {
     Reader reader(text);
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -124,20 +122,6 @@ std::optional<Date> parse(std::string_view text)
     const chrono::sys_seconds at =
         last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second} - chrono::minutes{*offset};
     return Date{static_cast<double>(at.time_since_epoch().count()) + *millis / 1000.0};
-}
-
-} // namespace
-
-std::optional<Date> parseLogTimestamp(std::string_view text)
-{
-    // The reader and the collector read an entry's time one after the other.
-    thread_local std::string lastText;
-    thread_local std::optional<Date> lastTime;
-    if (text != lastText) {
-        lastTime = parse(text);
-        lastText.assign(text);
-    }
-    return lastTime;
 }
 
 } // namespace quillfen

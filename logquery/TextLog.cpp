@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
+#include <cmath>
 #include <cstdlib>
 #include <utility>
 
@@ -83,10 +83,14 @@ bool startsWithDate(std::string_view line)
 }
 
 struct EntryLine {
-    std::string timestamp;
+    // Of the line when its date and time stand together there, else made.
+    std::string_view lineTimestamp;
+    std::string madeTimestamp;
     std::string_view subsystem;
     std::string_view message;
-    std::optional<Date> instant; // of a compact entry, whose offset was chosen
+    // As parseLogTimestamp reads the timestamp (for the compact style, with the offset chosen).
+    std::optional<Date> time;
+    std::string_view timestamp() const { return madeTimestamp.empty() ? lineTimestamp : madeTimestamp; }
 };
 
 // "(sender) [subsystem:category] message", where the sender and the subsystem
@@ -100,7 +104,7 @@ void splitSource(std::string_view rest, EntryLine& entry)
     }
     if (rest.starts_with('[')) {
         const std::size_t close = rest.find(']');
-        const std::size_t separator = rest.find(':');
+        const std::size_t separator = rest.substr(0, close).find(':');
         if (close != std::string_view::npos && separator < close &&
             (close + 1 == rest.size() || rest[close + 1] == ' ')) {
             entry.subsystem = rest.substr(1, separator - 1);
@@ -140,12 +144,26 @@ std::optional<std::string_view> afterProcess(std::string_view rest, bool withThr
     return std::nullopt;
 }
 
-std::string offsetText(long seconds)
+// "+0100", "-0800": the offset as the other styles write it.
+void appendOffset(std::string& out, long seconds)
 {
     const long minutes = std::labs(seconds) / 60;
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%c%02ld%02ld", seconds < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
-    return text.data();
+    const long hours = minutes / 60 % 100;
+    out += seconds < 0 ? '-' : '+';
+    for (const long part : {hours, minutes % 60}) {
+        out += static_cast<char>('0' + part / 10);
+        out += static_cast<char>('0' + part % 10);
+    }
+}
+
+// A local time read as if it were UTC, at `offset` seconds east: to the last bit the time that
+// parseLogTimestamp reads from the timestamp with appendOffset's text after it.
+Date atOffset(Date local, long offset)
+{
+    const double seconds = std::floor(local.sinceEpoch);
+    const double millis = std::round((local.sinceEpoch - seconds) * 1000);
+    const long minutes = offset / 60; // the text keeps whole minutes
+    return Date{seconds - static_cast<double>(minutes * 60) + millis / 1000.0};
 }
 
 // The offset of a zone at a local time, read as if it were UTC. In a gap of
@@ -272,7 +290,7 @@ std::string whyConsoleRowFails(const ConsoleRow& row)
            "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
 }
 
-// `previous`: the instant of the compact entry before, which settles a time that the zone repeats.
+// `previous`: the time of the compact entry before, which settles a time that the zone repeats.
 std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
                                        std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
 {
@@ -280,16 +298,24 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         auto row = readConsoleRow(line);
         if (!row || !whyConsoleRowFails(*row).empty())
             return std::nullopt;
-        return EntryLine{std::move(row->time), row->subsystem, row->message, {}};
+        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}};
     }
     if (!startsWithDate(line))
         return std::nullopt;
     std::string_view rest = line;
     const std::string_view date = takeColumn(rest);
     const std::string_view time = takeColumn(rest);
-    EntryLine entry{std::string(date) + ' ' + std::string(time), {}, {}, {}};
+    EntryLine entry;
+    if (time.data() == date.data() + date.size() + 1)
+        entry.lineTimestamp = line.substr(0, date.size() + 1 + time.size());
+    else
+        entry.madeTimestamp = std::string(date) + ' ' + std::string(time);
     if (style == LogStyle::Compact) {
-        const auto local = parseLogTimestamp(entry.timestamp + "Z");
+        std::string stamp;
+        stamp.reserve(entry.timestamp().size() + 5);
+        stamp.append(entry.timestamp()).append(1, 'Z');
+        const auto local = parseLogTimestamp(stamp);
+        stamp.pop_back();
         const std::string_view type = takeColumn(rest);
         if (!local || type.size() > 2 || !allOf(type, isLetter))
             return std::nullopt;
@@ -298,12 +324,14 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
             return std::nullopt;
         const long offset = steady ? steadyOffsetAt(*steady, *local, offsetAt, previous)
                                    : offsetAtLocalTime(*local, offsetAt, previous);
-        entry.timestamp += offsetText(offset);
-        entry.instant = Date{local->sinceEpoch - static_cast<double>(offset)};
+        appendOffset(stamp, offset);
+        entry.madeTimestamp = std::move(stamp);
+        entry.time = atOffset(*local, offset);
         splitSource(trimmedStart(*source), entry);
         return entry;
     }
-    if (!parseLogTimestamp(entry.timestamp))
+    entry.time = parseLogTimestamp(entry.timestamp());
+    if (!entry.time)
         return std::nullopt;
     if (style == LogStyle::Syslog) {
         const std::string_view host = takeColumn(rest);
@@ -361,7 +389,18 @@ bool isPostMarker(std::string_view line)
 bool leavesOpen(std::string_view line)
 {
     line = trimmedEnd(line);
-    return !line.empty() && std::string_view("{([=:").find(line.back()) != std::string_view::npos;
+    if (line.empty())
+        return false;
+    switch (line.back()) {
+    case '{':
+    case '(':
+    case '[':
+    case '=':
+    case ':':
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool endsTheEntries(std::string_view line)
@@ -488,8 +527,8 @@ std::string_view styleName(LogStyle style)
     return kNames[static_cast<int>(style)];
 }
 
-TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore)
-    : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset)), lineNumber_(linesBefore)
+TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore, WantsSubsystem wants)
+    : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset)), wants_(std::move(wants)), lineNumber_(linesBefore)
 {
 }
 
@@ -540,6 +579,8 @@ void TextLogReader::finish()
 // line does so only when the whole of it shows an entry (readLine).
 bool TextLogReader::stopsAtJson(bool lineComplete)
 {
+    if (!head_.starts_with('[') && !head_.starts_with('{'))
+        return false;
     // After an entry, "{" alone is a line of its message.
     const bool objects = !sawEntry_ && lineComplete && head_ == "{";
     const auto opened = objects ? LogStyle::Json : jsonOpening(head_, lineComplete);
@@ -594,12 +635,16 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     }
     const auto startEntry = [this](const EntryLine& entry) {
         flushEntry();
-        previousInstant_ = entry.instant;
-        timestamp_ = entry.timestamp;
+        previousTime_ = entry.time;
+        timestamp_ = entry.timestamp();
+        time_ = entry.time;
         subsystem_.clear();
-        appendValidUtf8(subsystem_, entry.subsystem);
         message_.clear();
-        appendValidUtf8(message_, entry.message);
+        textsWanted_ = !wants_ || wants_(entry.subsystem);
+        if (textsWanted_) {
+            appendValidUtf8(subsystem_, entry.subsystem);
+            appendValidUtf8(message_, entry.message);
+        }
         leftOpen_ = leavesOpen(entry.message);
         sawEntry_ = inEntry_ = true;
     };
@@ -607,13 +652,13 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     // dated line that read as none is one with this line after a blank.
     if (!brokenLine_.empty()) {
         const std::string joined = brokenLine_ + ' ' + std::string(trimmedStart(line));
-        if (auto entry = readEntryLine(*style_, joined, zoneOffset_, previousInstant_, &steady_)) {
+        if (auto entry = readEntryLine(*style_, joined, zoneOffset_, previousTime_, &steady_)) {
             brokenLine_.clear();
             startEntry(*entry);
             return;
         }
     }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousInstant_, &steady_)) {
+    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousTime_, &steady_)) {
         startEntry(*entry);
         return;
     }
@@ -648,6 +693,11 @@ void TextLogReader::readLine(std::string_view line, bool complete)
 
 void TextLogReader::appendLine(std::string_view line)
 {
+    if (!textsWanted_) {
+        pendingBlankLines_ = 0;
+        leftOpen_ = leavesOpen(line);
+        return;
+    }
     if (message_.size() + pendingBlankLines_ + line.size() > kMaximumEntryBytes) {
         error_ = "line " + std::to_string(lineNumber_) + " is too long for a log entry";
         return;
@@ -663,7 +713,7 @@ void TextLogReader::flushEntry()
     if (!brokenLine_.empty())
         appendLine(std::exchange(brokenLine_, {}));
     if (inEntry_)
-        sink_(LogEntry{timestamp_, message_, subsystem_});
+        sink_(LogEntry{timestamp_, message_, subsystem_, time_});
     inEntry_ = false;
     pendingBlankLines_ = 0;
 }

@@ -163,7 +163,13 @@ std::vector<std::string> readText(
     std::string_view text, std::size_t piece, TextLogReader::ZoneOffset zone = [](Date) { return -8 * 3600L; })
 {
     std::vector<std::string> read;
-    LogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); }, std::move(zone));
+    LogReader reader(
+        [&](const LogEntry& e) {
+            // A time the reader gives is the one its timestamp reads as, to the last bit.
+            EXPECT_EQ(e.time, e.time ? parseLogTimestamp(e.timestamp) : e.time) << e.timestamp;
+            read.push_back(fields(e));
+        },
+        std::move(zone));
     for (std::size_t at = 0; at < text.size(); at += piece)
         reader.feed(text.substr(at, piece));
     if (const auto failure = reader.finish())
@@ -634,6 +640,14 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
         {std::string("[\0{\0\"\0t\0i\0m\0e\0s\0t\0a\0m\0p\0\"\0:\0", 26),
          "its encoding could not be read (it looks like UTF-16 without a byte-order mark); save it again as UTF-8"},
         {std::string(TextLogReader::kMaximumEntryBytes + 1, 'x'), "line 1 is too long for a log entry"},
+        // An entry of a subsystem that no query asks about is read for its time alone, however long.
+        {entryLine("backupd: [com.apple.TimeMachine:General] ", "Starting") + entryLine("kernel: [other:x] ", "{") +
+             [] {
+                 const std::string line = '\t' + std::string(9 << 20, 'x') + '\n';
+                 return line + line;
+             }() +
+             entryLine("backupd: [com.apple.TimeMachine:General] ", "Completed"),
+         "2 1 2 default style"},
         // Compressed, whatever the name; members one after another read on.
         {gzipped(json), "2 4 1 json style"},
         {gzipped(preamble + json, 3), read},
