@@ -4,6 +4,7 @@
 #include "bench/LogGenerator.h"
 #include "logquery/LogDecoder.h"
 #include "logquery/LogQuery.h"
+#include "logquery/LogReader.h"
 #include "platform/Process.h"
 
 #include <benchmark/benchmark.h>
@@ -164,10 +165,27 @@ void BM_DecodeLongEntry(benchmark::State& state)
     setThroughput(state, text.size());
 }
 
+// A dated line of N MiB of brackets that begin process ids and never end them (range N: 1 and 10), as
+// the text reader tries it in each style: ten times the line must cost about ten times the time.
+void BM_ReadBracketLine(benchmark::State& state)
+{
+    std::string line = "2023-02-17 19:12:13.456 Df x";
+    while (line.size() < static_cast<std::size_t>(state.range(0)) * kMiB)
+        line += "[[[[1[1:[12:a";
+    line += '\n';
+    for (auto _ : state) {
+        LogReader reader({}, [](Date) { return 0L; });
+        reader.feed(line);
+        benchmark::DoNotOptimize(reader.finish());
+    }
+    setThroughput(state, line.size());
+}
+
 // Wall time throughout: in the pipe cases the child does half the work.
 BENCHMARK(BM_DecodeLog)->Arg(16)->Arg(128)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SimdjsonParse)->Arg(16)->Arg(128)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_DecodeLongEntry)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadBracketLine)->Arg(1)->Arg(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_RunLogQuery)->Arg(128)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PipeCat)->Arg(128)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -86,7 +86,10 @@ std::optional<int> readOffset(Reader& reader)
 // "no backup" (4001) must never be a log time: otherwise it would count as one.
 constexpr unsigned kLatestYear = 3000;
 
-std::optional<Date> parseLogTimestamp(std::string_view text)
+namespace {
+
+// `withOffset`: the text ends in an offset; without one, the time is read as if it were UTC.
+std::optional<Date> parse(std::string_view text, bool withOffset)
 {
     Reader reader(text);
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -97,7 +100,7 @@ std::optional<Date> parseLogTimestamp(std::string_view text)
     const auto millis = readFraction(reader);
     if (!millis)
         return std::nullopt;
-    const auto offset = readOffset(reader);
+    const auto offset = withOffset ? readOffset(reader) : std::optional(0);
     if (!offset)
         return std::nullopt;
     for (const char c : reader.rest()) {
@@ -122,6 +125,18 @@ std::optional<Date> parseLogTimestamp(std::string_view text)
     const chrono::sys_seconds at =
         last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second} - chrono::minutes{*offset};
     return Date{static_cast<double>(at.time_since_epoch().count()) + *millis / 1000.0};
+}
+
+} // namespace
+
+std::optional<Date> parseLogTimestamp(std::string_view text)
+{
+    return parse(text, true);
+}
+
+std::optional<Date> parseLocalLogTimestamp(std::string_view text)
+{
+    return parse(text, false);
 }
 
 } // namespace quillfen

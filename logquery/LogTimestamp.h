@@ -13,5 +13,7 @@ namespace quillfen {
 // ±HH:MM, ±HH or Z. Trailing blanks or tabs are allowed; anything else, and a
 // year after 3000, gives no date.
 std::optional<Date> parseLogTimestamp(std::string_view text);
+// The same without the offset, as the compact style writes its times: read as if they were UTC.
+std::optional<Date> parseLocalLogTimestamp(std::string_view text);
 
 } // namespace quillfen

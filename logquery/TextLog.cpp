@@ -90,21 +90,33 @@ struct EntryLine {
     std::string_view message;
     // As parseLogTimestamp reads the timestamp (for the compact style, with the offset chosen).
     std::optional<Date> time;
+    std::optional<long> offset; // the compact style's, in seconds east: its timestamp's text goes on with it
     std::string_view timestamp() const { return madeTimestamp.empty() ? lineTimestamp : madeTimestamp; }
 };
+
+// Where `c` first stands in `text` from `from` on, or npos: a plain loop costs less than memchr's call
+// over the few characters of a column.
+std::size_t findNear(std::string_view text, char c, std::size_t from = 0)
+{
+    for (std::size_t i = from; i < text.size(); ++i) {
+        if (text[i] == c)
+            return i;
+    }
+    return std::string_view::npos;
+}
 
 // "(sender) [subsystem:category] message", where the sender and the subsystem
 // part are each left out when the entry has none.
 void splitSource(std::string_view rest, EntryLine& entry)
 {
     if (rest.starts_with('(')) {
-        const std::size_t close = rest.find(')');
+        const std::size_t close = findNear(rest, ')');
         if (close != std::string_view::npos && (close + 1 == rest.size() || rest[close + 1] == ' '))
             rest.remove_prefix(std::min(rest.size(), close + 2));
     }
     if (rest.starts_with('[')) {
-        const std::size_t close = rest.find(']');
-        const std::size_t separator = rest.substr(0, close).find(':');
+        const std::size_t close = findNear(rest, ']');
+        const std::size_t separator = findNear(rest.substr(0, close), ':');
         if (close != std::string_view::npos && separator < close &&
             (close + 1 == rest.size() || rest[close + 1] == ' ')) {
             entry.subsystem = rest.substr(1, separator - 1);
@@ -117,7 +129,9 @@ void splitSource(std::string_view rest, EntryLine& entry)
 // Default style after the fixed columns: "process: (sender) [subsystem:category] message".
 void splitProcessAndSource(std::string_view rest, EntryLine& entry)
 {
-    const std::size_t colon = rest.find(": ");
+    std::size_t colon = findNear(rest, ':');
+    while (colon != std::string_view::npos && (colon + 1 == rest.size() || rest[colon + 1] != ' '))
+        colon = findNear(rest, ':', colon + 1);
     if (colon == std::string_view::npos)
         entry.message = rest;
     else
@@ -126,20 +140,23 @@ void splitProcessAndSource(std::string_view rest, EntryLine& entry)
 
 // "backupd[23864]" (syslog) or "backupd[23864:14e3a98]" (compact), whose name
 // may hold blanks: what follows it, or nothing when `rest` does not start so.
+// Each "[" is followed only over the digits after it, so a line of brackets costs no more than its length.
 std::optional<std::string_view> afterProcess(std::string_view rest, bool withThread)
 {
-    for (std::size_t open = rest.find('['); open != std::string_view::npos; open = rest.find('[', open + 1)) {
-        std::string_view ids = rest.substr(open + 1);
-        const std::size_t close = ids.find(']');
-        if (open == 0 || close == std::string_view::npos)
-            continue;
-        ids = ids.substr(0, close);
-        const std::size_t colon = ids.find(':');
-        const bool shaped = withThread ? colon != std::string_view::npos && allOf(ids.substr(0, colon), isDigit) &&
-                                             allOf(ids.substr(colon + 1), isHexDigit)
-                                       : allOf(ids, isDigit);
-        if (shaped)
-            return rest.substr(open + close + 2);
+    for (std::size_t open = findNear(rest, '[', 1); open != std::string_view::npos;
+         open = findNear(rest, '[', open + 1)) {
+        std::size_t at = open + 1;
+        const auto run = [&](bool (*test)(char)) {
+            const std::size_t from = at;
+            while (at < rest.size() && test(rest[at]))
+                ++at;
+            return at > from;
+        };
+        bool shaped = run(isDigit);
+        if (withThread)
+            shaped = shaped && at < rest.size() && rest[at++] == ':' && run(isHexDigit);
+        if (shaped && at < rest.size() && rest[at] == ']')
+            return rest.substr(at + 1);
     }
     return std::nullopt;
 }
@@ -149,11 +166,10 @@ void appendOffset(std::string& out, long seconds)
 {
     const long minutes = std::labs(seconds) / 60;
     const long hours = minutes / 60 % 100;
-    out += seconds < 0 ? '-' : '+';
-    for (const long part : {hours, minutes % 60}) {
-        out += static_cast<char>('0' + part / 10);
-        out += static_cast<char>('0' + part % 10);
-    }
+    const std::array<char, 5> text{seconds < 0 ? '-' : '+', static_cast<char>('0' + hours / 10),
+                                   static_cast<char>('0' + hours % 10), static_cast<char>('0' + minutes % 60 / 10),
+                                   static_cast<char>('0' + minutes % 10)};
+    out.append(text.data(), text.size());
 }
 
 // A local time read as if it were UTC, at `offset` seconds east: to the last bit the time that
@@ -298,7 +314,7 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         auto row = readConsoleRow(line);
         if (!row || !whyConsoleRowFails(*row).empty())
             return std::nullopt;
-        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}};
+        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}, {}};
     }
     if (!startsWithDate(line))
         return std::nullopt;
@@ -311,11 +327,7 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
     else
         entry.madeTimestamp = std::string(date) + ' ' + std::string(time);
     if (style == LogStyle::Compact) {
-        std::string stamp;
-        stamp.reserve(entry.timestamp().size() + 5);
-        stamp.append(entry.timestamp()).append(1, 'Z');
-        const auto local = parseLogTimestamp(stamp);
-        stamp.pop_back();
+        const auto local = parseLocalLogTimestamp(entry.timestamp());
         const std::string_view type = takeColumn(rest);
         if (!local || type.size() > 2 || !allOf(type, isLetter))
             return std::nullopt;
@@ -324,8 +336,7 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
             return std::nullopt;
         const long offset = steady ? steadyOffsetAt(*steady, *local, offsetAt, previous)
                                    : offsetAtLocalTime(*local, offsetAt, previous);
-        appendOffset(stamp, offset);
-        entry.madeTimestamp = std::move(stamp);
+        entry.offset = offset;
         entry.time = atOffset(*local, offset);
         splitSource(trimmedStart(*source), entry);
         return entry;
@@ -557,7 +568,7 @@ std::size_t TextLogReader::feed(std::string_view bytes)
         }
         if (handsOver_)
             return at;
-        head_.clear();
+        headSize_ = 0;
         at = end + 1;
     }
     return at;
@@ -579,11 +590,12 @@ void TextLogReader::finish()
 // line does so only when the whole of it shows an entry (readLine).
 bool TextLogReader::stopsAtJson(bool lineComplete)
 {
-    if (!head_.starts_with('[') && !head_.starts_with('{'))
+    const std::string_view head(head_.data(), headSize_);
+    if (!head.starts_with('[') && !head.starts_with('{'))
         return false;
     // After an entry, "{" alone is a line of its message.
-    const bool objects = !sawEntry_ && lineComplete && head_ == "{";
-    const auto opened = objects ? LogStyle::Json : jsonOpening(head_, lineComplete);
+    const bool objects = !sawEntry_ && lineComplete && head == "{";
+    const auto opened = objects ? LogStyle::Json : jsonOpening(head, lineComplete);
     if (!opened || (sawEntry_ && *opened == LogStyle::Ndjson))
         return false;
     if (sawEntry_) {
@@ -599,9 +611,9 @@ bool TextLogReader::stopsAtJson(bool lineComplete)
 
 void TextLogReader::noteHead(std::string_view piece)
 {
-    for (std::size_t i = 0; i < piece.size() && head_.size() < 2; ++i) {
+    for (std::size_t i = 0; i < piece.size() && headSize_ < head_.size(); ++i) {
         if (!isBlank(piece[i]) && piece[i] != '\r')
-            head_ += piece[i];
+            head_[headSize_++] = piece[i];
     }
 }
 
@@ -637,6 +649,8 @@ void TextLogReader::readLine(std::string_view line, bool complete)
         flushEntry();
         previousTime_ = entry.time;
         timestamp_ = entry.timestamp();
+        if (entry.offset)
+            appendOffset(timestamp_, *entry.offset);
         time_ = entry.time;
         subsystem_.clear();
         message_.clear();

@@ -3,6 +3,7 @@
 #include "logquery/LogDecoder.h"
 #include "platform/Date.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -114,7 +115,8 @@ private:
     ZoneOffset zoneOffset_;
     WantsSubsystem wants_;
     std::string partialLine_;
-    std::string head_; // the first two characters of the line that are not blanks
+    std::array<char, 2> head_{}; // the first two characters of the line that are not blanks
+    std::size_t headSize_ = 0;
     std::uint64_t lineNumber_ = 0;
     std::uint64_t linesPassedOver_ = 0;
     std::uint64_t linesWithText_ = 0;
@@ -128,7 +130,7 @@ private:
     bool textsWanted_ = true; // of the entry being read
     bool handsOver_ = false;
     std::size_t pendingBlankLines_ = 0;
-    bool leftOpen_ = false;               // the message's last line ends in one of "{([=:"
+    bool leftOpen_ = false;            // the message's last line ends in one of "{([=:"
     std::optional<Date> previousTime_; // of the last compact entry
     SteadyOffset steady_;
     std::string timestamp_;
