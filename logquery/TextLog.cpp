@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace quillfen {
@@ -37,6 +39,13 @@ bool isLetter(char c)
 
 std::string_view trimmedStart(std::string_view text)
 {
+    // The default style pads its columns with runs of blanks: eight at a time.
+    constexpr std::uint64_t kEightBlanks = 0x2020202020202020;
+    for (std::uint64_t eight = 0; text.size() >= sizeof eight; text.remove_prefix(sizeof eight)) {
+        std::memcpy(&eight, text.data(), sizeof eight);
+        if (eight != kEightBlanks)
+            break;
+    }
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
     return text;
@@ -115,7 +124,7 @@ void splitSource(std::string_view rest, EntryLine& entry)
             rest.remove_prefix(std::min(rest.size(), close + 2));
     }
     if (rest.starts_with('[')) {
-        const std::size_t close = findNear(rest, ']');
+        const std::size_t close = rest.find(']');
         const std::size_t separator = findNear(rest.substr(0, close), ':');
         if (close != std::string_view::npos && separator < close &&
             (close + 1 == rest.size() || rest[close + 1] == ' ')) {
