@@ -45,6 +45,9 @@ public:
             layout.causeLines.push_back({cause, line()});
     }
     std::string& text() { return text_; }
+    // Room for `bytes` more at once: a long list added line by line would otherwise double the
+    // report's memory while it moves.
+    void reserveMore(std::size_t bytes) { text_.reserve(text_.size() + bytes); }
 
 private:
     std::string text_;
@@ -248,8 +251,14 @@ void appendHousekeeping(ReportWriter& report, ReportLayout& layout, const Backup
     }
     if (!tally.backupResults.empty()) {
         report += "Big Sur backup results:\n";
+        std::size_t bytes = 0;
         for (const auto& result : tally.backupResults)
-            report += result + "\n";
+            bytes += result.size() + 1;
+        report.reserveMore(bytes);
+        for (const auto& result : tally.backupResults) {
+            report += result;
+            report += "\n";
+        }
     }
 }
 
