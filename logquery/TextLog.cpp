@@ -59,7 +59,7 @@ std::string_view trimmedEnd(std::string_view text)
 }
 
 // The next blank-separated column, taken off the front of `rest`.
-std::string_view takeColumn(std::string_view& rest)
+inline std::string_view takeColumn(std::string_view& rest)
 {
     rest = trimmedStart(rest);
     const auto end = std::ranges::find_if(rest, isBlank);
