@@ -88,8 +88,13 @@ constexpr unsigned kLatestYear = 3000;
 
 namespace {
 
-// `withOffset`: the text ends in an offset; without one, the time is read as if it were UTC.
-std::optional<Date> parse(std::string_view text, bool withOffset)
+struct Fields {
+    LocalLogTime local;
+    int offsetMinutes = 0;
+};
+
+// `withOffset`: the text ends in an offset; without one, it counts as 0.
+std::optional<Fields> parse(std::string_view text, bool withOffset)
 {
     Reader reader(text);
     unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -122,21 +127,31 @@ std::optional<Date> parse(std::string_view text, bool withOffset)
             return std::nullopt;
         last = {year, month, day, chrono::sys_days{date}};
     }
-    const chrono::sys_seconds at =
-        last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second} - chrono::minutes{*offset};
-    return Date{static_cast<double>(at.time_since_epoch().count()) + *millis / 1000.0};
+    const chrono::sys_seconds at = last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second};
+    return Fields{{at.time_since_epoch().count(), *millis}, *offset};
 }
 
 } // namespace
 
-std::optional<Date> parseLogTimestamp(std::string_view text)
+Date LocalLogTime::atOffset(long minutesEast) const
 {
-    return parse(text, true);
+    return Date{static_cast<double>(seconds - minutesEast * 60) + millis / 1000.0};
 }
 
-std::optional<Date> parseLocalLogTimestamp(std::string_view text)
+std::optional<Date> parseLogTimestamp(std::string_view text)
 {
-    return parse(text, false);
+    const auto fields = parse(text, true);
+    if (!fields)
+        return std::nullopt;
+    return fields->local.atOffset(fields->offsetMinutes);
+}
+
+std::optional<LocalLogTime> parseLocalLogTimestamp(std::string_view text)
+{
+    const auto fields = parse(text, false);
+    if (!fields)
+        return std::nullopt;
+    return fields->local;
 }
 
 } // namespace quillfen

@@ -2,6 +2,7 @@
 
 #include "platform/Date.h"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -13,7 +14,15 @@ namespace quillfen {
 // ±HH:MM, ±HH or Z. Trailing blanks or tabs are allowed; anything else, and a
 // year after 3000, gives no date.
 std::optional<Date> parseLogTimestamp(std::string_view text);
-// The same without the offset, as the compact style writes its times: read as if they were UTC.
-std::optional<Date> parseLocalLogTimestamp(std::string_view text);
+
+// A time without its offset, as the compact style writes it.
+struct LocalLogTime {
+    std::int64_t seconds = 0; // since the epoch, read as if the time were UTC
+    unsigned millis = 0;
+    // The time at that offset, to the last bit as parseLogTimestamp reads the text with it written after.
+    [[nodiscard]] Date atOffset(long minutesEast) const;
+};
+// The same without the offset.
+std::optional<LocalLogTime> parseLocalLogTimestamp(std::string_view text);
 
 } // namespace quillfen

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -181,16 +180,6 @@ void appendOffset(std::string& out, long seconds)
     out.append(text.data(), text.size());
 }
 
-// A local time read as if it were UTC, at `offset` seconds east: to the last bit the time that
-// parseLogTimestamp reads from the timestamp with appendOffset's text after it.
-Date atOffset(Date local, long offset)
-{
-    const double seconds = std::floor(local.sinceEpoch);
-    const double millis = std::round((local.sinceEpoch - seconds) * 1000);
-    const long minutes = offset / 60; // the text keeps whole minutes
-    return Date{seconds - static_cast<double>(minutes * 60) + millis / 1000.0};
-}
-
 // The offset of a zone at a local time, read as if it were UTC. In a gap of
 // a change to summer time the offset before the change counts. An hour that
 // repeats when summer time ends is read with the first offset until the log,
@@ -343,10 +332,11 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return std::nullopt;
-        const long offset = steady ? steadyOffsetAt(*steady, *local, offsetAt, previous)
-                                   : offsetAtLocalTime(*local, offsetAt, previous);
+        const Date asUtc = local->atOffset(0);
+        const long offset =
+            steady ? steadyOffsetAt(*steady, asUtc, offsetAt, previous) : offsetAtLocalTime(asUtc, offsetAt, previous);
         entry.offset = offset;
-        entry.time = atOffset(*local, offset);
+        entry.time = local->atOffset(offset / 60); // the text keeps whole minutes
         splitSource(trimmedStart(*source), entry);
         return entry;
     }
