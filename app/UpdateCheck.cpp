@@ -172,6 +172,7 @@ void UpdateCheck::offerUpdates(std::string_view data, const std::string& running
         checked_ = true;
         onChecked_();
     }
+    // One dialog, for the newest version whose address may be opened.
     for (const UpdateOffer& offer : list.offers) {
         const std::optional<QUrl> address = downloadAddressWithin(offer.url, update_.downloadBase);
         if (!address)
@@ -183,6 +184,7 @@ void UpdateCheck::offerUpdates(std::string_view data, const std::string& running
                             {"Ignore", "Download"}};
         if (update_.choices.runModal(choice) == 1)
             update_.openUrl(*address);
+        return;
     }
 }
 

@@ -117,7 +117,21 @@ TEST(UpdateList, OffersThisAppsOtherVersionsInOrder)
                            "Version</key><integer>3</integer><key>URL</key><string>u</string></dict></array></plist>";
     // The list, then its status, whether an element names this app, and the versions offered.
     const std::tuple<QByteArray, Status, bool, std::vector<std::string>> cases[] = {
-        {plistOf({{"Quillfen", "3.0"}, {"Other", "1"}, {"Quillfen", "2.2"}}), Status::Read, true, {"3.0", "2.2"}},
+        {plistOf({{"Quillfen", "2.2"}, {"Other", "9"}, {"Quillfen", "3.0"}}), Status::Read, true, {"3.0", "2.2"}},
+        // Only newer versions, by dotted numbers; a pre-release comes before its release, text is no version.
+        {plistOf({{"Quillfen", "2.9"},
+                  {"Quillfen", "2.10"},
+                  {"Quillfen", "2.1.0"},
+                  {"Quillfen", "2.0.9"},
+                  {"Quillfen", "2.1b3"},
+                  {"Quillfen", "2.2b1"},
+                  {"Quillfen", "02.1.1"},
+                  {"Quillfen", "beta"},
+                  {"Quillfen", "2..3"},
+                  {"Quillfen", "100000000000000000000000"}}),
+         Status::Read,
+         true,
+         {"100000000000000000000000", "2.10", "2.9", "2.2b1", "02.1.1"}},
         {plistOf({{"quillfen", "3.0"}}), Status::Read, false, {}},
         {odd, Status::Read, true, {}},
         {"<plist><dict><key>AppName</key><string>Quillfen</string></dict></plist>", Status::Unreadable, false, {}},
@@ -250,7 +264,8 @@ struct ScriptedChoices final : ChoicePresenter {
     std::size_t runModal(const Choice& choice) override
     {
         shown.push_back(choice);
-        return shown.size() == 2 ? 1 : 0;
+        // "Download" for version 3.1 only.
+        return choice.messageText.find(" 3.1 ") != std::string::npos ? 1 : 0;
     }
     std::vector<Choice> shown;
 };
@@ -292,8 +307,12 @@ TEST(UpdateCheck, AnswersOfTheServerAndTheBundleDecideWhatTheUserSees)
         {"empty array", xml(plistOf({})), false, {}, {"Update Property List has no entries."}},
         {"another app only", xml(plistOf({{"Other", "3.0"}})), false},
         {"same version", xml(plistOf({{"Quillfen", "2.1"}})), true},
-        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), true, {offer("2.0")}},
-        {"two", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", q31}})), true, {offer("3.0"), offer("3.1")}},
+        {"older version", xml(plistOf({{"Quillfen", "2.0"}})), true},
+        {"two: the newest only", xml(plistOf({{"Quillfen", "3.0"}, {"Quillfen", "3.1", q31}})), true, {offer("3.1")}},
+        {"the newest's address refused",
+         xml(plistOf({{"Quillfen", "3.1", "https://attacker.example/"}, {"Quillfen", "3.0"}})),
+         true,
+         {offer("3.0")}},
         {"attack address", xml(plistOf({{"Quillfen", "3.0", "https://attacker.example/?" + kBase}})), true},
         {"binary plist", xml(kBinaryList), true, {offer("3.0")}},
         {"deeply nested binary plist", xml(nestedBinaryList(5'000)), false},

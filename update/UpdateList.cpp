@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace quillfen {
@@ -407,6 +408,51 @@ std::optional<std::string> stringFor(plist_t dict, const char* key)
     return text ? std::optional<std::string>(std::in_place, text, length) : std::nullopt;
 }
 
+// One dot-separated part of a version: its leading number, then what follows it ("1b2": 1, "b2").
+struct VersionPart {
+    std::string_view number; // without leading zeros
+    std::string_view suffix;
+};
+
+std::optional<std::vector<VersionPart>> versionParts(std::string_view version)
+{
+    std::vector<VersionPart> parts;
+    for (std::size_t start = 0; start <= version.size();) {
+        const std::size_t end = std::min(version.find('.', start), version.size());
+        const std::string_view part = version.substr(start, end - start);
+        const std::size_t digits = std::min(part.find_first_not_of("0123456789"), part.size());
+        if (digits == 0)
+            return std::nullopt;
+        const std::string_view number = part.substr(0, digits);
+        parts.push_back({number.substr(std::min(number.find_first_not_of('0'), number.size())), part.substr(digits)});
+        start = end + 1;
+    }
+    return parts;
+}
+
+// Below 0, 0 or above 0 as version `a` is older than, the same as or newer than `b`; none when
+// either does not read as a version. Parts compare by their numbers, then a part without a suffix
+// above one with ("2.1" after "2.1b3"), then by suffix; missing parts count as 0 ("2.1" is "2.1.0").
+std::optional<int> compareVersions(std::string_view a, std::string_view b)
+{
+    const auto x = versionParts(a), y = versionParts(b);
+    if (!x || !y)
+        return std::nullopt;
+    for (std::size_t i = 0; i < std::max(x->size(), y->size()); ++i) {
+        const VersionPart p = i < x->size() ? (*x)[i] : VersionPart{};
+        const VersionPart q = i < y->size() ? (*y)[i] : VersionPart{};
+        if (p.number.size() != q.number.size())
+            return p.number.size() < q.number.size() ? -1 : 1;
+        if (const int order = p.number.compare(q.number); order != 0)
+            return order;
+        if (p.suffix.empty() != q.suffix.empty())
+            return p.suffix.empty() ? 1 : -1;
+        if (const int order = p.suffix.compare(q.suffix); order != 0)
+            return order;
+    }
+    return 0;
+}
+
 } // namespace
 
 BundleVersion readShortVersion(std::string_view infoPlist)
@@ -458,10 +504,13 @@ UpdateList readUpdateList(std::string_view bytes, std::string_view runningVersio
         list.listsThisApp = true;
         std::optional<std::string> version = stringFor(entry, "Version");
         std::optional<std::string> url = stringFor(entry, "URL");
-        // Any difference counts as an update; versions are not ordered.
-        if (version && url && *version != runningVersion)
+        // Only a newer version is an update: a list that still names older ones offers no downgrade.
+        if (version && url && compareVersions(*version, runningVersion).value_or(0) > 0)
             list.offers.push_back({std::move(*version), std::move(*url)});
     }
+    std::ranges::stable_sort(list.offers, [](const UpdateOffer& a, const UpdateOffer& b) {
+        return compareVersions(a.version, b.version).value_or(0) > 0;
+    });
     return list;
 }
 

@@ -45,8 +45,9 @@ struct UpdateList {
     UpdateListStatus status = UpdateListStatus::Unreadable;
     // Some element names this application, so the check counts as made.
     bool listsThisApp = false;
-    // This application's elements with another version than the running one, in list order;
-    // whether their address may be opened is decided by the caller.
+    // This application's elements with a newer version than the running one, newest first (dotted
+    // numbers: "2.10" after "2.9", "2.1" after "2.1b3"); whether their address may be opened is
+    // decided by the caller.
     std::vector<UpdateOffer> offers;
 };
 
