@@ -121,7 +121,14 @@ EXIT STATUS
     1  orange: something needs a look
     2  red: backups have a problem
     3  no verdict: a tool failed, the log or log file could not be read,
-       or bad usage
+       the command was told to end, or bad usage
+
+SIGNALS
+    SIGTERM, SIGINT and SIGHUP end the command at once: the tools it
+    started are ended with every process they started (asked, then after
+    2 seconds made to), the outputs say why there is no verdict ("the Check
+    was ended by SIGTERM before it finished"), and the exit status is 3.
+    Files of --svg and --prometheus are left as they were.
 
     Failed tools are reported on standard error as the alert's message text,
     a blank and its informative text.

@@ -3,6 +3,7 @@
 #include "cli/TerminalText.h"
 #include "platform/FileWrite.h"
 #include "platform/IntegerText.h"
+#include "platform/RunningTools.h"
 #include "platform/Terminal.h"
 #include "platform/TimeZone.h"
 #include "service/CheckService.h"
@@ -10,11 +11,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -166,6 +170,63 @@ int exitStatusFor(const std::optional<BackupAssessment>& light)
     return kNoVerdict;
 }
 
+// The outputs are written under this lock; a signal to end that comes after them leaves the process
+// to end by itself. Never destroyed: the thread that waits for the signals may outlive main.
+struct Output {
+    std::mutex mutex;
+    bool written = false;
+};
+Output& output()
+{
+    static auto* shared = new Output;
+    return *shared;
+}
+
+void printOutcome(Format format, const cli::CheckOutcome& outcome)
+{
+    switch (format) {
+    case Format::Text:
+        printAlerts(outcome.result.alerts);
+        print(outcome.result.report);
+        break;
+    case Format::Json:
+        print(cli::checkJson(outcome));
+        break;
+    case Format::Nagios:
+        print(cli::nagiosLine(outcome));
+        break;
+    case Format::Ea:
+        print(cli::extensionAttributeLine(outcome));
+        break;
+    }
+}
+
+// How long the tools have to end when the command is told to, before they are made to.
+constexpr std::chrono::milliseconds kEndGrace{2000};
+
+// Told to end (launchd, NRPE, ^C): unless the outputs are written already, the command says so in
+// its own format, without a verdict, and ends with the tools it started and what they started.
+// The lock is kept to the end, so that nothing else is printed meanwhile.
+void endWhenTold(const Arguments& arguments, int signal)
+{
+    std::unique_lock lock(output().mutex);
+    if (output().written)
+        return;
+    const std::string name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+    if (standardErrorColumns())
+        std::fwrite(cli::kClearLine.data(), 1, cli::kClearLine.size(), stderr);
+    if (arguments.command == "check") {
+        CheckResult ended;
+        ended.alerts = {"the Check was ended by " + name + " before it finished"};
+        printOutcome(arguments.format, {ended, std::nullopt, SystemClock().now()});
+    } else {
+        printAlerts({"quillfen-cli was ended by " + name + " before it finished"});
+    }
+    std::fflush(nullptr);
+    endRunningTools(kEndGrace);
+    std::_Exit(kNoVerdict);
+}
+
 int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
     Session session(limits, namedRelease(arguments));
@@ -186,21 +247,9 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     write(arguments.svgPath,
           [&result] { return timelineSvg(drawTimeline(result.timeline, kSvgWidth, kSvgHeight, localUtcOffset)); });
     write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
-    switch (arguments.format) {
-    case Format::Text:
-        printAlerts(result.alerts);
-        print(result.report);
-        break;
-    case Format::Json:
-        print(cli::checkJson(outcome));
-        break;
-    case Format::Nagios:
-        print(cli::nagiosLine(outcome));
-        break;
-    case Format::Ea:
-        print(cli::extensionAttributeLine(outcome));
-        break;
-    }
+    const std::lock_guard lock(output().mutex);
+    output().written = true;
+    printOutcome(arguments.format, outcome);
     return exitStatusFor(outcome.light());
 }
 
@@ -222,6 +271,8 @@ int runListing(const Arguments& arguments, const ToolLimits& limits, Listing lis
     const CheckRequest request = session.showingProgress(requestOf(arguments));
     const ListingResult result =
         session.await<ListingResult>([&](auto done) { session.service().list(listing, request, std::move(done)); });
+    const std::lock_guard lock(output().mutex);
+    output().written = true;
     printAlerts(result.alerts);
     print(result.text);
     return result.status == RunStatus::finished ? 0 : kNoVerdict;
@@ -232,6 +283,8 @@ int runBackupNow(const ToolLimits& limits)
     Session session(limits, std::nullopt);
     const auto alerts =
         session.await<std::vector<std::string>>([&](auto done) { session.service().backUpNow(std::move(done)); });
+    const std::lock_guard lock(output().mutex);
+    output().written = true;
     printAlerts(alerts);
     return alerts.empty() ? 0 : kNoVerdict;
 }
@@ -358,6 +411,7 @@ int main(int argc, char** argv)
     const auto limits = toolLimits(arguments.timeout);
     if (!limits)
         return usageError("'--timeout' takes a whole number of seconds from 1 to " + std::to_string(kLongestTimeout));
+    handleTermination([&arguments](int signal) { endWhenTold(arguments, signal); });
     if (arguments.command == "check")
         return runCheck(arguments, *limits);
     if (arguments.command == "speed")

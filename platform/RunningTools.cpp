@@ -1,11 +1,14 @@
 #include "platform/RunningTools.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <mutex>
+#include <pthread.h>
 #include <set>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 extern char** environ;
@@ -33,8 +36,12 @@ int spawnKnownTool(pid_t& pid, const char* path, const posix_spawn_file_actions_
     // A process group of its own, so that ending the tool ends what it started.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    // Nor does it inherit the signals this process holds back for its own thread (endToolsWhenTerminated).
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
     posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setsigmask(&attributes, &none);
     Known& tools = known();
     const std::lock_guard lock(tools.mutex);
     const int error = ::posix_spawn(&pid, path, actions, &attributes, argv, environ);
@@ -86,6 +93,43 @@ void terminateRunningTools()
     const std::lock_guard lock(tools.mutex);
     for (const pid_t pid : tools.running)
         ::kill(-pid, SIGTERM);
+}
+
+void endRunningTools(std::chrono::milliseconds grace)
+{
+    Known& tools = known();
+    std::set<pid_t> ending;
+    {
+        const std::lock_guard lock(tools.mutex);
+        ending = tools.running;
+    }
+    for (const pid_t pid : ending)
+        ::kill(-pid, SIGTERM);
+    // Whoever started each tool reaps it, and forgets it then.
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    const auto anyLeft = [&] {
+        const std::lock_guard lock(tools.mutex);
+        return std::ranges::any_of(ending, [&](pid_t pid) { return tools.running.contains(pid); });
+    };
+    while (anyLeft() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (const pid_t pid : ending)
+        ::kill(-pid, SIGKILL);
+}
+
+void handleTermination(std::function<void(int signal)> handler)
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&signals, signal);
+    ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals, handler = std::move(handler)] {
+        int signal = 0;
+        while (::sigwait(&signals, &signal) != 0) {
+        }
+        handler(signal);
+    }).detach();
 }
 
 } // namespace quillfen

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <spawn.h>
 #include <sys/types.h>
 
@@ -24,5 +26,15 @@ bool openPipe(int fds[2]);
 // Asks every known tool's process group to end (SIGTERM); each tool is still
 // reaped by whoever started it.
 void terminateRunningTools();
+
+// Ends every known tool's process group as a tool past its deadline is ended: asked (SIGTERM),
+// then, once all of them have been reaped or after `grace`, made to (SIGKILL), with whatever
+// they started.
+void endRunningTools(std::chrono::milliseconds grace);
+
+// For a process that may be told to end (SIGTERM, SIGINT, SIGHUP), called before it starts any
+// thread: those signals are held back in every thread, and the first that comes is handed to
+// `handler` on a thread of this call's own. Tools started later get the signals as usual.
+void handleTermination(std::function<void(int signal)> handler);
 
 } // namespace quillfen

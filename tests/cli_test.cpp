@@ -8,6 +8,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <numeric>
 #include <ostream>
@@ -111,6 +112,13 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
     const std::string killed = fakeRoot("killed", "echo 14.5", "printf '[{\"t\":'; kill -15 $$");
     const std::string stalls = fakeRoot("stalls", "echo 14.5", "echo '['; sleep 60 & sleep 60");
     const std::string endless = fakeRoot("endless", "echo 14.5", "yes");
+    // Told to end while the log tool runs (by the tool itself), even a tool deaf to SIGTERM is ended with
+    // what it started; each notes its own and its child's process ids.
+    const std::string started = scratch("started.pids");
+    // (Its standard error let go, so that a process left behind cannot hold the CLI's output open.)
+    const std::string notes = "exec 2>/dev/null; echo $$ >> " + started + "; sleep 60 & echo $! >> " + started + "; ";
+    const std::string toldToEnd = fakeRoot("told-to-end", "echo 14.5", notes + "kill -TERM $PPID; wait");
+    const std::string deaf = fakeRoot("deaf", "echo 14.5", "trap '' TERM; " + notes + "kill -HUP $PPID; wait");
     // A Mac whose log holds one completion, dated after now.
     const std::string future = fakeRoot("future", "echo 14.5",
                                         R"(echo '[{"timestamp":"2099-01-01 00:00:00.000000+0000",)"
@@ -234,6 +242,8 @@ echo '[]')");
         {{stalls, "check", "--timeout", "1"}, 3, "", alert("TM log command did not finish within 1 second")},
         {{stalls, "speed", "--timeout=2"}, 3, "", alert("TM log command did not finish within 2 seconds")},
         {{endless, "check"}, 3, kParseError},
+        {{toldToEnd, "check", "--nagios"}, 3, "QUILLFEN UNKNOWN - the Check was ended by SIGTERM before it finished\n"},
+        {{deaf, "speed"}, 3, "", alert("quillfen-cli was ended by SIGHUP before it finished")},
         {{fakeRoot("sw-vers-yes", "yes 14.5", ""), "check"},
          3,
          "",
@@ -305,6 +315,20 @@ echo '[]')");
          R"(\"gone.json\" could not be read: No such file or directory."],"causes":null,"figures":null,…)"},
     };
     expectRuns(runs);
+    // No process that a tool told to end started is left running: gone, or a zombie of another parent.
+    std::ifstream pidsFile(started);
+    std::vector<std::string> pids{std::istream_iterator<std::string>(pidsFile), std::istream_iterator<std::string>()};
+    EXPECT_EQ(pids.size(), 4u);
+    for (const std::string& pid : pids) {
+        const auto running = [&pid] {
+            std::ifstream stat("/proc/" + pid + "/stat");
+            std::string id, name, state;
+            return stat >> id >> name >> state && state != "Z";
+        };
+        for (int wait = 0; running() && wait < 300; ++wait)
+            ::usleep(10'000);
+        EXPECT_FALSE(running()) << pid;
+    }
     // What the patterns leave open: the healthy sample's last backup some minutes ago, and its disk's free space.
     simdjson::dom::parser parser;
     const simdjson::dom::element figures = parser.parse(cli({"check", "--json"}).out)["figures"];
