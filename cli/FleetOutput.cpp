@@ -200,6 +200,93 @@ std::string CheckOutcome::failure() const
     return result.alerts.empty() ? "couldn't get log entries and parse them" : result.alerts.front();
 }
 
+namespace {
+
+PluginStatus statusOf(const std::optional<BackupAssessment>& light)
+{
+    if (!light)
+        return PluginStatus::unknown;
+    switch (*light) {
+    case BackupAssessment::none:
+        break;
+    case BackupAssessment::healthy:
+        return PluginStatus::ok;
+    case BackupAssessment::warning:
+        return PluginStatus::warning;
+    case BackupAssessment::critical:
+        return PluginStatus::critical;
+    }
+    return PluginStatus::unknown;
+}
+
+// The status the thresholds alone give, and the one that gave it: past a limit, or a limit set and no
+// backup known at all.
+std::pair<PluginStatus, const AgeLimit*> statusByAge(const CheckOutcome& outcome)
+{
+    const auto minutes = outcome.result.found.assessment.minutesSinceLastKnownCompletion;
+    const auto past = [&](const std::optional<AgeLimit>& limit) {
+        return limit && (!minutes || *minutes * 60 > static_cast<double>(limit->seconds));
+    };
+    if (past(outcome.thresholds.critical))
+        return {PluginStatus::critical, &*outcome.thresholds.critical};
+    if (past(outcome.thresholds.warning))
+        return {PluginStatus::warning, &*outcome.thresholds.warning};
+    return {PluginStatus::ok, nullptr};
+}
+
+} // namespace
+
+PluginStatus CheckOutcome::status() const
+{
+    const PluginStatus byLight = statusOf(light());
+    if (byLight == PluginStatus::unknown)
+        return byLight;
+    return std::max(byLight, statusByAge(*this).first);
+}
+
+std::optional<std::string> CheckOutcome::raisedBy() const
+{
+    const auto [byAge, limit] = statusByAge(*this);
+    if (!limit || byAge <= statusOf(light()) || statusOf(light()) == PluginStatus::unknown)
+        return std::nullopt;
+    if (!result.found.assessment.minutesSinceLastKnownCompletion)
+        return "no completed backup known, limit " + limit->given;
+    return "last backup older than " + limit->given;
+}
+
+std::optional<std::int64_t> durationSeconds(std::string_view text)
+{
+    constexpr std::int64_t kYear = 366 * 86400;
+    std::int64_t unit = 1;
+    if (!text.empty()) {
+        switch (text.back()) {
+        case 's':
+            text.remove_suffix(1);
+            break;
+        case 'm':
+            unit = 60;
+            text.remove_suffix(1);
+            break;
+        case 'h':
+            unit = 3600;
+            text.remove_suffix(1);
+            break;
+        case 'd':
+            unit = 86400;
+            text.remove_suffix(1);
+            break;
+        default:
+            break;
+        }
+    }
+    if (text.empty() || text.size() > 9 || !std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const std::int64_t seconds = std::stoll(std::string(text)) * unit;
+    if (seconds < 1 || seconds > kYear)
+        return std::nullopt;
+    return seconds;
+}
+
 std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light)
 {
     if (!light)
@@ -303,15 +390,17 @@ std::string checkJson(const CheckOutcome& outcome)
 
 std::string nagiosLine(const CheckOutcome& outcome)
 {
-    const auto name = lightName(outcome.light());
-    const std::string state = !name ? "UNKNOWN" : *name == "green" ? "OK" : *name == "orange" ? "WARNING" : "CRITICAL";
+    constexpr std::string_view kStates[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+    const PluginStatus status = outcome.status();
     // The text ends at the first "|" and at the line's end: what comes from outside keeps clear of both.
-    std::string line = "QUILLFEN " + state + " - ";
-    if (!name)
+    std::string line = "QUILLFEN " + std::string(kStates[static_cast<int>(status)]) + " - ";
+    if (status == PluginStatus::unknown)
         return line + oneLine(outcome.failure(), "|", ' ') + "\n";
     const CheckResult& result = outcome.result;
     const BackupTally& tally = result.found.tally;
     const CheckAssessment& assessment = result.found.assessment;
+    if (const auto raised = outcome.raisedBy())
+        line += *raised + "; ";
     if (!assessment.causes.empty())
         line += oneLine(causeWords(assessment.causes.front()), "|", ' ') + "; ";
     const auto sinceLast = assessment.minutesSinceLastCompletion;
@@ -323,15 +412,21 @@ std::string nagiosLine(const CheckOutcome& outcome)
         ", " + completed + " completed in the last " + std::to_string(result.hours) + " hours, " + errors + " errors";
     if (result.scheduler)
         line += ", scheduler checked";
-    // Performance data as 'label'=value[unit];warn;crit;min[;max]: the report's own limits of 90 minutes
-    // and no error, and the free-space markers' 50 GB and 10 GB.
+    // Performance data as 'label'=value[unit];warn;crit;min[;max]: the thresholds given, else the report's own
+    // limit of 90 minutes; no error, and the free-space markers' 50 GB and 10 GB. Counts over the period are
+    // plain numbers: they are no counters, whose rate a grapher would take.
     const auto skippedWithReason =
         std::ranges::count_if(tally.skips, [](const SkippedBackup& skip) { return skip.reason.has_value(); });
     // The age reaches back before the period when the log does.
+    const auto limit = [](const std::optional<AgeLimit>& given, std::string fallback) {
+        return given ? std::to_string(given->seconds) : fallback;
+    };
     line += "|last_backup_age=" +
-            (sinceKnown ? std::to_string(roundHalfAwayFromZero(*sinceKnown * 60)) + "s" : std::string("U")) + ";;" +
-            std::to_string(kOverdueMinutes * 60) + ";0 errors=" + errors + "c;;0;0 backups_completed=" + completed +
-            "c;;;0 skipped_backups=" + std::to_string(skippedWithReason) + "c;;;0";
+            (sinceKnown ? std::to_string(roundHalfAwayFromZero(*sinceKnown * 60)) + "s" : std::string("U")) + ";" +
+            limit(outcome.thresholds.warning, "") + ";" +
+            limit(outcome.thresholds.critical, std::to_string(kOverdueMinutes * 60)) + ";0 errors=" + errors +
+            ";;0;0 backups_completed=" + completed + ";;;0 skipped_backups=" + std::to_string(skippedWithReason) +
+            ";;;0";
     for (const auto& [text, destination] : tally.destinations) {
         if (!destination.space)
             continue;

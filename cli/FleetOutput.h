@@ -2,6 +2,7 @@
 
 #include "service/CheckService.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,16 +11,37 @@ namespace quillfen::cli {
 
 // One Check as the command line tells it: the service's result, and whether the
 // files it was asked to write were written. Every format reads the same verdict.
+// A monitoring plugin's threshold on the last backup's age (-w, -c).
+struct AgeLimit {
+    std::int64_t seconds = 0;
+    std::string given; // as written: "90m"
+};
+struct AgeThresholds {
+    std::optional<AgeLimit> warning, critical;
+};
+
+// Exit statuses of the monitoring-plugin convention, which the CLI's are.
+enum class PluginStatus { ok = 0, warning = 1, critical = 2, unknown = 3 };
+
 struct CheckOutcome {
     const CheckResult& result;
     std::optional<std::string> unwritten; // why a file could not be written
     Date checkedAt;                       // when the run finished, by the system's clock
+    AgeThresholds thresholds = {};
 
     // The verdict: none when the Check gave none or a file could not be written.
     std::optional<BackupAssessment> light() const { return unwritten ? std::nullopt : result.light(); }
     // Why there is no verdict, in a line.
     std::string failure() const;
+    // The light's status, raised by the thresholds when the last known backup is older than one of
+    // them, or when none is known and a threshold is set.
+    PluginStatus status() const;
+    // Why a threshold raised the status above the light's ("last backup older than 1d"); none when none did.
+    std::optional<std::string> raisedBy() const;
 };
+
+// "90m", "1d", "3600" (seconds): a whole number of seconds, minutes, hours or days, up to a year.
+std::optional<std::int64_t> durationSeconds(std::string_view text);
 
 // "green", "orange" or "red"; nothing without a verdict.
 std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light);

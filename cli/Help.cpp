@@ -25,8 +25,8 @@ constexpr std::string_view kCheck = R"(NAME
 
 SYNOPSIS
     quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
-                       [--json | --nagios | --ea] [--svg FILE] [--prometheus FILE]
-                       [--timeout SECONDS]
+                       [--json | --nagios [-w AGE] [-c AGE] | --ea] [--svg FILE]
+                       [--prometheus FILE] [-t | --timeout SECONDS]
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -89,7 +89,18 @@ OPTIONS
         it is made of (see the README and docs/check.schema.json).
     --nagios
         Print one monitoring-plugin status line, naming the cause when the
-        report gives one, with performance data in seconds, counts and bytes.
+        report gives one, with performance data in seconds, plain counts of
+        the period and bytes. The tools' default time is then 50 seconds,
+        within NRPE's 60.
+    -w, --warning AGE
+    -c, --critical AGE
+        With --nagios: the status is at least WARNING, or CRITICAL, when the
+        last completed backup known is older than AGE, or when none is known.
+        AGE is a whole number of seconds, or of minutes, hours or days with
+        m, h or d after it (90m, 12h, 1d), up to a year. The limits never
+        lower the light's status; they stand in last_backup_age's
+        performance data, and the line names the one that raised the status
+        ("last backup older than 1d").
     --ea
         Print one inventory line, <result>LIGHT: CAUSE</result>; without a
         verdict, <result>no verdict: WHY</result>.
@@ -108,11 +119,14 @@ OPTIONS
         exit status is 3, and with --nagios the line is UNKNOWN and says why.
         A FILE of --svg or --prometheus that is the --file being read (the
         same file by any name) is refused before anything runs.
-    --timeout SECONDS
+    -t, --timeout SECONDS
         End a tool of the Mac (log, sw_vers) that has not finished after
-        SECONDS, 1 to 86400 (default 600), with every process it started;
+        SECONDS, 1 to 86400 (default 600; 50 with --nagios), with every
+        process it started;
         the run then gives no verdict. A tool that prints more than 4 GiB
         is ended the same way.
+    -V, --version
+        Print the version and end.
     -h, --help
         Show this page.
 
@@ -148,7 +162,7 @@ EXAMPLES
     quillfen-cli check --hours 24
     quillfen-cli check --file capture.log
     quillfen-cli check --file compact.txt --tz Europe/Berlin
-    quillfen-cli check --nagios
+    quillfen-cli check --nagios -w 2h -c 1d
     quillfen-cli check --hours 12 --svg timeline.svg
     quillfen-cli check --prometheus /var/lib/node_exporter/quillfen.prom
 )";

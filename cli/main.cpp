@@ -27,8 +27,7 @@ namespace {
 
 using namespace quillfen;
 
-// Exit statuses of the monitoring-plugin convention.
-enum ExitStatus { kGreen = 0, kOrange = 1, kRed = 2, kNoVerdict = 3 };
+constexpr int kNoVerdict = static_cast<int>(cli::PluginStatus::unknown);
 
 enum class Format { Text, Json, Nagios, Ea };
 
@@ -45,8 +44,10 @@ struct Arguments {
     std::optional<std::string> macos;
     std::optional<std::string> timeZone;
     std::optional<std::string> timeout;
+    std::optional<std::string> warning, critical; // the monitoring plugin's limits on the last backup's age
     Format format = Format::Text;
     bool help = false;
+    bool version = false;
 };
 
 // Log text reaches both streams, so neither may carry a terminal's controls.
@@ -153,23 +154,6 @@ void printAlerts(const std::vector<std::string>& alerts)
         print(std::string(kErrorAlertMessage) + ' ' + alert + '\n', stderr);
 }
 
-int exitStatusFor(const std::optional<BackupAssessment>& light)
-{
-    if (!light)
-        return kNoVerdict;
-    switch (*light) {
-    case BackupAssessment::none:
-        break;
-    case BackupAssessment::healthy:
-        return kGreen;
-    case BackupAssessment::warning:
-        return kOrange;
-    case BackupAssessment::critical:
-        return kRed;
-    }
-    return kNoVerdict;
-}
-
 // The outputs are written under this lock; a signal to end that comes after them leaves the process
 // to end by itself. Never destroyed: the thread that waits for the signals may outlive main.
 struct Output {
@@ -227,13 +211,24 @@ void endWhenTold(const Arguments& arguments, int signal)
     std::_Exit(kNoVerdict);
 }
 
+// Read when the arguments were checked.
+cli::AgeThresholds thresholds(const Arguments& arguments)
+{
+    cli::AgeThresholds given;
+    if (arguments.warning)
+        given.warning = cli::AgeLimit{*cli::durationSeconds(*arguments.warning), *arguments.warning};
+    if (arguments.critical)
+        given.critical = cli::AgeLimit{*cli::durationSeconds(*arguments.critical), *arguments.critical};
+    return given;
+}
+
 int runCheck(const Arguments& arguments, const ToolLimits& limits)
 {
     Session session(limits, namedRelease(arguments));
     const CheckRequest request = session.showingProgress(requestOf(arguments));
     const CheckResult result =
         session.await<CheckResult>([&](auto done) { session.service().check(request, std::move(done)); });
-    cli::CheckOutcome outcome{result, std::nullopt, session.now()};
+    cli::CheckOutcome outcome{result, std::nullopt, session.now(), thresholds(arguments)};
     // The files first, so that every format, the metrics among them, can say when one failed.
     const auto write = [&outcome](const std::optional<std::string>& path, const std::function<std::string()>& data) {
         if (!path)
@@ -250,7 +245,7 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     const std::lock_guard lock(output().mutex);
     output().written = true;
     printOutcome(arguments.format, outcome);
-    return exitStatusFor(outcome.light());
+    return static_cast<int>(outcome.status());
 }
 
 int runListing(const Arguments& arguments, const ToolLimits& limits, Listing listing)
@@ -295,17 +290,24 @@ struct ValueOption {
     std::optional<std::string> Arguments::*field;
 };
 constexpr ValueOption kValueOptions[] = {
-    {"--hours", &Arguments::hours},    {"--file", &Arguments::file},
-    {"--svg", &Arguments::svgPath},    {"--prometheus", &Arguments::prometheusPath},
-    {"--macos", &Arguments::macos},    {"--tz", &Arguments::timeZone},
-    {"--timeout", &Arguments::timeout}};
+    {"--hours", &Arguments::hours},       {"--file", &Arguments::file},
+    {"--svg", &Arguments::svgPath},       {"--prometheus", &Arguments::prometheusPath},
+    {"--macos", &Arguments::macos},       {"--tz", &Arguments::timeZone},
+    {"--timeout", &Arguments::timeout},   {"-t", &Arguments::timeout},
+    {"--warning", &Arguments::warning},   {"-w", &Arguments::warning},
+    {"--critical", &Arguments::critical}, {"-c", &Arguments::critical}};
 
 constexpr std::int64_t kLongestTimeout = 86400;
 
+// NRPE ends a plugin after 60 seconds unless told otherwise: a plugin's tools end before that.
+constexpr std::chrono::seconds kPluginTimeout{50};
+
 // A whole number of seconds from 1 to a day, digits only.
-std::optional<ToolLimits> toolLimits(const std::optional<std::string>& timeout)
+std::optional<ToolLimits> toolLimits(const std::optional<std::string>& timeout, Format format)
 {
     ToolLimits limits;
+    if (format == Format::Nagios)
+        limits.timeout = kPluginTimeout;
     if (!timeout)
         return limits;
     std::int64_t seconds = 0;
@@ -335,6 +337,8 @@ std::optional<int> parse(int argc, char** argv, Arguments& arguments)
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             arguments.help = true;
+        } else if (arg == "-V" || arg == "--version") {
+            arguments.version = true;
         } else if (const ValueOption* option = valueOption(arg)) {
             std::optional<std::string>& value = arguments.*(option->field);
             if (arg.size() > option->name.size())
@@ -368,6 +372,10 @@ int main(int argc, char** argv)
     Arguments arguments;
     if (const auto failed = parse(argc, argv, arguments))
         return *failed;
+    if (arguments.version) {
+        print("quillfen-cli " QUILLFEN_VERSION "\n");
+        return 0;
+    }
     if (arguments.command.empty() || arguments.command == "help") {
         if (arguments.help || arguments.command == "help") {
             print(cli::overviewHelp());
@@ -408,7 +416,14 @@ int main(int argc, char** argv)
             return usageError("'" + std::string(option) + "' names the log file being read ('" + *path +
                               "'): nothing was written");
     }
-    const auto limits = toolLimits(arguments.timeout);
+    for (const auto& [option, value] : {std::pair{"-w", arguments.warning}, {"-c", arguments.critical}}) {
+        if (value && arguments.format != Format::Nagios)
+            return usageError("'" + std::string(option) + "' goes with '--nagios' only");
+        if (value && !cli::durationSeconds(*value))
+            return usageError("'" + std::string(option) +
+                              "' wants an age such as 90m, 12h or 1d (up to a year), not '" + *value + "'");
+    }
+    const auto limits = toolLimits(arguments.timeout, arguments.format);
     if (!limits)
         return usageError("'--timeout' takes a whole number of seconds from 1 to " + std::to_string(kLongestTimeout));
     handleTermination([&arguments](int signal) { endWhenTold(arguments, signal); });

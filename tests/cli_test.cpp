@@ -127,8 +127,8 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
     const std::string manual = scratch("manual-state");
     std::ofstream(manual) << ::time(nullptr) - 600 << "\n";
     const std::string nagiosHealthy = "QUILLFEN OK - last backup completed … minutes ago, 2 completed in the last 2 "
-                                      "hours, 0 errors|last_backup_age=…s;;5400;0 errors=0c;;0;0 "
-                                      "backups_completed=2c;;;0 skipped_backups=0c;;;0 'free /Volumes/Quillfen "
+                                      "hours, 0 errors|last_backup_age=…s;;5400;0 errors=0;;0;0 "
+                                      "backups_completed=2;;;0 skipped_backups=0;;;0 'free /Volumes/Quillfen "
                                       "Backup/Backups.backupdb'=…B;50000000000:;10000000000:;0\n";
     // Names with quotes, backslashes and line feeds: a skip's reason, and a destination whose volume tells its space.
     const std::string hostile = fakeRoot("hostile", "echo 14.5", R"(cat <<'EOF'
@@ -254,9 +254,22 @@ echo '[]')");
         {{future, "check", "--json"}, 2, "…\"minutes_since_last_completed\":null,…"},
         // The monitoring-plugin line.
         {{"check", "--nagios"}, 0, nagiosHealthy},
+        // Limits on the last backup's age raise the light's status, never lower it, and stand in the perfdata.
+        {{"check", "--nagios", "-w", "1m"},
+         1,
+         "QUILLFEN WARNING - last backup older than 1m; last backup completed … minutes "
+         "ago…|last_backup_age=…s;60;5400;0 …"},
+        {{"check", "--nagios", "--warning=1m", "-c", "120s"},
+         2,
+         "QUILLFEN CRITICAL - last backup older than 120s; …|last_backup_age=…s;60;120;0 …"},
+        {{"check", "--nagios", "-w", "12h", "-c", "1d"}, 0, "QUILLFEN OK - …|last_backup_age=…s;43200;86400;0 …"},
+        {{archive("stopped"), "check", "--nagios", "-w", "1m"}, 2, "QUILLFEN CRITICAL - backup disk not connected…"},
+        {{stalls, "check", "--nagios", "-t", "1"},
+         3,
+         "QUILLFEN UNKNOWN - TM log command did not finish within 1 second\n"},
         {{hostile, "check", "--nagios"},
          2,
-         "QUILLFEN CRITICAL - 1 backup failed, last with BACKUP_FAILED_NETWORK (26); …skipped_backups=1c;;;0 "
+         "QUILLFEN CRITICAL - 1 backup failed, last with BACKUP_FAILED_NETWORK (26); …skipped_backups=1;;;0 "
          "'free /V/a''b_c\"d\\e_f'=…B;…\n"},
         // The inventory line.
         {{archive("stopped"), "check", "--ea", "--hours", "8"},
@@ -648,6 +661,12 @@ TEST(CliUsage, HelpAndMistakes)
                "America/Los_Angeles")},
         {{"apfs", "--file", "x", "--tz=Mars/Olympus_Mons"}, 3, "", usage("unknown time zone 'Mars/Olympus_Mons': …")},
         {{"check", "--timeout", "0"}, 3, "", usage("'--timeout' takes a whole number of seconds from 1 to 86400")},
+        {{"--version"}, 0, "quillfen-cli " QUILLFEN_VERSION "\n"},
+        {{"check", "-V"}, 0, "quillfen-cli " QUILLFEN_VERSION "\n"},
+        {{"check", "-w", "1h"}, 3, "", usage("'-w' goes with '--nagios' only")},
+        {{"check", "--nagios", "--critical=soon"}, 3, "", usage("'-c' wants an age such as 90m, 12h or 1d …'soon'")},
+        {{"check", "--nagios", "-w", "0m"}, 3, "", usage("'-w' wants an age … not '0m'")},
+        {{"check", "--nagios", "-c", "367d"}, 3, "", usage("'-c' wants an age … not '367d'")},
         {{"backup-now", "--timeout=86401"},
          3,
          "",
