@@ -120,6 +120,17 @@ void assessDurations(CheckAssessment& assessment, const BackupTally& tally, std:
     }
 }
 
+SkipCode skipCodeOf(std::string_view reason)
+{
+    if (reason.starts_with("No destinations are potentially available"))
+        return SkipCode::noDestination;
+    if (reason.starts_with("Backup already running"))
+        return SkipCode::alreadyRunning;
+    if (reason.starts_with("Automatic backup not attempted"))
+        return SkipCode::notDue;
+    return SkipCode::other;
+}
+
 // One entry per reason, in the order the reasons first appear.
 std::vector<SkipReason> skipReasons(const BackupTally& tally, Date now)
 {
@@ -130,7 +141,7 @@ std::vector<SkipReason> skipReasons(const BackupTally& tally, Date now)
             continue;
         const auto [found, added] = index.try_emplace(*skip.reason, reasons.size());
         if (added)
-            reasons.push_back({*skip.reason, 0, skip.time, 0});
+            reasons.push_back({*skip.reason, skipCodeOf(*skip.reason), 0, skip.time, 0});
         SkipReason& reason = reasons[found->second];
         ++reason.count;
         reason.last = skip.time;

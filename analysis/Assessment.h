@@ -63,8 +63,14 @@ struct Cause {
 };
 
 // Scheduled backups skipped for one reason, in the order the reasons first appear.
+// What a skip's reason says, in a fixed set that graphs and alerts can count by.
+enum class SkipCode { noDestination, alreadyRunning, notDue, other };
+inline constexpr SkipCode kSkipCodes[] = {SkipCode::noDestination, SkipCode::alreadyRunning, SkipCode::notDue,
+                                          SkipCode::other};
+
 struct SkipReason {
     std::string text;
+    SkipCode code = SkipCode::other;
     std::size_t count = 0;
     Date last;
     double minutesAgo = 0;

@@ -4,6 +4,7 @@
 #include "cli/Json.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace quillfen::cli {
 
@@ -244,6 +245,59 @@ PluginStatus CheckOutcome::status() const
     return std::max(byLight, statusByAge(*this).first);
 }
 
+std::string releaseText(const std::optional<OsVersion>& version)
+{
+    return version ? std::to_string(version->major) + "." + std::to_string(version->minor) : std::string();
+}
+
+std::string_view skipCodeName(SkipCode code)
+{
+    switch (code) {
+    case SkipCode::noDestination:
+        return "no_destination";
+    case SkipCode::alreadyRunning:
+        return "already_running";
+    case SkipCode::notDue:
+        return "not_due";
+    case SkipCode::other:
+        break;
+    }
+    return "other";
+}
+
+namespace {
+
+std::string destinationLabel(std::string_view path)
+{
+    constexpr std::string_view kMounts = "/Volumes/.timemachine/";
+    if (!path.starts_with(kMounts))
+        return std::string(path);
+    // host/UUID/share: the UUID is the mount's, not the share's.
+    const std::size_t host = path.find('/', kMounts.size());
+    if (host == std::string_view::npos)
+        return std::string(path);
+    const std::size_t mount = path.find('/', host + 1);
+    const std::string_view id = path.substr(host + 1, mount == std::string_view::npos ? mount : mount - host - 1);
+    constexpr std::string_view kShape = "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX";
+    const bool uuid = id.size() == kShape.size() && std::ranges::equal(id, kShape, [](char c, char shape) {
+                          return shape == '-' ? c == '-' : std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                      });
+    if (!uuid)
+        return std::string(path);
+    return std::string(path.substr(0, host)) + std::string(mount == std::string_view::npos ? "" : path.substr(mount));
+}
+
+} // namespace
+
+std::map<std::string, std::int64_t> freeBytesByDestination(const BackupTally& tally)
+{
+    std::map<std::string, std::int64_t> free;
+    for (const auto& [text, destination] : tally.destinations)
+        if (destination.space)
+            free[destinationLabel(*destination.path)] = destination.space->freeBytes;
+    return free;
+}
+
 std::optional<std::string> CheckOutcome::raisedBy() const
 {
     const auto [byAge, limit] = statusByAge(*this);
@@ -427,13 +481,11 @@ std::string nagiosLine(const CheckOutcome& outcome)
             limit(outcome.thresholds.critical, std::to_string(kOverdueMinutes * 60)) + ";0 errors=" + errors +
             ";;0;0 backups_completed=" + completed + ";;;0 skipped_backups=" + std::to_string(skippedWithReason) +
             ";;;0";
-    for (const auto& [text, destination] : tally.destinations) {
-        if (!destination.space)
-            continue;
+    for (const auto& [path, freeBytes] : freeBytesByDestination(tally)) {
         std::string label;
-        for (const char c : oneLine("free " + *destination.path, "=", '_'))
+        for (const char c : oneLine("free " + path, "=", '_'))
             label += c == '\'' ? "''" : std::string(1, c);
-        line += " '" + label + "'=" + std::to_string(destination.space->freeBytes) + "B;50000000000:;10000000000:;0";
+        line += " '" + label + "'=" + std::to_string(freeBytes) + "B;50000000000:;10000000000:;0";
     }
     return line + "\n";
 }

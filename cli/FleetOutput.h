@@ -3,6 +3,7 @@
 #include "service/CheckService.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,7 @@ struct CheckOutcome {
     std::optional<std::string> unwritten; // why a file could not be written
     Date checkedAt;                       // when the run finished, by the system's clock
     AgeThresholds thresholds = {};
+    std::optional<OsVersion> macos = {}; // the release the Check read for: this Mac's, or the one named for a file
 
     // The verdict: none when the Check gave none or a file could not be written.
     std::optional<BackupAssessment> light() const { return unwritten ? std::nullopt : result.light(); }
@@ -47,6 +49,13 @@ std::optional<std::int64_t> durationSeconds(std::string_view text);
 std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light);
 
 std::string_view causeCode(CauseCode code);
+std::string_view skipCodeName(SkipCode code);
+// "14.5"; empty when not known.
+std::string releaseText(const std::optional<OsVersion>& version);
+// The free bytes of each destination that tells them, by its path as the formats label it: a network
+// share's per-mount folder ("/Volumes/.timemachine/nas._smb._tcp.local./F0B12B00-…/TimeMachine") left
+// out, so that every mount of one share is one destination, and one series.
+std::map<std::string, std::int64_t> freeBytesByDestination(const BackupTally& tally);
 std::string_view findingName(SchedulerFinding finding);
 inline constexpr SchedulerFinding kFindings[] = {SchedulerFinding::unknown, SchedulerFinding::running,
                                                  SchedulerFinding::stopped, SchedulerFinding::failedToRun,

@@ -88,6 +88,10 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
         .sample(std::round(outcome.checkedAt.sinceEpoch));
     metrics.gauge("quillfen_period_seconds", "The length of the period the Check read.")
         .sample(static_cast<double>(result.hours) * 3600);
+    metrics
+        .gauge("quillfen_build_info", "Always 1: this Quillfen's version, and the macOS release the Check read for "
+                                      "(empty when it could not be read).")
+        .sample(1, {{"version", QUILLFEN_VERSION}, {"macos", releaseText(outcome.macos)}});
     if (!light)
         return metrics.str();
 
@@ -127,18 +131,22 @@ std::string prometheusMetrics(const CheckOutcome& outcome)
         .sample(static_cast<double>(tally.failedBackups.size()));
     metrics.gauge("quillfen_error_lines", "Error lines in the period.")
         .sample(static_cast<double>(tally.errors.size()));
-    metrics.gauge("quillfen_skipped_backups", "Scheduled backups skipped in the period, by the reason the log gives.");
-    for (const SkipReason& skip : assessment.skipReasons)
-        metrics.sample(static_cast<double>(skip.count), {{"reason", skip.text}});
+    metrics.gauge("quillfen_skipped_backups", "Scheduled backups skipped in the period, by the kind of reason the "
+                                              "log gives: no_destination, already_running, not_due, other.");
+    for (const SkipCode code : kSkipCodes) {
+        std::size_t count = 0;
+        for (const SkipReason& skip : assessment.skipReasons)
+            count += skip.code == code ? skip.count : 0;
+        metrics.sample(static_cast<double>(count), {{"reason", skipCodeName(code)}});
+    }
 
     metrics.gauge("quillfen_destinations", "Backup destinations named in the period.")
         .sample(static_cast<double>(tally.destinations.size()));
     // One destination a path, so each path's label set appears once.
     metrics.gauge("quillfen_destination_free_bytes", "Free bytes on the volume of each backup destination that "
                                                      "tells its free space, by its path.");
-    for (const auto& [text, destination] : tally.destinations)
-        if (destination.space)
-            metrics.sample(static_cast<double>(destination.space->freeBytes), {{"destination", *destination.path}});
+    for (const auto& [path, freeBytes] : freeBytesByDestination(tally))
+        metrics.sample(static_cast<double>(freeBytes), {{"destination", path}});
 
     metrics
         .gauge("quillfen_scheduler_checked", "1 when backups looked overdue and the scheduler (DAS and CTS) "

@@ -228,12 +228,14 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     const CheckRequest request = session.showingProgress(requestOf(arguments));
     const CheckResult result =
         session.await<CheckResult>([&](auto done) { session.service().check(request, std::move(done)); });
-    cli::CheckOutcome outcome{result, std::nullopt, session.now(), thresholds(arguments)};
+    cli::CheckOutcome outcome{result, std::nullopt, session.now(), thresholds(arguments),
+                              session.systemVersion().version};
     // The files first, so that every format, the metrics among them, can say when one failed.
-    const auto write = [&outcome](const std::optional<std::string>& path, const std::function<std::string()>& data) {
+    const auto write = [&outcome](const std::optional<std::string>& path, const std::function<std::string()>& data,
+                                  std::optional<unsigned> mode = std::nullopt) {
         if (!path)
             return;
-        if (const auto failure = writeFileAtomically(*path, data())) {
+        if (const auto failure = writeFileAtomically(*path, data(), mode)) {
             const std::string unwritten = "cannot write '" + *path + "': " + *failure;
             print("quillfen-cli: " + unwritten + '\n', stderr);
             outcome.unwritten = outcome.unwritten.value_or(unwritten);
@@ -241,7 +243,9 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     };
     write(arguments.svgPath,
           [&result] { return timelineSvg(drawTimeline(result.timeline, kSvgWidth, kSvgHeight, localUtcOffset)); });
-    write(arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); });
+    // Readable by node_exporter, which runs as another user, whatever the umask of launchd's job.
+    write(
+        arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); }, 0644);
     const std::lock_guard lock(output().mutex);
     output().written = true;
     printOutcome(arguments.format, outcome);

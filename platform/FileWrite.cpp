@@ -44,7 +44,8 @@ std::optional<std::string> writeInPlace(const std::string& path, std::string_vie
 
 } // namespace
 
-std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data)
+std::optional<std::string> writeFileAtomically(const std::string& path, std::string_view data,
+                                               std::optional<unsigned> mode)
 {
     struct stat existing {};
     if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode))
@@ -55,11 +56,14 @@ std::optional<std::string> writeFileAtomically(const std::string& path, std::str
     const int descriptor = ::mkstemp(temporary.data());
     if (descriptor < 0)
         return std::strerror(errno);
-    // A new file gets the permissions the user's umask gives, not mkstemp's private ones.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
+    // A new file gets the permissions asked for or those the user's umask gives, not mkstemp's private ones.
+    if (!mode) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
     std::optional<std::string> failure = writeAll(descriptor, data);
-    if (!failure && ::fchmod(descriptor, 0666 & ~mask) != 0)
+    if (!failure && ::fchmod(descriptor, static_cast<mode_t>(*mode)) != 0)
         failure = std::strerror(errno);
     // On disk before the rename, so a crash leaves the old file or the whole new one.
     if (!failure && ::fsync(descriptor) != 0)

@@ -15,6 +15,7 @@
 #include <ranges>
 #include <set>
 #include <span>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -138,6 +139,26 @@ TEST(CliCheck, ExitStatusAndEveryFormatFollowTheLogAndTheTools)
 {"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Error: disk\nfull"}]
 EOF)");
     std::filesystem::create_directories(scratch("hostile") + "/V/a'b=c\"d\\e\nf");
+    const std::string share = "/Volumes/.timemachine/nas._smb._tcp.local./TimeMachine";
+    const auto mount = [](std::string_view id) {
+        return "/Volumes/.timemachine/nas._smb._tcp.local./" + std::string(id) + "/TimeMachine";
+    };
+    const std::string first = mount("F0B12B00-C1A5-FB72-6A0D-4EE250C56642"),
+                      second = mount("63F26B3D-5D92-9CF2-3041-397457184839");
+    const std::string network = fakeRoot("network", "echo 14.5",
+                                         R"(cat <<'EOF'
+[{"timestamp":"2099-01-01 00:00:00.000000+0000","eventMessage":"Starting automatic backup"},
+{"timestamp":"2099-01-01 00:00:01.000000+0000","eventMessage":"Backing up to /dev/disk4s2: )" +
+                                             first + R"("},
+{"timestamp":"2099-01-01 00:00:02.000000+0000","eventMessage":"Backup completed successfully."},
+{"timestamp":"2099-01-01 00:10:00.000000+0000","eventMessage":"Skipping scheduled Time Machine backup: No destinations are potentially available"},
+{"timestamp":"2099-01-01 00:20:00.000000+0000","eventMessage":"Starting automatic backup"},
+{"timestamp":"2099-01-01 00:20:01.000000+0000","eventMessage":"Backing up to /dev/disk4s2: )" +
+                                             second + R"("},
+{"timestamp":"2099-01-01 00:20:02.000000+0000","eventMessage":"Backup completed successfully."}]
+EOF)");
+    for (const std::string& path : {first, second})
+        std::filesystem::create_directories(scratch("network") + path);
     // The look further back fails: the log tool refuses the query that looks for destinations.
     const std::string lookBackFails =
         fakeRoot("look-back-fails", "echo 14.5", R"(case "$*" in *"Backing up to"*) exit 3;; esac
@@ -276,18 +297,31 @@ echo '[]')");
          2,
          "<result>red: backup disk not connected, last used 5.0 hours ago</result>\n"},
         // The metrics file: replaced whole, also when the Check fails.
-        {{"check", "--prometheus", prom}, 0, "Analysis from …", "", "…\nquillfen_light 0\n…"},
+        {{"check", "--prometheus", prom},
+         0,
+         "Analysis from …",
+         "",
+         "…\nquillfen_build_info{version=\"" QUILLFEN_VERSION "\",macos=\"14.5\"} 1\n…\nquillfen_light 0\n…"},
         {{hostile, "check", "--prometheus", prom},
          2,
          "Analysis from …",
          "",
-         "…quillfen_skipped_backups{reason=\"x\\\"y\\\\z\\n\"} 1\n…"
+         "…quillfen_skipped_backups{reason=\"other\"} 1\n…"
          "quillfen_destination_free_bytes{destination=\"/V/a'b=c\\\"d\\\\e\\nf\"} …"},
+        // Two mounts of one network share are one destination, without the mount's own folder.
+        {{network, "check", "--prometheus", prom},
+         1,
+         "Analysis from …",
+         "",
+         "…quillfen_skipped_backups{reason=\"no_destination\"} 1\nquillfen_skipped_backups{reason=\"already_running\"} "
+         "0\n…quillfen_destination_free_bytes{destination=\"" +
+             share + "\"} …\n# HELP quillfen_scheduler_checked…"},
         {{"SIM_LOG_STATUS=1", "check", "--prometheus", prom},
          3,
          "",
          alert("TM log command returned error number 1"),
-         "# HELP quillfen_check_failed …\nquillfen_check_failed 1\n…quillfen_period_seconds 7200\n"},
+         "# HELP quillfen_check_failed …\nquillfen_check_failed 1\n…quillfen_period_seconds 7200\n…"
+         "quillfen_build_info{version=\"" QUILLFEN_VERSION "\",macos=\"14.5\"} 1\n"},
         {{"check", "--prometheus", "/none/q.prom"},
          3,
          "Analysis from …",
@@ -492,6 +526,13 @@ TEST(CliCheck, SvgIsWrittenWhole)
     const std::string svg((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_TRUE(svg.starts_with("<?xml") && svg.find("<path") != std::string::npos) << "the errors are marked";
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1) << "no temporary file is left";
+    // The metrics are for node_exporter, another user: readable by all whatever the umask; the picture follows it.
+    const mode_t mask = ::umask(077);
+    EXPECT_EQ(cli({"check", "--prometheus", dir + "/q.prom", "--svg", dir + "/t.svg"}).status, 0);
+    ::umask(mask);
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(dir + "/q.prom").permissions(), perms(0644));
+    EXPECT_EQ(std::filesystem::status(dir + "/t.svg").permissions(), perms(0600));
 }
 
 TEST(CliListings, SpeedApfsBackUpNowAndSavedLogs)
