@@ -2,6 +2,9 @@
 
 #include "analysis/Formatting.h"
 #include "cli/Json.h"
+#include "logquery/LogTimestamp.h"
+
+#include <simdjson.h>
 
 #include <algorithm>
 #include <cctype>
@@ -439,6 +442,15 @@ std::string checkJson(const CheckOutcome& outcome)
         .text("das", scheduler ? optionalView(scheduler->das) : std::nullopt)
         .text("cts", scheduler ? optionalView(scheduler->cts) : std::nullopt)
         .endObject();
+    // Where and when: what a fleet's collector keeps beside the verdict.
+    const std::string checkedAt = rfc3339(outcome.checkedAt), periodEnd = light ? rfc3339(result.end) : "";
+    const std::string macos = releaseText(outcome.macos);
+    json.text("summary", summaryLine(outcome))
+        .text("checked_at", checkedAt)
+        .text("period_end", light ? std::optional<std::string_view>(periodEnd) : std::nullopt)
+        .text("host", outcome.host)
+        .text("version", QUILLFEN_VERSION)
+        .text("macos", macos.empty() ? std::nullopt : std::optional<std::string_view>(macos));
     return json.endObject().str() + "\n";
 }
 
@@ -490,21 +502,61 @@ std::string nagiosLine(const CheckOutcome& outcome)
     return line + "\n";
 }
 
-std::string extensionAttributeLine(const CheckOutcome& outcome)
+std::string summaryLine(const CheckOutcome& outcome)
 {
     const auto name = lightName(outcome.light());
-    std::string text;
-    if (!name) {
-        text = "no verdict: " + oneLine(outcome.failure(), "", ' ');
-    } else {
-        text = *name;
-        if (const std::vector<Cause>& causes = outcome.result.found.assessment.causes; !causes.empty())
-            text += ": " + oneLine(causeWords(causes.front()), "", ' ');
-    }
+    if (!name)
+        return "no verdict: " + oneLine(outcome.failure(), "", ' ');
+    std::string text(*name);
+    if (const std::vector<Cause>& causes = outcome.result.found.assessment.causes; !causes.empty())
+        text += ": " + oneLine(causeWords(causes.front()), "", ' ');
+    return text;
+}
+
+namespace {
+
+std::string resultLine(std::string_view text)
+{
     std::string line = "<result>";
     for (const char c : text)
         line += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
     return line + "</result>\n";
+}
+
+} // namespace
+
+std::string extensionAttributeLine(const CheckOutcome& outcome)
+{
+    return resultLine(summaryLine(outcome));
+}
+
+std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now)
+{
+    const auto unread = [&](std::string_view why) {
+        return std::pair{resultLine("no verdict: the saved Check \"" + std::string(name) + "\" " + std::string(why)),
+                         PluginStatus::unknown};
+    };
+    simdjson::dom::parser parser;
+    const simdjson::padded_string padded(json);
+    simdjson::dom::element root;
+    std::string_view summary, checkedAt;
+    if (parser.parse(padded).get(root) || root["summary"].get(summary) || root["checked_at"].get(checkedAt))
+        return unread("does not read as one (save it with check --save-result)");
+    // "2026-12-07T04:51:33Z", as the time of a log entry reads it.
+    std::optional<Date> checked;
+    if (checkedAt.size() == 20 && checkedAt[10] == 'T' && checkedAt.back() == 'Z')
+        checked = parseLogTimestamp(std::string(checkedAt.substr(0, 10)) + ' ' + std::string(checkedAt.substr(11, 8)) +
+                                    ".0Z");
+    if (!checked)
+        return unread("has no time it was made at");
+    std::string_view status;
+    const PluginStatus byLight = root["status"].get(status) ? PluginStatus::unknown
+                                 : status == "green"        ? PluginStatus::ok
+                                 : status == "orange"       ? PluginStatus::warning
+                                 : status == "red"          ? PluginStatus::critical
+                                                            : PluginStatus::unknown;
+    const double minutes = std::max(0.0, (now.sinceEpoch - checked->sinceEpoch) / 60);
+    return {resultLine(oneLine(summary, "", ' ') + " (checked " + formatMinutes(minutes) + " minutes ago)"), byLight};
 }
 
 } // namespace quillfen::cli

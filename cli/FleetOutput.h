@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quillfen::cli {
 
@@ -30,6 +31,7 @@ struct CheckOutcome {
     Date checkedAt;                       // when the run finished, by the system's clock
     AgeThresholds thresholds = {};
     std::optional<OsVersion> macos = {}; // the release the Check read for: this Mac's, or the one named for a file
+    std::string host = {};               // this Mac's name
 
     // The verdict: none when the Check gave none or a file could not be written.
     std::optional<BackupAssessment> light() const { return unwritten ? std::nullopt : result.light(); }
@@ -67,8 +69,16 @@ std::string checkJson(const CheckOutcome& outcome);
 // One status line in the monitoring-plugin format, with performance data.
 std::string nagiosLine(const CheckOutcome& outcome);
 
-// One inventory line, "<result>…</result>", with the light and the cause.
+// The light and its first cause in a line ("red: backup disk not connected, …"), or "no verdict: " and why.
+std::string summaryLine(const CheckOutcome& outcome);
+
+// One inventory line, "<result>…</result>", with the summary line.
 std::string extensionAttributeLine(const CheckOutcome& outcome);
+
+// The inventory line of a Check saved with --save-result (its JSON), with how long ago it ran by `now`
+// ("<result>green (checked 12 minutes ago)</result>"), and the exit status its light gives; for a file that
+// does not read as one, no verdict and why.
+std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now);
 
 // The Check in the text format of node_exporter's textfile collector.
 std::string prometheusMetrics(const CheckOutcome& outcome);

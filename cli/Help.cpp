@@ -26,7 +26,8 @@ constexpr std::string_view kCheck = R"(NAME
 SYNOPSIS
     quillfen-cli check [--hours HOURS] [--file PATH [--macos VERSION] [--tz ZONE]]
                        [--json | --nagios [-w AGE] [-c AGE] | --ea] [--svg FILE]
-                       [--prometheus FILE] [-t | --timeout SECONDS]
+                       [--prometheus FILE] [--save-result FILE] [-t | --timeout SECONDS]
+    quillfen-cli check --ea --from FILE
 
 DESCRIPTION
     Reads the last HOURS of Time Machine entries from the unified log and
@@ -104,6 +105,13 @@ OPTIONS
     --ea
         Print one inventory line, <result>LIGHT: CAUSE</result>; without a
         verdict, <result>no verdict: WHY</result>.
+    --from FILE
+        With --ea: answer from a Check saved with --save-result, at once and
+        without running a tool, adding how long ago it ran:
+        <result>green (checked 12.0 minutes ago)</result>.
+    --save-result FILE
+        Also keep the Check as --json prints it in FILE, written whole and
+        readable by all, for --ea --from.
     --prometheus FILE
         Also write the Check's metrics to FILE in the text format that
         node_exporter's textfile collector reads (name it *.prom in its

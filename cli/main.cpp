@@ -10,18 +10,21 @@
 #include "timeline/Svg.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +48,8 @@ struct Arguments {
     std::optional<std::string> timeZone;
     std::optional<std::string> timeout;
     std::optional<std::string> warning, critical; // the monitoring plugin's limits on the last backup's age
+    std::optional<std::string> saveResult;        // where the Check's JSON is kept for --from
+    std::optional<std::string> from;              // a Check kept so, which --ea reads instead of checking
     Format format = Format::Text;
     bool help = false;
     bool version = false;
@@ -211,6 +216,31 @@ void endWhenTold(const Arguments& arguments, int signal)
     std::_Exit(kNoVerdict);
 }
 
+std::string hostName()
+{
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) != 0)
+        return {};
+    return cli::inertText(name.data());
+}
+
+// The inventory's answer from a Check saved before, at once: no tool runs.
+int readSavedCheck(const std::string& path)
+{
+    constexpr std::size_t kLargest = std::size_t{64} << 20; // a report of 48 hours is far less
+    std::ifstream file(path, std::ios::binary);
+    std::string json(kLargest + 1, '\0');
+    file.read(json.data(), static_cast<std::streamsize>(json.size()));
+    json.resize(static_cast<std::size_t>(file.gcount()));
+    const bool whole = file.is_open() && !file.bad() && json.size() <= kLargest;
+    const auto [line, status] = cli::savedExtensionAttribute(
+        whole ? json : std::string(), std::filesystem::path(path).filename().string(), SystemClock().now());
+    const std::lock_guard lock(output().mutex);
+    output().written = true;
+    print(line);
+    return static_cast<int>(status);
+}
+
 // Read when the arguments were checked.
 cli::AgeThresholds thresholds(const Arguments& arguments)
 {
@@ -228,8 +258,8 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     const CheckRequest request = session.showingProgress(requestOf(arguments));
     const CheckResult result =
         session.await<CheckResult>([&](auto done) { session.service().check(request, std::move(done)); });
-    cli::CheckOutcome outcome{result, std::nullopt, session.now(), thresholds(arguments),
-                              session.systemVersion().version};
+    cli::CheckOutcome outcome{
+        result, std::nullopt, session.now(), thresholds(arguments), session.systemVersion().version, hostName()};
     // The files first, so that every format, the metrics among them, can say when one failed.
     const auto write = [&outcome](const std::optional<std::string>& path, const std::function<std::string()>& data,
                                   std::optional<unsigned> mode = std::nullopt) {
@@ -246,6 +276,9 @@ int runCheck(const Arguments& arguments, const ToolLimits& limits)
     // Readable by node_exporter, which runs as another user, whatever the umask of launchd's job.
     write(
         arguments.prometheusPath, [&outcome] { return cli::prometheusMetrics(outcome); }, 0644);
+    // So is the saved Check, for the inventory's reading.
+    write(
+        arguments.saveResult, [&outcome] { return cli::checkJson(outcome); }, 0644);
     const std::lock_guard lock(output().mutex);
     output().written = true;
     printOutcome(arguments.format, outcome);
@@ -293,13 +326,20 @@ struct ValueOption {
     std::string_view name;
     std::optional<std::string> Arguments::*field;
 };
-constexpr ValueOption kValueOptions[] = {
-    {"--hours", &Arguments::hours},       {"--file", &Arguments::file},
-    {"--svg", &Arguments::svgPath},       {"--prometheus", &Arguments::prometheusPath},
-    {"--macos", &Arguments::macos},       {"--tz", &Arguments::timeZone},
-    {"--timeout", &Arguments::timeout},   {"-t", &Arguments::timeout},
-    {"--warning", &Arguments::warning},   {"-w", &Arguments::warning},
-    {"--critical", &Arguments::critical}, {"-c", &Arguments::critical}};
+constexpr ValueOption kValueOptions[] = {{"--hours", &Arguments::hours},
+                                         {"--file", &Arguments::file},
+                                         {"--svg", &Arguments::svgPath},
+                                         {"--prometheus", &Arguments::prometheusPath},
+                                         {"--macos", &Arguments::macos},
+                                         {"--tz", &Arguments::timeZone},
+                                         {"--timeout", &Arguments::timeout},
+                                         {"-t", &Arguments::timeout},
+                                         {"--warning", &Arguments::warning},
+                                         {"-w", &Arguments::warning},
+                                         {"--critical", &Arguments::critical},
+                                         {"-c", &Arguments::critical},
+                                         {"--save-result", &Arguments::saveResult},
+                                         {"--from", &Arguments::from}};
 
 constexpr std::int64_t kLongestTimeout = 86400;
 
@@ -427,9 +467,17 @@ int main(int argc, char** argv)
             return usageError("'" + std::string(option) +
                               "' wants an age such as 90m, 12h or 1d (up to a year), not '" + *value + "'");
     }
+    if (arguments.saveResult && arguments.command != "check")
+        return usageError("'--save-result' goes with check only");
+    if (arguments.from && (arguments.command != "check" || arguments.format != Format::Ea))
+        return usageError("'--from' goes with 'check --ea' only");
+    if (arguments.from && (arguments.file || arguments.hours || arguments.saveResult))
+        return usageError("'--from' reads a saved Check: no period, log file or result to save goes with it");
     const auto limits = toolLimits(arguments.timeout, arguments.format);
     if (!limits)
         return usageError("'--timeout' takes a whole number of seconds from 1 to " + std::to_string(kLongestTimeout));
+    if (arguments.from)
+        return readSavedCheck(*arguments.from);
     handleTermination([&arguments](int signal) { endWhenTold(arguments, signal); });
     if (arguments.command == "check")
         return runCheck(arguments, *limits);

@@ -177,7 +177,7 @@ echo '[]')");
     std::filesystem::create_symlink(nothingInMarch, scratch("link-to-log"));
     const std::string notUtf8 = scratch("not-\xff.json");
     std::filesystem::copy_file(nothingInMarch, notUtf8);
-    const std::string prom = scratch("check.prom");
+    const std::string prom = scratch("check.prom"), saved = scratch("check.json");
     std::ofstream(prom) << "stale\n";
     const std::string disk = "…The backup disk was not connected, so scheduled backups were skipped. It was not "
                              "used in the period.\n";
@@ -333,11 +333,12 @@ echo '[]')");
          R"("report":"Analysis from …No error )"
          R"(messages found.\n","alerts":[],"causes":[],"figures":{"backups":{"auto_started":2,"completed":2,"manual_started":0,)"
          R"("minutes_since_last_completed":…,"durations_minutes":[6.4,4.8],…,"errors":{"count":0,"lines":[]}},)"
-         R"("scheduler_check":{"ran":false,"minutes":null,"das":null,"cts":null}})"
+         R"("scheduler_check":{"ran":false,"minutes":null,"das":null,"cts":null},"summary":"green",)"
+         R"("checked_at":"…Z","period_end":"…Z","host":"…","version":"…","macos":"14.5"})"
          "\n"},
         {{archive("idle"), "check", "--json", "--hours", "48"},
          2,
-         R"(…"scheduler_check":{"ran":true,"minutes":90,"das":"DAS appears …","cts":"CTS has been told …"}}…)"},
+         R"(…"scheduler_check":{"ran":true,"minutes":90,"das":"DAS appears …","cts":"CTS has been told …"},"summary":"red: …)"},
         // Quotes in the log's messages stay inside their JSON strings.
         {{archive("errors"), "check", "--json"}, 2, R"(…"count":3,"lines":["… Code=1 \"Operation not permitted\" …)"},
         {{"SIM_STATE=" + manual, "check", "--json"}, 0, R"(…{"auto_started":2,"completed":3,"manual_started":1,…)"},
@@ -359,7 +360,21 @@ echo '[]')");
         {{"check", "--json", "--file", kSamples + "gone.json"},
          3,
          R"({"schema_version":1,"status":null,"assessment":null,"period_hours":2,"last_backup_completed_at":null,"report":"","alerts":["The log file )"
-         R"(\"gone.json\" could not be read: No such file or directory."],"causes":null,"figures":null,…)"},
+         R"(\"gone.json\" could not be read: No such file or directory."],"causes":null,"figures":null,…"summary":"no )"
+         R"(verdict: The log file \"gone.json\" could not be read: No such file or directory.","checked_at":"…Z",)"
+         R"("period_end":null,"host":"…","version":")" QUILLFEN_VERSION R"(","macos":"14.5"}
+)"},
+        // A Check kept for the inventory, which then answers at once, saying how old its answer is.
+        {{"check", "--save-result", saved}, 0, "Analysis from …"},
+        {{"check", "--ea", "--from", saved}, 0, "<result>green (checked … minutes ago)</result>\n"},
+        {{archive("stopped"), "check", "--save-result", saved, "--ea"}, 2, "<result>red: backup disk not connected…"},
+        {{"check", "--ea", "--from", saved},
+         2,
+         "<result>red: backup disk not connected, … (checked … minutes ago)</result>\n"},
+        {{"check", "--ea", "--from", kSamples + "healthy.json"},
+         3,
+         "<result>no verdict: the saved Check \"healthy.json\" does not read as one (save it with check "
+         "--save-result)</result>\n"},
     };
     expectRuns(runs);
     // No process that a tool told to end started is left running: gone, or a zombie of another parent.
@@ -705,6 +720,9 @@ TEST(CliUsage, HelpAndMistakes)
         {{"--version"}, 0, "quillfen-cli " QUILLFEN_VERSION "\n"},
         {{"check", "-V"}, 0, "quillfen-cli " QUILLFEN_VERSION "\n"},
         {{"check", "-w", "1h"}, 3, "", usage("'-w' goes with '--nagios' only")},
+        {{"speed", "--save-result", "r.json"}, 3, "", usage("'--save-result' goes with check only")},
+        {{"check", "--json", "--from", "r.json"}, 3, "", usage("'--from' goes with 'check --ea' only")},
+        {{"check", "--ea", "--from", "r.json", "--hours", "3"}, 3, "", usage("'--from' reads a saved Check: …")},
         {{"check", "--nagios", "--critical=soon"}, 3, "", usage("'-c' wants an age such as 90m, 12h or 1d …'soon'")},
         {{"check", "--nagios", "-w", "0m"}, 3, "", usage("'-w' wants an age … not '0m'")},
         {{"check", "--nagios", "-c", "367d"}, 3, "", usage("'-c' wants an age … not '367d'")},
