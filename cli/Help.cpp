@@ -172,7 +172,7 @@ EXAMPLES
     quillfen-cli check --file compact.txt --tz Europe/Berlin
     quillfen-cli check --nagios -w 2h -c 1d
     quillfen-cli check --hours 12 --svg timeline.svg
-    quillfen-cli check --prometheus /var/lib/node_exporter/quillfen.prom
+    quillfen-cli check --prometheus /usr/local/var/quillfen/textfile/quillfen.prom
 )";
 
 constexpr std::string_view kSpeed = R"(NAME
