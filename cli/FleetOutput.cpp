@@ -530,12 +530,15 @@ std::string extensionAttributeLine(const CheckOutcome& outcome)
     return resultLine(summaryLine(outcome));
 }
 
-std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now)
+std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now,
+                                                             std::string_view unreadable)
 {
     const auto unread = [&](std::string_view why) {
         return std::pair{resultLine("no verdict: the saved Check \"" + std::string(name) + "\" " + std::string(why)),
                          PluginStatus::unknown};
     };
+    if (!unreadable.empty())
+        return unread("could not be read: " + std::string(unreadable));
     simdjson::dom::parser parser;
     const simdjson::padded_string padded(json);
     simdjson::dom::element root;

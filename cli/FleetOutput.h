@@ -77,8 +77,9 @@ std::string extensionAttributeLine(const CheckOutcome& outcome);
 
 // The inventory line of a Check saved with --save-result (its JSON), with how long ago it ran by `now`
 // ("<result>green (checked 12 minutes ago)</result>"), and the exit status its light gives; for a file that
-// does not read as one, no verdict and why.
-std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now);
+// could not be read (`unreadable` says why) or does not read as one, no verdict and why.
+std::pair<std::string, PluginStatus> savedExtensionAttribute(std::string_view json, std::string_view name, Date now,
+                                                             std::string_view unreadable = {});
 
 // The Check in the text format of node_exporter's textfile collector.
 std::string prometheusMetrics(const CheckOutcome& outcome);

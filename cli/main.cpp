@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -229,12 +231,18 @@ int readSavedCheck(const std::string& path)
 {
     constexpr std::size_t kLargest = std::size_t{64} << 20; // a report of 48 hours is far less
     std::ifstream file(path, std::ios::binary);
-    std::string json(kLargest + 1, '\0');
-    file.read(json.data(), static_cast<std::streamsize>(json.size()));
-    json.resize(static_cast<std::size_t>(file.gcount()));
-    const bool whole = file.is_open() && !file.bad() && json.size() <= kLargest;
-    const auto [line, status] = cli::savedExtensionAttribute(
-        whole ? json : std::string(), std::filesystem::path(path).filename().string(), SystemClock().now());
+    std::string json, unreadable = file ? "" : std::strerror(errno);
+    std::array<char, 1 << 16> chunk{};
+    while (file && unreadable.empty()) {
+        file.read(chunk.data(), chunk.size());
+        json.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+        if (json.size() > kLargest)
+            unreadable = "it is larger than any saved Check";
+    }
+    if (file.bad() && unreadable.empty())
+        unreadable = std::strerror(errno);
+    const auto [line, status] = cli::savedExtensionAttribute(json, std::filesystem::path(path).filename().string(),
+                                                             SystemClock().now(), unreadable);
     const std::lock_guard lock(output().mutex);
     output().written = true;
     print(line);

@@ -371,6 +371,9 @@ echo '[]')");
         {{"check", "--ea", "--from", saved},
          2,
          "<result>red: backup disk not connected, … (checked … minutes ago)</result>\n"},
+        {{"check", "--ea", "--from", kSamples + "gone.json"},
+         3,
+         "<result>no verdict: the saved Check \"gone.json\" could not be read: No such file or directory</result>\n"},
         {{"check", "--ea", "--from", kSamples + "healthy.json"},
          3,
          "<result>no verdict: the saved Check \"healthy.json\" does not read as one (save it with check "
