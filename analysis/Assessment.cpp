@@ -180,6 +180,11 @@ void sortCauses(CheckAssessment& assessment)
     std::ranges::stable_sort(assessment.causes, {}, &Cause::code);
 }
 
+std::string counted(std::int64_t count, std::string_view one, std::string_view many)
+{
+    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
+}
+
 } // namespace
 
 CheckAssessment assessBackups(const BackupTally& tally, const ReportContext& context)
@@ -243,6 +248,78 @@ void readFailureResult(std::string_view message, Cause& cause)
         if ((cause.resultCode = number(rest)))
             cause.result = "error " + std::to_string(*cause.resultCode);
     }
+}
+
+std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light)
+{
+    if (!light)
+        return std::nullopt;
+    switch (*light) {
+    case BackupAssessment::healthy:
+        return "green";
+    case BackupAssessment::warning:
+        return "orange";
+    case BackupAssessment::critical:
+        return "red";
+    case BackupAssessment::none:
+        break;
+    }
+    return std::nullopt;
+}
+
+std::string_view findingName(SchedulerFinding finding)
+{
+    switch (finding) {
+    case SchedulerFinding::running:
+        return "running";
+    case SchedulerFinding::stopped:
+        return "stopped";
+    case SchedulerFinding::failedToRun:
+        return "failed_to_run";
+    case SchedulerFinding::unjudged:
+        return "unjudged";
+    case SchedulerFinding::unknown:
+        break;
+    }
+    return "unknown";
+}
+
+std::string causeWords(const Cause& cause)
+{
+    switch (cause.code) {
+    case CauseCode::diskNotConnected:
+        return "backup disk not connected, " + (cause.minutes
+                                                    ? "last used " + formatMinutes(*cause.minutes / 60) + " hours ago"
+                                                    : std::string("not used in the period"));
+    case CauseCode::backupsFailed:
+        return counted(cause.count, "backup failed", "backups failed") +
+               (cause.result ? ", last with " + *cause.result +
+                                   (cause.resultCode && !cause.result->starts_with("error")
+                                        ? " (" + std::to_string(*cause.resultCode) + ")"
+                                        : "")
+                             : "");
+    case CauseCode::schedulerStopped: {
+        std::string words = "backup scheduling stopped (DAS " + std::string(findingName(cause.das)) + ", CTS " +
+                            std::string(findingName(cause.cts)) + ")";
+        std::replace(words.begin(), words.end(), '_', ' ');
+        return words;
+    }
+    case CauseCode::overdue:
+        return "backups overdue, last completed " + formatMinutes(cause.minutes.value_or(0)) + " minutes ago";
+    case CauseCode::errorLines:
+        return counted(cause.count, "error reported", "errors reported");
+    case CauseCode::noCompletion:
+        return "no backup completed in the period";
+    case CauseCode::noAutoBackups:
+        return "no automatic backup started in the period";
+    case CauseCode::backupUnderWay:
+        return "a backup is still under way";
+    case CauseCode::deepTraversal:
+        return "a deep traversal scan was started";
+    case CauseCode::noDestination:
+        break;
+    }
+    return "no backup destination in the period";
 }
 
 } // namespace quillfen

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillfen {
@@ -125,5 +126,12 @@ void assessScheduler(CheckAssessment& assessment, SchedulerFinding das, Schedule
 // The result a failure message names: "… with BACKUP_FAILED_DISCONNECTED_DISK_IMAGE (70) because …",
 // "Backup failed: BACKUP_FAILED_DISCONNECTED_NETWORK (26)", "Backup failed with error: 19".
 void readFailureResult(std::string_view message, Cause& cause);
+
+// "green", "orange" or "red"; nothing without a verdict.
+std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light);
+// "running", "stopped", "failed_to_run", "unjudged" or "unknown".
+std::string_view findingName(SchedulerFinding finding);
+// The cause in a few words, for one-line summaries ("backup disk not connected, last used 26.0 hours ago").
+std::string causeWords(const Cause& cause);
 
 } // namespace quillfen

@@ -142,50 +142,6 @@ void writeCause(JsonWriter& json, const Cause& cause)
     json.endObject();
 }
 
-std::string counted(std::int64_t count, std::string_view one, std::string_view many)
-{
-    return std::to_string(count) + " " + std::string(count == 1 ? one : many);
-}
-
-// The cause in a few words, for the one-line formats.
-std::string causeWords(const Cause& cause)
-{
-    switch (cause.code) {
-    case CauseCode::diskNotConnected:
-        return "backup disk not connected, " + (cause.minutes
-                                                    ? "last used " + formatMinutes(*cause.minutes / 60) + " hours ago"
-                                                    : std::string("not used in the period"));
-    case CauseCode::backupsFailed:
-        return counted(cause.count, "backup failed", "backups failed") +
-               (cause.result ? ", last with " + *cause.result +
-                                   (cause.resultCode && !cause.result->starts_with("error")
-                                        ? " (" + std::to_string(*cause.resultCode) + ")"
-                                        : "")
-                             : "");
-    case CauseCode::schedulerStopped: {
-        std::string words = "backup scheduling stopped (DAS " + std::string(findingName(cause.das)) + ", CTS " +
-                            std::string(findingName(cause.cts)) + ")";
-        std::replace(words.begin(), words.end(), '_', ' ');
-        return words;
-    }
-    case CauseCode::overdue:
-        return "backups overdue, last completed " + formatMinutes(cause.minutes.value_or(0)) + " minutes ago";
-    case CauseCode::errorLines:
-        return counted(cause.count, "error reported", "errors reported");
-    case CauseCode::noCompletion:
-        return "no backup completed in the period";
-    case CauseCode::noAutoBackups:
-        return "no automatic backup started in the period";
-    case CauseCode::backupUnderWay:
-        return "a backup is still under way";
-    case CauseCode::deepTraversal:
-        return "a deep traversal scan was started";
-    case CauseCode::noDestination:
-        break;
-    }
-    return "no backup destination in the period";
-}
-
 // Text from the log or an alert, kept to one line and clear of `forbidden`.
 std::string oneLine(std::string_view text, std::string_view forbidden, char replacement)
 {
@@ -344,23 +300,6 @@ std::optional<std::int64_t> durationSeconds(std::string_view text)
     return seconds;
 }
 
-std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light)
-{
-    if (!light)
-        return std::nullopt;
-    switch (*light) {
-    case BackupAssessment::healthy:
-        return "green";
-    case BackupAssessment::warning:
-        return "orange";
-    case BackupAssessment::critical:
-        return "red";
-    case BackupAssessment::none:
-        break;
-    }
-    return std::nullopt;
-}
-
 std::string_view causeCode(CauseCode code)
 {
     switch (code) {
@@ -386,23 +325,6 @@ std::string_view causeCode(CauseCode code)
         break;
     }
     return "no_destination";
-}
-
-std::string_view findingName(SchedulerFinding finding)
-{
-    switch (finding) {
-    case SchedulerFinding::running:
-        return "running";
-    case SchedulerFinding::stopped:
-        return "stopped";
-    case SchedulerFinding::failedToRun:
-        return "failed_to_run";
-    case SchedulerFinding::unjudged:
-        return "unjudged";
-    case SchedulerFinding::unknown:
-        break;
-    }
-    return "unknown";
 }
 
 std::string checkJson(const CheckOutcome& outcome)

@@ -47,9 +47,6 @@ struct CheckOutcome {
 // "90m", "1d", "3600" (seconds): a whole number of seconds, minutes, hours or days, up to a year.
 std::optional<std::int64_t> durationSeconds(std::string_view text);
 
-// "green", "orange" or "red"; nothing without a verdict.
-std::optional<std::string_view> lightName(const std::optional<BackupAssessment>& light);
-
 std::string_view causeCode(CauseCode code);
 std::string_view skipCodeName(SkipCode code);
 // "14.5"; empty when not known.
@@ -58,7 +55,6 @@ std::string releaseText(const std::optional<OsVersion>& version);
 // share's per-mount folder ("/Volumes/.timemachine/nas._smb._tcp.local./F0B12B00-…/TimeMachine") left
 // out, so that every mount of one share is one destination, and one series.
 std::map<std::string, std::int64_t> freeBytesByDestination(const BackupTally& tally);
-std::string_view findingName(SchedulerFinding finding);
 inline constexpr SchedulerFinding kFindings[] = {SchedulerFinding::unknown, SchedulerFinding::running,
                                                  SchedulerFinding::stopped, SchedulerFinding::failedToRun,
                                                  SchedulerFinding::unjudged};
