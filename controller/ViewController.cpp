@@ -161,20 +161,33 @@ void ViewController::showPeriodOf(const CheckRequest& request, std::int64_t hour
 void ViewController::runCheckButton()
 {
     const CheckRequest request = startRun();
-    service_.check(request, [this, request](const CheckResult& result) { showCheck(result, request); });
+    CheckObserver* observer = request.logFile ? nullptr : services_.observer;
+    if (observer)
+        observer->checkStarted(request.hours);
+    service_.check(request, [this, request, observer](const CheckResult& result) {
+        showCheck(result, request);
+        if (observer)
+            observer->checkFinished(result);
+    });
 }
 
-// A failed run leaves the report, the light and the timeline as they were; output
-// that could not be decoded replaces the report but gives no verdict.
+// Output that could not be decoded replaces the report but gives no verdict.
+void ViewController::showResult(const CheckResult& result)
+{
+    if (result.status == RunStatus::failed)
+        return;
+    setReportText(result.report);
+    if (const auto light = result.light())
+        trafficLight.setColour(lightColour(*light));
+    timeline.showTimeline(result.timeline);
+}
+
+// A failed run leaves the report, the light and the timeline as they were.
 void ViewController::showCheck(const CheckResult& result, const CheckRequest& request)
 {
-    if (result.status != RunStatus::failed) {
+    if (result.status != RunStatus::failed)
         showPeriodOf(request, result.hours);
-        setReportText(result.report);
-        if (const auto light = result.light())
-            trafficLight.setColour(lightColour(*light));
-        timeline.showTimeline(result.timeline);
-    }
+    showResult(result);
     showAlerts(result.alerts);
     hideBusyIndicator();
 }

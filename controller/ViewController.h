@@ -18,12 +18,22 @@
 
 namespace quillfen {
 
+// Told of each Check of this Mac's own log that a window runs, so that the watch in the menu bar
+// counts it as one of its own. Main thread only.
+class CheckObserver {
+public:
+    virtual ~CheckObserver() = default;
+    virtual void checkStarted(std::int64_t hours) = 0;
+    virtual void checkFinished(const CheckResult& result) = 0;
+};
+
 // What the controller needs from the system, handed in by whoever builds it
 // (the app, a test): its alerts and preferences, which outlive it, and what its runs need.
 struct ControllerServices {
     AlertPresenter& alerts;
     UserDefaults& defaults;
     CheckServices checks;
+    CheckObserver* observer = nullptr; // outlives the controller
 };
 
 // The window's controls, connected before the view loads.
@@ -75,6 +85,9 @@ public:
     void runSpeedButton() { runListing(Listing::speed); }
     void runAPFSButton() { runListing(Listing::apfs); }
     void runBackupNow();
+    // A Check's result, from this window or from elsewhere (the watch in the menu bar); a failed run's
+    // leaves the window as it was.
+    void showResult(const CheckResult& result);
 
     void readPeriodField();
     void readPeriodStepper();

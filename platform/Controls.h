@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -88,6 +90,38 @@ class AlertPresenter {
 public:
     virtual ~AlertPresenter() = default;
     virtual void runModal(const Alert& alert) = 0;
+};
+
+// What the light in the menu bar shows: the light (its shape tells it as well as its colour), the
+// tooltip, and the lines at the top of its menu.
+struct StatusView {
+    SystemColour light = SystemColour::Grey;
+    std::string toolTip;
+    std::string resultLine; // the last result in one line
+    std::string newsLine;   // a quiet line when things got better; empty for none
+
+    bool operator==(const StatusView&) const = default;
+};
+
+class StatusItem {
+public:
+    virtual ~StatusItem() = default;
+    virtual void show(const StatusView& view) = 0;
+};
+
+// A message the user sees without the window: on a Mac, a user notification.
+class Notifier {
+public:
+    virtual ~Notifier() = default;
+    virtual void notify(const std::string& title, const std::string& text) = 0;
+};
+
+// One call due after a delay, on the main thread; starting it again replaces the one pending.
+class Timer {
+public:
+    virtual ~Timer() = default;
+    virtual void start(std::chrono::milliseconds delay, std::function<void()> due) = 0;
+    virtual void stop() = 0;
 };
 
 } // namespace quillfen

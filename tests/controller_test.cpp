@@ -1,6 +1,7 @@
 #include "support/Harness.h"
 #include "support/Wait.h"
 
+#include "controller/Watch.h"
 #include "logquery/LogQuery.h"
 #include "service/Progress.h"
 
@@ -356,6 +357,143 @@ TEST(Progress, ALineFromHalfASecondOnAtMostFourASecondThatReachesTheWindowBefore
     ASSERT_TRUE(h.mainQueue.runOne(kPatience));
     EXPECT_EQ(h.window.progressLabel.text(), "");
     EXPECT_TRUE(shown(h).starts_with("green 2/2\nAnalysis from ")) << shown(h);
+}
+
+// The watch's timer, status item and notifications, recorded.
+struct WatchDouble final : Timer, StatusItem, Notifier {
+    void start(std::chrono::milliseconds delay, std::function<void()> call) override
+    {
+        pending = static_cast<double>(delay.count()) / 60'000;
+        due = std::move(call);
+    }
+    void stop() override { pending.reset(); }
+    void show(const StatusView& view) override { views.push_back(view); }
+    void notify(const std::string& title, const std::string& text) override { notices.push_back({title, text}); }
+    void fire()
+    {
+        ASSERT_TRUE(pending);
+        pending.reset();
+        due();
+    }
+
+    std::optional<double> pending; // minutes until the call
+    std::function<void()> due;
+    std::vector<StatusView> views;
+    std::vector<Notice> notices;
+};
+
+CheckResult verdict(BackupAssessment light, std::optional<double> hoursSinceBackup, std::vector<Cause> causes = {})
+{
+    CheckResult result;
+    result.status = light == BackupAssessment::none ? RunStatus::failed : RunStatus::finished;
+    result.end = kNow;
+    result.found.assessment.BUassessment = light;
+    if (hoursSinceBackup)
+        result.found.assessment.lastCompletion = ago(*hoursSinceBackup * 60);
+    result.found.assessment.causes = std::move(causes);
+    return result;
+}
+
+TEST(WatchNews, ToldOncePerChangeForTheWorseOrABackupTooLongAgoAndQuietWhenBetter)
+{
+    using enum BackupAssessment;
+    using Row = std::tuple<WatchMemory, BackupAssessment, std::optional<double>, std::string, bool, WatchMemory>;
+    // what was told, the new light (none: no verdict), hours since the last backup; the notice's title, better, memory
+    for (const auto& [before, light, hours, title, better, after] : {
+             Row{{none, false}, healthy, 1.0, "", false, {healthy, false}},
+             Row{{none, false}, warning, 1.0, "Time Machine: orange light", false, {warning, false}},
+             Row{{healthy, false}, critical, 1.0, "Time Machine: red light", false, {critical, false}},
+             Row{{warning, false}, critical, 1.0, "Time Machine: red light", false, {critical, false}},
+             Row{{critical, false}, critical, 1.0, "", false, {critical, false}},
+             Row{{critical, false}, warning, 1.0, "", true, {warning, false}},
+             Row{{warning, false}, healthy, 1.0, "", true, {healthy, false}},
+             Row{{healthy, false}, healthy, 30.0, "No Time Machine backup for 30 hours", false, {healthy, true}},
+             Row{{healthy, false}, healthy, 24.0, "", false, {healthy, false}},
+             Row{{healthy, false}, healthy, 72.5, "No Time Machine backup for 3 days", false, {healthy, true}},
+             Row{{healthy, true}, healthy, 30.0, "", false, {healthy, true}},
+             Row{{healthy, true}, healthy, 2.0, "", false, {healthy, false}},
+             Row{{healthy, true}, healthy, std::nullopt, "", false, {healthy, true}},
+             Row{{healthy, false}, critical, 30.0, "Time Machine: red light", false, {critical, true}},
+             Row{{critical, true}, none, 1.0, "", false, {critical, true}},
+         }) {
+        const WatchNews news = newsOf(before, verdict(light, hours), kNow, 24);
+        EXPECT_EQ(std::tuple(news.notice ? news.notice->title : "", news.better, news.memory),
+                  std::tuple(title, better, after))
+            << static_cast<int>(before.light) << " " << static_cast<int>(light) << " " << hours.value_or(-1);
+    }
+    const Cause disk{CauseCode::diskNotConnected, 3, 26.0 * 60};
+    EXPECT_EQ(newsOf({}, verdict(critical, 26.0, {disk}), kNow, 24).notice->text,
+              "Backup disk not connected, last used 26.0 hours ago.");
+    EXPECT_EQ(newsOf({}, verdict(critical, std::nullopt), kNow, 24).notice->text, "Open Quillfen to read the report.");
+    using Age = std::pair<double, std::string>;
+    for (const auto& [minutes, words] : {Age{0.2, "1 minute"}, Age{59.9, "59 minutes"}, Age{60, "1 hour"},
+                                         Age{47.99 * 60, "47 hours"}, Age{48 * 60, "2 days"}})
+        EXPECT_EQ(ageWords(minutes), words);
+}
+
+TEST(Watch, ChecksByItselfOnceAnIntervalCountingTheWindowsChecksAndOnceAfterASleep)
+{
+    Harness h;
+    WatchDouble controls;
+    h.defaults.setDouble(std::string(kCheckEveryKey), std::nan(""));
+    Watch watch(h.services(), WatchControls{controls, controls, controls});
+    h.observer = &watch;
+    const auto finishes = [&] {
+        const std::size_t shown = controls.views.size();
+        while (controls.views.size() == shown)
+            ASSERT_TRUE(h.mainQueue.runOne(kPatience));
+    };
+    const auto toolRuns = [&] { return h.tools.calls().size(); };
+    const auto lastPeriod = [&] { // of the newest query, not the scheduler's look-back in minutes
+        const auto calls = h.tools.calls();
+        const auto query = std::ranges::find_if(calls.rbegin(), calls.rend(),
+                                                [](const ToolCall& call) { return call.args.back().ends_with('h'); });
+        return query == calls.rend() ? std::string() : query->args.back();
+    };
+    const auto after = [&](double minutes) { h.clock->set(Date{h.clock->now().sinceEpoch + minutes * 60}); };
+    using minutes = std::optional<double>;
+
+    watch.start();
+    EXPECT_EQ(controls.views.at(0).resultLine, "Not checked yet");
+    EXPECT_EQ(controls.pending, minutes(0)); // once the main thread is free: a first check
+    controls.fire();
+    finishes();
+    const std::size_t perCheck = toolRuns();
+    EXPECT_EQ(std::pair(controls.pending, controls.notices.size()), std::pair(minutes(60), 1UL));
+
+    after(20); // the window's Check counts as one, with its period
+    h.controller();
+    h.window.periodText.setText("12");
+    h.check();
+    EXPECT_EQ(std::pair(controls.pending, toolRuns()), std::pair(minutes(60), 2 * perCheck));
+    EXPECT_EQ(lastPeriod(), "12h");
+    after(30); // a timer that fires early runs nothing and waits for the rest
+    controls.fire();
+    EXPECT_EQ(std::pair(controls.pending, toolRuns()), std::pair(minutes(30), 2 * perCheck));
+
+    after(10 * 60); // a long sleep: the missed check runs once
+    watch.woke();
+    controls.fire();
+    finishes();
+    EXPECT_EQ(std::pair(controls.pending, toolRuns()), std::pair(minutes(60), 3 * perCheck));
+    EXPECT_EQ(lastPeriod(), "12h");
+    EXPECT_EQ(controls.notices.size(), 1UL); // the same light: told once
+
+    h.tools.push(1); // a failed check keeps the light and says why in the menu
+    watch.checkNow();
+    finishes();
+    EXPECT_EQ(controls.views.back().light, controls.views.at(controls.views.size() - 2).light);
+    EXPECT_TRUE(controls.views.back().resultLine.starts_with("The check at ")) << controls.views.back().resultLine;
+
+    watch.setCheckEvery(0);
+    after(5 * 60);
+    watch.woke();
+    EXPECT_EQ(std::tuple(watch.checkEvery(), h.defaults.doubleForKey(std::string(kCheckEveryKey)), controls.pending),
+              std::tuple(0, -1.0, minutes()));
+    watch.setCheckEvery(4); // on again after an interval without a check: one at once
+    finishes();
+    EXPECT_EQ(std::pair(watch.checkEvery(), controls.pending), std::pair(std::int64_t{4}, minutes(240)));
+    EXPECT_EQ(lastPeriod(), "12h");
 }
 
 } // namespace

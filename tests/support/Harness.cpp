@@ -32,13 +32,17 @@ RunTool ScriptedTools::runner()
 
 Harness::Harness(SystemVersion version, Date now) : clock(std::make_shared<FixedClock>(now)), version(version) {}
 
+ControllerServices Harness::services()
+{
+    return ControllerServices{alerts, defaults,
+                              CheckServices{mainQueue, clock, runTool ? runTool : tools.runner(), volumes, version},
+                              observer};
+}
+
 ViewController& Harness::controller()
 {
     if (!controller_) {
-        controller_ = std::make_unique<ViewController>(
-            controlsOf(window, timeline),
-            ControllerServices{alerts, defaults,
-                               CheckServices{mainQueue, clock, runTool ? runTool : tools.runner(), volumes, version}});
+        controller_ = std::make_unique<ViewController>(controlsOf(window, timeline), services());
         controller_->viewDidLoad();
     }
     return *controller_;

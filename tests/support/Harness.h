@@ -94,6 +94,10 @@ struct Harness {
     SystemVersion version;
     // When set before the controller is built, runs the tools instead of `tools`.
     RunTool runTool;
+    CheckObserver* observer = nullptr;
+
+    // What a controller, or the watch, is built with.
+    ControllerServices services();
 
     // Built on first use, so a test can set preferences and scripts beforehand.
     ViewController& controller();
