@@ -2,13 +2,18 @@
 
 #include "app/Document.h"
 #include "app/LaunchRules.h"
+#include "app/LoginItem.h"
+#include "app/MenuBarItem.h"
+#include "app/QtServices.h"
 #include "app/TMWindow.h"
 #include "ui_Main.h"
 
 #include "platform/RunningTools.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -92,11 +97,21 @@ Document& AppDelegate::newDocument()
     connect(form.actionNew, &QAction::triggered, this, [this] { newDocument().window().show(); });
     connect(form.actionOpen, &QAction::triggered, this, &AppDelegate::chooseFileToOpen);
     connect(form.actionAnalyseLogFile, &QAction::triggered, this, &AppDelegate::chooseLogFileToAnalyse);
-    connect(form.actionQuit, &QAction::triggered, this, &QApplication::closeAllWindows);
+    connect(form.actionQuit, &QAction::triggered, this, &AppDelegate::quit);
     connect(form.actionSupport, &QAction::triggered, this, &AppDelegate::openSupport);
     connect(form.actionUpdates, &QAction::triggered, this, &AppDelegate::openUpdates);
     if (updateCheck_->checked())
         showCheckedForUpdate(form);
+    if (watch_) {
+        form.actionKeepWatch->setChecked(watch_->checkEvery() > 0);
+        connect(form.actionKeepWatch, &QAction::triggered, this, [this](bool on) {
+            watch_->setCheckEvery(on ? 1 : 0);
+            showCheckEvery();
+        });
+    } else {
+        form.actionKeepWatch->setEnabled(false);
+        form.actionKeepWatch->setText(u"Keep Watch from the Menu Bar (this desktop has no system tray for it)"_s);
+    }
     return *document;
 }
 
@@ -161,6 +176,88 @@ void AppDelegate::openSupport()
 void AppDelegate::openUpdates()
 {
     QDesktopServices::openUrl(QUrl(u"https://quillfen.example/updates"_s));
+}
+
+bool AppDelegate::startWatch()
+{
+    if (watch_ || !QSystemTrayIcon::isSystemTrayAvailable())
+        return watch_ != nullptr;
+    menuBar_ = std::make_unique<MenuBarItem>();
+    timer_ = std::make_unique<QtTimer>();
+    watch_ = std::make_unique<Watch>(services_, WatchControls{*timer_, *menuBar_, *menuBar_});
+    services_.observer = watch_.get();
+    connectWatch();
+    showCheckEvery();
+    // Opened at login from another place than before (the app was moved): the LaunchAgent follows it.
+    if (opensAtLogin(QDir::homePath().toStdString()))
+        setOpenAtLogin(true);
+    menuBar_->openAtLogin->setChecked(opensAtLogin(QDir::homePath().toStdString()));
+    watch_->start();
+    return true;
+}
+
+void AppDelegate::connectWatch()
+{
+    MenuBarItem& item = *menuBar_;
+    connect(item.checkNow, &QAction::triggered, this, [this] { watch_->checkNow(); });
+    connect(item.backUpNow, &QAction::triggered, this, [this] { watch_->backUpNow(); });
+    connect(item.showWindow, &QAction::triggered, this, &AppDelegate::showWatchedWindow);
+    connect(item.quit, &QAction::triggered, this, &AppDelegate::quit);
+    connect(item.intervals, &QActionGroup::triggered, this, [this](QAction* choice) {
+        watch_->setCheckEvery(choice->data().toLongLong());
+        showCheckEvery();
+    });
+    connect(item.openAtLogin, &QAction::triggered, this, &AppDelegate::setOpenAtLogin);
+    connect(&item.menu(), &QMenu::aboutToShow, this, [this] { watch_->refresh(); });
+    // A notification shows the report it tells of.
+    connect(&item.icon(), &QSystemTrayIcon::messageClicked, this, &AppDelegate::showWatchedWindow);
+    // Where a click does not open the menu by itself (X11's tray), it does here.
+    connect(&item.icon(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger)
+            menuBar_->menu().popup(QCursor::pos());
+    });
+}
+
+void AppDelegate::showCheckEvery()
+{
+    const std::int64_t hours = watch_->checkEvery();
+    if (QAction* choice = menuBar_->checkEvery(hours))
+        choice->setChecked(true);
+    for (Document* document : documents())
+        document->window().form().actionKeepWatch->setChecked(hours > 0);
+    QApplication::setQuitOnLastWindowClosed(hours == 0);
+}
+
+void AppDelegate::setOpenAtLogin(bool open)
+{
+    const auto failure = quillfen::setOpenAtLogin(QDir::homePath().toStdString(),
+                                                  QCoreApplication::applicationFilePath().toStdString(), open);
+    menuBar_->openAtLogin->setChecked(opensAtLogin(QDir::homePath().toStdString()));
+    if (failure)
+        services_.alerts.runModal(
+            Alert{AlertStyle::Critical,
+                  open ? "Quillfen could not be set to open at login." : "Quillfen could not stop opening at login.",
+                  *failure, "OK"});
+}
+
+void AppDelegate::showWatchedWindow()
+{
+    Document* shown = nullptr;
+    for (Document* document : documents())
+        if (!shown && !document->window().controller().logFile())
+            shown = document;
+    TMWindow& window = (shown ? *shown : newDocument()).window();
+    if (const std::optional<CheckResult>& last = watch_->lastResult())
+        window.controller().showResult(*last);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
+void AppDelegate::quit()
+{
+    QApplication::closeAllWindows();
+    QApplication::quit();
 }
 
 } // namespace quillfen

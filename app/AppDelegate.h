@@ -2,10 +2,12 @@
 
 #include "app/UpdateCheck.h"
 #include "controller/ViewController.h"
+#include "controller/Watch.h"
 
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@
 namespace quillfen {
 
 class Document;
+class MenuBarItem;
+class QtTimer;
 
 // The application outside its windows: the launch checks, the documents and
 // the commands of the File and Help menus that no window owns.
@@ -39,17 +43,35 @@ public:
     void openSupport();
     void openUpdates();
 
+    // Keeps watch from the menu bar, where the desktop has one: false where it has none. Windows made
+    // afterwards count their Checks of this Mac as the watch's.
+    bool startWatch();
+    Watch* watch() const { return watch_.get(); }
+    MenuBarItem* menuBarItem() const { return menuBar_.get(); }
+    // The window of this Mac's log, made if none is open, with the watch's newest result.
+    void showWatchedWindow();
+    // Quits, whether or not the watch is on.
+    void quit();
+
 private:
     // Why `name` may not use the application: not an admin, or `id` gave no answer; nothing for an admin.
     std::optional<std::string> adminRefusal(const std::string& name) const;
     void chooseFileToOpen();
     void chooseLogFileToAnalyse();
+    void connectWatch();
+    // Check Every's tick, each window's Keep Watch, and whether closing the last window quits.
+    void showCheckEvery();
+    void setOpenAtLogin(bool open);
 
     ControllerServices services_;
     std::string loginName_;
     RunTool idTool_;
     UpdateCheck* updateCheck_;
     int untitledCount_ = 0;
+    std::unique_ptr<MenuBarItem> menuBar_;
+    std::unique_ptr<QtTimer> timer_;
+    // After what it shows and times with, so that it goes first.
+    std::unique_ptr<Watch> watch_;
 };
 
 } // namespace quillfen

@@ -29,6 +29,23 @@ QMessageBox::Icon iconFor(AlertStyle style)
 
 } // namespace
 
+QtTimer::QtTimer()
+{
+    timer_.setSingleShot(true);
+    timer_.setTimerType(Qt::VeryCoarseTimer);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        // The call may start the timer again, which replaces the one held.
+        const std::function<void()> due = std::move(due_);
+        due();
+    });
+}
+
+void QtTimer::start(std::chrono::milliseconds delay, std::function<void()> due)
+{
+    due_ = std::move(due);
+    timer_.start(delay);
+}
+
 void QtMainQueue::post(Operation operation)
 {
     {

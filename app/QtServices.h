@@ -5,6 +5,7 @@
 #include "platform/UserDefaults.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <deque>
 #include <memory>
@@ -38,6 +39,18 @@ std::unique_ptr<QMessageBox> makePlainMessageBox(AlertStyle style, const std::st
 
 // The alert as a message box, built apart from showing it so tests can inspect it.
 std::unique_ptr<QMessageBox> makeMessageBox(const Alert& alert, QWidget* parent);
+
+// One call due after a delay, on Qt's event loop. Delays of hours need no precision finer than seconds.
+class QtTimer final : public Timer {
+public:
+    QtTimer();
+    void start(std::chrono::milliseconds delay, std::function<void()> due) override;
+    void stop() override { timer_.stop(); }
+
+private:
+    QTimer timer_;
+    std::function<void()> due_;
+};
 
 class MessageBoxAlerts final : public AlertPresenter {
 public:

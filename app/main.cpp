@@ -67,7 +67,9 @@ int main(int argc, char** argv)
     const QCommandLineOption screenshotAt(
         u"screenshot-after"_s, u"Save the window SECONDS after launch instead, busy or not."_s, u"SECONDS"_s);
     const QCommandLineOption analyse(u"analyse"_s, u"Open a window that analyses the saved log FILE."_s, u"FILE"_s);
-    parser.addOptions({checkOnLaunch, screenshot, screenshotAt, hours, analyse});
+    const QCommandLineOption background(u"background"_s,
+                                        u"Open no window: keep watch from the menu bar only (as at login)."_s);
+    parser.addOptions({checkOnLaunch, screenshot, screenshotAt, hours, analyse, background});
     parser.process(application);
 
     QSettings settings;
@@ -87,6 +89,9 @@ int main(int argc, char** argv)
                          loginName(), idTool, deployedUpdateServices(choices));
     if (!delegate.startUpChecks())
         return 0;
+    // Where the desktop has no menu bar for the watch, a window opens as it would without the option.
+    if (delegate.startWatch() && parser.isSet(background) && !parser.isSet(analyse))
+        return QApplication::exec();
 
     // As File > Analyse Log File… does, or an untitled window of this Mac's log.
     const bool analysing = parser.isSet(analyse);

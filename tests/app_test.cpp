@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 #include "app/Document.h"
 #include "app/LaunchRules.h"
+#include "app/LoginItem.h"
+#include "app/MenuBarItem.h"
 #include "app/QtControls.h"
 #include "app/QtServices.h"
 #include "app/TMWindow.h"
@@ -11,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
+#include <QImage>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -25,6 +28,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -350,6 +354,45 @@ TEST_F(AppTest, SavingWritesTheReportAsUtf8ByteForByteOrLeavesWhatWasThereAlone)
                 "\u201D is the log file being analysed: nothing was written. Save the report under another name.");
     }
     EXPECT_TRUE(analysed.writeToFile(dir.filePath(u"capture.txt"_s)));
+}
+
+TEST_F(AppTest, TheWatchNeedsATrayTheLightsDifferInShapeAndOpenAtLoginWritesTheLaunchAgentWhole)
+{
+    // Offscreen there is no system tray: the app works as before, and the menu item says why it cannot watch.
+    EXPECT_FALSE(delegate().startWatch());
+    QAction* keepWatch = delegate().newDocument().window().form().actionKeepWatch;
+    EXPECT_FALSE(keepWatch->isEnabled());
+    EXPECT_THAT(keepWatch->text().toStdString(), ::testing::HasSubstr("no system tray"));
+
+    // Someone who cannot tell red from green tells the lights apart in grey.
+    std::vector<QImage> greys;
+    for (const SystemColour light : {SystemColour::Grey, SystemColour::Red, SystemColour::Orange, SystemColour::Green})
+        greys.push_back(lightIcon(light).pixmap(22).toImage().convertToFormat(QImage::Format_Grayscale8));
+    for (std::size_t i = 0; i < greys.size(); ++i)
+        for (std::size_t j = i + 1; j < greys.size(); ++j)
+            EXPECT_NE(greys[i], greys[j]) << i << " " << j;
+
+    const std::string home = dir.filePath(u"home"_s).toStdString();
+    const std::string program = "/Applications/Q & A <1>.app/Contents/MacOS/Quillfen";
+    const std::string agent = home + "/Library/LaunchAgents/org.quillfen.Quillfen.plist";
+    const std::string text = launchAgentPlist(program);
+    for (const char* part : {"<key>Label</key>\n\t<string>org.quillfen.Quillfen</string>",
+                             "<string>/Applications/Q &amp; A &lt;1&gt;.app/Contents/MacOS/Quillfen</string>",
+                             "<string>--background</string>", "<key>RunAtLoad</key>\n\t<true/>"})
+        EXPECT_THAT(text, ::testing::HasSubstr(part));
+    EXPECT_FALSE(opensAtLogin(home));
+    EXPECT_EQ(setOpenAtLogin(home, program, true), std::nullopt); // its folders made as needed
+    EXPECT_EQ(std::pair(readFile(QString::fromStdString(agent)).toStdString(), opensAtLogin(home)),
+              std::pair(text, true));
+    EXPECT_EQ(std::filesystem::status(agent).permissions(), static_cast<std::filesystem::perms>(0644));
+    for (int twice = 0; twice < 2; ++twice)
+        EXPECT_EQ(setOpenAtLogin(home, program, false), std::nullopt);
+    EXPECT_FALSE(opensAtLogin(home));
+    // A file where the folder should be: the reason, and nothing half-written.
+    const std::string blocked = dir.filePath(u"blocked-home"_s).toStdString();
+    writeFile(QString::fromStdString(blocked + "/Library"), "a file");
+    EXPECT_THAT(setOpenAtLogin(blocked, program, true).value_or(""), ::testing::StartsWith(blocked + "/Library"));
+    EXPECT_FALSE(opensAtLogin(blocked));
 }
 
 } // namespace
