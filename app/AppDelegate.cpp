@@ -5,6 +5,7 @@
 #include "app/LoginItem.h"
 #include "app/MenuBarItem.h"
 #include "app/QtServices.h"
+#include "app/SystemWake.h"
 #include "app/TMWindow.h"
 #include "ui_Main.h"
 
@@ -187,6 +188,7 @@ bool AppDelegate::startWatch()
     watch_ = std::make_unique<Watch>(services_, WatchControls{*timer_, *menuBar_, *menuBar_});
     services_.observer = watch_.get();
     connectWatch();
+    new SystemWake([this] { watch_->woke(); }, this);
     showCheckEvery();
     // Opened at login from another place than before (the app was moved): the LaunchAgent follows it.
     if (opensAtLogin(QDir::homePath().toStdString()))

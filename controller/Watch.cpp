@@ -110,10 +110,16 @@ std::string ageWords(double minutes)
 WatchNews newsOf(const WatchMemory& memory, const CheckResult& result, Date now, double notifyAfterHours)
 {
     WatchNews news{std::nullopt, false, memory};
-    const auto light = result.light();
+    auto light = result.light();
     if (!light || *light == BackupAssessment::none)
         return news;
     const CheckAssessment& assessment = result.found.assessment;
+    // An orange that says only that a backup is being made tells of work, not of a fault (a check
+    // after a wake often meets one): it is told as green, and the next check finds the backup done.
+    if (*light == BackupAssessment::warning && !assessment.causes.empty() &&
+        std::ranges::all_of(assessment.causes,
+                            [](const Cause& cause) { return cause.code == CauseCode::backupUnderWay; }))
+        light = BackupAssessment::healthy;
     news.memory.light = *light;
     // The first verdict the watch sees is news only when it is not green.
     if (*light > std::max(memory.light, BackupAssessment::healthy))

@@ -382,6 +382,15 @@ struct WatchDouble final : Timer, StatusItem, Notifier {
     std::vector<Notice> notices;
 };
 
+Cause causeOf(CauseCode code, std::int64_t count = 0, std::optional<double> minutes = std::nullopt)
+{
+    Cause cause;
+    cause.code = code;
+    cause.count = count;
+    cause.minutes = minutes;
+    return cause;
+}
+
 CheckResult verdict(BackupAssessment light, std::optional<double> hoursSinceBackup, std::vector<Cause> causes = {})
 {
     CheckResult result;
@@ -415,13 +424,19 @@ TEST(WatchNews, ToldOncePerChangeForTheWorseOrABackupTooLongAgoAndQuietWhenBette
              Row{{healthy, true}, healthy, std::nullopt, "", false, {healthy, true}},
              Row{{healthy, false}, critical, 30.0, "Time Machine: red light", false, {critical, true}},
              Row{{critical, true}, none, 1.0, "", false, {critical, true}},
+             Row{{healthy, false}, warning, 0.5, "", false, {healthy, false}}, // only a backup under way
+             Row{{critical, false}, warning, 0.5, "", true, {healthy, false}},
          }) {
-        const WatchNews news = newsOf(before, verdict(light, hours), kNow, 24);
+        const bool underWay = light == warning && hours == 0.5;
+        const WatchNews news = newsOf(
+            before,
+            verdict(light, hours, underWay ? std::vector{causeOf(CauseCode::backupUnderWay)} : std::vector<Cause>{}),
+            kNow, 24);
         EXPECT_EQ(std::tuple(news.notice ? news.notice->title : "", news.better, news.memory),
                   std::tuple(title, better, after))
             << static_cast<int>(before.light) << " " << static_cast<int>(light) << " " << hours.value_or(-1);
     }
-    const Cause disk{CauseCode::diskNotConnected, 3, 26.0 * 60};
+    const Cause disk = causeOf(CauseCode::diskNotConnected, 3, 26.0 * 60);
     EXPECT_EQ(newsOf({}, verdict(critical, 26.0, {disk}), kNow, 24).notice->text,
               "Backup disk not connected, last used 26.0 hours ago.");
     EXPECT_EQ(newsOf({}, verdict(critical, std::nullopt), kNow, 24).notice->text, "Open Quillfen to read the report.");
