@@ -215,8 +215,11 @@ void AppDelegate::connectWatch()
     connect(&item.icon(), &QSystemTrayIcon::messageClicked, this, &AppDelegate::showWatchedWindow);
     // Where a click does not open the menu by itself (X11's tray), it does here.
     connect(&item.icon(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::Trigger)
-            menuBar_->menu().popup(QCursor::pos());
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
+        // Below the light, as a menu bar's menus drop.
+        const QRect light = menuBar_->icon().geometry();
+        menuBar_->menu().popup(light.isValid() ? light.bottomLeft() + QPoint(0, 2) : QCursor::pos());
     });
 }
 
