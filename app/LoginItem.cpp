@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <system_error>
 
@@ -70,6 +72,12 @@ std::optional<std::string> setOpenAtLogin(std::string_view home, std::string_vie
     const std::string text = launchAgentPlist(program);
     if (text.empty())
         return path + ": the property list could not be made";
+    // Written again at each launch to follow a moved app: untouched when it already says the same.
+    if (std::filesystem::file_size(path, error) == text.size() && !error) {
+        std::ifstream existing(path, std::ios::binary);
+        if (std::string(std::istreambuf_iterator<char>(existing), {}) == text)
+            return std::nullopt;
+    }
     if (auto failure = writeFileAtomically(path, text, 0644))
         return path + ": " + *failure;
     return std::nullopt;
