@@ -1,6 +1,8 @@
 #include "logquery/LogTimestamp.h"
 
+#include <array>
 #include <chrono>
+#include <cstring>
 #include <string>
 
 namespace quillfen {
@@ -93,14 +95,45 @@ struct Fields {
     int offsetMinutes = 0;
 };
 
+// Seconds since the epoch of "yyyy-MM-dd HH:mm", the minute a timestamp begins with.
+std::optional<std::int64_t> readMinute(std::string_view text)
+{
+    Reader reader(text);
+    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    if (!(reader.digits(4, year) && reader.literal('-') && reader.digits(2, month) && reader.literal('-') &&
+          reader.digits(2, day) && reader.literal(' ') && reader.digits(2, hour) && reader.literal(':') &&
+          reader.digits(2, minute)))
+        return std::nullopt;
+    namespace chrono = std::chrono;
+    if (year > kLatestYear || hour > 23 || minute > 59)
+        return std::nullopt;
+    const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
+    if (!date.ok())
+        return std::nullopt;
+    const chrono::sys_seconds at = chrono::sys_days{date} + chrono::hours{hour} + chrono::minutes{minute};
+    return at.time_since_epoch().count();
+}
+
 // `withOffset`: the text ends in an offset; without one, it counts as 0.
 std::optional<Fields> parse(std::string_view text, bool withOffset)
 {
-    Reader reader(text);
-    unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!(reader.digits(4, year) && reader.literal('-') && reader.digits(2, month) && reader.literal('-') &&
-          reader.digits(2, day) && reader.literal(' ') && reader.digits(2, hour) && reader.literal(':') &&
-          reader.digits(2, minute) && reader.literal(':') && reader.digits(2, second) && reader.literal('.')))
+    // A log's entries come minute after minute: the minute of the one before is most often the minute again,
+    // and only what follows it needs reading.
+    constexpr std::size_t kMinuteWidth = 16;                      // "yyyy-MM-dd HH:mm"
+    thread_local std::array<char, kMinuteWidth> lastMinuteText{}; // NULs: no timestamp's
+    thread_local std::int64_t lastMinute = 0;
+    if (text.size() < kMinuteWidth)
+        return std::nullopt;
+    if (std::memcmp(text.data(), lastMinuteText.data(), kMinuteWidth) != 0) {
+        const auto minute = readMinute(text.substr(0, kMinuteWidth));
+        if (!minute)
+            return std::nullopt;
+        std::memcpy(lastMinuteText.data(), text.data(), kMinuteWidth);
+        lastMinute = *minute;
+    }
+    Reader reader(text.substr(kMinuteWidth));
+    unsigned second = 0;
+    if (!(reader.literal(':') && reader.digits(2, second) && reader.literal('.')) || second > 59)
         return std::nullopt;
     const auto millis = readFraction(reader);
     if (!millis)
@@ -112,23 +145,7 @@ std::optional<Fields> parse(std::string_view text, bool withOffset)
         if (c != ' ' && c != '\t')
             return std::nullopt;
     }
-    namespace chrono = std::chrono;
-    if (year > kLatestYear || hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
-    // A log's entries come day after day: the day of the one before is most often the day again.
-    struct Day {
-        unsigned year = 0, month = 0, day = 0;
-        chrono::sys_days days;
-    };
-    thread_local Day last;
-    if (year != last.year || month != last.month || day != last.day) {
-        const chrono::year_month_day date{chrono::year{static_cast<int>(year)}, chrono::month{month}, chrono::day{day}};
-        if (!date.ok())
-            return std::nullopt;
-        last = {year, month, day, chrono::sys_days{date}};
-    }
-    const chrono::sys_seconds at = last.days + chrono::hours{hour} + chrono::minutes{minute} + chrono::seconds{second};
-    return Fields{{at.time_since_epoch().count(), *millis}, *offset};
+    return Fields{{lastMinute + second, *millis}, *offset};
 }
 
 } // namespace

@@ -67,7 +67,8 @@ inline std::string_view takeColumn(std::string_view& rest)
     return column;
 }
 
-bool allOf(std::string_view text, bool (*test)(char))
+// A template, so that the test is inlined rather than called for each character of each column.
+template <typename Test> bool allOf(std::string_view text, Test test)
 {
     return !text.empty() && std::ranges::all_of(text, test);
 }
@@ -154,7 +155,7 @@ std::optional<std::string_view> afterProcess(std::string_view rest, bool withThr
     for (std::size_t open = findNear(rest, '[', 1); open != std::string_view::npos;
          open = findNear(rest, '[', open + 1)) {
         std::size_t at = open + 1;
-        const auto run = [&](bool (*test)(char)) {
+        const auto run = [&](auto test) {
             const std::size_t from = at;
             while (at < rest.size() && test(rest[at]))
                 ++at;
