@@ -114,6 +114,37 @@ std::optional<std::int64_t> readMinute(std::string_view text)
     return at.time_since_epoch().count();
 }
 
+// ":ss.SSSSSS-hhmm" (":ss.SSSSSS" without an offset), as the log tool writes every time, read at fixed places
+// without searching; any other form, or a field out of range, is left to the reading of every form.
+std::optional<Fields> readUsualTail(std::string_view tail, bool withOffset, std::int64_t minute)
+{
+    if (tail.size() != (withOffset ? 15U : 10U) || tail[0] != ':' || tail[3] != '.' ||
+        (withOffset && tail[10] != '+' && tail[10] != '-'))
+        return std::nullopt;
+    const auto digit = [&](std::size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>(tail[at]) - '0');
+    };
+    // Every place tested at once, without a branch for each.
+    constexpr std::array<std::size_t, 8> kTime{1, 2, 4, 5, 6, 7, 8, 9};
+    constexpr std::array<std::size_t, 4> kOffset{11, 12, 13, 14};
+    bool digits = true;
+    for (const std::size_t at : kTime)
+        digits &= digit(at) <= 9;
+    if (withOffset)
+        for (const std::size_t at : kOffset)
+            digits &= digit(at) <= 9;
+    if (!digits)
+        return std::nullopt;
+    const unsigned second = digit(1) * 10 + digit(2);
+    const unsigned hours = withOffset ? digit(11) * 10 + digit(12) : 0;
+    const unsigned minutes = withOffset ? digit(13) * 10 + digit(14) : 0;
+    if (second > 59 || hours > 23 || minutes > 59)
+        return std::nullopt;
+    const int offset = static_cast<int>(hours * 60 + minutes);
+    return Fields{{minute + second, digit(4) * 100 + digit(5) * 10 + digit(6)},
+                  withOffset && tail[10] == '-' ? -offset : offset};
+}
+
 // `withOffset`: the text ends in an offset; without one, it counts as 0.
 std::optional<Fields> parse(std::string_view text, bool withOffset)
 {
@@ -131,6 +162,8 @@ std::optional<Fields> parse(std::string_view text, bool withOffset)
         std::memcpy(lastMinuteText.data(), text.data(), kMinuteWidth);
         lastMinute = *minute;
     }
+    if (auto fields = readUsualTail(text.substr(kMinuteWidth), withOffset, lastMinute))
+        return fields;
     Reader reader(text.substr(kMinuteWidth));
     unsigned second = 0;
     if (!(reader.literal(':') && reader.digits(2, second) && reader.literal('.')) || second > 59)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,34 +17,63 @@ namespace quillfen {
 
 namespace {
 
-bool isBlank(char c)
+// Function objects rather than functions, so that the algorithms given them inline the test for
+// each character instead of calling it: every line of a text style passes through them.
+constexpr auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
+constexpr auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+constexpr auto isHexDigit = [](char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
+constexpr auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+
+// Eight bytes at a time: the bytes of a word equal to `c`, each marked by its high bit. Borrows
+// run only upward, so the lowest mark is always a true one.
+constexpr std::uint64_t kLowBits = 0x0101010101010101;
+constexpr std::uint64_t kHighBits = 0x8080808080808080;
+
+constexpr std::uint64_t marksOf(std::uint64_t word, char c)
 {
-    return c == ' ' || c == '\t';
+    const std::uint64_t equal = word ^ (kLowBits * static_cast<unsigned char>(c));
+    return (equal - kLowBits) & ~equal & kHighBits;
 }
 
-bool isDigit(char c)
+// Where the first byte that `marks` marks (or, past the last whole word, that `test` holds for) stands in
+// `text` from `from` on, or npos. A column or a process name is some tens of bytes: too few for
+// memchr's call to pay, many for a byte at a time.
+template <typename Marks, typename Test>
+std::size_t findMarked(std::string_view text, std::size_t from, Marks marks, Test test)
 {
-    return c >= '0' && c <= '9';
-}
-
-bool isHexDigit(char c)
-{
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool isLetter(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    std::size_t i = from;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, text.data() + i, sizeof word);
+            if (const std::uint64_t found = marks(word))
+                return i + static_cast<std::size_t>(std::countr_zero(found) / 8);
+        }
+    }
+    for (; i < text.size(); ++i) {
+        if (test(text[i]))
+            return i;
+    }
+    return std::string_view::npos;
 }
 
 std::string_view trimmedStart(std::string_view text)
 {
     // The default style pads its columns with runs of blanks: eight at a time.
     constexpr std::uint64_t kEightBlanks = 0x2020202020202020;
-    for (std::uint64_t eight = 0; text.size() >= sizeof eight; text.remove_prefix(sizeof eight)) {
+    while (text.size() >= sizeof kEightBlanks) {
+        std::uint64_t eight = 0;
         std::memcpy(&eight, text.data(), sizeof eight);
-        if (eight != kEightBlanks)
-            break;
+        const std::uint64_t differs = eight ^ kEightBlanks;
+        if (differs == 0) {
+            text.remove_prefix(sizeof eight);
+            continue;
+        }
+        // The spaces before the first other byte, found at once; a tab after them is taken below.
+        const int bits =
+            std::endian::native == std::endian::little ? std::countr_zero(differs) : std::countl_zero(differs);
+        text.remove_prefix(static_cast<std::size_t>(bits / 8));
+        break;
     }
     while (!text.empty() && isBlank(text.front()))
         text.remove_prefix(1);
@@ -61,13 +91,15 @@ std::string_view trimmedEnd(std::string_view text)
 inline std::string_view takeColumn(std::string_view& rest)
 {
     rest = trimmedStart(rest);
-    const auto end = std::ranges::find_if(rest, isBlank);
-    const std::string_view column(rest.begin(), end);
-    rest = std::string_view(end, rest.end());
+    const std::size_t end =
+        std::min(rest.size(),
+                 findMarked(
+                     rest, 0, [](std::uint64_t word) { return marksOf(word, ' ') | marksOf(word, '\t'); }, isBlank));
+    const std::string_view column = rest.substr(0, end);
+    rest.remove_prefix(end);
     return column;
 }
 
-// A template, so that the test is inlined rather than called for each character of each column.
 template <typename Test> bool allOf(std::string_view text, Test test)
 {
     return !text.empty() && std::ranges::all_of(text, test);
@@ -103,15 +135,11 @@ struct EntryLine {
     std::string_view timestamp() const { return madeTimestamp.empty() ? lineTimestamp : madeTimestamp; }
 };
 
-// Where `c` first stands in `text` from `from` on, or npos: a plain loop costs less than memchr's call
-// over the few characters of a column.
+// Where `c` first stands in `text` from `from` on, or npos.
 std::size_t findNear(std::string_view text, char c, std::size_t from = 0)
 {
-    for (std::size_t i = from; i < text.size(); ++i) {
-        if (text[i] == c)
-            return i;
-    }
-    return std::string_view::npos;
+    return findMarked(
+        text, from, [c](std::uint64_t word) { return marksOf(word, c); }, [c](char byte) { return byte == c; });
 }
 
 // "(sender) [subsystem:category] message", where the sender and the subsystem
