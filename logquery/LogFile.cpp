@@ -44,7 +44,8 @@ public:
         for (const std::string_view text : predicates) {
             predicates_.push_back(parsePredicate(text).value());
             for (const Predicate::Clause& clause : predicates_.back().anyOf)
-                askedSubsystems_.push_back(clause.subsystem);
+                if (std::ranges::find(askedSubsystems_, clause.subsystem) == askedSubsystems_.end())
+                    askedSubsystems_.push_back(clause.subsystem);
         }
         log_.queries.resize(predicates_.size());
         newestOnly_.resize(predicates_.size());
@@ -140,24 +141,36 @@ private:
         }
     }
 
+    // The query's entries that the period, now reaching back to `oldestKept`, has left behind.
+    void dropOlderThan(Date oldestKept, std::size_t query)
+    {
+        std::deque<KeptEntry>& entries = log_.queries[query].entries;
+        while (!entries.empty() && entries.front().time < oldestKept) {
+            keptBytes_ -= keptSize(entries.front());
+            passOver(query, entries.front());
+            entries.pop_front();
+        }
+    }
+
     void accept(const LogEntry& entry, Date time, std::optional<std::size_t> only)
     {
         log_.oldest = found_ ? std::min(log_.oldest, time) : time;
         log_.newest = found_ ? std::max(log_.newest, time) : time;
         found_ = true;
         const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
-        // Most entries of a busy Mac's log are of subsystems no query asks about.
+        // Most entries of a busy Mac's log are of subsystems no query asks about: they only move the period.
         const bool asked = asksAbout(entry.subsystem);
-        const bool tallied = asked && end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ &&
-                             (!only || *only == 0) && predicates_[0].selects(entry.subsystem, entry.eventMessage);
+        if (!asked) {
+            for (std::size_t i = 0; i < predicates_.size(); ++i)
+                dropOlderThan(oldestKept, i);
+            return;
+        }
+        const bool tallied = end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ && (!only || *only == 0) &&
+                             predicates_[0].selects(entry.subsystem, entry.eventMessage);
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
-            while (!query.entries.empty() && query.entries.front().time < oldestKept) {
-                keptBytes_ -= keptSize(query.entries.front());
-                passOver(i, query.entries.front());
-                query.entries.pop_front();
-            }
-            if (!asked || !predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
+            dropOlderThan(oldestKept, i);
+            if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
             if (newestOnly_[i]) {
