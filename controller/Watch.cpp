@@ -237,7 +237,7 @@ void Watch::checkNow()
     lastStart_ = services_.checks.clock->now();
     arm();
     service_.check(CheckRequest{period(), std::nullopt, false, {}},
-                   [this](const CheckResult& result) { checkFinished(result); });
+                   [this](const CheckResult& result) { finished(result, true); });
 }
 
 void Watch::backUpNow()
@@ -257,10 +257,20 @@ void Watch::checkStarted(std::int64_t hours)
 
 void Watch::checkFinished(const CheckResult& result)
 {
+    finished(result, false);
+}
+
+// `own`: the watch ran the check, so no window has told of its failure.
+void Watch::finished(const CheckResult& result, bool own)
+{
     const Date now = services_.checks.clock->now();
     if (!result.light()) {
-        failure_ = "The check at " + clockTime(now) + " could not finish" +
-                   (result.alerts.empty() ? std::string() : ": " + firstLine(result.alerts.front()));
+        const std::string why = result.alerts.empty() ? std::string() : firstLine(result.alerts.front());
+        // A watch that can no longer check says so once, not at every interval.
+        if (own && !failure_)
+            controls_.notifier.notify("Quillfen could not check the backups",
+                                      why.empty() ? "The log could not be read." : why);
+        failure_ = "The check at " + clockTime(now) + " could not finish" + (why.empty() ? "" : ": " + why);
         refresh();
         return;
     }

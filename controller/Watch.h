@@ -60,8 +60,8 @@ struct WatchControls {
 
 // Keeps watch from the menu bar: checks this Mac's log by itself at the chosen interval (a Check a
 // window runs counts as one), shows the last light in the status item and tells the user of each
-// change for the worse. Nothing runs between checks but one timer; after a sleep, the missed check
-// runs once. Main thread only.
+// change for the worse, and when it can no longer check. Nothing runs between checks but one timer; after a sleep, the
+// missed check runs once. Main thread only.
 class Watch final : public CheckObserver {
 public:
     Watch(ControllerServices services, WatchControls controls);
@@ -92,6 +92,7 @@ public:
     void checkFinished(const CheckResult& result) override;
 
 private:
+    void finished(const CheckResult& result, bool own);
     void due();
     void arm();
     std::int64_t period() const;

@@ -494,11 +494,16 @@ TEST(Watch, ChecksByItselfOnceAnIntervalCountingTheWindowsChecksAndOnceAfterASle
     EXPECT_EQ(lastPeriod(), "12h");
     EXPECT_EQ(controls.notices.size(), 1UL); // the same light: told once
 
-    h.tools.push(1); // a failed check keeps the light and says why in the menu
-    watch.checkNow();
-    finishes();
+    // A failed check keeps the light, says why in the menu and, once until a check succeeds, in a notification.
+    for (int twice = 0; twice < 2; ++twice) {
+        h.tools.push(1);
+        watch.checkNow();
+        finishes();
+    }
     EXPECT_EQ(controls.views.back().light, controls.views.at(controls.views.size() - 2).light);
     EXPECT_TRUE(controls.views.back().resultLine.starts_with("The check at ")) << controls.views.back().resultLine;
+    EXPECT_EQ(std::pair(controls.notices.size(), controls.notices.back().title),
+              std::pair(2UL, std::string("Quillfen could not check the backups")));
 
     watch.setCheckEvery(0);
     after(5 * 60);
