@@ -38,6 +38,11 @@ void showCheckedForUpdate(Ui::TMWindow& form)
     }
 }
 
+std::string homeFolder()
+{
+    return QFile::encodeName(QDir::homePath()).toStdString();
+}
+
 } // namespace
 
 AppDelegate::AppDelegate(ControllerServices services, std::string loginName, RunTool idTool, UpdateServices update)
@@ -191,9 +196,9 @@ bool AppDelegate::startWatch()
     new SystemWake([this] { watch_->woke(); }, this);
     showCheckEvery();
     // Opened at login from another place than before (the app was moved): the LaunchAgent follows it.
-    if (opensAtLogin(QDir::homePath().toStdString()))
+    if (opensAtLogin(homeFolder()))
         setOpenAtLogin(true);
-    menuBar_->openAtLogin->setChecked(opensAtLogin(QDir::homePath().toStdString()));
+    menuBar_->openAtLogin->setChecked(opensAtLogin(homeFolder()));
     watch_->start();
     return true;
 }
@@ -235,9 +240,9 @@ void AppDelegate::showCheckEvery()
 
 void AppDelegate::setOpenAtLogin(bool open)
 {
-    const auto failure = quillfen::setOpenAtLogin(QDir::homePath().toStdString(),
-                                                  QCoreApplication::applicationFilePath().toStdString(), open);
-    menuBar_->openAtLogin->setChecked(opensAtLogin(QDir::homePath().toStdString()));
+    const auto failure = quillfen::setOpenAtLogin(
+        homeFolder(), QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString(), open);
+    menuBar_->openAtLogin->setChecked(opensAtLogin(homeFolder()));
     if (failure)
         services_.alerts.runModal(
             Alert{AlertStyle::Critical,
