@@ -504,6 +504,10 @@ TEST(Watch, ChecksByItselfOnceAnIntervalCountingTheWindowsChecksAndOnceAfterASle
     EXPECT_TRUE(controls.views.back().resultLine.starts_with("The check at ")) << controls.views.back().resultLine;
     EXPECT_EQ(std::pair(controls.notices.size(), controls.notices.back().title),
               std::pair(2UL, std::string("Quillfen could not check the backups")));
+    // A result older than the one shown (a run that began earlier and ended later) changes nothing.
+    const auto shownLight = watch.lastResult()->light();
+    watch.checkFinished(verdict(BackupAssessment::critical, 1.0, {causeOf(CauseCode::backupsFailed, 2)}));
+    EXPECT_EQ(std::pair(controls.notices.size(), watch.lastResult()->light()), std::pair(2UL, shownLight));
 
     watch.setCheckEvery(0);
     after(5 * 60);
