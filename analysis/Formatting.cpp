@@ -38,6 +38,17 @@ std::string rfc3339(Date date)
     return utcText(date, "%04d-%02u-%02uT%02d:%02d:%02dZ");
 }
 
+// The local time is the UTC text of the date moved by the zone's offset; the seconds are left unwritten.
+std::string localDateAndTime(Date date)
+{
+    return utcText(Date{date.sinceEpoch + static_cast<double>(localUtcOffset(date))}, "%04d-%02u-%02u %02d:%02d");
+}
+
+std::string localClockTime(Date date)
+{
+    return localDateAndTime(date).substr(11);
+}
+
 std::string analysisHeader(Date end, std::int64_t hours)
 {
     const Date start{end.sinceEpoch - static_cast<double>(hours) * 60 * 60};

@@ -13,6 +13,9 @@ namespace quillfen {
 std::string dateDescription(Date date);
 // The same second for machines: "2024-05-01T09:30:00Z".
 std::string rfc3339(Date date);
+// The local time of a date, to the minute, for people: "2024-05-01 11:30", and "11:30" alone.
+std::string localDateAndTime(Date date);
+std::string localClockTime(Date date);
 
 // "Analysis from START to END for N hours:\n", the period ending at `end`.
 std::string analysisHeader(Date end, std::int64_t hours);

@@ -1,10 +1,10 @@
 #include "controller/Watch.h"
 
+#include "analysis/Formatting.h"
+
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 
 namespace quillfen {
 
@@ -12,38 +12,6 @@ namespace {
 
 constexpr double kSecondsPerHour = 60 * 60;
 constexpr std::int64_t kDefaultPeriodHours = 2;
-
-struct LocalTime {
-    std::chrono::year_month_day day;
-    std::chrono::hh_mm_ss<std::chrono::seconds> time;
-};
-
-LocalTime localTime(Date date)
-{
-    const auto local = wholeSecond(date) + std::chrono::seconds(localUtcOffset(date));
-    const auto day = std::chrono::floor<std::chrono::days>(local);
-    return {std::chrono::year_month_day(day), std::chrono::hh_mm_ss(local - day)};
-}
-
-// "14:05", in the local time.
-std::string clockTime(Date date)
-{
-    const LocalTime local = localTime(date);
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%02d:%02d", static_cast<int>(local.time.hours().count()),
-                  static_cast<int>(local.time.minutes().count()));
-    return text.data();
-}
-
-// "2026-12-05 14:05", in the local time.
-std::string dateAndTime(Date date)
-{
-    const LocalTime local = localTime(date);
-    std::array<char, 24> text{};
-    std::snprintf(text.data(), text.size(), "%04d-%02u-%02u ", static_cast<int>(local.day.year()),
-                  static_cast<unsigned>(local.day.month()), static_cast<unsigned>(local.day.day()));
-    return text.data() + clockTime(date);
-}
 
 std::string capitalised(std::string_view words)
 {
@@ -130,10 +98,11 @@ WatchNews newsOf(const WatchMemory& memory, const CheckResult& result, Date now,
         const double minutes = secondsBetween(*assessment.lastCompletion, now) / 60;
         const bool overdue = minutes > notifyAfterHours * 60;
         if (overdue && !memory.toldOverdue && !news.notice)
-            news.notice = Notice{"No Time Machine backup for " + ageWords(minutes),
-                                 *light == BackupAssessment::healthy || assessment.causes.empty()
-                                     ? "The last backup completed at " + dateAndTime(*assessment.lastCompletion) + "."
-                                     : causeSentence(assessment)};
+            news.notice =
+                Notice{"No Time Machine backup for " + ageWords(minutes),
+                       *light == BackupAssessment::healthy || assessment.causes.empty()
+                           ? "The last backup completed at " + localDateAndTime(*assessment.lastCompletion) + "."
+                           : causeSentence(assessment)};
         news.memory.toldOverdue = overdue;
     }
     return news;
@@ -148,13 +117,13 @@ StatusView statusViewOf(const CheckResult* last, const std::optional<std::string
         const CheckAssessment& assessment = last->found.assessment;
         const std::string name(*lightName(light));
         view.light = lightColour(light);
-        view.resultLine = capitalised(name) + " at " + clockTime(last->end) +
+        view.resultLine = capitalised(name) + " at " + localClockTime(last->end) +
                           (assessment.causes.empty() ? "" : ": " + causeWords(assessment.causes.front()));
-        view.toolTip = "Quillfen: " + name + ", checked at " + clockTime(last->end);
+        view.toolTip = "Quillfen: " + name + ", checked at " + localClockTime(last->end);
         if (assessment.lastCompletion)
             view.toolTip += "\nLast backup completed " +
                             ageWords(std::max(0.0, secondsBetween(*assessment.lastCompletion, now) / 60)) +
-                            " ago, at " + dateAndTime(*assessment.lastCompletion);
+                            " ago, at " + localDateAndTime(*assessment.lastCompletion);
         else
             view.toolTip += "\nNo completed backup found in the log";
         if (!assessment.causes.empty())
@@ -270,7 +239,7 @@ void Watch::finished(const CheckResult& result, bool own)
         if (own && !failure_)
             controls_.notifier.notify("Quillfen could not check the backups",
                                       why.empty() ? "The log could not be read." : why);
-        failure_ = "The check at " + clockTime(now) + " could not finish" + (why.empty() ? "" : ": " + why);
+        failure_ = "The check at " + localClockTime(now) + " could not finish" + (why.empty() ? "" : ": " + why);
         refresh();
         return;
     }
@@ -283,7 +252,7 @@ void Watch::finished(const CheckResult& result, bool own)
     WatchNews news = newsOf(memory, result, now, notifyAfter);
     writeMemory(services_.defaults, news.memory);
     if (news.better)
-        news_ = "Better since " + clockTime(now) + " (was " + std::string(*lightName(memory.light)) + ")";
+        news_ = "Better since " + localClockTime(now) + " (was " + std::string(*lightName(memory.light)) + ")";
     else if (news.memory.light != memory.light)
         news_.clear();
     failure_.reset();
