@@ -3,11 +3,7 @@
 #include <simdjson.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 namespace quillfen {
@@ -154,82 +150,6 @@ bool parse(simdjson::dom::parser& parser, char* text, std::size_t length, simdjs
 struct LogDecoder::Parser {
     simdjson::dom::parser parser;
     simdjson::dom::element root;
-};
-
-// Hands the entries of one parsed batch over on a thread of its own while the
-// decoder reads and parses the next: in a large output the two take about as
-// long, and the tool's writing overlaps both. A handler's exception reaches
-// the decoder's caller at its next batch or at the end.
-struct LogDecoder::Walker {
-    explicit Walker(const EntryHandler& onEntry) : onEntry(onEntry), thread([this] { run(); }) {}
-
-    ~Walker()
-    {
-        {
-            const std::lock_guard lock(mutex);
-            stopping = true;
-        }
-        wake.notify_one();
-        thread.join();
-    }
-
-    Walker(const Walker&) = delete;
-    Walker& operator=(const Walker&) = delete;
-
-    // Waits until the batch handed over before is walked, then hands this one over.
-    void walk(simdjson::dom::array next)
-    {
-        std::unique_lock lock(mutex);
-        idle.wait(lock, [this] { return !pending; });
-        rethrow();
-        batch = next;
-        pending = true;
-        wake.notify_one();
-    }
-
-    void waitIdle()
-    {
-        std::unique_lock lock(mutex);
-        idle.wait(lock, [this] { return !pending; });
-        rethrow();
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            wake.wait(lock, [this] { return pending || stopping; });
-            if (!pending)
-                return;
-            lock.unlock();
-            try {
-                if (!failure)
-                    handEntries(batch, onEntry);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            lock.lock();
-            pending = false;
-            idle.notify_one();
-        }
-    }
-
-    void rethrow()
-    {
-        if (failure)
-            std::rethrow_exception(std::exchange(failure, nullptr));
-    }
-
-    const EntryHandler& onEntry;
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable idle;
-    simdjson::dom::array batch;
-    bool pending = false;
-    bool stopping = false;
-    std::exception_ptr failure; // written by the walker between batches
-    std::thread thread;         // last, so that it starts on everything above
 };
 
 LogDecoder::LogDecoder(EntryHandler onEntry, std::size_t batchBytes)
@@ -432,13 +352,13 @@ bool LogDecoder::decodeBatch(std::size_t end, bool last)
     elements_ += count;
     if (!onEntry_)
         return true;
-    if (last && !walker_) {
-        handEntries(array, onEntry_); // the whole output in one batch: no thread for it
+    if (last) {
+        // Nothing comes after it to overlap with; the whole output in one batch needs no thread.
+        walker_.wait();
+        handEntries(array, onEntry_);
         return true;
     }
-    if (!walker_)
-        walker_ = std::make_unique<Walker>(onEntry_);
-    walker_->walk(array);
+    walker_.handOver([this, array] { handEntries(array, onEntry_); });
     current_ ^= 1;
     return true;
 }
@@ -474,8 +394,7 @@ void LogDecoder::fail()
 JsonTopLevel LogDecoder::finish()
 {
     const JsonTopLevel shape = judge();
-    if (walker_)
-        walker_->waitIdle();
+    walker_.wait();
     return shape;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Date.h"
+#include "platform/Handoff.h"
 #include "platform/MappedBuffer.h"
 #include "platform/OutputSink.h"
 
@@ -80,7 +81,6 @@ public:
 private:
     enum class Phase { Start, Array, Whole, Failed };
     struct Parser;
-    struct Walker;
     struct Scan {
         std::size_t position = 0;
         std::size_t depth = 0;
@@ -109,8 +109,10 @@ private:
     // entries of the one parsed before.
     std::array<std::unique_ptr<Parser>, 2> parsers_;
     std::size_t current_ = 0;
-    // Started at the first of several batches; declared after the parsers, so it stops before they go.
-    std::unique_ptr<Walker> walker_;
+    // Hands over the entries of one parsed batch while the next is read and parsed: in a large output the
+    // two take about as long, and the tool's writing overlaps both. Declared after the parsers, so it
+    // stops before they go.
+    Handoff walker_;
     MappedBuffer buffer_;
     std::size_t size_ = 0;
     Phase phase_ = Phase::Start;

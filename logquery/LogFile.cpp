@@ -5,9 +5,11 @@
 #include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
 #include "logquery/Predicate.h"
+#include "platform/ReadAhead.h"
 #include "platform/TimeZone.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -196,7 +198,8 @@ private:
             }
             KeptEntry kept{time, std::string(entry.timestamp), std::string(entry.eventMessage), tallied};
             if (time >= oldestKept) {
-                unordered_ = unordered_ || (!query.entries.empty() && time < query.entries.back().time);
+                if (!query.entries.empty() && time < query.entries.back().time)
+                    unordered_ = true;
                 keptBytes_ += keptSize(kept);
                 query.entries.push_back(std::move(kept));
             } else {
@@ -289,9 +292,10 @@ private:
     SavedLog log_;
     bool found_ = false;
     std::vector<Aside> aside_;
-    std::size_t keptBytes_ = 0;
-    bool outOfOrder_ = false;
-    bool unordered_ = false;
+    // Read while a thread of the reader's adds entries, to stop early.
+    std::atomic<std::size_t> keptBytes_ = 0;
+    std::atomic<bool> outOfOrder_ = false;
+    std::atomic<bool> unordered_ = false;
     bool pastEnd_ = false;
     std::optional<Date> lastTallied_;
     std::unordered_set<std::string> atLastTime_;
@@ -451,9 +455,16 @@ std::optional<Date> newestNearEnd(const std::string& path, std::chrono::millisec
         if (const auto time = parseLogTimestamp(timestamp))
             times.push_back(*time);
     };
-    // Text styles read from the first whole line; JSON's entries are found by their timestamps.
-    LogReader reader([&note](const LogEntry& entry) { note(entry.timestamp); }, localUtcOffset,
-                     [](std::string_view) { return false; });
+    // Text styles read from the first whole line, their entries' times read as they come; JSON's entries are
+    // found by their timestamps.
+    LogReader reader(
+        [&](const LogEntry& entry) {
+            if (entry.time)
+                times.push_back(*entry.time);
+            else
+                note(entry.timestamp);
+        },
+        localUtcOffset, [](std::string_view) { return false; });
     reader.feed(std::string_view(*tail).substr(std::min(tail->size(), tail->find('\n') + 1)));
     reader.finish();
     constexpr std::string_view kKey = "\"timestamp\"";
@@ -488,7 +499,8 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset,
                      [&collector](std::string_view subsystem) { return collector.asksAbout(subsystem); });
-    std::vector<char> chunk(kChunkBytes);
+    // A file's next piece is read, and unpacked, while this one is parsed.
+    ReadAhead pieces(*source, kChunkBytes, file.size().has_value(), [&file] { return file.bytesRead(); });
     const auto overfull = [&] {
         const std::string most = bytesText(limits.heldBytes);
         if (collector.unordered())
@@ -499,13 +511,13 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     };
     std::uint64_t total = 0;
     while (!reader.stopped()) {
-        const std::size_t count = source->read(chunk);
-        if (count == 0)
+        const ReadAhead::Piece piece = pieces.next();
+        if (piece.bytes.empty())
             break;
-        reader.feed({chunk.data(), count});
+        reader.feed(piece.bytes);
         if (limits.bytesRead)
-            limits.bytesRead(file.bytesRead(), file.size());
-        total += count;
+            limits.bytesRead(piece.position, file.size());
+        total += piece.bytes.size();
         if (collector.outOfOrder())
             return {{}, true};
         if (pipe && total > limits.pipeBytes)

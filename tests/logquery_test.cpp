@@ -491,7 +491,17 @@ TEST_F(Files, SavedLogOfFiftyMegabytesOfEverySubsystemKeepWhatThePredicatesSelec
         text += (at % 4 ? "" : std::to_string(at - kStart)) + std::string(100, ' ') + "\n";
     }
     const std::string_view predicates[] = {kPredicateSpeed, kPredicateDAS, kPredicateCTS};
-    const SavedLog log = readSavedLog(write("log", text), predicates).log.value();
+    std::vector<std::uint64_t> progress;
+    SavedLogLimits limits;
+    limits.bytesRead = [&](std::uint64_t bytes, std::optional<std::uint64_t> size) {
+        progress.push_back(bytes);
+        EXPECT_EQ(size, text.size());
+    };
+    const SavedLog log = readSavedLog(write("log", text), predicates, limits).log.value();
+    // Read a piece ahead of the parsing, each piece's progress as far as it reached.
+    EXPECT_GT(progress.size(), 2u);
+    EXPECT_TRUE(std::ranges::is_sorted(progress));
+    EXPECT_EQ(progress.back(), text.size());
     // Of 66 hours only the last 48, first second included, can fall in a period: an entry every four seconds.
     ASSERT_EQ(log.queries[0].entries.size(), 48 * 60 * 15);
     EXPECT_EQ(log.queries[0].entries.back().eventMessage, "Backup COPIED 239996" + std::string(100, ' '));

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "platform/Handoff.h"
+#include "platform/InputFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+namespace quillfen {
+
+// A source's bytes in pieces, read on a thread of its own one piece ahead of
+// the caller, so that the copy out of the kernel and any decompression run
+// beside the work on the piece before. Only a source whose reads always end
+// (a regular file and what unpacks it) may be read ahead: a thread waiting on
+// a silent pipe could not be stopped. Otherwise each piece is read when asked for.
+class ReadAhead {
+public:
+    struct Piece {
+        std::string_view bytes;     // valid until the next call of next(); empty at the end or on a failure
+        std::uint64_t position = 0; // what `position` gave after the piece was read
+    };
+    using Position = std::function<std::uint64_t()>;
+
+    // `position`: how far the source has come, asked on the reading thread after each piece.
+    ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position = {});
+
+    // The source's next piece. Its failure() may be asked once a piece came empty.
+    Piece next();
+
+private:
+    struct Slot {
+        std::vector<char> buffer;
+        Piece piece;
+    };
+    void fill(Slot& slot);
+
+    ByteSource& source_;
+    Position position_;
+    bool ahead_;
+    Slot slots_[2];
+    std::size_t current_ = 0; // the slot being read into, or read when not ahead
+    bool ended_ = false;
+    Handoff reading_; // last: its job fills a slot
+};
+
+} // namespace quillfen
