@@ -127,7 +127,7 @@ StatusView statusViewOf(const CheckResult* last, const std::optional<std::string
         else
             view.toolTip += "\nNo completed backup found in the log";
         if (!assessment.causes.empty())
-            view.toolTip += "\n" + causeSentence(assessment);
+            view.toolTip.append("\n").append(causeSentence(assessment));
     }
     if (failure) {
         view.resultLine = *failure;

@@ -676,14 +676,15 @@ void TextLogReader::readLine(std::string_view line, bool complete)
     const auto startEntry = [this](const EntryLine& entry) {
         flushEntry();
         previousTime_ = entry.time;
-        timestamp_ = entry.timestamp();
-        if (entry.offset)
-            appendOffset(timestamp_, *entry.offset);
         time_ = entry.time;
+        timestamp_.clear();
         subsystem_.clear();
         message_.clear();
         textsWanted_ = !wants_ || wants_(entry.subsystem);
         if (textsWanted_) {
+            timestamp_ = entry.timestamp();
+            if (entry.offset)
+                appendOffset(timestamp_, *entry.offset);
             appendValidUtf8(subsystem_, entry.subsystem);
             appendValidUtf8(message_, entry.message);
         }

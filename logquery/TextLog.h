@@ -66,8 +66,8 @@ public:
     static constexpr std::size_t kMaximumEntryBytes = 16 * 1024 * 1024;
 
     // `linesBefore`: lines of the input that came before, for the numbers in messages. An entry of a
-    // subsystem that `wants` turns down reaches the sink with its time alone: its message is not
-    // copied, however many lines it has, and a busy Mac's log of other subsystems reads faster.
+    // subsystem that `wants` turns down reaches the sink with its time alone: its timestamp's text and
+    // message are not copied, however many lines it has, and a busy Mac's log of other subsystems reads faster.
     TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore = 0, WantsSubsystem wants = {});
 
     // Reads `bytes` and returns how many it took: all of them, unless a line
