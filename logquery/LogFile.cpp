@@ -64,6 +64,12 @@ public:
         const auto time = entry.time ? entry.time : parseLogTimestamp(entry.timestamp);
         if (!time)
             return;
+        // Most entries of a busy Mac's log are of subsystems no query asks about, in the run: they only move the
+        // period.
+        if (aside_.empty() && inRun(*time) && !asksAbout(entry.subsystem)) {
+            extendRun(*time);
+            return;
+        }
         if (inRun(*time) || std::ranges::any_of(aside_, [&](const Aside& held) { return near(held.time, *time); })) {
             // What waited aside near it was read before it, and goes first.
             takeBackAside(*time);
@@ -154,24 +160,30 @@ private:
         }
     }
 
-    void accept(const LogEntry& entry, Date time, std::optional<std::size_t> only)
+    // The run reaches `time`: what the period has left behind goes. Nothing does while the newest time stays.
+    void extendRun(Date time)
     {
+        const bool newer = !found_ || time > log_.newest;
         log_.oldest = found_ ? std::min(log_.oldest, time) : time;
         log_.newest = found_ ? std::max(log_.newest, time) : time;
         found_ = true;
-        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
-        // Most entries of a busy Mac's log are of subsystems no query asks about: they only move the period.
-        const bool asked = asksAbout(entry.subsystem);
-        if (!asked) {
-            for (std::size_t i = 0; i < predicates_.size(); ++i)
-                dropOlderThan(oldestKept, i);
+        if (!newer)
             return;
-        }
+        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
+        for (std::size_t i = 0; i < predicates_.size(); ++i)
+            dropOlderThan(oldestKept, i);
+    }
+
+    void accept(const LogEntry& entry, Date time, std::optional<std::size_t> only)
+    {
+        extendRun(time);
+        if (!asksAbout(entry.subsystem))
+            return;
+        const Date oldestKept{log_.newest.sinceEpoch - keptSeconds_};
         const bool tallied = end_ && time.sinceEpoch >= end_->sinceEpoch - keptSeconds_ && (!only || *only == 0) &&
                              predicates_[0].selects(entry.subsystem, entry.eventMessage);
         for (std::size_t i = 0; i < predicates_.size(); ++i) {
             FileQuery& query = log_.queries[i];
-            dropOlderThan(oldestKept, i);
             if (!predicates_[i].asksAbout(entry.subsystem) || (only && *only != i))
                 continue;
             query.subsystemSeen = true;
