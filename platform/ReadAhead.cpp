@@ -5,16 +5,16 @@ namespace quillfen {
 ReadAhead::ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position)
     : source_(source), position_(std::move(position)), ahead_(ahead)
 {
-    slots_[0].buffer.resize(pieceBytes);
+    slots_[0].buffer.reserve(pieceBytes, 0);
     if (ahead_) {
-        slots_[1].buffer.resize(pieceBytes);
+        slots_[1].buffer.reserve(pieceBytes, 0);
         reading_.handOver([this] { fill(slots_[0]); });
     }
 }
 
 void ReadAhead::fill(Slot& slot)
 {
-    const std::size_t count = source_.read(slot.buffer);
+    const std::size_t count = source_.read({slot.buffer.data(), slot.buffer.capacity()});
     slot.piece = {{slot.buffer.data(), count}, position_ ? position_() : 0};
 }
 

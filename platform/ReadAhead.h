@@ -2,11 +2,11 @@
 
 #include "platform/Handoff.h"
 #include "platform/InputFile.h"
+#include "platform/MappedBuffer.h"
 
 #include <cstdint>
 #include <functional>
 #include <string_view>
-#include <vector>
 
 namespace quillfen {
 
@@ -23,7 +23,8 @@ public:
     };
     using Position = std::function<std::uint64_t()>;
 
-    // `position`: how far the source has come, asked on the reading thread after each piece.
+    // Pieces of `pieceBytes` or more; `position`: how far the source has come, asked on the reading thread after
+    // each piece.
     ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position = {});
 
     // The source's next piece. Its failure() may be asked once a piece came empty.
@@ -31,7 +32,8 @@ public:
 
 private:
     struct Slot {
-        std::vector<char> buffer;
+        MappedBuffer buffer; // on huge pages where the system has them: every byte is parsed, and fewer pages
+                             // spare the processor's address translation
         Piece piece;
     };
     void fill(Slot& slot);
