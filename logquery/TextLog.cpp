@@ -35,9 +35,15 @@ constexpr std::uint64_t marksOf(std::uint64_t word, char c)
     return (equal - kLowBits) & ~equal & kHighBits;
 }
 
-// Where the first byte that `marks` marks (or, past the last whole word, that `test` holds for) stands in
-// `text` from `from` on, or npos. A column or a process name is some tens of bytes: too few for
-// memchr's call to pay, many for a byte at a time.
+// The bytes of a word below `n` (at most 0x80), each marked by its high bit; the lowest mark is always a true one.
+constexpr std::uint64_t marksBelow(std::uint64_t word, unsigned char n)
+{
+    return (word - kLowBits * n) & ~word & kHighBits;
+}
+
+// Where the first byte that `test` holds for stands in `text` from `from` on, or npos. `marks` marks, in a word,
+// at least the bytes `test` holds for, its lowest mark exact; a mark that `test` turns down is passed. A column or
+// a process name is some tens of bytes: too few for memchr's call to pay, many for a byte at a time.
 template <typename Marks, typename Test>
 std::size_t findMarked(std::string_view text, std::size_t from, Marks marks, Test test)
 {
@@ -45,21 +51,32 @@ std::size_t findMarked(std::string_view text, std::size_t from, Marks marks, Tes
     if constexpr (std::endian::native == std::endian::little) {
         // Most columns end within 16 bytes, some within the first eight, some after: the two words are looked at
         // together, so that which one it is costs no branch that the processor could guess wrong.
-        if (i + 2 * sizeof(std::uint64_t) <= text.size()) {
+        while (i + 2 * sizeof(std::uint64_t) <= text.size()) {
             std::uint64_t words[2] = {};
             std::memcpy(words, text.data() + i, sizeof words);
             const std::uint64_t first = marks(words[0]), second = marks(words[1]);
-            if ((first | second) != 0) {
-                const int bits = std::countr_zero(first); // 64 when the first word has none
-                return i + static_cast<std::size_t>((bits + (bits >> 6) * std::countr_zero(second)) / 8);
+            if ((first | second) == 0) {
+                i += sizeof words;
+                continue;
             }
-            i += sizeof words;
+            const int bits = std::countr_zero(first); // 64 when the first word has none
+            const std::size_t at = i + static_cast<std::size_t>((bits + (bits >> 6) * std::countr_zero(second)) / 8);
+            if (test(text[at]))
+                return at;
+            i = at + 1;
         }
-        for (; i + sizeof(std::uint64_t) <= text.size(); i += sizeof(std::uint64_t)) {
+        while (i + sizeof(std::uint64_t) <= text.size()) {
             std::uint64_t word = 0;
             std::memcpy(&word, text.data() + i, sizeof word);
-            if (const std::uint64_t found = marks(word))
-                return i + static_cast<std::size_t>(std::countr_zero(found) / 8);
+            const std::uint64_t found = marks(word);
+            if (found == 0) {
+                i += sizeof word;
+                continue;
+            }
+            const std::size_t at = i + static_cast<std::size_t>(std::countr_zero(found) / 8);
+            if (test(text[at]))
+                return at;
+            i = at + 1;
         }
     }
     for (; i < text.size(); ++i) {
@@ -104,9 +121,8 @@ inline std::string_view takeColumn(std::string_view& rest)
 {
     rest = trimmedStart(rest);
     const std::size_t end =
-        std::min(rest.size(),
-                 findMarked(
-                     rest, 0, [](std::uint64_t word) { return marksOf(word, ' ') | marksOf(word, '\t'); }, isBlank));
+        std::min(rest.size(), findMarked(
+                                  rest, 0, [](std::uint64_t word) { return marksBelow(word, ' ' + 1); }, isBlank));
     const std::string_view column = rest.substr(0, end);
     rest.remove_prefix(end);
     return column;

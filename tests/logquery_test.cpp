@@ -368,6 +368,11 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n\tmore",
           "2023-02-17 19:12:14.000-0800||text\n2023-02-17 19:12:15.5 Db a[1:x] no", "compact 2, 2 trailing"}},
         {compact + "Completed\n", {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed", "compact 0"}},
+        // A control character ends no column: a type "Df\x01" is none, and the line is text.
+        {compact + "Completed\n2023-02-17 19:12:14.000 Df\x01 a[1:2] [a.b:c] x\n",
+         {"2023-02-17 19:12:13.456-0800|com.apple.TimeMachine|Completed\n2023-02-17 19:12:14.000 Df\x01 a[1:2] [a.b:c] "
+          "x",
+          "compact 0"}},
         // JSON behind a prompt, up to the next prompt; nested arrays closed at a line's end do not end it
         {"\u276F log show --style json --last 1h\n[" + json + ",\n{\"a\" : [\n1\n]\n, \"b\" : [2]\n}\n]\n\u276F \n",
          {jsonRead, "json 1, 1 trailing"}},
