@@ -19,10 +19,26 @@ namespace {
 
 // Function objects rather than functions, so that the algorithms given them inline the test for
 // each character instead of calling it: every line of a text style passes through them.
+// Each byte's classes in a table: a load for a class, not a comparison for each range in it.
+enum : unsigned char { kDigit = 1, kHexDigit = 2, kLetter = 4 };
+constexpr std::array<unsigned char, 256> kClasses = [] {
+    std::array<unsigned char, 256> classes{};
+    for (int c = 0; c < 256; ++c) {
+        const bool digit = c >= '0' && c <= '9', lower = c >= 'a' && c <= 'z', upper = c >= 'A' && c <= 'Z';
+        const bool hex = digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        classes[static_cast<std::size_t>(c)] =
+            static_cast<unsigned char>((digit ? kDigit : 0) | (hex ? kHexDigit : 0) | (lower || upper ? kLetter : 0));
+    }
+    return classes;
+}();
+constexpr bool inClass(char c, unsigned char which)
+{
+    return (kClasses[static_cast<unsigned char>(c)] & which) != 0;
+}
 constexpr auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
-constexpr auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
-constexpr auto isHexDigit = [](char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
-constexpr auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+constexpr auto isDigit = [](char c) { return inClass(c, kDigit); };
+constexpr auto isHexDigit = [](char c) { return inClass(c, kHexDigit); };
+constexpr auto isLetter = [](char c) { return inClass(c, kLetter); };
 
 // Eight bytes at a time: the bytes of a word equal to `c`, each marked by its high bit. Borrows
 // run only upward, so the lowest mark is always a true one.
