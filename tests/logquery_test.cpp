@@ -629,6 +629,9 @@ TEST_F(Files, SavedLogFromAnySourceInEitherFormOrAFailureThatSaysWhy)
              "2023-02-20 20:10:00.000000-0800\"}]",
          "2 48 2 json style"},
         {"[" + tm + "2039-02-17 20:00:00.000000-0800\"}]", "1 1 1 json style"},
+        {json.substr(0, json.size() - 1) +
+             R"(,{"subsystem":"other","eventMessage":"m","timestamp":"2039-02-17 20:00:00.000000-0800"}])",
+         "2 4 1 json style, 1 entry dated more than a day from all others passed over"},
         {"% log show\n" + json.substr(0, json.size() - 1) + "\n% \n",
          "2 4 1 json style, 1 leading line passed over, cut off after its last whole entry"},
         {json + "\n" + json,
