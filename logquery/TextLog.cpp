@@ -17,8 +17,6 @@ namespace quillfen {
 
 namespace {
 
-// Function objects rather than functions, so that the algorithms given them inline the test for
-// each character instead of calling it: every line of a text style passes through them.
 // Each byte's classes in a table: a load for a class, not a comparison for each range in it.
 enum : unsigned char { kDigit = 1, kHexDigit = 2, kLetter = 4 };
 constexpr std::array<unsigned char, 256> kClasses = [] {
@@ -35,6 +33,9 @@ constexpr bool inClass(char c, unsigned char which)
 {
     return (kClasses[static_cast<unsigned char>(c)] & which) != 0;
 }
+
+// Function objects rather than functions, so that the algorithms given them inline the test for
+// each character instead of calling it: every line of a text style passes through them.
 constexpr auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
 constexpr auto isDigit = [](char c) { return inClass(c, kDigit); };
 constexpr auto isHexDigit = [](char c) { return inClass(c, kHexDigit); };
