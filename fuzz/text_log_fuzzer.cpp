@@ -1,13 +1,16 @@
 // Feeds arbitrary bytes, as a saved log of any style, through the reader
 // twice: whole, and cut into two pieces at a place the input chooses. Both
 // readings must agree, and what comes out must be UTF-8, with timestamps that
-// read when only text styles can be read.
+// read when only text styles can be read. The text styles' reader alone must
+// read the same when each piece's lines were read ahead, as on the thread
+// that reads a file ahead, in a style the input chooses.
 #include "logquery/LogReader.h"
 #include "logquery/LogTimestamp.h"
 
 #include <simdjson.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,11 +53,15 @@ bool noJsonLine(std::string_view bytes)
     return true;
 }
 
+// A zone whose offset changes with the time, as summer time does.
+long zone(Date at)
+{
+    return static_cast<long>(at.sinceEpoch) % 7 == 0 ? 3600L : -28800L;
+}
+
 Reading read(std::string_view bytes, std::size_t cut)
 {
     Reading reading;
-    // A zone whose offset changes with the time, as summer time does.
-    const auto zone = [](Date at) { return static_cast<long>(at.sinceEpoch) % 7 == 0 ? 3600L : -28800L; };
     LogReader reader(
         [&reading](const LogEntry& entry) {
             if (!isUtf8(entry.timestamp) || !isUtf8(entry.subsystem) || !isUtf8(entry.eventMessage))
@@ -77,6 +84,31 @@ Reading read(std::string_view bytes, std::size_t cut)
     return reading;
 }
 
+// The entries, each with its time to the last bit, and the lines read.
+std::vector<std::string> readText(std::string_view bytes, std::size_t cut, std::optional<LogStyle> ahead)
+{
+    std::vector<std::string> read;
+    TextLogReader reader(
+        [&read](const LogEntry& entry) {
+            read.push_back(std::string(entry.timestamp) + '\0' + std::string(entry.subsystem) + '\0' +
+                           std::string(entry.eventMessage) + '\0' +
+                           (entry.time ? std::to_string(std::bit_cast<std::uint64_t>(entry.time->sinceEpoch)) : ""));
+        },
+        zone);
+    PreparedLines lines;
+    for (const std::string_view piece : {bytes.substr(0, cut), bytes.substr(cut)}) {
+        if (ahead) {
+            lines.read(piece, ahead);
+            reader.readAhead(&lines);
+        }
+        if (reader.feed(piece) < piece.size())
+            break;
+    }
+    reader.finish();
+    read.push_back(std::to_string(reader.linesRead()));
+    return read;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -84,6 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::size_t cut = size == 0 ? 0 : (data[0] * 257u + data[size - 1]) % (size + 1);
     if (read(bytes, size) != read(bytes, cut))
+        __builtin_trap();
+    const auto ahead = static_cast<LogStyle>(size == 0 ? 0 : data[size / 2] % 6);
+    if (readText(bytes, cut, ahead) != readText(bytes, cut, std::nullopt))
         __builtin_trap();
     return 0;
 }

@@ -511,8 +511,16 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     const std::unique_ptr<ByteSource> source = decompressed(std::move(opened.file));
     LogReader reader([&collector](const LogEntry& entry) { collector.add(entry); }, localUtcOffset,
                      [&collector](std::string_view subsystem) { return collector.asksAbout(subsystem); });
-    // A file's next piece is read, and unpacked, while this one is parsed.
-    ReadAhead pieces(*source, kChunkBytes, file.size().has_value(), [&file] { return file.bytesRead(); });
+    // A file's next piece is read, unpacked and its lines read as entries of the style seen so far, while this
+    // one is parsed.
+    std::atomic<int> style{-1}; // of the entries read so far, when known
+    PreparedLines prepared[2];
+    ReadAhead pieces(
+        *source, kChunkBytes, file.size().has_value(), [&file] { return file.bytesRead(); },
+        [&](std::string_view bytes, std::size_t slot, std::stop_token asked) {
+            const int seen = style.load();
+            prepared[slot].read(bytes, seen < 0 ? std::nullopt : std::optional(LogStyle{seen}), asked);
+        });
     const auto overfull = [&] {
         const std::string most = bytesText(limits.heldBytes);
         if (collector.unordered())
@@ -526,7 +534,10 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
         const ReadAhead::Piece piece = pieces.next();
         if (piece.bytes.empty())
             break;
+        reader.readAhead(piece.prepared ? &prepared[piece.slot] : nullptr);
         reader.feed(piece.bytes);
+        if (const auto seen = reader.style())
+            style.store(static_cast<int>(*seen));
         if (limits.bytesRead)
             limits.bytesRead(piece.position, file.size());
         total += piece.bytes.size();

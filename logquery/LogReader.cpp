@@ -77,6 +77,12 @@ void LogReader::feed(std::string_view bytes)
         decoded_.feed(bytes);
 }
 
+void LogReader::readAhead(PreparedLines* lines)
+{
+    prepared_ = lines;
+    text_->readAhead(lines);
+}
+
 void LogReader::sniff(std::string_view text)
 {
     if (sniffDone_)
@@ -242,6 +248,7 @@ void LogReader::nextCapture(std::uint64_t linesBefore)
         firstOtherLineBinary_ = text_->firstOtherLineBinary();
     }
     text_ = std::make_unique<TextLogReader>(sink_, zoneOffset_, linesBefore, wants_);
+    text_->readAhead(prepared_);
     lines_.reset();
     mode_ = Mode::Text;
     captureCounted_ = false;

@@ -39,6 +39,8 @@ public:
     LogReader& operator=(const LogReader&) = delete;
 
     void feed(std::string_view bytes);
+    // Lines read ahead in the piece that feed() is given next, until another call (TextLogReader::readAhead).
+    void readAhead(PreparedLines* lines);
     // Ends the input: why it does not read ("its JSON is cut off or damaged"), or nothing.
     std::optional<std::string> finish();
     // Nothing more will be read: the caller may stop early.
@@ -82,6 +84,7 @@ private:
     LogDecoder::EntryHandler sink_;
     TextLogReader::ZoneOffset zoneOffset_;
     TextLogReader::WantsSubsystem wants_;
+    PreparedLines* prepared_ = nullptr;
     HardWrap unwrapped_;
     QuotePrefix unquoted_;
     TextDecoding decoded_;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace quillfen {
@@ -176,7 +177,8 @@ struct EntryLine {
     std::string_view message;
     // As parseLogTimestamp reads the timestamp (for the compact style, with the offset chosen).
     std::optional<Date> time;
-    std::optional<long> offset; // the compact style's, in seconds east: its timestamp's text goes on with it
+    std::optional<LocalLogTime> local; // the compact style's time, until its zone's offset is chosen
+    std::optional<long> offset;        // the compact style's, in seconds east: its timestamp's text goes on with it
     std::string_view timestamp() const { return madeTimestamp.empty() ? lineTimestamp : madeTimestamp; }
 };
 
@@ -378,15 +380,15 @@ std::string whyConsoleRowFails(const ConsoleRow& row)
            "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
 }
 
-// `previous`: the time of the compact entry before, which settles a time that the zone repeats.
-std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
-                                       std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
+// What the line's bytes alone tell of an entry line of `style`, so that another thread may read them: the
+// compact style's time is placed in the zone after (placeInZone).
+std::optional<EntryLine> readColumns(LogStyle style, std::string_view line)
 {
     if (style == LogStyle::Console) {
         auto row = readConsoleRow(line);
         if (!row || !whyConsoleRowFails(*row).empty())
             return std::nullopt;
-        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}, {}};
+        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}, {}, {}};
     }
     if (!startsWithDate(line))
         return std::nullopt;
@@ -406,11 +408,7 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return std::nullopt;
-        const Date asUtc = local->atOffset(0);
-        const long offset =
-            steady ? steadyOffsetAt(*steady, asUtc, offsetAt, previous) : offsetAtLocalTime(asUtc, offsetAt, previous);
-        entry.offset = offset;
-        entry.time = local->atOffset(offset / 60); // the text keeps whole minutes
+        entry.local = local;
         splitSource(trimmedStart(*source), entry);
         return entry;
     }
@@ -439,6 +437,29 @@ std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, co
         return std::nullopt; // a line broken after the PID
 
     splitProcessAndSource(trimmedStart(rest), entry);
+    return entry;
+}
+
+// The compact style's time at the zone's offset then. `previous`: the time of the compact entry before, which
+// settles a time that the zone repeats.
+void placeInZone(EntryLine& entry, const TextLogReader::ZoneOffset& offsetAt, std::optional<Date> previous,
+                 SteadyOffset* steady)
+{
+    if (!entry.local)
+        return;
+    const Date asUtc = entry.local->atOffset(0);
+    const long offset =
+        steady ? steadyOffsetAt(*steady, asUtc, offsetAt, previous) : offsetAtLocalTime(asUtc, offsetAt, previous);
+    entry.offset = offset;
+    entry.time = entry.local->atOffset(offset / 60); // the text keeps whole minutes
+}
+
+std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
+                                       std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
+{
+    auto entry = readColumns(style, line);
+    if (entry)
+        placeInZone(*entry, offsetAt, previous, steady);
     return entry;
 }
 
@@ -611,6 +632,102 @@ std::string_view styleName(LogStyle style)
     return kNames[static_cast<int>(style)];
 }
 
+// An entry line as places in it, small: each goes from the thread that read it to the reader's.
+struct PreparedLines::Line {
+    std::uint32_t offset = 0; // in the piece
+    std::uint32_t size = 0;   // without its line end
+    std::uint16_t timestampSize = 0, subsystemAt = 0, subsystemSize = 0, messageAt = 0;
+    bool local = false; // the compact style's time, still to be placed in the zone
+    std::uint16_t millis = 0;
+    std::int64_t seconds = 0; // of `local`
+    double time = 0;          // otherwise
+};
+
+namespace {
+
+// The line's entry as places in it, when they fit and its timestamp stands in it as it is.
+std::optional<PreparedLines::Line> placesIn(std::string_view line, const EntryLine& entry, std::size_t offset)
+{
+    constexpr std::size_t kFarthest = std::numeric_limits<std::uint16_t>::max();
+    const auto at = [&](std::string_view part) { return static_cast<std::size_t>(part.data() - line.data()); };
+    if (!entry.madeTimestamp.empty() || (!entry.time && !entry.local) || line.size() > kFarthest ||
+        entry.lineTimestamp.data() != line.data() || (!entry.subsystem.empty() && at(entry.subsystem) > kFarthest) ||
+        at(entry.message) + entry.message.size() != line.size() || offset > std::numeric_limits<std::uint32_t>::max())
+        return std::nullopt;
+    PreparedLines::Line read;
+    read.offset = static_cast<std::uint32_t>(offset);
+    read.size = static_cast<std::uint32_t>(line.size());
+    read.timestampSize = static_cast<std::uint16_t>(entry.lineTimestamp.size());
+    read.subsystemAt = static_cast<std::uint16_t>(entry.subsystem.empty() ? 0 : at(entry.subsystem));
+    read.subsystemSize = static_cast<std::uint16_t>(entry.subsystem.size());
+    read.messageAt = static_cast<std::uint16_t>(at(entry.message));
+    read.local = entry.local.has_value();
+    if (entry.local) {
+        read.seconds = entry.local->seconds;
+        read.millis = static_cast<std::uint16_t>(entry.local->millis);
+    } else {
+        read.time = entry.time->sinceEpoch;
+    }
+    return read;
+}
+
+// The entry that placesIn() gave the places of, the compact style's time not yet in the zone.
+EntryLine entryFrom(std::string_view line, const PreparedLines::Line& read)
+{
+    EntryLine entry;
+    entry.lineTimestamp = line.substr(0, read.timestampSize);
+    entry.subsystem = line.substr(read.subsystemAt, read.subsystemSize);
+    entry.message = line.substr(read.messageAt);
+    if (read.local)
+        entry.local = LocalLogTime{read.seconds, read.millis};
+    else
+        entry.time = Date{read.time};
+    return entry;
+}
+
+} // namespace
+
+PreparedLines::PreparedLines() = default;
+PreparedLines::~PreparedLines() = default;
+
+void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, const std::stop_token& enough)
+{
+    constexpr std::size_t kLinesBetweenLooks = 64;
+    bytes_ = bytes;
+    style_ = style;
+    lines_.clear();
+    next_ = 0;
+    if (!style || *style == LogStyle::Json || *style == LogStyle::Ndjson)
+        return;
+    // A line that the piece cuts off is joined to its end in the reader, elsewhere.
+    std::size_t count = 0;
+    for (std::size_t at = 0, end = bytes.find('\n'); end != std::string_view::npos;
+         at = end + 1, end = bytes.find('\n', at)) {
+        if (++count % kLinesBetweenLooks == 0 && enough.stop_requested())
+            return;
+        std::string_view line = bytes.substr(at, end - at);
+        if (line.ends_with('\r'))
+            line.remove_suffix(1);
+        if (const auto entry = readColumns(*style, line))
+            if (const auto read = placesIn(line, *entry, at))
+                lines_.push_back(*read);
+    }
+}
+
+const PreparedLines::Line* PreparedLines::find(std::string_view line, LogStyle style)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(line.data()),
+               start = reinterpret_cast<std::uintptr_t>(bytes_.data());
+    if (style != style_ || at < start || at - start >= bytes_.size())
+        return nullptr;
+    const std::size_t offset = at - start;
+    while (next_ < lines_.size() && lines_[next_].offset < offset)
+        ++next_;
+    if (next_ == lines_.size() || lines_[next_].offset != offset || lines_[next_].size != line.size())
+        return nullptr;
+    return &lines_[next_];
+}
+
 TextLogReader::TextLogReader(Sink sink, ZoneOffset zoneOffset, std::uint64_t linesBefore, WantsSubsystem wants)
     : sink_(std::move(sink)), zoneOffset_(std::move(zoneOffset)), wants_(std::move(wants)), lineNumber_(linesBefore)
 {
@@ -745,6 +862,12 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             startEntry(*entry);
             return;
         }
+    }
+    if (const PreparedLines::Line* read = prepared_ ? prepared_->find(line, *style_) : nullptr) {
+        EntryLine entry = entryFrom(line, *read);
+        placeInZone(entry, zoneOffset_, previousTime_, &steady_);
+        startEntry(entry);
+        return;
     }
     if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousTime_, &steady_)) {
         startEntry(*entry);

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quillfen {
 
@@ -22,6 +24,37 @@ std::string_view styleName(LogStyle style);
 struct SteadyOffset {
     double from = 0, to = -1;
     long offset = 0;
+};
+
+// The entry lines of a piece of a text log, read on another thread before a
+// TextLogReader comes to them (a file's next piece, while the reader is at
+// work on this one). The reader takes what was read of a line it is given at
+// the same place of the same piece, and reads any other line itself: a line
+// joined, unquoted or decoded lies elsewhere. The piece must not change while
+// a reader is given these. Each on a cache line of its own: one is written on
+// one thread while another is read on another.
+class alignas(64) PreparedLines {
+public:
+    PreparedLines();
+    ~PreparedLines();
+    PreparedLines(const PreparedLines&) = delete;
+    PreparedLines& operator=(const PreparedLines&) = delete;
+
+    // Reads the whole lines of `bytes` as entry lines of `style` (of none before a text style is known), in order
+    // until `enough` is asked to stop.
+    void read(std::string_view bytes, std::optional<LogStyle> style, const std::stop_token& enough = {});
+
+    struct Line; // what read() made of one line
+
+private:
+    friend class TextLogReader;
+    // What read() made of `line`, given in order; none when it is no line read so or did not read as an entry.
+    const Line* find(std::string_view line, LogStyle style);
+
+    std::string_view bytes_;
+    std::optional<LogStyle> style_;
+    std::vector<Line> lines_; // the lines that read as entries, in order
+    std::size_t next_ = 0;    // where find() goes on
 };
 
 // Reads the text styles that `log show` and `log stream` print, from bytes
@@ -78,6 +111,9 @@ public:
     // unless it is an entry's first line cut off before its message.
     void finish();
 
+    // Lines read ahead in the piece that feed() is given next, until another call; none: each line is read here.
+    void readAhead(PreparedLines* lines) { prepared_ = lines; }
+
     // Why reading stopped ("line 3 is too long for a log entry"); nothing more is read then.
     const std::optional<std::string>& error() const { return error_; }
     // The style of the first entry, or the JSON style that a line opened; none yet.
@@ -114,6 +150,7 @@ private:
     Sink sink_;
     ZoneOffset zoneOffset_;
     WantsSubsystem wants_;
+    PreparedLines* prepared_ = nullptr;
     std::string partialLine_;
     std::array<char, 2> head_{}; // the first two characters of the line that are not blanks
     std::size_t headSize_ = 0;

@@ -2,20 +2,30 @@
 
 namespace quillfen {
 
-ReadAhead::ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position)
-    : source_(source), position_(std::move(position)), ahead_(ahead)
+ReadAhead::ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position, Prepare prepare)
+    : source_(source), position_(std::move(position)), prepare_(std::move(prepare)), ahead_(ahead)
 {
     slots_[0].buffer.reserve(pieceBytes, 0);
     if (ahead_) {
         slots_[1].buffer.reserve(pieceBytes, 0);
-        reading_.handOver([this] { fill(slots_[0]); });
+        readInto(slots_[0]);
     }
 }
 
-void ReadAhead::fill(Slot& slot)
+void ReadAhead::readInto(Slot& slot)
+{
+    slot.asked = std::stop_source();
+    reading_.handOver([this, &slot, asked = slot.asked.get_token()] { fill(slot, asked); });
+}
+
+void ReadAhead::fill(Slot& slot, std::stop_token asked)
 {
     const std::size_t count = source_.read({slot.buffer.data(), slot.buffer.capacity()});
-    slot.piece = {{slot.buffer.data(), count}, position_ ? position_() : 0};
+    const auto number = static_cast<std::size_t>(&slot - slots_);
+    const bool prepared = ahead_ && prepare_ && count > 0;
+    slot.piece = {{slot.buffer.data(), count}, position_ ? position_() : 0, number, prepared};
+    if (prepared)
+        prepare_(slot.piece.bytes, number, std::move(asked));
 }
 
 ReadAhead::Piece ReadAhead::next()
@@ -24,15 +34,14 @@ ReadAhead::Piece ReadAhead::next()
         return {};
     Slot& slot = slots_[current_];
     if (ahead_) {
+        slot.asked.request_stop();
         reading_.wait();
         // The piece handed out before is done with: its slot takes the one after this.
-        if (!slot.piece.bytes.empty()) {
-            Slot& following = slots_[1 - current_];
-            reading_.handOver([this, &following] { fill(following); });
-        }
+        if (!slot.piece.bytes.empty())
+            readInto(slots_[1 - current_]);
         current_ = 1 - current_;
     } else {
-        fill(slot);
+        fill(slot, {});
     }
     ended_ = slot.piece.bytes.empty();
     return slot.piece;

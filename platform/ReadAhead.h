@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stop_token>
 #include <string_view>
 
 namespace quillfen {
@@ -20,12 +21,18 @@ public:
     struct Piece {
         std::string_view bytes;     // valid until the next call of next(); empty at the end or on a failure
         std::uint64_t position = 0; // what `position` gave after the piece was read
+        std::size_t slot = 0;       // of the two pieces held: what `prepare` was given it for
+        bool prepared = false;
     };
     using Position = std::function<std::uint64_t()>;
+    // Work on a piece done on the reading thread before the piece is handed out, up to where it is when the
+    // caller asks for the piece (`asked`): the caller does the rest, so that the two threads share the work
+    // however fast each is.
+    using Prepare = std::function<void(std::string_view bytes, std::size_t slot, std::stop_token asked)>;
 
     // Pieces of `pieceBytes` or more; `position`: how far the source has come, asked on the reading thread after
-    // each piece.
-    ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position = {});
+    // each piece; `prepare`: done there with each piece read ahead, never when the caller would wait for it.
+    ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Position position = {}, Prepare prepare = {});
 
     // The source's next piece. Its failure() may be asked once a piece came empty.
     Piece next();
@@ -35,11 +42,14 @@ private:
         MappedBuffer buffer; // on huge pages where the system has them: every byte is parsed, and fewer pages
                              // spare the processor's address translation
         Piece piece;
+        std::stop_source asked; // of the piece being read into the slot
     };
-    void fill(Slot& slot);
+    void fill(Slot& slot, std::stop_token asked);
+    void readInto(Slot& slot);
 
     ByteSource& source_;
     Position position_;
+    Prepare prepare_;
     bool ahead_;
     Slot slots_[2];
     std::size_t current_ = 0; // the slot being read into, or read when not ahead

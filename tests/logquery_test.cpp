@@ -184,6 +184,27 @@ std::vector<std::string> readText(
     return read;
 }
 
+// The entries a text reader gives, then the lines it read and why it stopped, when each piece's lines were read as
+// entries of `ahead` first (as on the thread that reads a file ahead), or not.
+std::vector<std::string> readTextLines(std::string_view text, std::size_t piece, std::optional<LogStyle> ahead)
+{
+    std::vector<std::string> read;
+    TextLogReader reader([&](const LogEntry& e) { read.push_back(fields(e)); }, [](Date) { return -8 * 3600L; });
+    PreparedLines lines;
+    for (std::size_t at = 0; at < text.size(); at += piece) {
+        const std::string_view bytes = text.substr(at, piece);
+        if (ahead) {
+            lines.read(bytes, ahead);
+            reader.readAhead(&lines);
+        }
+        if (reader.feed(bytes) < bytes.size())
+            break;
+    }
+    reader.finish();
+    read.push_back(std::to_string(reader.linesRead()) + " " + reader.error().value_or(""));
+    return read;
+}
+
 constexpr std::string_view kTime = "2023-02-17 19:12:13.456317-0800";
 
 std::string entryLine(std::string_view source, std::string_view message)
@@ -414,6 +435,10 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
     for (const auto& [text, entries] : cases) {
         for (const std::size_t piece : {std::size_t{1}, std::size_t{7}, text.size() + 1})
             EXPECT_EQ(readText(text, piece), entries) << text.substr(0, 300) << " in pieces of " << piece;
+        for (const LogStyle ahead : {LogStyle::Default, LogStyle::Syslog, LogStyle::Compact, LogStyle::Console})
+            for (const std::size_t piece : {std::size_t{64}, text.size() + 1})
+                EXPECT_EQ(readTextLines(text, piece, ahead), readTextLines(text, piece, std::nullopt))
+                    << text.substr(0, 300) << " read ahead as " << styleName(ahead) << " in pieces of " << piece;
     }
     // Hard-wrapped, with or without breaks at blanks: read as before the wrap; a message's own lines stay.
     const std::tuple<std::string, std::size_t, bool> wrapped[] = {
