@@ -90,11 +90,6 @@ constexpr unsigned kLatestYear = 3000;
 
 namespace {
 
-struct Fields {
-    LocalLogTime local;
-    int offsetMinutes = 0;
-};
-
 // Seconds since the epoch of "yyyy-MM-dd HH:mm", the minute a timestamp begins with.
 std::optional<std::int64_t> readMinute(std::string_view text)
 {
@@ -116,7 +111,7 @@ std::optional<std::int64_t> readMinute(std::string_view text)
 
 // ":ss.SSSSSS-hhmm" (":ss.SSSSSS" without an offset), as the log tool writes every time, read at fixed places
 // without searching; any other form, or a field out of range, is left to the reading of every form.
-std::optional<Fields> readUsualTail(std::string_view tail, bool withOffset, std::int64_t minute)
+std::optional<OffsetLogTime> readUsualTail(std::string_view tail, bool withOffset, std::int64_t minute)
 {
     if (tail.size() != (withOffset ? 15U : 10U) || tail[0] != ':' || tail[3] != '.' ||
         (withOffset && tail[10] != '+' && tail[10] != '-'))
@@ -141,12 +136,12 @@ std::optional<Fields> readUsualTail(std::string_view tail, bool withOffset, std:
     if (second > 59 || hours > 23 || minutes > 59)
         return std::nullopt;
     const int offset = static_cast<int>(hours * 60 + minutes);
-    return Fields{{minute + second, digit(4) * 100 + digit(5) * 10 + digit(6)},
-                  withOffset && tail[10] == '-' ? -offset : offset};
+    return OffsetLogTime{{minute + second, digit(4) * 100 + digit(5) * 10 + digit(6)},
+                         withOffset && tail[10] == '-' ? -offset : offset};
 }
 
 // `withOffset`: the text ends in an offset; without one, it counts as 0.
-std::optional<Fields> parse(std::string_view text, bool withOffset)
+std::optional<OffsetLogTime> parse(std::string_view text, bool withOffset)
 {
     // A log's entries come minute after minute: the minute of the one before is most often the minute again,
     // and only what follows it needs reading.
@@ -178,22 +173,14 @@ std::optional<Fields> parse(std::string_view text, bool withOffset)
         if (c != ' ' && c != '\t')
             return std::nullopt;
     }
-    return Fields{{lastMinute + second, *millis}, *offset};
+    return OffsetLogTime{{lastMinute + second, *millis}, *offset};
 }
 
 } // namespace
 
-Date LocalLogTime::atOffset(long minutesEast) const
+std::optional<OffsetLogTime> parseOffsetLogTimestamp(std::string_view text)
 {
-    return Date{static_cast<double>(seconds - minutesEast * 60) + millis / 1000.0};
-}
-
-std::optional<Date> parseLogTimestamp(std::string_view text)
-{
-    const auto fields = parse(text, true);
-    if (!fields)
-        return std::nullopt;
-    return fields->local.atOffset(fields->offsetMinutes);
+    return parse(text, true);
 }
 
 std::optional<LocalLogTime> parseLocalLogTimestamp(std::string_view text)

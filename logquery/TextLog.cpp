@@ -380,22 +380,25 @@ std::string whyConsoleRowFails(const ConsoleRow& row)
            "; on the Mac, save the log with: log show --style json --info --last 1d > tm.json";
 }
 
-// What the line's bytes alone tell of an entry line of `style`, so that another thread may read them: the
-// compact style's time is placed in the zone after (placeInZone).
-std::optional<EntryLine> readColumns(LogStyle style, std::string_view line)
+// Whether `line` is an entry line of `style`, and into `entry`, fresh, what its bytes alone tell of it, so that
+// another thread may read them: the compact style's time is placed in the zone after (placeInZone). An entry is
+// filled in place rather than returned: a copy's loads would wait on the stores that made it, on every line.
+bool readColumns(LogStyle style, std::string_view line, EntryLine& entry)
 {
     if (style == LogStyle::Console) {
         auto row = readConsoleRow(line);
         if (!row || !whyConsoleRowFails(*row).empty())
-            return std::nullopt;
-        return EntryLine{{}, std::move(row->time), row->subsystem, row->message, {}, {}, {}};
+            return false;
+        entry.madeTimestamp = std::move(row->time);
+        entry.subsystem = row->subsystem;
+        entry.message = row->message;
+        return true;
     }
     if (!startsWithDate(line))
-        return std::nullopt;
+        return false;
     std::string_view rest = line;
     const std::string_view date = takeColumn(rest);
     const std::string_view time = takeColumn(rest);
-    EntryLine entry;
     if (time.data() == date.data() + date.size() + 1)
         entry.lineTimestamp = line.substr(0, date.size() + 1 + time.size());
     else
@@ -404,40 +407,40 @@ std::optional<EntryLine> readColumns(LogStyle style, std::string_view line)
         const auto local = parseLocalLogTimestamp(entry.timestamp());
         const std::string_view type = takeColumn(rest);
         if (!local || type.size() > 2 || !allOf(type, isLetter))
-            return std::nullopt;
+            return false;
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
-            return std::nullopt;
+            return false;
         entry.local = local;
         splitSource(trimmedStart(*source), entry);
-        return entry;
+        return true;
     }
     entry.time = parseLogTimestamp(entry.timestamp());
     if (!entry.time)
-        return std::nullopt;
+        return false;
     if (style == LogStyle::Syslog) {
         const std::string_view host = takeColumn(rest);
         const auto source = afterProcess(trimmedStart(rest), false);
         if (host.empty() || !source || !source->starts_with(':'))
-            return std::nullopt;
+            return false;
         splitSource(trimmedStart(source->substr(1)), entry);
-        return entry;
+        return true;
     }
     const std::string_view thread = takeColumn(rest);
     const std::string_view type = takeColumn(rest);
     const std::string_view activity = takeColumn(rest);
     const std::string_view pid = takeColumn(rest);
     if (!isHexNumber(thread) || !allOf(type, isLetter) || !isHexNumber(activity) || !allOf(pid, isDigit))
-        return std::nullopt;
+        return false;
     // macOS 10.12 wrote no TTL column; a process name ends in ":", so it is never all digits.
     std::string_view afterTtl = rest;
     if (allOf(takeColumn(afterTtl), isDigit))
         rest = afterTtl;
     else if (trimmedStart(rest).empty())
-        return std::nullopt; // a line broken after the PID
+        return false; // a line broken after the PID
 
     splitProcessAndSource(trimmedStart(rest), entry);
-    return entry;
+    return true;
 }
 
 // The compact style's time at the zone's offset then. `previous`: the time of the compact entry before, which
@@ -457,9 +460,11 @@ void placeInZone(EntryLine& entry, const TextLogReader::ZoneOffset& offsetAt, st
 std::optional<EntryLine> readEntryLine(LogStyle style, std::string_view line, const TextLogReader::ZoneOffset& offsetAt,
                                        std::optional<Date> previous = std::nullopt, SteadyOffset* steady = nullptr)
 {
-    auto entry = readColumns(style, line);
-    if (entry)
+    std::optional<EntryLine> entry(std::in_place);
+    if (readColumns(style, line, *entry))
         placeInZone(*entry, offsetAt, previous, steady);
+    else
+        entry.reset();
     return entry;
 }
 
@@ -708,9 +713,11 @@ void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, 
         std::string_view line = bytes.substr(at, end - at);
         if (line.ends_with('\r'))
             line.remove_suffix(1);
-        if (const auto entry = readColumns(*style, line))
-            if (const auto read = placesIn(line, *entry, at))
-                lines_.push_back(*read);
+        EntryLine entry;
+        if (!readColumns(*style, line, entry))
+            continue;
+        if (const auto read = placesIn(line, entry, at))
+            lines_.push_back(*read);
     }
 }
 
