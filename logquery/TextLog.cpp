@@ -650,16 +650,16 @@ struct PreparedLines::Line {
 
 namespace {
 
-// The line's entry as places in it, when they fit and its timestamp stands in it as it is.
-std::optional<PreparedLines::Line> placesIn(std::string_view line, const EntryLine& entry, std::size_t offset)
+// Into `read`, the places of the line's entry in it; false when they do not fit or its timestamp does not stand in
+// it as it is. Filled in place, as readColumns is.
+bool placesIn(std::string_view line, const EntryLine& entry, std::size_t offset, PreparedLines::Line& read)
 {
     constexpr std::size_t kFarthest = std::numeric_limits<std::uint16_t>::max();
     const auto at = [&](std::string_view part) { return static_cast<std::size_t>(part.data() - line.data()); };
     if (!entry.madeTimestamp.empty() || (!entry.time && !entry.local) || line.size() > kFarthest ||
         entry.lineTimestamp.data() != line.data() || (!entry.subsystem.empty() && at(entry.subsystem) > kFarthest) ||
         at(entry.message) + entry.message.size() != line.size() || offset > std::numeric_limits<std::uint32_t>::max())
-        return std::nullopt;
-    PreparedLines::Line read;
+        return false;
     read.offset = static_cast<std::uint32_t>(offset);
     read.size = static_cast<std::uint32_t>(line.size());
     read.timestampSize = static_cast<std::uint16_t>(entry.lineTimestamp.size());
@@ -673,13 +673,12 @@ std::optional<PreparedLines::Line> placesIn(std::string_view line, const EntryLi
     } else {
         read.time = entry.time->sinceEpoch;
     }
-    return read;
+    return true;
 }
 
-// The entry that placesIn() gave the places of, the compact style's time not yet in the zone.
-EntryLine entryFrom(std::string_view line, const PreparedLines::Line& read)
+// Into `entry`, fresh, the entry that placesIn() gave the places of, the compact style's time not yet in the zone.
+void entryFrom(std::string_view line, const PreparedLines::Line& read, EntryLine& entry)
 {
-    EntryLine entry;
     entry.lineTimestamp = line.substr(0, read.timestampSize);
     entry.subsystem = line.substr(read.subsystemAt, read.subsystemSize);
     entry.message = line.substr(read.messageAt);
@@ -687,7 +686,6 @@ EntryLine entryFrom(std::string_view line, const PreparedLines::Line& read)
         entry.local = LocalLogTime{read.seconds, read.millis};
     else
         entry.time = Date{read.time};
-    return entry;
 }
 
 } // namespace
@@ -714,10 +712,8 @@ void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, 
         if (line.ends_with('\r'))
             line.remove_suffix(1);
         EntryLine entry;
-        if (!readColumns(*style, line, entry))
-            continue;
-        if (const auto read = placesIn(line, entry, at))
-            lines_.push_back(*read);
+        if (readColumns(*style, line, entry) && !placesIn(line, entry, at, lines_.emplace_back()))
+            lines_.pop_back();
     }
 }
 
@@ -870,14 +866,14 @@ void TextLogReader::readLine(std::string_view line, bool complete)
             return;
         }
     }
-    if (const PreparedLines::Line* read = prepared_ ? prepared_->find(line, *style_) : nullptr) {
-        EntryLine entry = entryFrom(line, *read);
+    // Read on the reading thread, or here.
+    EntryLine entry;
+    const PreparedLines::Line* read = prepared_ ? prepared_->find(line, *style_) : nullptr;
+    if (read)
+        entryFrom(line, *read, entry);
+    if (read || readColumns(*style_, line, entry)) {
         placeInZone(entry, zoneOffset_, previousTime_, &steady_);
         startEntry(entry);
-        return;
-    }
-    if (auto entry = readEntryLine(*style_, line, zoneOffset_, previousTime_, &steady_)) {
-        startEntry(*entry);
         return;
     }
     if (!brokenLine_.empty())
