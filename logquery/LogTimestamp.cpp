@@ -188,7 +188,8 @@ std::optional<LocalLogTime> parseLocalLogTimestamp(std::string_view text)
     const auto fields = parse(text, false);
     if (!fields)
         return std::nullopt;
-    return fields->local;
+    // Field by field: a copy of the whole would wait on the stores that wrote each.
+    return LocalLogTime{fields->local.seconds, fields->local.millis};
 }
 
 } // namespace quillfen

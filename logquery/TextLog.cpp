@@ -411,7 +411,7 @@ bool readColumns(LogStyle style, std::string_view line, EntryLine& entry)
         const auto source = afterProcess(trimmedStart(rest), true);
         if (!source)
             return false;
-        entry.local = local;
+        entry.local = LocalLogTime{local->seconds, local->millis}; // field by field, as parseLocalLogTimestamp
         splitSource(trimmedStart(*source), entry);
         return true;
     }
