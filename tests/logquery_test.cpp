@@ -340,6 +340,9 @@ TEST(LogReader, ReadsEveryStyleBehindAnyTerminalTextInPiecesOfAnySize)
          {one + "Completed\n\tmore", "default 1"}},
         {tm + "bad \xff\xc3( end\n", {one + "Completed\nbad \uFFFD\uFFFD( end", "default 0"}},
         {tm + "cut continua", {one + "Completed\ncut continua", "default 0"}},
+        // A message's own line as long as the entry line after it
+        {tm + "\t" + tm.substr(1) + tm,
+         {one + "Completed\n\t" + tm.substr(1, tm.size() - 2), one + "Completed", "default 0"}},
         {tm + tm.substr(0, 40), {one + "Completed", "default 0"}},
         {tm + std::string(90, '-') + "\nLog      - Default:          1, Info:    0\n^C\n" + tm + "^C\nuser@host ~ %\n",
          {one + "Completed", one + "Completed", "default 0, 2 trailing, 2 captures"}},
