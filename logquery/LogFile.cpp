@@ -517,9 +517,9 @@ Reading readOnce(const std::string& path, Collector& collector, const SavedLogLi
     PreparedLines prepared[2];
     ReadAhead pieces(
         *source, kChunkBytes, file.size().has_value(), [&file] { return file.bytesRead(); },
-        [&](std::string_view bytes, std::size_t slot, std::stop_token asked) {
+        [&](std::string_view bytes, std::size_t slot, const std::atomic<bool>& asked) {
             const int seen = style.load();
-            prepared[slot].read(bytes, seen < 0 ? std::nullopt : std::optional(LogStyle{seen}), asked);
+            prepared[slot].read(bytes, seen < 0 ? std::nullopt : std::optional(LogStyle{seen}), &asked);
         });
     const auto overfull = [&] {
         const std::string most = bytesText(limits.heldBytes);

@@ -693,7 +693,7 @@ void entryFrom(std::string_view line, const PreparedLines::Line& read, EntryLine
 PreparedLines::PreparedLines() = default;
 PreparedLines::~PreparedLines() = default;
 
-void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, const std::stop_token& enough)
+void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, const std::atomic<bool>* enough)
 {
     constexpr std::size_t kLinesBetweenLooks = 64;
     bytes_ = bytes;
@@ -706,7 +706,7 @@ void PreparedLines::read(std::string_view bytes, std::optional<LogStyle> style, 
     std::size_t count = 0;
     for (std::size_t at = 0, end = bytes.find('\n'); end != std::string_view::npos;
          at = end + 1, end = bytes.find('\n', at)) {
-        if (++count % kLinesBetweenLooks == 0 && enough.stop_requested())
+        if (++count % kLinesBetweenLooks == 0 && enough && *enough)
             return;
         std::string_view line = bytes.substr(at, end - at);
         if (line.ends_with('\r'))

@@ -4,10 +4,10 @@
 #include "platform/Date.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,8 +41,8 @@ public:
     PreparedLines& operator=(const PreparedLines&) = delete;
 
     // Reads the whole lines of `bytes` as entry lines of `style` (of none before a text style is known), in order
-    // until `enough` is asked to stop.
-    void read(std::string_view bytes, std::optional<LogStyle> style, const std::stop_token& enough = {});
+    // until `enough`, when given, turns true.
+    void read(std::string_view bytes, std::optional<LogStyle> style, const std::atomic<bool>* enough = nullptr);
 
     struct Line; // what read() made of one line
 

@@ -14,18 +14,18 @@ ReadAhead::ReadAhead(ByteSource& source, std::size_t pieceBytes, bool ahead, Pos
 
 void ReadAhead::readInto(Slot& slot)
 {
-    slot.asked = std::stop_source();
-    reading_.handOver([this, &slot, asked = slot.asked.get_token()] { fill(slot, asked); });
+    slot.asked = false;
+    reading_.handOver([this, &slot] { fill(slot); });
 }
 
-void ReadAhead::fill(Slot& slot, std::stop_token asked)
+void ReadAhead::fill(Slot& slot)
 {
     const std::size_t count = source_.read({slot.buffer.data(), slot.buffer.capacity()});
     const auto number = static_cast<std::size_t>(&slot - slots_);
     const bool prepared = ahead_ && prepare_ && count > 0;
     slot.piece = {{slot.buffer.data(), count}, position_ ? position_() : 0, number, prepared};
     if (prepared)
-        prepare_(slot.piece.bytes, number, std::move(asked));
+        prepare_(slot.piece.bytes, number, slot.asked);
 }
 
 ReadAhead::Piece ReadAhead::next()
@@ -34,14 +34,14 @@ ReadAhead::Piece ReadAhead::next()
         return {};
     Slot& slot = slots_[current_];
     if (ahead_) {
-        slot.asked.request_stop();
+        slot.asked = true;
         reading_.wait();
         // The piece handed out before is done with: its slot takes the one after this.
         if (!slot.piece.bytes.empty())
             readInto(slots_[1 - current_]);
         current_ = 1 - current_;
     } else {
-        fill(slot, {});
+        fill(slot);
     }
     ended_ = slot.piece.bytes.empty();
     return slot.piece;

@@ -4,9 +4,9 @@
 #include "platform/InputFile.h"
 #include "platform/MappedBuffer.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <stop_token>
 #include <string_view>
 
 namespace quillfen {
@@ -28,7 +28,7 @@ public:
     // Work on a piece done on the reading thread before the piece is handed out, up to where it is when the
     // caller asks for the piece (`asked`): the caller does the rest, so that the two threads share the work
     // however fast each is.
-    using Prepare = std::function<void(std::string_view bytes, std::size_t slot, std::stop_token asked)>;
+    using Prepare = std::function<void(std::string_view bytes, std::size_t slot, const std::atomic<bool>& asked)>;
 
     // Pieces of `pieceBytes` or more; `position`: how far the source has come, asked on the reading thread after
     // each piece; `prepare`: done there with each piece read ahead, never when the caller would wait for it.
@@ -42,9 +42,9 @@ private:
         MappedBuffer buffer; // on huge pages where the system has them: every byte is parsed, and fewer pages
                              // spare the processor's address translation
         Piece piece;
-        std::stop_source asked; // of the piece being read into the slot
+        std::atomic<bool> asked = false; // the piece being read into the slot is wanted now
     };
-    void fill(Slot& slot, std::stop_token asked);
+    void fill(Slot& slot);
     void readInto(Slot& slot);
 
     ByteSource& source_;
