@@ -657,8 +657,8 @@ bool placesIn(std::string_view line, const EntryLine& entry, std::size_t offset,
     constexpr std::size_t kFarthest = std::numeric_limits<std::uint16_t>::max();
     const auto at = [&](std::string_view part) { return static_cast<std::size_t>(part.data() - line.data()); };
     if (!entry.madeTimestamp.empty() || (!entry.time && !entry.local) || line.size() > kFarthest ||
-        entry.lineTimestamp.data() != line.data() || (!entry.subsystem.empty() && at(entry.subsystem) > kFarthest) ||
-        at(entry.message) + entry.message.size() != line.size() || offset > std::numeric_limits<std::uint32_t>::max())
+        entry.lineTimestamp.data() != line.data() || at(entry.message) + entry.message.size() != line.size() ||
+        offset > std::numeric_limits<std::uint32_t>::max())
         return false;
     read.offset = static_cast<std::uint32_t>(offset);
     read.size = static_cast<std::uint32_t>(line.size());
