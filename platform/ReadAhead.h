@@ -22,12 +22,12 @@ public:
         std::string_view bytes;     // valid until the next call of next(); empty at the end or on a failure
         std::uint64_t position = 0; // what `position` gave after the piece was read
         std::size_t slot = 0;       // of the two pieces held: what `prepare` was given it for
-        bool prepared = false;
+        bool prepared = false;      // `prepare` was given it: only a piece read ahead is
     };
     using Position = std::function<std::uint64_t()>;
     // Work on a piece done on the reading thread before the piece is handed out, up to where it is when the
-    // caller asks for the piece (`asked`): the caller does the rest, so that the two threads share the work
-    // however fast each is.
+    // caller asks for the piece (`asked` turns true): the caller does the rest, so that the two threads share
+    // the work however fast each is.
     using Prepare = std::function<void(std::string_view bytes, std::size_t slot, const std::atomic<bool>& asked)>;
 
     // Pieces of `pieceBytes` or more; `position`: how far the source has come, asked on the reading thread after
